@@ -1,0 +1,134 @@
+// The device home and the device-path <-> host-path mapping.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "platform/device.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/kernel_state.h"
+#include "platform/kernel/utf8.h"
+
+namespace ce {
+
+namespace {
+
+std::mutex homeMutex;
+std::string cachedHome;
+
+void makeDir(const std::string& path, mode_t mode) {
+  if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+    throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+}
+
+void makeDirs(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1))
+    makeDir(path.substr(0, slash), 0755);
+  makeDir(path, 0755);
+}
+
+std::string resolveHome() {
+  const char* env = std::getenv("CE_DEVICE_HOME");
+  std::string home = (env && *env) ? env : "./device";
+  makeDirs(home);
+  char resolved[PATH_MAX];
+  if (!realpath(home.c_str(), resolved))
+    throw std::runtime_error("cannot resolve device home " + home + ": " + std::strerror(errno));
+  home = resolved;
+  makeDir(home + "/fs", 0755);
+  makeDir(home + "/system", 0755);
+  makeDir(home + "/run", 0700);
+  // run/ holds sockets and lock files: nobody else may reach them.
+  chmod((home + "/run").c_str(), 0700);
+  return home;
+}
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+std::string deviceHome() {
+  std::lock_guard<std::mutex> lock(homeMutex);
+  if (cachedHome.empty()) cachedHome = resolveHome();
+  return cachedHome;
+}
+
+std::string fsRoot() { return deviceHome() + "/fs"; }
+std::string systemDir() { return deviceHome() + "/system"; }
+std::string runDir() { return deviceHome() + "/run"; }
+
+std::wstring widenFileName(const std::string& bytes) {
+  std::wstring out(bytes.size(), L'\0');
+  long n = utf8::toWide(bytes.data(), bytes.size(), out.data(), out.size(),
+                        utf8::InvalidBytes::escape);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+bool narrowFileName(const std::wstring& text, std::string& bytes) {
+  long n = utf8::fromWide(text.data(), text.size(), nullptr, 0, utf8::InvalidChars::unescape);
+  if (n < 0) return false;
+  bytes.resize(static_cast<size_t>(n));
+  utf8::fromWide(text.data(), text.size(), bytes.data(), bytes.size(),
+                 utf8::InvalidChars::unescape);
+  return true;
+}
+
+bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
+  if (!devicePath) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  size_t length = wcslen(devicePath);
+  if (length >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  std::string out = fsRoot();
+  size_t i = 0;
+  while (i < length) {
+    while (i < length && isSeparator(devicePath[i])) ++i;
+    size_t start = i;
+    while (i < length && !isSeparator(devicePath[i])) ++i;
+    if (i == start) break;
+    std::wstring part(devicePath + start, i - start);
+    if (part == L".") continue;
+    std::string bytes;
+    if (part == L".." || !narrowFileName(part, bytes)) {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
+    out += '/';
+    out += bytes;
+  }
+  hostPath = std::move(out);
+  return true;
+}
+
+std::wstring devicePathOf(const std::string& hostPath) {
+  std::string root = fsRoot();
+  if (hostPath == root) return L"\\";
+  if (hostPath.compare(0, root.size(), root) != 0 || hostPath.size() <= root.size() ||
+      hostPath[root.size()] != '/')
+    return L"";
+  std::wstring device = widenFileName(hostPath.substr(root.size()));
+  for (auto& c : device)
+    if (c == L'/') c = L'\\';
+  return device;
+}
+
+namespace kernel {
+void resetDeviceHome() {
+  std::lock_guard<std::mutex> lock(homeMutex);
+  cachedHome.clear();
+}
+}  // namespace kernel
+
+}  // namespace ce

@@ -1,0 +1,89 @@
+// The core services of the device: time, last-error, named mutexes, files on device paths,
+// code-page conversions, thread priority, module handle and the message box.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/kernel/wintypes.h"
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
+
+// 100-nanosecond intervals since 1 January 1601.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct TIME_ZONE_INFORMATION {
+  LONG Bias;
+  WCHAR StandardName[32];
+  SYSTEMTIME StandardDate;
+  LONG StandardBias;
+  WCHAR DaylightName[32];
+  SYSTEMTIME DaylightDate;
+  LONG DaylightBias;
+};
+#define TIME_ZONE_ID_UNKNOWN 0
+#define TIME_ZONE_ID_STANDARD 1
+#define TIME_ZONE_ID_DAYLIGHT 2
+#define TIME_ZONE_ID_INVALID ((DWORD)0xFFFFFFFF)
+
+void GetLocalTime(LPSYSTEMTIME time);
+DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info);
+// Exact conversions for years 1601 to 30827; the day of week of the input is ignored.
+BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time);
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// Named mutex with the device's semantics: ERROR_ALREADY_EXISTS while another handle of the
+// name is open in this or another process. Unnamed mutexes are private to their handle.
+HANDLE CreateMutexW(LPVOID securityAttributes, BOOL initialOwner, LPCWSTR name);
+BOOL CloseHandle(HANDLE handle);
+
+// Device paths ("\My Documents\x") are mapped into the device home's fs/ folder.
+FILE* _wfopen(const wchar_t* path, const wchar_t* mode);
+DWORD GetFileAttributesW(LPCWSTR path);
+
+#define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textBytes, LPWSTR out,
+                        int outChars);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int textChars, LPSTR out,
+                        int outBytes, LPCSTR defaultChar, BOOL* usedDefaultChar);
+
+// The device's 0 (highest) to 7 (idle) scale.
+#define THREAD_PRIORITY_TIME_CRITICAL 0
+#define THREAD_PRIORITY_HIGHEST 1
+#define THREAD_PRIORITY_ABOVE_NORMAL 2
+#define THREAD_PRIORITY_NORMAL 3
+#define THREAD_PRIORITY_BELOW_NORMAL 4
+#define THREAD_PRIORITY_LOWEST 5
+#define THREAD_PRIORITY_ABOVE_IDLE 6
+#define THREAD_PRIORITY_IDLE 7
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
+HANDLE GetCurrentThread();
+BOOL SetThreadPriority(HANDLE thread, int priority);
+int GetThreadPriority(HANDLE thread);
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+
+#define MB_OK 0x00000000L
+#define MB_ICONERROR 0x00000010L
+#define MB_SETFOREGROUND 0x00010000L
+#define IDOK 1
+// No screen here: the caption and text go to standard error.
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);

@@ -1,0 +1,93 @@
+// A strict UTF-8 codec: no overlong forms, no encoded surrogates, nothing above U+10FFFF.
+#include "platform/kernel/utf8.h"
+
+#include <cstdint>
+
+namespace ce::utf8 {
+
+namespace {
+
+// Length of the valid sequence starting at `p` (at most `left` bytes), 0 when invalid.
+size_t decodeOne(const unsigned char* p, size_t left, uint32_t& cp) {
+  unsigned char b = p[0];
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
+  size_t n;
+  uint32_t min;
+  if ((b & 0xE0) == 0xC0) {
+    n = 2, cp = b & 0x1F, min = 0x80;
+  } else if ((b & 0xF0) == 0xE0) {
+    n = 3, cp = b & 0x0F, min = 0x800;
+  } else if ((b & 0xF8) == 0xF0) {
+    n = 4, cp = b & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (n > left) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[i] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+}  // namespace
+
+long toWide(const char* text, size_t size, wchar_t* out, size_t capacity, InvalidBytes mode) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  size_t count = 0;
+  size_t i = 0;
+  while (i < size) {
+    uint32_t cp;
+    size_t n = decodeOne(p + i, size - i, cp);
+    if (n == 0) {
+      if (mode == InvalidBytes::fail) return -1;
+      cp = 0xDC00 + p[i];
+      n = 1;
+    }
+    if (out && count < capacity) out[count] = static_cast<wchar_t>(cp);
+    ++count;
+    i += n;
+  }
+  return static_cast<long>(count);
+}
+
+long fromWide(const wchar_t* text, size_t size, char* out, size_t capacity, InvalidChars mode) {
+  size_t count = 0;
+  auto put = [&](uint32_t byte) {
+    if (out && count < capacity) out[count] = static_cast<char>(byte);
+    ++count;
+  };
+  for (size_t i = 0; i < size; ++i) {
+    auto cp = static_cast<uint32_t>(text[i]);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      if (mode == InvalidChars::unescape && cp >= 0xDC80 && cp <= 0xDCFF) {
+        put(cp - 0xDC00);
+        continue;
+      }
+      if (mode != InvalidChars::replace) return -1;
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      put(cp);
+    } else if (cp < 0x800) {
+      put(0xC0 | (cp >> 6));
+      put(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      put(0xE0 | (cp >> 12));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
+    } else {
+      put(0xF0 | (cp >> 18));
+      put(0x80 | ((cp >> 12) & 0x3F));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
+    }
+  }
+  return static_cast<long>(count);
+}
+
+}  // namespace ce::utf8

@@ -1,0 +1,26 @@
+// What tests need and production never calls: a reset of all process-wide platform state, a
+// frozen local clock, a time-zone override and fail points.
+#pragma once
+
+#include "platform/kernel/wintypes.h"
+#include "platform/kernel/kernel.h"
+
+namespace ce::testing {
+
+// Forgets every process-wide platform state: the cached device home (re-read from
+// $CE_DEVICE_HOME), open registry and store connections, windows, classes, queues, watches,
+// mutexes, the clock and time-zone overrides and all fail points.
+void reset();
+
+void freezeLocalTime(const SYSTEMTIME& now);
+void advanceLocalTime(long long milliseconds);   // only while frozen
+void thawLocalTime();
+void setTimeZoneBias(LONG biasMinutes);
+void clearTimeZoneBias();
+
+// The next `times` calls of `function` (all when negative) fail: they return `result` (cast
+// to the function's result type) with `lastError` set.
+void setFailPoint(const char* function, long long result, DWORD lastError = 0, int times = -1);
+void clearFailPoints();
+
+}  // namespace ce::testing
