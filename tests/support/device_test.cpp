@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,8 @@
 namespace ce::test {
 
 void DeviceTest::SetUp() {
+  // Every process of the device prints any character through %S/%ls.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
   char pattern[] = "/tmp/cedevice-test-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   home_ = pattern;
