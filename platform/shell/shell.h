@@ -1,0 +1,71 @@
+// Shell change notifications: a window asks to be told when files in one folder are created,
+// renamed or deleted, and receives WM_FILECHANGEINFO messages carrying a FILECHANGENOTIFY
+// record that it hands back with SHChangeNotifyFree.
+#pragma once
+
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/wintypes.h"
+
+// Event kinds, used both as the registration's mask and as a record's wEventId.
+#define SHCNE_RENAMEITEM 0x00000001L
+#define SHCNE_CREATE 0x00000002L
+#define SHCNE_DELETE 0x00000004L
+#define SHCNE_MKDIR 0x00000008L
+#define SHCNE_RMDIR 0x00000010L
+#define SHCNE_MEDIAINSERTED 0x00000020L
+#define SHCNE_MEDIAREMOVED 0x00000040L
+#define SHCNE_DRIVEREMOVED 0x00000080L
+#define SHCNE_DRIVEADD 0x00000100L
+#define SHCNE_NETSHARE 0x00000200L
+#define SHCNE_NETUNSHARE 0x00000400L
+#define SHCNE_ATTRIBUTES 0x00000800L
+#define SHCNE_UPDATEDIR 0x00001000L
+#define SHCNE_UPDATEITEM 0x00002000L
+#define SHCNE_SERVERDISCONNECT 0x00004000L
+#define SHCNE_UPDATEIMAGE 0x00008000L
+#define SHCNE_DRIVEADDGUI 0x00010000L
+#define SHCNE_RENAMEFOLDER 0x00020000L
+#define SHCNE_FREESPACE 0x00040000L
+#define SHCNE_ASSOCCHANGED 0x08000000L
+#define SHCNE_DISKEVENTS 0x0002381FL
+#define SHCNE_GLOBALEVENTS 0x0C0581E0L
+#define SHCNE_ALLEVENTS 0x7FFFFFFFL
+#define SHCNE_INTERRUPT 0x80000000L
+
+// WM_APP + 0x101. wParam is 0; lParam is the FILECHANGENOTIFY*, which the receiver releases
+// with SHChangeNotifyFree.
+#define WM_FILECHANGEINFO (0x8000 + 0x101)
+
+struct SHCHANGENOTIFYENTRY {
+  DWORD dwEventMask;   // SHCNE_* kinds the window wants
+  LPWSTR pszWatchDir;  // device path of the folder; copied, the caller keeps ownership
+  BOOL fRecursive;     // must be FALSE: subfolders are never watched here
+};
+
+struct FILECHANGEINFO {
+  DWORD cbSize;            // sizeof(FILECHANGEINFO)
+  LONG wEventId;           // one SHCNE_* kind
+  ULONG uFlags;            // SHCNF_PATH: the items are wide device paths
+  DWORD_PTR dwItem1;       // const WCHAR*: the path (for a rename, the old path)
+  DWORD_PTR dwItem2;       // const WCHAR*: the new path of a rename, else 0
+  DWORD dwAttributes;      // FILE_ATTRIBUTE_* of the item when the event was read, else 0
+  FILETIME ftModified;     // its last write time then, else zero
+  ULONG nFileSize;         // its size then (saturated at 0xFFFFFFFF), else 0
+};
+
+struct FILECHANGENOTIFY {
+  DWORD dwRefCount;
+  FILECHANGEINFO fci;
+};
+
+#define SHCNF_PATH 0x0001
+
+// Watches entry->pszWatchDir (not its subfolders) for `window`, replacing the window's earlier
+// registration. FALSE with the reason in GetLastError when the folder does not exist, is not a
+// folder, cannot be watched, the window is not one of this process, or fRecursive is TRUE.
+BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry);
+// Ends the window's registration; FALSE when it has none (also after its folder was deleted).
+BOOL SHChangeNotifyDeregister(HWND window);
+// Releases a record received with WM_FILECHANGEINFO. Pointers that are not live records are
+// ignored.
+void SHChangeNotifyFree(FILECHANGENOTIFY* notify);
