@@ -1,0 +1,111 @@
+// Run-at-time: CeRunAppAtTime, and the scheduler that starts due programs.
+//
+// Requests live in <home>/system/notify.db, one per program: a new request for a program
+// replaces its earlier one, so a burst of requests ends in one start. The scheduler (run by
+// the device tool) starts each program when its local time comes, with no arguments and the
+// device home in its environment.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/wintypes.h"
+
+// Asks the device to start the program at device path `appName` at local time `time`,
+// replacing any earlier request for the same program (paths compare without regard to case);
+// a null `time` removes the request. FALSE with the last error set on failure:
+// ERROR_INVALID_PARAMETER (no path, an empty path or an impossible time),
+// ERROR_FILENAME_EXCED_RANGE (MAX_PATH characters or more), ERROR_INVALID_NAME (".." or a
+// name that cannot be stored), ERROR_SHARING_VIOLATION (the store stayed locked by another
+// process past a bounded wait), ERROR_ACCESS_DENIED (the store cannot be opened),
+// ERROR_BADDB (the store is damaged or of a newer format), ERROR_CANTWRITE (the commit
+// failed).
+BOOL CeRunAppAtTime(LPCWSTR appName, const SYSTEMTIME* time);
+
+namespace ce::notify {
+
+// How long a request waits for a store that another process keeps locked.
+constexpr int storeBusyTimeoutMs = 1000;
+
+// The store could not be read or changed; the message says why. Stored data is intact.
+class StoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Request {
+  std::wstring app;  // device path, as given to CeRunAppAtTime
+  SYSTEMTIME due;    // local time; wDayOfWeek is filled in
+};
+
+struct StartedProgram {
+  std::wstring app;
+  SYSTEMTIME due;
+  DWORD processId;
+};
+
+struct Pass {
+  std::vector<StartedProgram> started;
+  std::optional<SYSTEMTIME> nextDue;  // earliest request still pending, if any
+};
+
+// Every pending request, earliest first. Throws StoreError.
+std::vector<Request> pendingRequests();
+
+// Requests due at `now` or before, earliest first. Throws StoreError.
+std::vector<Request> dueRequests(const SYSTEMTIME& now);
+
+// Removes exactly this request (same program, same time); false when it is gone or was
+// replaced by a newer request meanwhile, which is then kept. Throws StoreError.
+bool claimRequest(const Request& request);
+
+// Starts the program of a claimed request without waiting for it: its host path, no
+// arguments, CE_DEVICE_HOME set, stdout and stderr appended to <home>/run/<file name>.out.
+// A program that cannot be started gets one line on standard error; nullopt then.
+std::optional<DWORD> startProgram(const Request& request);
+
+// One scheduler step at local time `now`: claims and starts every due request and says when
+// the next one is due. Throws StoreError (requests not yet claimed stay pending).
+Pass startDueRequests(const SYSTEMTIME& now);
+
+// Reaps started programs that have ended; returns how many are still running.
+size_t reapPrograms();
+
+// Sleeps until the store changes, a started program ends, wakeScheduler() is called or the
+// timeout passes, without polling. Create it before reading the store, so that no change
+// between the read and the sleep is missed. Moves, does not copy.
+class ChangeWatcher {
+ public:
+  enum class Wake { changed, timeout, woken };
+
+  ChangeWatcher();  // throws std::runtime_error when the watch cannot be set up
+  ~ChangeWatcher();
+  ChangeWatcher(ChangeWatcher&& other) noexcept;
+  ChangeWatcher& operator=(ChangeWatcher&& other) noexcept;
+  ChangeWatcher(const ChangeWatcher&) = delete;
+  ChangeWatcher& operator=(const ChangeWatcher&) = delete;
+
+  // timeoutMs < 0: no timeout. A program that ends is reaped here and counts as `changed`.
+  Wake wait(int timeoutMs);
+
+ private:
+  int inotifyFd_ = -1;
+};
+
+// Wakes the process's sleeping scheduler loop so that it checks its stop flag. Safe in a
+// signal handler and from any thread. One scheduler loop per process.
+void wakeScheduler() noexcept;
+
+// The scheduler loop: starts every overdue request at once, then each request within a
+// second of its time, and calls `report` with one line per start
+// ("YYYY-MM-DD HH:MM:SS started <device path> (pid N)"). Returns 0 once `stop` is set and
+// the loop woken (wakeScheduler() or a signal to the loop's thread); 1 when it cannot watch
+// the store. Store failures are written to standard error and retried.
+int runScheduler(std::atomic<bool>& stop, std::function<void(const std::string& line)> report);
+
+}  // namespace ce::notify
