@@ -1,0 +1,42 @@
+// The client's launcher, as far as this device goes: it "synchronises" the sources whose
+// changes were recorded by naming them in \startsync.txt, then clears exactly their bits.
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include "clientlib/mainclient.h"
+#include "listener/data_sources.h"
+#include "platform/windows.h"
+
+int main() {
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  int list = getPIMModifications();
+  int synchronised = 0;
+  std::string names;
+  for (const DataSource& source : dataSources) {
+    if (!(list & source.bit)) continue;
+    synchronised |= source.bit;
+    if (!names.empty()) names += ',';
+    names += source.name;
+  }
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  FILE* out = _wfopen(L"\\startsync.txt", L"a");
+  if (!out) {
+    std::fprintf(stderr, "startsync: cannot open \\startsync.txt (error %u)\n", GetLastError());
+    return 1;
+  }
+  std::fprintf(out, "%04d-%02d-%02d %02d:%02d:%02d sync %s\n", now.wYear, now.wMonth, now.wDay,
+               now.wHour, now.wMinute, now.wSecond, names.empty() ? "none" : names.c_str());
+  if (std::fclose(out) != 0) {
+    std::fprintf(stderr, "startsync: cannot write \\startsync.txt\n");
+    return 1;
+  }
+  // Only what was named above is cleared: a bit recorded meanwhile waits for the next run.
+  int result = resetPIMModifications(synchronised);
+  if (result != 0) {
+    std::fprintf(stderr, "startsync: cannot clear the synchronised sources (error %d)\n", result);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,46 @@
+// The listener's single state object.
+#pragma once
+
+#include <string>
+
+#include "listener/data_sources.h"
+#include "platform/windows.h"
+
+class DMTree;
+class ManagementNode;
+
+class ClientPush {
+ public:
+  // The one object of the process, created with its initial values on first use.
+  static ClientPush* getInstance();
+
+  // Suspend (set) or resume (reset) the recording of one source by its flag number;
+  // resetFlag(100) resumes all, any other number outside the table is ignored.
+  void setFlag(unsigned flagNumber);
+  void resetFlag(unsigned flagNumber);
+
+  HWND pushWindow = nullptr;
+  HWND notesWindow = nullptr;
+  HWND briefcaseWindow = nullptr;
+  HWND pictureWindow = nullptr;
+  WNDCLASS pushClass{};
+  WNDCLASS notesClass{};
+  WNDCLASS briefcaseClass{};
+  WNDCLASS pictureClass{};
+  IPOutlookApp2* outlookApp = nullptr;  // one reference owned while set
+  DMTree* dmt = nullptr;                // never released
+  ManagementNode* node = nullptr;       // never released
+  std::wstring launcherPath;
+  int32_t pushInterval = 1;
+  SYSTEMTIME lastChangeTime{};
+  SYSTEMTIME nextSyncTime{};
+  unsigned char sourceFlags[dataSourceCount] = {};
+
+ private:
+  ClientPush() = default;
+  static ClientPush* instance;
+};
+
+// Logs off from POOM, releases the application object and uninitialises COM. Returns the
+// result of Logoff, or E_FAIL when there was no application object.
+HRESULT releasePoom(ClientPush* clientPush);

@@ -1,0 +1,20 @@
+// Start-up, the message loop and the final clean-up of the listener.
+#pragma once
+
+#include "platform/windows.h"
+
+enum PimFolderKind { pimContacts, pimCalendar, pimTasks };
+
+class ClientPush;
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine,
+                   int showCommand);
+// The whole life of the listener; 0, or the negative result of createPushWindows.
+int runClientPush(HINSTANCE moduleInstance);
+// Registers the four classes and creates their windows; negative when any failed.
+int createPushWindows(ClientPush* clientPush, HINSTANCE moduleInstance);
+// 0: class registered and window created; 1: class already existed; -1: other failure.
+int registerPushWindow(WNDCLASS* classRecord, WNDPROC windowProcedure, LPCWSTR className,
+                       HINSTANCE moduleInstance, HWND* windowHandle);
+// Asks POOM to notify the logged-on window of that folder's changes.
+HRESULT subscribePimFolder(IPOutlookApp2* outlookApp, int folderKind, ULONG mode);

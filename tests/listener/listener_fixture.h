@@ -1,0 +1,70 @@
+// A listener state on a fresh device: configuration open, log at debug level in
+// \notlstnr.txt, clock frozen, bias 0.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/dm_tree.h"
+#include "config/management_node.h"
+#include "listener/client_push.h"
+#include "log/log.h"
+#include "platform/notify.h"
+#include "platform/testing.h"
+#include "tests/support/device_test.h"
+#include "tests/support/log_lines.h"
+
+namespace ce::test {
+
+class ListenerTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    Log* log = sharedLog();
+    log->setDirectory("");
+    log->setFileName("notlstnr.txt");
+    log->setLevel(LogDebug);
+    ce::testing::setTimeZoneBias(0);
+    at(2026, 3, 10, 10, 0);
+    clientPush = ClientPush::getInstance();
+    clientPush->dmt = createTree("Quillbex/SyncclientPIM");
+    clientPush->node = clientPush->dmt->readManagementNode("Quillbex/SyncclientPIM");
+    clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
+    clientPush->pushInterval = 1;
+    for (auto& flag : clientPush->sourceFlags) flag = 0;
+  }
+
+  void at(int year, int month, int day, int hour, int minute) {
+    ce::testing::freezeLocalTime(SYSTEMTIME{static_cast<WORD>(year), static_cast<WORD>(month), 0,
+                                            static_cast<WORD>(day), static_cast<WORD>(hour),
+                                            static_cast<WORD>(minute), 0, 0});
+  }
+
+  std::string list() {
+    char* value = clientPush->node->readValue("clientPushList");
+    std::string text = value;
+    delete[] value;
+    return text;
+  }
+  void setValue(const char* name, const char* value) { clientPush->node->writeValue(name, value); }
+
+  // Pending requests as "YYYY-MM-DD HH:MM <path>".
+  std::vector<std::string> requests() {
+    std::vector<std::string> out;
+    for (const auto& request : ce::notify::pendingRequests()) {
+      char when[32];
+      std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d ", request.due.wYear,
+                    request.due.wMonth, request.due.wDay, request.due.wHour, request.due.wMinute);
+      std::string path;
+      for (wchar_t c : request.app) path += static_cast<char>(c);
+      out.push_back(when + path);
+    }
+    return out;
+  }
+
+  std::vector<std::string> log() { return logEntries(home()); }
+
+  ClientPush* clientPush = nullptr;
+};
+
+}  // namespace ce::test

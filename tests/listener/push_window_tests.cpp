@@ -1,0 +1,130 @@
+#include "listener/push_window.h"
+#include "listener/startup.h"
+#include "tests/listener/listener_fixture.h"
+
+namespace {
+
+using PushWindowTest = ce::test::ListenerTest;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+LRESULT send(UINT message, WPARAM wParam, LPARAM lParam) {
+  return ClientPushWndProc(nullptr, message, wParam, lParam);
+}
+
+std::string flags(const ClientPush* clientPush) {
+  std::string out;
+  for (auto flag : clientPush->sourceFlags) out += flag ? '1' : '0';
+  return out;
+}
+
+TEST_F(PushWindowTest, ControlCommandsFollowTheFlagTable) {
+  EXPECT_EQ(send(WM_COMMAND, 3, 1), 0);
+  EXPECT_EQ(flags(clientPush), "001000");
+  send(WM_COMMAND, 7, 1);
+  EXPECT_EQ(flags(clientPush), "001001");
+  send(WM_COMMAND, 6, 1);    // belongs to no source
+  send(WM_COMMAND, 100, 1);  // "all" only resumes
+  send(WM_COMMAND, (WPARAM{1} << 32) | 1, 1);  // wider than the device's WPARAM: no flag
+  EXPECT_EQ(flags(clientPush), "001001");
+  send(WM_COMMAND, 3, 2);    // any lParam but 1 resumes
+  EXPECT_EQ(flags(clientPush), "000001");
+  for (unsigned flag : {1u, 2u, 4u, 5u}) send(WM_COMMAND, flag, 1);
+  EXPECT_EQ(flags(clientPush), "110111");
+  send(WM_COMMAND, 100, 0);
+  EXPECT_EQ(flags(clientPush), "000000");
+  auto entries = log();
+  ASSERT_EQ(entries.size(), 11u);
+  EXPECT_EQ(entries[0], "[INFO] - CP PIM WM_COMMAND setFlag 3");
+  EXPECT_EQ(entries[5], "[INFO] - CP PIM WM_COMMAND resetFlag 3");
+  EXPECT_EQ(entries[10], "[INFO] - CP PIM WM_COMMAND resetFlag 100");
+}
+
+TEST_F(PushWindowTest, RemoteNotificationsRecordUnlessSuspended) {
+  EXPECT_EQ(send(PIM_ITEM_CHANGED_REMOTE, 77, 13), 0);
+  EXPECT_EQ(list(), "8");
+  send(WM_COMMAND, 3, 1);
+  setValue("clientPushList", "0");
+  at(2026, 3, 10, 11, 0);
+  send(PIM_ITEM_CREATED_REMOTE, 78, 13);
+  EXPECT_EQ(list(), "0");
+  EXPECT_THAT(requests(), ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  send(WM_COMMAND, 3, 0);
+  send(PIM_ITEM_DELETED_REMOTE, 79, 10);
+  send(PIM_ITEM_DELETED_REMOTE, 80, 42);  // a folder nobody watches
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(entriesStartingWith(log(), {"CP: Item"}),
+              ElementsAre("[DEBUG] - CP: Item is 77", "[DEBUG] - CP: Item is 78",
+                          "[DEBUG] - CP: Item is 79", "[DEBUG] - CP: Item is 80"));
+}
+
+TEST_F(PushWindowTest, LocalNotificationsAreAnsweredAndIgnored) {
+  for (UINT message : {0x8100u, 0x8101u, 0x8102u}) EXPECT_EQ(send(message, 5, 10), 0);
+  EXPECT_EQ(list(), "");
+  EXPECT_THAT(log(), IsEmpty());
+  // 0x8103 and 0x8104 are no notification: they go to the default procedure like any other.
+  for (UINT message : {0x8103u, 0x8104u, 0x0400u})
+    EXPECT_EQ(send(message, 5, 10), DefWindowProcW(nullptr, message, 5, 10));
+  EXPECT_EQ(list(), "");
+}
+
+TEST_F(PushWindowTest, CloseSequenceRunsEveryStepInOrder) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  ASSERT_GE(createPushWindows(clientPush, instance), 0);
+  ASSERT_NE(clientPush->pushWindow, nullptr);
+  setValue("clientPushList", "6");
+  EXPECT_EQ(SendMessageW(clientPush->pushWindow, WM_CLOSE, 0, 0), 0);
+
+  EXPECT_THAT(log(), ElementsAre("[INFO] - CP: WM_CLOSE the application",
+                                 "[ERROR] - Problem unregister listener folder notes",
+                                 "[ERROR] - Problem unregister listener folder briefcase",
+                                 "[ERROR] - Problem unregister listener folder picture",
+                                 "[DEBUG] - Unregister class", "[DEBUG] - End dialog",
+                                 "[DEBUG] - Destroy wnd"));
+  EXPECT_EQ(list(), "6");  // the close keeps every recorded change
+  EXPECT_FALSE(IsWindow(clientPush->pushWindow));
+  MSG message;
+  bool quit = false;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+    if (message.message == WM_QUIT) quit = message.wParam == 0;
+  EXPECT_TRUE(quit);
+}
+
+TEST_F(PushWindowTest, ClassAlreadyRegisteredSkipsOnlyThatWindow) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASS first{}, second{};
+  HWND window = nullptr, again = nullptr;
+  EXPECT_EQ(registerPushWindow(&first, ClientPushWndProc, L"ClientPushWindow", instance, &window), 0);
+  EXPECT_NE(window, nullptr);
+  EXPECT_EQ(registerPushWindow(&second, ClientPushWndProc, L"ClientPushWindow", instance, &again), 1);
+  EXPECT_EQ(again, nullptr);
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - Failed to registed class. Error = 0x582"));
+  EXPECT_EQ(first.hbrBackground, GetStockObject(WHITE_BRUSH));
+  EXPECT_EQ(first.lpfnWndProc, &ClientPushWndProc);
+
+  ce::testing::setFailPoint("RegisterClassW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_EQ(registerPushWindow(&second, ClientPushWndProc, L"Other", instance, &again), -1);
+}
+
+TEST_F(PushWindowTest, SubscriptionNeedsAnApplicationAndAMode) {
+  EXPECT_EQ(subscribePimFolder(nullptr, pimContacts, 1), E_FAIL);
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  IPOutlookApp2* app = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp2,
+                             reinterpret_cast<LPVOID*>(&app)),
+            S_OK);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASS record{};
+  HWND window = nullptr;
+  ASSERT_EQ(registerPushWindow(&record, ClientPushWndProc, L"ClientPushWindow", instance, &window), 0);
+  ASSERT_EQ(app->Logon(reinterpret_cast<long>(window)), S_OK);
+  EXPECT_EQ(subscribePimFolder(app, pimContacts, 0), E_INVALIDARG);
+  EXPECT_EQ(subscribePimFolder(app, 99, 1), E_INVALIDARG);  // no such folder
+  EXPECT_EQ(subscribePimFolder(app, pimTasks, 1), S_OK);
+  clientPush->outlookApp = app;
+  EXPECT_EQ(releasePoom(clientPush), S_OK);
+  EXPECT_EQ(clientPush->outlookApp, nullptr);
+  EXPECT_EQ(releasePoom(clientPush), E_FAIL);
+}
+
+}  // namespace

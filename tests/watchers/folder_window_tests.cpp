@@ -1,0 +1,200 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "clientlib/mainclient.h"
+#include "tests/listener/listener_fixture.h"
+#include "watchers/folder_windows.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class FolderWindowTest : public ce::test::ListenerTest {
+ protected:
+  void SetUp() override {
+    ListenerTest::SetUp();
+    for (const char* dir : {"Briefcase", "Notes", "My Pictures"})
+      std::filesystem::create_directories(hostPath(std::string("fs/My Documents/") + dir));
+  }
+
+  // Hands the window a record as the shell would, for one path (and the new one of a rename).
+  LRESULT notify(WNDPROC procedure, LONG event, const std::wstring& path,
+                 const std::wstring& newPath = L"") {
+    FILECHANGENOTIFY record{};
+    record.fci.cbSize = sizeof record.fci;
+    record.fci.wEventId = event;
+    record.fci.dwItem1 = reinterpret_cast<DWORD_PTR>(path.c_str());
+    record.fci.dwItem2 = newPath.empty() ? 0 : reinterpret_cast<DWORD_PTR>(newPath.c_str());
+    return procedure(nullptr, WM_FILECHANGEINFO, 0, reinterpret_cast<LPARAM>(&record));
+  }
+
+  void touch(const std::string& deviceRelative) {
+    ce::test::writeFile(hostPath("fs/" + deviceRelative), "x");
+  }
+
+  std::vector<std::string> info() {
+    std::vector<std::string> kept;
+    for (const auto& entry : log())
+      if (entry.rfind("[DEBUG]", 0) != 0) kept.push_back(entry);
+    return kept;
+  }
+};
+
+TEST_F(FolderWindowTest, BriefcaseRecordsChangesAndSortsOutTemporaryFiles) {
+  touch("My Documents/Briefcase/a.doc");
+  EXPECT_EQ(notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\a.doc"), 0);
+  EXPECT_EQ(list(), "32");
+  setValue("clientPushList", "0");
+  notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\~a.tmp");   // already gone
+  notify(BriefcaseWndProc, SHCNE_DELETE, L"\\My Documents\\Briefcase\\~a.tmp");   // went away
+  EXPECT_EQ(list(), "0");
+  notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\~b.tmp");
+  notify(BriefcaseWndProc, SHCNE_DELETE, L"\\My Documents\\Briefcase\\old.doc");  // real
+  EXPECT_EQ(list(), "32");
+  setValue("clientPushList", "0");
+  notify(BriefcaseWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Briefcase\\~b.tmp",
+         L"\\My Documents\\Briefcase\\a.doc");
+  EXPECT_EQ(list(), "32");
+  notify(BriefcaseWndProc, SHCNE_MKDIR, L"\\My Documents\\Briefcase\\sub");
+  EXPECT_THAT(info(), ElementsAre(
+      "[INFO] - CP Briefcase: Creating Item...",
+      "[INFO] - CP Briefcase: It is a new item inserted",
+      "[INFO] - CP Briefcase: Creating Item...",
+      "[INFO] - CP Briefcase: The file is a temporary file. It must not be signaled",
+      "[INFO] - CP Briefcase: Deleting Item...",
+      "[INFO] - CP Briefcase: Creating Item...",
+      "[INFO] - CP Briefcase: The file is a temporary file. It must not be signaled",
+      "[INFO] - CP Briefcase: Deleting Item...",
+      "[INFO] - CP Briefcase: The item is really deleting...",
+      "[INFO] - CP Briefcase: Renaming Item...",
+      "[INFO] - CP Briefcase: It is a renaming of a temp file so a modification of original"));
+}
+
+TEST_F(FolderWindowTest, RenameIsRecordedBeforeItsKindIsLogged) {
+  notify(BriefcaseWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Briefcase\\a", L"\\x\\b");
+  EXPECT_THAT(log(), ElementsAre(
+      "[INFO] - CP Briefcase: Renaming Item...",
+      "[DEBUG] - CP: Next scheduled sync of \\Program Files\\Quillbex\\startsync.exe will start "
+      "at ' 2026-03-10 10.01.00'",
+      "[INFO] - CP Briefcase: It is a renaming..."));
+}
+
+TEST_F(FolderWindowTest, NotesTakeOnlyNoteFilesByEitherPathOfARename) {
+  notify(NotesWndProc, SHCNE_CREATE, L"\\My Documents\\Notes\\x.txt");
+  EXPECT_EQ(list(), "");
+  // Saved under a temporary name, then renamed to the note: a change of the note.
+  notify(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.tmp",
+         L"\\My Documents\\Notes\\memo.pwi");
+  EXPECT_EQ(list(), "16");
+  setValue("clientPushList", "0");
+  notify(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\a.tmp",
+         L"\\My Documents\\Notes\\b.txt");
+  touch("My Documents/Notes/n.PWI");
+  notify(NotesWndProc, SHCNE_DELETE, L"\\My Documents\\Notes\\gone.pwi");
+  EXPECT_EQ(list(), "16");
+  EXPECT_THAT(info(), ElementsAre(
+      "[INFO] - CP note:  The \\My Documents\\Notes\\x.txt file is not a note: break",
+      "[INFO] - CP note: Renaming Item...",
+      "[INFO] - CP note: It is a renaming...",
+      "[INFO] - CP note:  The \\My Documents\\Notes\\a.tmp file is not a note: break",
+      "[INFO] - CP note:Deleting Item...",
+      "[INFO] - The item is really deleting..."));
+}
+
+TEST_F(FolderWindowTest, PicturesDropWrongTypesAndJournalFiles) {
+  touch("My Pictures/IMG_01.JPG");
+  std::filesystem::create_directories(hostPath("fs/My Documents/My Pictures"));
+  touch("My Documents/My Pictures/IMG_01.JPG");
+  notify(PictureWndProc, SHCNE_CREATE, L"\\My Documents\\My Pictures\\IMG_01.JPG");
+  EXPECT_EQ(list(), "64");
+  setValue("clientPushList", "0");
+  notify(PictureWndProc, SHCNE_DELETE, L"\\My Documents\\My Pictures\\thumbs.dat.jpg");
+  notify(PictureWndProc, SHCNE_DELETE, L"\\My Documents\\My Pictures\\photo.jpg.bak");
+  notify(PictureWndProc, SHCNE_DELETE, L"\\Store.dat\\a.jpg");
+  notify(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
+         L"\\My Documents\\My Pictures\\x.txt");
+  EXPECT_EQ(list(), "0");
+  notify(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
+         L"\\My Documents\\My Pictures\\x.jpg");
+  EXPECT_EQ(list(), "64");
+  auto lines = info();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[2], "[INFO] - CP picture:  The \\My Documents\\My Pictures\\photo.jpg.bak file "
+                      "is not a picture: break");
+  EXPECT_EQ(lines[3], "[INFO] - CP Picture: Renaming Item...");
+}
+
+TEST_F(FolderWindowTest, MissingRecordsAndLongNamesAreReportedAndDropped) {
+  const std::wstring longName = L"\\My Documents\\" + std::wstring(300, L'a') + L".pwi";
+  for (WNDPROC procedure : {BriefcaseWndProc, NotesWndProc, PictureWndProc}) {
+    EXPECT_EQ(procedure(nullptr, WM_FILECHANGEINFO, 0, 0), 0);
+    EXPECT_EQ(notify(procedure, SHCNE_CREATE, longName), 0);
+  }
+  // Exactly the buffer (259 characters and the terminator) still fits.
+  std::wstring fits = L"\\" + std::wstring(MAX_PATH - 6, L'b') + L".doc";
+  ASSERT_EQ(fits.size(), static_cast<size_t>(MAX_PATH - 1));
+  notify(BriefcaseWndProc, SHCNE_DELETE, fits);
+  EXPECT_EQ(list(), "32");
+  EXPECT_THAT(entriesStartingWith(log(), {"CP", "Problem"}), testing::IsSupersetOf({
+      "[ERROR] - CP Briefcase: error notify briefcase change",
+      "[ERROR] - CP Briefcase: Insufficient buffer to get the file name",
+      "[ERROR] - CP note: error notify briefcase change",
+      "[ERROR] - CP note:Insufficient buffer to get the file name",
+      "[ERROR] - CP Picture: error notify picture change",
+      "[ERROR] - CP Picture: Insufficient buffer to get the file name"}));
+}
+
+TEST_F(FolderWindowTest, LostChangesSignalTheFolderWhateverItsFileTypes) {
+  notify(NotesWndProc, SHCNE_UPDATEDIR, L"\\My Documents\\Notes");
+  notify(PictureWndProc, SHCNE_UPDATEDIR, L"\\My Documents\\My Pictures");
+  EXPECT_EQ(list(), "80");
+  EXPECT_THAT(info(), ElementsAre("[INFO] - CP note: Folder changes lost, signalling the folder",
+                                  "[INFO] - CP Picture: Folder changes lost, signalling the folder"));
+}
+
+TEST_F(FolderWindowTest, CloseAndDestroyOnlyEndTheLoop) {
+  EXPECT_EQ(BriefcaseWndProc(nullptr, WM_CLOSE, 0, 0), 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(PictureWndProc(nullptr, WM_DESTROY, 0, 0), 0);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_THAT(log(), IsEmpty());
+}
+
+// WM_COMMAND asks the client library again: a new folder takes effect at once, even when
+// the old registration could not be removed.
+TEST_F(FolderWindowTest, CommandRegistersTheFolderTheLibraryNowReports) {
+  WNDCLASS record{};
+  record.lpfnWndProc = BriefcaseWndProc;
+  record.hInstance = GetModuleHandleW(nullptr);
+  record.lpszClassName = L"ClientPushWindowBriefcase";
+  ASSERT_NE(RegisterClassW(&record), 0);
+  clientPush->briefcaseWindow = CreateWindowExW(0, record.lpszClassName, nullptr, WS_BORDER, 0, 0,
+                                                0, 0, nullptr, nullptr, record.hInstance, nullptr);
+  ASSERT_NE(clientPush->briefcaseWindow, nullptr);
+  std::filesystem::create_directories(hostPath("fs/Elsewhere"));
+  DMTree* tree = createTree("Quillbex/SyncclientPIM/sources");
+  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM/sources/briefcase");
+  node->writeValue("dir", "\\Elsewhere");
+  delete node;
+  delete tree;
+
+  SendMessageW(clientPush->briefcaseWindow, WM_COMMAND, 0, 0);
+  EXPECT_THAT(info(), ElementsAre("[INFO] - CP Briefcase: command change dir",
+                                  "[ERROR] - Problem unregister listener folder briefcase"));
+  touch("My Documents/Briefcase/old.doc");
+  touch("Elsewhere/new.doc");
+  MSG message;
+  ASSERT_TRUE(ce::test::waitFor([&] {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    return list() == "32";
+  }));
+  EXPECT_THAT(entriesStartingWith(log(), {"CP Briefcase: Creating"}), testing::SizeIs(1));
+  EXPECT_TRUE(SHChangeNotifyDeregister(clientPush->briefcaseWindow));
+}
+
+}  // namespace

@@ -1,0 +1,11 @@
+#include "watchers/file_type.h"
+
+#include "encoding/conversions.h"
+
+int getFileTypeCode(const wchar_t* path) {
+  if (!path) return 0;
+  if (wideExtensionMatches(path, L"pwi", true)) return noteFileType;
+  for (const wchar_t* extension : {L"jpg", L"jpeg", L"gif", L"png"})
+    if (wideExtensionMatches(path, extension, true)) return pictureFileType;
+  return 0;
+}

@@ -1,0 +1,48 @@
+#include "watchers/folder_change.h"
+
+#include <algorithm>
+
+namespace {
+
+// Erases the first entry equal to `name`; true when there was one.
+bool takePending(PendingTempFiles& pending, const std::wstring& name) {
+  auto it = std::find(pending.begin(), pending.end(), name);
+  if (it == pending.end()) return false;
+  pending.erase(it);
+  return true;
+}
+
+}  // namespace
+
+FolderChange decideFolderChange(LONG eventId, const std::wstring& name, bool fileExists,
+                                PendingTempFiles& pending) {
+  switch (eventId) {
+    case SHCNE_RENAMEITEM:
+      return takePending(pending, name) ? FolderChange::renamedTempFile : FolderChange::renamed;
+    case SHCNE_CREATE:
+      if (fileExists) return FolderChange::created;
+      pending.push_back(name);
+      return FolderChange::temporaryCreated;
+    case SHCNE_DELETE:
+      // A temporary file that goes away is no change; any other deletion is, whatever else is
+      // pending (a pending entry must not block deletions of other files forever).
+      return takePending(pending, name) ? FolderChange::temporaryDeleted : FolderChange::deleted;
+    case SHCNE_UPDATEDIR:
+      return FolderChange::changesLost;
+    default:
+      return FolderChange::ignored;
+  }
+}
+
+bool recordsChange(FolderChange change) {
+  switch (change) {
+    case FolderChange::renamedTempFile:
+    case FolderChange::renamed:
+    case FolderChange::created:
+    case FolderChange::deleted:
+    case FolderChange::changesLost:
+      return true;
+    default:
+      return false;
+  }
+}
