@@ -1,0 +1,40 @@
+// Delivery of PIM notifications through the window messages of the user family.
+#include "platform/poom/notifications.h"
+
+#include <unistd.h>
+
+#include "platform/poom/poom.h"
+#include "platform/user/user.h"
+
+namespace ce::poom {
+
+UINT notificationMessage(Change kind, bool remote) {
+  UINT base = remote ? PIM_ITEM_CREATED_REMOTE : PIM_ITEM_CREATED_LOCAL;
+  switch (kind) {
+    case Change::created: return base;
+    case Change::deleted: return base + 1;
+    case Change::changed: return base + 2;
+  }
+  return base + 2;
+}
+
+int notifySubscribers(const CommittedChange& change, std::vector<long long>& gone) {
+  const int self = static_cast<int>(getpid());
+  int undelivered = 0;
+  for (const Subscriber& subscriber : change.subscribers) {
+    bool remote = subscriber.pid != self;
+    DWORD wanted = remote ? PIMFOLDERNOTIFICATION_REMOTE : PIMFOLDERNOTIFICATION_LOCAL;
+    if ((subscriber.mode & wanted) == 0) continue;
+    HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(subscriber.window));
+    if (PostMessageW(window, notificationMessage(change.kind, remote), change.oid,
+                     change.folder))
+      continue;
+    if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
+      gone.push_back(subscriber.window);
+    else
+      ++undelivered;
+  }
+  return undelivered;
+}
+
+}  // namespace ce::poom
