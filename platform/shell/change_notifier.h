@@ -1,0 +1,73 @@
+// The process's one inotify instance: which window watches which folder, and the drain that
+// turns the kernel's events into WM_FILECHANGEINFO records for those windows. Platform-internal.
+#pragma once
+
+#include <array>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/shell/inotify_descriptor.h"
+#include "platform/shell/move_pairing.h"
+#include "platform/shell/shell.h"
+#include "platform/user/message_sources.h"
+
+namespace ce::shell {
+
+class ChangeNotifier final : public ce::MessageSource {
+ public:
+  // Hands one record to its window; false when the window cannot take it (the record is then
+  // released here).
+  using Post = bool (*)(HWND window, FILECHANGENOTIFY* record);
+
+  // How long the first half of a move waits for its second half before it counts as a move
+  // out. The halves are queued by one rename call, so a partner that has not come within a few
+  // milliseconds is not coming; every later event waits behind it, so keep this short.
+  static constexpr std::chrono::milliseconds kPartnerWait{3};
+
+  explicit ChangeNotifier(Post post);
+  bool valid() const { return inotify_.valid(); }
+
+  int descriptor() const override { return inotify_.fd(); }
+  void drain() override;
+  int pendingTimeoutMs() const override;
+
+  // Watches `hostPath` for `window` instead of whatever it watched before. Returns 0 or the
+  // Win32 error; on an error the earlier registration stands.
+  DWORD watch(HWND window, const std::string& hostPath, DWORD eventMask);
+  // False when the window watches nothing.
+  bool unwatch(HWND window);
+  size_t registrationCount() const;
+
+ private:
+  struct Registration {
+    HWND window;
+    int wd;
+    DWORD eventMask;
+    std::string hostPath;
+    std::wstring devicePath;
+  };
+
+  void drainLocked();
+  void readAvailable(Clock::time_point now);
+  void deliver(Change& change);
+  void deliverMove(const Change& change, DWORD kind);
+  void endWatch(const Change& change);
+  void post(HWND window, LONG eventId, const std::wstring& path, const std::wstring* newPath);
+  // Brings the kernel's flags for `wd` to exactly what its registrations need.
+  void refit(int wd);
+  const Registration* firstOn(int wd) const;
+  std::wstring pathIn(int wd, const std::string& name) const;
+
+  Post post_;
+  InotifyDescriptor inotify_;
+  mutable std::mutex mutex_;
+  std::vector<Registration> registrations_;  // in the order the windows registered
+  std::vector<std::pair<int, uint32_t>> kernelFlags_;  // wd -> flags the kernel watches with
+  MovePairing pairing_{kPartnerWait};
+  std::vector<Change> ready_;
+  // Large enough for about two thousand events per read call.
+  alignas(8) std::array<char, 64 * 1024> buffer_;
+};
+
+}  // namespace ce::shell
