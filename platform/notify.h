@@ -52,12 +52,14 @@ struct StartedProgram {
 struct Pass {
   std::vector<StartedProgram> started;
   std::optional<SYSTEMTIME> nextDue;  // earliest request still pending, if any
+  std::string storeError;             // empty unless the store failed part way
 };
 
 // Every pending request, earliest first. Throws StoreError.
 std::vector<Request> pendingRequests();
 
-// Requests due at `now` or before, earliest first. Throws StoreError.
+// Requests due at `now` or before, earliest first. Throws StoreError, and
+// std::invalid_argument for an impossible `now`.
 std::vector<Request> dueRequests(const SYSTEMTIME& now);
 
 // Removes exactly this request (same program, same time); false when it is gone or was
@@ -70,7 +72,8 @@ bool claimRequest(const Request& request);
 std::optional<DWORD> startProgram(const Request& request);
 
 // One scheduler step at local time `now`: claims and starts every due request and says when
-// the next one is due. Throws StoreError (requests not yet claimed stay pending).
+// the next one is due. A store failure ends the step early with `storeError` set; what was
+// started is still reported and requests not yet claimed stay pending.
 Pass startDueRequests(const SYSTEMTIME& now);
 
 // Reaps started programs that have ended; returns how many are still running.
@@ -90,7 +93,8 @@ class ChangeWatcher {
   ChangeWatcher(const ChangeWatcher&) = delete;
   ChangeWatcher& operator=(const ChangeWatcher&) = delete;
 
-  // timeoutMs < 0: no timeout. A program that ends is reaped here and counts as `changed`.
+  // timeoutMs < 0: no timeout. A started program that ends is reaped here and the wait goes
+  // on. A signal delivered to this thread ends the wait as `woken`.
   Wake wait(int timeoutMs);
 
  private:

@@ -1,0 +1,12 @@
+// Which requests name the same program. Platform-internal.
+#pragma once
+
+#include <string>
+
+namespace ce::notify {
+
+// The device compares program paths without regard to case: requests whose paths differ only
+// in case share this key. Independent of the process's locale, so every process agrees.
+std::wstring appKeyOf(const std::wstring& devicePath);
+
+}  // namespace ce::notify

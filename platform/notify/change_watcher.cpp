@@ -1,0 +1,145 @@
+// Sleeping until the run-at-time table changes: inotify on system/, plus an eventfd that
+// wakeScheduler() writes and the pidfds of running programs, all in one poll.
+//
+// The watch is on the folder, not the file: notify.db may not exist yet, and a commit in WAL
+// mode writes notify.db-wal, not notify.db. notify.db-shm is left out because readers touch
+// it too; counting it would wake the scheduler for its own reads.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/kernel/platform_state.h"
+#include "platform/notify.h"
+#include "platform/notify/programs.h"
+
+namespace ce::notify {
+
+namespace {
+
+// Lives as long as the process: a signal handler may write to it at any moment, so it is
+// never closed under it.
+std::atomic<int> wakeFd{-1};
+
+int wakeDescriptor() {
+  static std::once_flag created;
+  std::call_once(created, [] {
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    wakeFd.store(fd);
+  });
+  return wakeFd.load();
+}
+
+void drain(int fd) {
+  uint64_t count;
+  while (read(fd, &count, sizeof count) > 0) {
+  }
+}
+
+bool isStoreFile(std::string_view name) {
+  return name.starts_with("notify.db") && !name.ends_with("-shm");
+}
+
+// Reads every queued event; true when one concerns the store (or some were lost).
+bool storeChanged(int inotifyFd) {
+  alignas(inotify_event) char buffer[4096];
+  bool changed = false;
+  for (;;) {
+    ssize_t length = read(inotifyFd, buffer, sizeof buffer);
+    if (length <= 0) return changed;
+    for (char* p = buffer; p < buffer + length;) {
+      auto* event = reinterpret_cast<inotify_event*>(p);
+      if (event->mask & IN_Q_OVERFLOW) changed = true;
+      if (event->len > 0 && isStoreFile(event->name)) changed = true;
+      p += sizeof(inotify_event) + event->len;
+    }
+  }
+}
+
+void resetWake() {
+  int fd = wakeFd.load();
+  if (fd >= 0) drain(fd);
+}
+
+[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetWake), true);
+
+}  // namespace
+
+void wakeScheduler() noexcept {
+  int saved = errno;
+  int fd = wakeFd.load();
+  uint64_t one = 1;
+  if (fd >= 0) (void)!write(fd, &one, sizeof one);
+  errno = saved;
+}
+
+ChangeWatcher::ChangeWatcher() {
+  wakeDescriptor();
+  std::string folder = ce::systemDir();
+  inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (inotifyFd_ < 0) throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
+  if (inotify_add_watch(inotifyFd_, folder.c_str(),
+                        IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE) < 0) {
+    int error = errno;
+    ::close(inotifyFd_);
+    inotifyFd_ = -1;
+    throw std::runtime_error("cannot watch " + folder + ": " + std::strerror(error));
+  }
+}
+
+ChangeWatcher::~ChangeWatcher() {
+  if (inotifyFd_ >= 0) ::close(inotifyFd_);
+}
+
+ChangeWatcher::ChangeWatcher(ChangeWatcher&& other) noexcept
+    : inotifyFd_(std::exchange(other.inotifyFd_, -1)) {}
+
+ChangeWatcher& ChangeWatcher::operator=(ChangeWatcher&& other) noexcept {
+  if (this != &other) {
+    if (inotifyFd_ >= 0) ::close(inotifyFd_);
+    inotifyFd_ = std::exchange(other.inotifyFd_, -1);
+  }
+  return *this;
+}
+
+ChangeWatcher::Wake ChangeWatcher::wait(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    int remaining = -1;
+    if (timeoutMs >= 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      remaining = left > 0 ? static_cast<int>(left) : 0;
+    }
+    std::vector<pollfd> fds{{inotifyFd_, POLLIN, 0}, {wakeFd.load(), POLLIN, 0}};
+    for (int fd : programEndDescriptors()) fds.push_back({fd, POLLIN, 0});
+    int ready = poll(fds.data(), fds.size(), remaining);
+    if (ready < 0) {
+      if (errno == EINTR) return Wake::woken;  // a signal: let the loop look at its stop flag
+      throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+    }
+    if (ready == 0) return Wake::timeout;
+    if (fds[1].revents) {
+      drain(fds[1].fd);
+      return Wake::woken;
+    }
+    bool programEnded = false;
+    for (size_t i = 2; i < fds.size(); ++i) programEnded |= fds[i].revents != 0;
+    if (programEnded) reapPrograms();
+    if (fds[0].revents && storeChanged(inotifyFd_)) return Wake::changed;
+  }
+}
+
+}  // namespace ce::notify

@@ -1,0 +1,278 @@
+// The run-at-time table: one SQLite connection per process, kept open with its statements
+// prepared.
+//
+// CeRunAppAtTime is on the listener's per-change path, so a request costs exactly one durable
+// commit and nothing else: a single upsert in autocommit mode. WAL with synchronous=FULL makes
+// that commit one append and one fsync of the log, and lets the scheduler read while another
+// process writes. Several processes write at once; SQLite's locks serialise them, and a writer
+// that finds the table locked waits at most storeBusyTimeoutMs before it gives up.
+//
+// The format is versioned with user_version. A store of a newer format is refused rather than
+// written, so stored requests are never damaged by an older build. Due times are FILETIME
+// ticks of local time: integers sort in time order for every year the device knows, which
+// text would not past 9999.
+#include "platform/notify/request_store.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/device.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/platform_state.h"
+#include "platform/notify.h"
+
+namespace ce::notify::store {
+
+namespace {
+
+constexpr int formatVersion = 1;
+
+// 30827-12-31 23:59:59.999, the last time SYSTEMTIME can hold, in ticks.
+const char* const createSchema = R"sql(
+CREATE TABLE requests(
+  app_key TEXT PRIMARY KEY NOT NULL,
+  app TEXT NOT NULL,
+  due INTEGER NOT NULL CHECK (due BETWEEN 0 AND 9223149887999999999)
+);
+CREATE INDEX requests_by_due ON requests(due);
+PRAGMA user_version = 1;
+)sql";
+
+struct DatabaseCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Leaves a shared statement ready for its next use, whatever path the caller takes.
+class StatementUse {
+ public:
+  explicit StatementUse(sqlite3_stmt* statement) : statement_(statement) {}
+  ~StatementUse() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
+  sqlite3_stmt* operator*() const { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+struct Connection {
+  Database db;
+  Statement put, remove, removeExactly, list, earliest;
+};
+
+std::mutex connectionMutex;
+std::optional<Connection> connection;
+
+Result failure(sqlite3* db, int code) {
+  return Result{code, std::string("notify.db: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code))};
+}
+
+Result execute(sqlite3* db, const char* sql) {
+  int code = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  return code == SQLITE_OK ? Result{} : failure(db, code);
+}
+
+Result readFormat(sqlite3* db, int& version) {
+  sqlite3_stmt* raw = nullptr;
+  int code = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr);
+  Statement statement(raw);
+  if (code != SQLITE_OK) return failure(db, code);
+  code = sqlite3_step(statement.get());
+  if (code != SQLITE_ROW) return failure(db, code);
+  version = sqlite3_column_int(statement.get(), 0);
+  return {};
+}
+
+// Creates the table unless another process has done it first.
+Result ensureSchema(sqlite3* db) {
+  int version = 0;
+  if (Result r = readFormat(db, version); !r.ok()) return r;
+  if (version == 0) {
+    if (Result r = execute(db, "BEGIN IMMEDIATE"); !r.ok()) return r;
+    Result r = readFormat(db, version);
+    if (r.ok() && version == 0) r = execute(db, createSchema);
+    if (r.ok()) r = execute(db, "COMMIT");
+    if (!r.ok()) {
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      return r;
+    }
+    if (version == 0) version = formatVersion;
+  }
+  if (version != formatVersion)
+    return Result{SQLITE_NOTADB, "notify.db: format " + std::to_string(version) +
+                                     " is not the one this build knows (" +
+                                     std::to_string(formatVersion) + ")"};
+  return {};
+}
+
+Result prepare(sqlite3* db, const char* sql, Statement& statement) {
+  sqlite3_stmt* raw = nullptr;
+  int code = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+  statement.reset(raw);
+  return code == SQLITE_OK ? Result{} : failure(db, code);
+}
+
+Result open(Connection& out) {
+  std::string path;
+  try {
+    path = ce::systemDir() + "/notify.db";
+  } catch (const std::exception& e) {
+    return Result{SQLITE_CANTOPEN, std::string("notify.db: ") + e.what()};
+  }
+  sqlite3* raw = nullptr;
+  int code = sqlite3_open_v2(path.c_str(), &raw,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+  Connection c;
+  c.db.reset(raw);
+  if (code != SQLITE_OK) return failure(raw, code);
+  sqlite3* db = c.db.get();
+  sqlite3_extended_result_codes(db, 0);
+  sqlite3_busy_timeout(db, storeBusyTimeoutMs);
+  if (Result r = execute(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL"); !r.ok())
+    return r;
+  if (Result r = ensureSchema(db); !r.ok()) return r;
+  const std::pair<Statement*, const char*> statements[] = {
+      {&c.put,
+       "INSERT INTO requests(app_key, app, due) VALUES(?1, ?2, ?3) "
+       "ON CONFLICT(app_key) DO UPDATE SET app = excluded.app, due = excluded.due"},
+      {&c.remove, "DELETE FROM requests WHERE app_key = ?1"},
+      {&c.removeExactly, "DELETE FROM requests WHERE app_key = ?1 AND due = ?2"},
+      {&c.list, "SELECT app_key, app, due FROM requests WHERE due <= ?1 ORDER BY due, app_key"},
+      {&c.earliest, "SELECT min(due) FROM requests"},
+  };
+  for (const auto& [statement, sql] : statements)
+    if (Result r = prepare(db, sql, *statement); !r.ok()) return r;
+  out = std::move(c);
+  return {};
+}
+
+// Runs `body` on the open connection, opening it first when needed. A failed open is not
+// kept: the next operation tries again.
+template <typename Body>
+Result withConnection(Body body) {
+  std::lock_guard<std::mutex> lock(connectionMutex);
+  if (!connection) {
+    Connection opened;
+    if (Result r = open(opened); !r.ok()) return r;
+    connection = std::move(opened);
+  }
+  return body(*connection);
+}
+
+Result stepToDone(Connection& c, sqlite3_stmt* statement) {
+  int code = sqlite3_step(statement);
+  return code == SQLITE_DONE ? Result{} : failure(c.db.get(), code);
+}
+
+void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+std::string columnText(sqlite3_stmt* statement, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column)))
+              : std::string();
+}
+
+void resetStore() { close(); }
+
+[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetStore), true);
+
+}  // namespace
+
+DWORD win32ErrorOf(const Result& result) {
+  switch (result.code & 0xFF) {
+    case SQLITE_OK: return ERROR_SUCCESS;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ERROR_SHARING_VIOLATION;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH: return ERROR_ACCESS_DENIED;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_ERROR:
+    case SQLITE_SCHEMA: return ERROR_BADDB;
+    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_RANGE:
+    case SQLITE_TOOBIG: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_CANTWRITE;  // SQLITE_IOERR, SQLITE_FULL, SQLITE_PROTOCOL, ...
+  }
+}
+
+Result put(const std::string& key, const std::string& app, long long due) {
+  return withConnection([&](Connection& c) {
+    StatementUse use(c.put.get());
+    bindText(*use, 1, key);
+    bindText(*use, 2, app);
+    sqlite3_bind_int64(*use, 3, due);
+    return stepToDone(c, *use);
+  });
+}
+
+Result remove(const std::string& key) {
+  return withConnection([&](Connection& c) {
+    StatementUse use(c.remove.get());
+    bindText(*use, 1, key);
+    return stepToDone(c, *use);
+  });
+}
+
+Result removeExactly(const std::string& key, long long due, bool& removed) {
+  removed = false;
+  return withConnection([&](Connection& c) {
+    StatementUse use(c.removeExactly.get());
+    bindText(*use, 1, key);
+    sqlite3_bind_int64(*use, 2, due);
+    Result r = stepToDone(c, *use);
+    removed = r.ok() && sqlite3_changes(c.db.get()) > 0;
+    return r;
+  });
+}
+
+Result list(long long dueAtMost, std::vector<Row>& rows) {
+  rows.clear();
+  return withConnection([&](Connection& c) {
+    StatementUse use(c.list.get());
+    sqlite3_bind_int64(*use, 1, dueAtMost);
+    int code;
+    while ((code = sqlite3_step(*use)) == SQLITE_ROW)
+      rows.push_back(Row{columnText(*use, 0), columnText(*use, 1), sqlite3_column_int64(*use, 2)});
+    if (code == SQLITE_DONE) return Result{};
+    rows.clear();
+    return failure(c.db.get(), code);
+  });
+}
+
+Result earliestDue(long long& due, bool& found) {
+  found = false;
+  return withConnection([&](Connection& c) {
+    StatementUse use(c.earliest.get());
+    int code = sqlite3_step(*use);
+    if (code != SQLITE_ROW) return failure(c.db.get(), code);
+    found = sqlite3_column_type(*use, 0) != SQLITE_NULL;
+    if (found) due = sqlite3_column_int64(*use, 0);
+    return Result{};
+  });
+}
+
+void close() {
+  std::lock_guard<std::mutex> lock(connectionMutex);
+  connection.reset();
+}
+
+}  // namespace ce::notify::store
