@@ -1,0 +1,100 @@
+#include "apps/cedevice/device_access.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/device.h"
+#include "platform/process.h"
+#include "platform/user/window_table.h"
+
+namespace cedevice {
+
+std::string programPath(const std::string& name) {
+  std::filesystem::path dir = ce::executableDir();
+  // Installed side by side, or in the build tree's apps/<name>/ folders.
+  for (const auto& candidate : {dir / name, dir / ".." / name / name})
+    if (std::filesystem::exists(candidate)) return std::filesystem::canonical(candidate).string();
+  return (dir / ".." / name / name).string();
+}
+
+std::string runFile(const std::string& name) { return ce::runDir() + "/" + name; }
+
+std::string listenerLogPath() { return ce::fsRoot() + "/notlstnr.txt"; }
+
+HWND findListenerWindow() { return FindWindowW(L"ClientPushWindow", nullptr); }
+
+int ownerOf(HWND window) {
+  for (const auto& info : ce::listWindows())
+    if (info.hwnd == window) return info.pid;
+  return static_cast<int>(reinterpret_cast<UINT_PTR>(window) >> 32);
+}
+
+const DataSource* sourceNamed(const std::string& name) {
+  for (const DataSource& source : dataSources)
+    if (name == source.name) return &source;
+  return nullptr;
+}
+
+std::vector<std::string> sourceNames() {
+  std::vector<std::string> names;
+  for (const DataSource& source : dataSources) names.emplace_back(source.name);
+  return names;
+}
+
+std::string describeList(int list) {
+  std::string names;
+  for (const DataSource& source : dataSources)
+    if (list & source.bit) names += (names.empty() ? "" : ",") + std::string(source.name);
+  return names.empty() ? "none" : names;
+}
+
+bool readClientSetting(const wchar_t* name, std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = 0;
+  bool found = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  if (found) {
+    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    found = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
+                             &bytes) == ERROR_SUCCESS;
+    value = buffer.c_str();
+  }
+  RegCloseKey(key);
+  return found;
+}
+
+void writeClientSetting(const wchar_t* name, const std::wstring& value) {
+  HKEY key = nullptr;
+  LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
+                                0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegFlushKey(key);
+    RegCloseKey(key);
+  }
+  if (result != ERROR_SUCCESS)
+    throw std::runtime_error("cannot write the registry setting " + narrow(name) + " (error " +
+                             std::to_string(result) + ")");
+}
+
+std::string narrow(const std::wstring& text) {
+  std::string out;
+  ce::narrowFileName(text, out);
+  return out;
+}
+
+std::wstring widen(const std::string& text) { return ce::widenFileName(text); }
+
+std::string readText(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+}  // namespace cedevice

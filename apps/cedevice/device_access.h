@@ -1,0 +1,40 @@
+// What several device commands share: the device's files, the listener's windows, its
+// programs beside this tool, and the sources by name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "listener/data_sources.h"
+#include "platform/windows.h"
+
+namespace cedevice {
+
+// Host path of a program built beside the device tool ("notlstnr", "startsync").
+std::string programPath(const std::string& name);
+
+// Host path of a file below the device home's run/ folder.
+std::string runFile(const std::string& name);
+// Host path of the listener's log.
+std::string listenerLogPath();
+
+// The listener's main window, or null.
+HWND findListenerWindow();
+// Process id of the window's owner (from the handle: pid in the high bits).
+int ownerOf(HWND window);
+
+// The source of that name ("contacts", ...), or null.
+const DataSource* sourceNamed(const std::string& name);
+std::vector<std::string> sourceNames();
+// Names of the sources whose bits are set, comma-separated ("none" when there are none).
+std::string describeList(int list);
+
+// The REG_SZ value of the client's settings key; false when absent.
+bool readClientSetting(const wchar_t* name, std::wstring& value);
+void writeClientSetting(const wchar_t* name, const std::wstring& value);
+
+std::string narrow(const std::wstring& text);
+std::wstring widen(const std::string& text);
+std::string readText(const std::string& hostPath);
+
+}  // namespace cedevice

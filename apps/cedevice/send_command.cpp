@@ -1,0 +1,79 @@
+// `cedevice send`: the control messages other processes send to the listener.
+#include <cstdio>
+
+#include "apps/cedevice/command.h"
+#include "apps/cedevice/control_flags.h"
+#include "apps/cedevice/device_access.h"
+
+namespace {
+
+struct Options {
+  std::string source;
+  std::string folder;
+};
+
+HWND listenerWindowOrFail(const wchar_t* className = L"ClientPushWindow") {
+  HWND window = FindWindowW(className, nullptr);
+  if (!window)
+    throw cedevice::Failure("no listener is running on this device (no " +
+                            cedevice::narrow(className) + " window); start it with cedevice boot");
+  return window;
+}
+
+void post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!PostMessageW(window, message, wParam, lParam))
+    throw cedevice::Failure("the listener did not take the message (error " +
+                            std::to_string(GetLastError()) + ")");
+}
+
+void sendFlag(const std::string& name, bool suspend) {
+  unsigned flag = allSourcesFlagNumber;
+  if (name != "all") flag = cedevice::sourceNamed(name)->flagNumber;
+  HWND window = listenerWindowOrFail();
+  post(window, WM_COMMAND, flag, suspend ? 1 : 0);
+  cedevice::rememberCommand(cedevice::ownerOf(window), flag, suspend);
+  std::printf("%s %s\n", suspend ? "suspended" : "resumed", name.c_str());
+}
+
+void setup(CLI::App& app) {
+  auto* send = app.add_subcommand("send", "Send a control message to the running listener");
+  send->require_subcommand(1);
+  auto options = std::make_shared<Options>();
+  auto names = cedevice::sourceNames();
+  auto withAll = names;
+  withAll.push_back("all");
+
+  auto* suspend = send->add_subcommand("suspend", "Stop recording one source's changes");
+  suspend->add_option("SOURCE", options->source, "contacts, calendar, tasks, notes, briefcase or pictures")
+      ->required()
+      ->check(CLI::IsMember(names));
+  suspend->callback([options] { sendFlag(options->source, true); });
+
+  auto* resume = send->add_subcommand("resume", "Record one source's changes again (or all)");
+  resume->add_option("SOURCE", options->source, "a source name, or all")
+      ->required()
+      ->check(CLI::IsMember(withAll));
+  resume->callback([options] { sendFlag(options->source, false); });
+
+  auto* close = send->add_subcommand("close", "Close the listener");
+  close->callback([] {
+    post(listenerWindowOrFail(), WM_CLOSE, 0, 0);
+    std::printf("close sent\n");
+  });
+
+  auto* refresh = send->add_subcommand("refresh", "Make a folder window look its folder up again");
+  refresh->add_option("FOLDER", options->folder, "briefcase, notes or pictures")
+      ->required()
+      ->check(CLI::IsMember({"briefcase", "notes", "pictures"}));
+  refresh->callback([options] {
+    const wchar_t* className = options->folder == "briefcase" ? L"ClientPushWindowBriefcase"
+                               : options->folder == "notes"   ? L"ClientPushWindowNotes"
+                                                              : L"ClientPushWindowPicture";
+    post(listenerWindowOrFail(className), WM_COMMAND, 0, 0);
+    std::printf("refresh sent to %s\n", options->folder.c_str());
+  });
+}
+
+cedevice::CommandGroup group(40, setup);
+
+}  // namespace
