@@ -1,6 +1,6 @@
 #include "watchers/file_type.h"
 
-#include "encoding/conversions.h"
+#include "encoding/text_helpers.h"
 
 int getFileTypeCode(const wchar_t* path) {
   if (!path) return 0;

@@ -1,0 +1,102 @@
+#include "tests/e2e/device_fixture.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "config/dm_tree.h"
+#include "config/management_node.h"
+#include "platform/process.h"
+
+namespace ce::test {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+void DeviceProcessTest::TearDown() {
+  // Whatever the test left running goes down with it.
+  cedevice({"shutdown"});
+  for (int pid : listeners_) {
+    ce::terminateProcess(pid);
+    ce::waitChild(pid, 10000);
+  }
+  DeviceTest::TearDown();
+}
+
+ToolResult DeviceProcessTest::cedevice(const std::vector<std::string>& args) {
+  std::string command = quoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + quoted(home());
+  for (const auto& arg : args) command += " " + quoted(arg);
+  std::string out = home() + "/.tool.out", err = home() + "/.tool.err";
+  command += " >" + quoted(out) + " 2>" + quoted(err) + " </dev/null";
+  int status = std::system(command.c_str());
+  ToolResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = readFile(out);
+  result.err = readFile(err);
+  return result;
+}
+
+void DeviceProcessTest::bootDevice() {
+  auto init = cedevice({"init"});
+  ASSERT_EQ(init.exitCode, 0) << init.err;
+  auto boot = cedevice({"boot", "--detach"});
+  ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+}
+
+int DeviceProcessTest::startListener() {
+  ce::SpawnOptions options;
+  options.argv = {buildDir() + "/apps/notlstnr/notlstnr"};
+  options.outputPath = home() + "/run/notlstnr-test.out";
+  options.environment.emplace_back("CE_DEVICE_HOME", home());
+  std::string error;
+  int pid = ce::spawnProcess(options, error);
+  EXPECT_GT(pid, 0) << error;
+  listeners_.push_back(pid);
+  return pid;
+}
+
+std::string DeviceProcessTest::setting(const char* name) {
+  DMTree* tree = createTree("Quillbex/SyncclientPIM");
+  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
+  char* value = node->readValue(name);
+  std::string text = value;
+  delete[] value;
+  delete node;
+  delete tree;
+  return text;
+}
+
+void DeviceProcessTest::setSetting(const char* name, const std::string& value) {
+  DMTree* tree = createTree("Quillbex/SyncclientPIM");
+  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
+  node->writeValue(name, value.c_str());
+  delete node;
+  delete tree;
+}
+
+bool DeviceProcessTest::waitForLog(const std::string& message, int count) {
+  return waitFor(
+      [&] {
+        auto entries = log();
+        return std::count_if(entries.begin(), entries.end(), [&](const std::string& entry) {
+                 auto text = entry.find("] - ");
+                 return text != std::string::npos && entry.substr(text + 4) == message;
+               }) >= count;
+      },
+      std::chrono::milliseconds(patienceMs));
+}
+
+bool DeviceProcessTest::waitForSetting(const char* name, const std::string& value) {
+  return waitFor([&] { return setting(name) == value; }, std::chrono::milliseconds(patienceMs));
+}
+
+}  // namespace ce::test

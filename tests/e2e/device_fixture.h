@@ -1,0 +1,42 @@
+// A real device in a temporary home: the built cedevice, notlstnr and startsync programs run
+// as separate processes, and the test looks at the same registry, store and files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/device_test.h"
+#include "tests/support/log_lines.h"
+
+namespace ce::test {
+
+struct ToolResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+class DeviceProcessTest : public DeviceTest {
+ protected:
+  void TearDown() override;
+
+  // Runs `cedevice ARGS...` on this device and waits for it.
+  ToolResult cedevice(const std::vector<std::string>& args);
+  // `cedevice init` and `cedevice boot --detach`, checked.
+  void bootDevice();
+  // Starts the listener directly (no scheduler); its pid.
+  int startListener();
+
+  std::string setting(const char* name);  // "" when absent
+  void setSetting(const char* name, const std::string& value);
+  std::vector<std::string> log() { return logEntries(home()); }
+  // Waits until the log holds an entry with this text (after the tag).
+  bool waitForLog(const std::string& message, int count = 1);
+  bool waitForSetting(const char* name, const std::string& value);
+  std::string fsPath(const std::string& relative) { return hostPath("fs/" + relative); }
+
+  static constexpr int patienceMs = 30000;
+  std::vector<int> listeners_;
+};
+
+}  // namespace ce::test

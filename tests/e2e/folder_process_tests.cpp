@@ -1,0 +1,83 @@
+#include <cstdlib>
+#include <filesystem>
+
+#include "config/dm_tree.h"
+#include "config/management_node.h"
+#include "tests/e2e/device_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FolderProcessTest : public ce::test::DeviceProcessTest {
+ protected:
+  void SetUp() override {
+    DeviceProcessTest::SetUp();
+    bootDevice();
+  }
+
+  // Runs a shell command inside the device's file system.
+  void shell(const std::string& command) {
+    std::string line = "cd '" + fsPath("My Documents") + "' && " + command;
+    ASSERT_EQ(std::system(line.c_str()), 0) << line;
+  }
+
+  // A change nobody should record, then one that must be: once the second is seen the
+  // first had its chance.
+  void expectNothingRecordedBy(const std::string& command) {
+    setSetting("clientPushList", "0");
+    shell(command);
+    shell("echo x > Notes/control.pwi");
+    ASSERT_TRUE(waitForSetting("clientPushList", "16")) << command;
+  }
+
+  void expectRecorded(const std::string& command, const std::string& list) {
+    setSetting("clientPushList", "0");
+    shell(command);
+    EXPECT_TRUE(waitForSetting("clientPushList", list)) << command;
+  }
+};
+
+TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
+  shell("echo outside > ../outside.doc && echo keep > Briefcase/keep.doc");
+  ASSERT_TRUE(waitForSetting("clientPushList", "32"));
+  expectRecorded("cp /etc/hostname Briefcase/copied.doc", "32");
+  expectRecorded("mv ../outside.doc Briefcase/moved-in.doc", "32");
+  expectRecorded("mv Briefcase/moved-in.doc Briefcase/renamed.doc", "32");
+  expectRecorded("mv Briefcase/renamed.doc ../moved-out.doc", "32");
+  expectRecorded("rm Briefcase/copied.doc", "32");
+  expectNothingRecordedBy("echo more >> Briefcase/keep.doc");
+  expectNothingRecordedBy("mkdir Briefcase/sub && echo x > Briefcase/sub/inner.doc");
+}
+
+TEST_F(FolderProcessTest, NotesAndPicturesRecordTheirOwnFileTypes) {
+  expectRecorded("echo n > Notes/memo.pwi", "16");
+  expectRecorded("echo p > 'My Pictures/IMG_01.JPG'", "64");
+  expectNothingRecordedBy("echo t > Notes/readme.txt && echo t > 'My Pictures/thumbs.dat.jpg'");
+}
+
+// Editors save through a temporary file renamed over the original: still a change.
+TEST_F(FolderProcessTest, SavesThroughATemporaryFileAreRecorded) {
+  shell("echo one > Notes/memo.pwi");
+  ASSERT_TRUE(waitForSetting("clientPushList", "16"));
+  expectRecorded("sed -i s/one/two/ Notes/memo.pwi", "16");
+  expectRecorded("python3 -c \"import os, tempfile\n"
+                 "f = tempfile.NamedTemporaryFile('w', dir='Notes', suffix='.tmp', delete=False)\n"
+                 "f.write('three'); f.close(); os.replace(f.name, 'Notes/memo.pwi')\"",
+                 "16");
+}
+
+TEST_F(FolderProcessTest, RefreshMovesTheBriefcaseToTheFolderTheClientNowNames) {
+  fs::create_directories(fsPath("Elsewhere"));
+  DMTree* tree = createTree("Quillbex/SyncclientPIM/sources");
+  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM/sources/briefcase");
+  node->writeValue("dir", "\\Elsewhere");
+  delete node;
+  delete tree;
+  ASSERT_EQ(cedevice({"send", "refresh", "briefcase"}).exitCode, 0);
+  ASSERT_TRUE(waitForLog("CP Briefcase: command change dir"));
+  expectRecorded("echo x > ../Elsewhere/new.doc", "32");
+  expectNothingRecordedBy("echo x > Briefcase/old.doc");
+}
+
+}  // namespace

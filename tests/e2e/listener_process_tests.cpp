@@ -1,0 +1,172 @@
+#include <signal.h>
+
+#include <filesystem>
+
+#include "platform/notify.h"
+#include "platform/process.h"
+#include "tests/e2e/device_fixture.h"
+
+namespace {
+
+using ListenerProcessTest = ce::test::DeviceProcessTest;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const std::vector<std::string> startupLines = {
+    "[INFO] - CP: Client push class created",
+    "[DEBUG] - Init Poom",
+    "[DEBUG] - CP: Log on the IPOutlookApp2 interface",
+    "[DEBUG] - CP: Subscription of Contact folder...",
+    "[INFO] - CP: Contact folder subscribed.",
+    "[DEBUG] - CP: Subscription of Calendar folder...",
+    "[INFO] - CP: Calendar folder subscribed.",
+    "[INFO] - CP: Subscription of Task folder...",
+    "[INFO] - CP: Task folder subscribed.",
+    "[INFO] - CP: Subscription of Briefcase folder...",
+    "[INFO] - CP: Briefcase folder subscribed.",
+    "[INFO] - CP: Subscription of Notes folder...",
+    "[INFO] - CP: Notes folder subscribed.",
+    "[INFO] - CP: Subscription of Picture folder...",
+    "[INFO] - CP: Piacture folder subscribed.",
+    "[INFO] - CP: Init waiting PIM notification messages...",
+};
+
+const std::vector<std::string> closeLines = {
+    "[INFO] - CP: WM_CLOSE the application", "[DEBUG] - Unregister class",
+    "[DEBUG] - End dialog", "[DEBUG] - Destroy wnd"};
+
+TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
+  bootDevice();
+  EXPECT_EQ(log(), startupLines);
+  auto added = cedevice({"pim", "add", "contact", "Alice"});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  ASSERT_TRUE(waitForSetting("clientPushList", "2"));
+  ASSERT_TRUE(waitForLog("CP: Item is " + added.out.substr(0, added.out.find('\n'))));
+
+  // One request, exactly at the logged time: the change time plus one minute.
+  auto scheduled = ce::test::entriesStartingWith(log(), {"CP: Next scheduled sync"});
+  ASSERT_EQ(scheduled.size(), 1u);
+  auto requests = ce::notify::pendingRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  char expected[64];
+  const SYSTEMTIME& due = requests[0].due;
+  std::snprintf(expected, sizeof expected, "' %04d-%02d-%02d %02d.%02d.%02d'", due.wYear, due.wMonth,
+                due.wDay, due.wHour, due.wMinute, due.wSecond);
+  EXPECT_THAT(scheduled[0], HasSubstr(expected));
+  EXPECT_EQ(requests[0].app, L"\\Program Files\\Quillbex\\startsync.exe");
+
+  auto status = cedevice({"status"});
+  EXPECT_EQ(status.exitCode, 0);
+  EXPECT_THAT(status.out, HasSubstr("clientPushList: 2 (contacts)"));
+  EXPECT_THAT(status.out, HasSubstr("ClientPushWindowPicture"));
+}
+
+TEST_F(ListenerProcessTest, SuspendedSourceIsNotRecordedUntilResumed) {
+  bootDevice();
+  ASSERT_EQ(cedevice({"send", "suspend", "calendar"}).exitCode, 0);
+  ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND setFlag 2"));
+  auto first = cedevice({"pim", "add", "appointment", "Dentist"});
+  ASSERT_EQ(first.exitCode, 0);
+  ASSERT_TRUE(waitForLog("CP: Item is " + first.out.substr(0, first.out.find('\n'))));
+  EXPECT_EQ(setting("clientPushList"), "0");
+  EXPECT_THAT(ce::notify::pendingRequests(), IsEmpty());
+  EXPECT_THAT(cedevice({"status"}).out, HasSubstr("suspended sources (sent with cedevice send): calendar"));
+
+  ASSERT_EQ(cedevice({"send", "resume", "all"}).exitCode, 0);
+  ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND resetFlag 100"));
+  ASSERT_EQ(cedevice({"pim", "change", first.out.substr(0, first.out.find('\n')), "Dentist 2"}).exitCode, 0);
+  EXPECT_TRUE(waitForSetting("clientPushList", "4"));
+}
+
+TEST_F(ListenerProcessTest, CloseMessageShutsDownInOrderWithExitCodeZero) {
+  bootDevice();
+  ASSERT_EQ(cedevice({"send", "close"}).exitCode, 0);
+  ASSERT_TRUE(ce::test::waitFor([&] { return !ce::test::readFile(hostPath("run/listener.exit")).empty(); },
+                                std::chrono::milliseconds(patienceMs)));
+  EXPECT_EQ(ce::test::readFile(hostPath("run/listener.exit")), "0\n");
+  auto entries = log();
+  std::vector<std::string> tail(entries.end() - 4, entries.end());
+  EXPECT_EQ(tail, closeLines);
+  // Everything was registered, so no deregistration failed.
+  EXPECT_THAT(ce::test::entriesStartingWith(entries, {"Problem"}), IsEmpty());
+  EXPECT_EQ(cedevice({"send", "close"}).exitCode, 1);
+}
+
+TEST_F(ListenerProcessTest, SigtermRunsTheSameCloseSequence) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  int pid = startListener();
+  ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
+  ASSERT_TRUE(ce::terminateProcess(pid));
+  EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
+  auto entries = log();
+  std::vector<std::string> tail(entries.end() - 4, entries.end());
+  EXPECT_EQ(tail, closeLines);
+}
+
+TEST_F(ListenerProcessTest, ShutdownReportsTheListenersExitCode) {
+  bootDevice();
+  EXPECT_EQ(cedevice({"boot", "--detach"}).exitCode, 1);  // a second boot is refused
+  auto down = cedevice({"shutdown"});
+  EXPECT_EQ(down.exitCode, 0) << down.err;
+  EXPECT_EQ(down.out, "listener exited with code 0\n");
+  EXPECT_EQ(cedevice({"shutdown"}).exitCode, 1);
+  EXPECT_EQ(cedevice({"send", "suspend", "tasks"}).exitCode, 1);
+}
+
+// Each listener registers its own classes, so a second one starts too. Both subscribe to
+// the PIM folders and both watch the folders: every change reaches both and is recorded
+// twice (the same bit, the same single request); control messages reach only the first,
+// which FindWindowW returns.
+TEST_F(ListenerProcessTest, SecondListenerStartsAndBothSeeChanges) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  startListener();
+  ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
+  startListener();
+  ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages...", 2));
+  auto added = cedevice({"pim", "add", "task", "Report"});
+  ASSERT_EQ(added.exitCode, 0);
+  EXPECT_TRUE(waitForLog("CP: Item is " + added.out.substr(0, added.out.find('\n')), 2));
+  EXPECT_EQ(setting("clientPushList"), "8");
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
+}
+
+TEST_F(ListenerProcessTest, CorruptPimStoreSkipsSubscriptionsAndExitsZero) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  ce::test::writeFile(hostPath("system/pim.db"), std::string(4096, 'J'));
+  int pid = startListener();
+  EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
+  EXPECT_THAT(log(), ElementsAre("[INFO] - CP: Client push class created", "[DEBUG] - Init Poom",
+                                 "[DEBUG] - CP: Log on the IPOutlookApp2 interface"));
+  EXPECT_EQ(ce::test::readFile(hostPath("system/pim.db")), std::string(4096, 'J'));
+}
+
+TEST_F(ListenerProcessTest, SchedulerStartsTheLauncherWhichSynchronisesTheRecordedSources) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  setSetting("clientPushInterval", "0");
+  bootDevice();
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
+  ASSERT_EQ(cedevice({"pim", "add", "task", "Call Bob"}).exitCode, 0);
+  ASSERT_TRUE(ce::test::waitFor(
+      [&] { return ce::test::readFile(fsPath("startsync.txt")).find("sync") != std::string::npos &&
+                   setting("clientPushList") == "0"; },
+      std::chrono::milliseconds(patienceMs)));
+  std::string synced = ce::test::readFile(fsPath("startsync.txt"));
+  EXPECT_TRUE(synced.find("sync contacts,tasks\n") != std::string::npos ||
+              synced.find("sync contacts\n") != std::string::npos)
+      << synced;
+}
+
+TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {
+  std::filesystem::create_directories(fsPath("My Documents/Notes"));
+  int pid = startListener();
+  ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
+  auto problems = ce::test::entriesStartingWith(log(), {"Problem notify folder"});
+  EXPECT_EQ(problems.size(), 2u);  // Briefcase and Pictures are missing
+  ce::test::writeFile(fsPath("My Documents/Notes/a.pwi"), "note");
+  EXPECT_TRUE(waitForSetting("clientPushList", "16"));
+  ce::terminateProcess(pid);
+  EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
+}
+
+}  // namespace
