@@ -1,0 +1,292 @@
+// The whole listener under load, in a temporary device: latency from a file's creation and
+// from a contact change by another process to the bit in the store, each beside the bare
+// mechanism underneath (an inotify reader, a Unix datagram) measured in the same run; a burst
+// of contact changes; idle CPU and resident memory. Prints one JSON line per figure.
+//
+// Usage: listener_bench [--iterations N] [--burst N] [--idle-seconds N]
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/dm_tree.h"
+#include "config/management_node.h"
+#include "platform/notify.h"
+#include "platform/pimstore.h"
+#include "platform/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double microsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+struct Percentiles {
+  double p50, p99;
+};
+
+Percentiles percentiles(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  auto at = [&](double q) { return samples[static_cast<size_t>(q * (samples.size() - 1))]; };
+  return {at(0.50), at(0.99)};
+}
+
+void emit(const std::string& name, const std::string& fields) {
+  std::printf("{\"benchmark\":\"listener\",\"figure\":\"%s\",%s}\n", name.c_str(), fields.c_str());
+  std::fflush(stdout);
+}
+
+std::string latencyFields(Percentiles listener, Percentiles bare) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "\"p50_us\":%.1f,\"p99_us\":%.1f,\"bare_p50_us\":%.1f,\"bare_p99_us\":%.1f,"
+                "\"ratio_p50\":%.2f",
+                listener.p50, listener.p99, bare.p50, bare.p99, listener.p50 / bare.p50);
+  return text;
+}
+
+class Store {
+ public:
+  Store() : tree_(createTree("Quillbex/SyncclientPIM")),
+            node_(tree_->readManagementNode("Quillbex/SyncclientPIM")) {}
+  ~Store() {
+    delete node_;
+    delete tree_;
+  }
+  int list() {
+    char* value = node_->readValue("clientPushList");
+    int list = std::atoi(value);
+    delete[] value;
+    return list;
+  }
+  void setList(int value) { node_->writeValue("clientPushList", std::to_string(value).c_str()); }
+  void set(const char* name, const char* value) { node_->writeValue(name, value); }
+
+ private:
+  DMTree* tree_;
+  ManagementNode* node_;
+};
+
+// Wakes on every commit to the registry (its WAL grows), so the bit is seen without polling.
+class RegistryCommits {
+ public:
+  explicit RegistryCommits(const std::string& systemDir) {
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(fd_, systemDir.c_str(), IN_MODIFY);
+  }
+  ~RegistryCommits() { close(fd_); }
+  void drain() {
+    char buffer[4096];
+    while (read(fd_, buffer, sizeof buffer) > 0) {
+    }
+  }
+  bool wait(int timeoutMs) {
+    pollfd p{fd_, POLLIN, 0};
+    bool ready = poll(&p, 1, timeoutMs) > 0;
+    drain();
+    return ready;
+  }
+
+ private:
+  int fd_;
+};
+
+// Waits until `bit` is in the list; false after 10 s.
+bool waitForBit(Store& store, RegistryCommits& commits, int bit) {
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (!(store.list() & bit)) {
+    if (Clock::now() > deadline) return false;
+    commits.wait(100);
+  }
+  return true;
+}
+
+Percentiles bareInotify(const std::string& dir, int iterations) {
+  int fd = inotify_init1(IN_CLOEXEC);
+  inotify_add_watch(fd, dir.c_str(), IN_CREATE);
+  std::vector<double> samples;
+  char buffer[4096];
+  for (int i = 0; i < iterations; ++i) {
+    std::string path = dir + "/bare-" + std::to_string(i);
+    auto start = Clock::now();
+    std::ofstream(path) << "x";
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 1000);
+    [[maybe_unused]] ssize_t n = read(fd, buffer, sizeof buffer);
+    samples.push_back(microsSince(start));
+  }
+  close(fd);
+  return percentiles(samples);
+}
+
+Percentiles bareDatagram(int iterations) {
+  int pair[2];
+  socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair);
+  pid_t child = fork();
+  if (child == 0) {
+    char message[32];
+    for (int i = 0; i < iterations; ++i) {
+      ssize_t n = recv(pair[1], message, sizeof message, 0);
+      if (n > 0) send(pair[1], message, static_cast<size_t>(n), 0);
+    }
+    _exit(0);
+  }
+  std::vector<double> samples;
+  char message[32] = {};
+  for (int i = 0; i < iterations; ++i) {
+    auto start = Clock::now();
+    send(pair[0], message, sizeof message, 0);
+    recv(pair[0], message, sizeof message, 0);
+    samples.push_back(microsSince(start) / 2);  // one way
+  }
+  waitpid(child, nullptr, 0);
+  close(pair[0]);
+  close(pair[1]);
+  return percentiles(samples);
+}
+
+long cpuTicks(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; fields >> field; ++i) {
+    if (i == 14) utime = std::atol(field.c_str());
+    if (i == 15) {
+      stime = std::atol(field.c_str());
+      break;
+    }
+  }
+  return utime + stime;
+}
+
+long residentKiB(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+size_t countLines(const std::string& path, const std::string& needle) {
+  std::ifstream in(path);
+  std::string line;
+  size_t count = 0;
+  while (std::getline(in, line))
+    if (line.find(needle) != std::string::npos) ++count;
+  return count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int iterations = 200, burst = 10000, idleSeconds = 10;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--burst")) burst = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--idle-seconds")) idleSeconds = std::atoi(argv[i + 1]);
+  }
+  char pattern[] = "/tmp/listener-bench-XXXXXX";
+  std::string home = mkdtemp(pattern);
+  setenv("CE_DEVICE_HOME", home.c_str(), 1);
+  std::string tools = ce::executableDir() + "/../../apps";
+  std::string init = tools + "/cedevice/cedevice init >/dev/null";
+  if (std::system(init.c_str()) != 0) {
+    std::fprintf(stderr, "listener_bench: cedevice init failed\n");
+    return 1;
+  }
+  Store store;
+  store.set("clientPushInterval", "5");
+  ce::SpawnOptions options;
+  options.argv = {tools + "/notlstnr/notlstnr"};
+  options.outputPath = home + "/run/notlstnr.out";
+  std::string error;
+  int listener = ce::spawnProcess(options, error);
+  if (listener < 0) {
+    std::fprintf(stderr, "listener_bench: %s\n", error.c_str());
+    return 1;
+  }
+  std::string log = home + "/fs/notlstnr.txt";
+  auto started = Clock::now() + std::chrono::seconds(10);
+  while (countLines(log, "CP: Init waiting PIM notification messages...") == 0) {
+    if (Clock::now() > started) {
+      std::fprintf(stderr, "listener_bench: the listener did not start\n");
+      return 1;
+    }
+    usleep(10000);
+  }
+
+  RegistryCommits commits(home + "/system");
+  std::string briefcase = home + "/fs/My Documents/Briefcase";
+  std::vector<double> fileSamples;
+  for (int i = 0; i < iterations; ++i) {
+    store.setList(0);
+    commits.drain();
+    auto start = Clock::now();
+    std::ofstream(briefcase + "/file-" + std::to_string(i) + ".doc") << "x";
+    if (!waitForBit(store, commits, 0x20)) return 1;
+    fileSamples.push_back(microsSince(start));
+  }
+  fs::create_directories(home + "/bare");
+  emit("file_to_store", latencyFields(percentiles(fileSamples), bareInotify(home + "/bare", iterations)));
+
+  DWORD oid = 0;
+  ce::pim::addItem(10, "Benchmark", oid);
+  std::vector<double> contactSamples;
+  for (int i = 0; i < iterations; ++i) {
+    store.setList(0);
+    commits.drain();
+    auto start = Clock::now();
+    ce::pim::changeItem(oid, "Benchmark " + std::to_string(i));
+    if (!waitForBit(store, commits, 0x02)) return 1;
+    contactSamples.push_back(microsSince(start));
+  }
+  emit("contact_to_store", latencyFields(percentiles(contactSamples), bareDatagram(iterations)));
+
+  // A burst: every change handled, one request pending at the end.
+  size_t handledBefore = countLines(log, "CP: Item is");
+  auto burstStart = Clock::now();
+  for (int i = 0; i < burst; ++i) ce::pim::changeItem(oid);
+  double producedSeconds = microsSince(burstStart) / 1e6;
+  auto deadline = Clock::now() + std::chrono::seconds(120);
+  size_t handled = 0;
+  while ((handled = countLines(log, "CP: Item is") - handledBefore) < static_cast<size_t>(burst) &&
+         Clock::now() < deadline)
+    usleep(50000);
+  double seconds = microsSince(burstStart) / 1e6;
+  size_t pending = ce::notify::pendingRequests().size();
+  char fields[256];
+  std::snprintf(fields, sizeof fields,
+                "\"changes\":%d,\"handled\":%zu,\"seconds\":%.2f,\"changes_per_second\":%.0f,"
+                "\"producer_seconds\":%.2f,\"pending_requests\":%zu,\"list\":%d",
+                burst, handled, seconds, handled / seconds, producedSeconds, pending, store.list());
+  emit("contact_burst", fields);
+
+  long before = cpuTicks(listener);
+  sleep(static_cast<unsigned>(idleSeconds));
+  long idle = cpuTicks(listener) - before;
+  std::snprintf(fields, sizeof fields, "\"idle_seconds\":%d,\"cpu_ticks\":%ld,\"rss_kib\":%ld",
+                idleSeconds, idle, residentKiB(listener));
+  emit("idle", fields);
+
+  ce::terminateProcess(listener);
+  int code = ce::waitChild(listener, 10000);
+  fs::remove_all(home);
+  return code == 0 && handled == static_cast<size_t>(burst) && pending == 1 && idle == 0 ? 0 : 1;
+}
