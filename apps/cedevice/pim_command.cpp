@@ -1,0 +1,131 @@
+// `cedevice pim`: changes the device's contacts, calendar and tasks as another program on the
+// device would, so the listener hears of it.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/cedevice/command.h"
+#include "platform/pimstore.h"
+#include "platform/windows.h"
+
+namespace {
+
+struct FolderName {
+  const char* item;    // as `pim add` names it
+  const char* folder;  // as `pim list` names it
+  int id;
+};
+
+const FolderName folders[] = {
+    {"appointment", "calendar", olFolderCalendar},
+    {"contact", "contacts", olFolderContacts},
+    {"task", "tasks", olFolderTasks},
+};
+
+int folderOfItem(const std::string& item) {
+  for (const auto& f : folders)
+    if (item == f.item) return f.id;
+  return 0;
+}
+
+int folderOfList(const std::string& folder) {
+  for (const auto& f : folders)
+    if (folder == f.folder) return f.id;
+  return 0;
+}
+
+const char* folderName(int id) {
+  for (const auto& f : folders)
+    if (f.id == id) return f.folder;
+  return "?";
+}
+
+// One line per item whatever the subject holds.
+std::string printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string timeText(const FILETIME& ft) {
+  SYSTEMTIME t{};
+  if (!FileTimeToSystemTime(&ft, &t)) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond);
+  return text;
+}
+
+void check(const ce::pim::Result& result) {
+  if (!result) throw cedevice::Failure(result.message, 1);
+  if (result.undelivered > 0)
+    std::fprintf(stderr, "cedevice: warning: %d window(s) did not take the notification\n",
+                 result.undelivered);
+}
+
+struct Options {
+  std::string kind;
+  std::string subject;
+  uint32_t id = 0;
+  std::string folder;
+};
+
+void setup(CLI::App& app) {
+  static Options options;
+  auto* pim = app.add_subcommand("pim", "Add, change, delete or list contacts, appointments "
+                                        "and tasks, notifying the subscribed windows");
+  pim->require_subcommand(1);
+
+  auto* add = pim->add_subcommand("add", "Add an item and print its id");
+  add->add_option("kind", options.kind, "contact, appointment or task")
+      ->required()
+      ->check(CLI::IsMember({"contact", "appointment", "task"}));
+  add->add_option("subject", options.subject, "The item's subject (UTF-8)")->required();
+  add->callback([] {
+    DWORD oid = 0;
+    check(ce::pim::addItem(folderOfItem(options.kind), options.subject, oid));
+    std::printf("%u\n", static_cast<unsigned>(oid));
+  });
+
+  auto* change = pim->add_subcommand("change", "Change an item: its subject, or else only its "
+                                               "modification time");
+  change->add_option("id", options.id, "The item's id")->required();
+  auto* subject = change->add_option("subject", options.subject, "The new subject (UTF-8)");
+  change->callback([subject] {
+    std::optional<std::string> newSubject;
+    if (subject->count() > 0) newSubject = options.subject;
+    check(ce::pim::changeItem(options.id, newSubject));
+  });
+
+  auto* remove = pim->add_subcommand("delete", "Delete an item");
+  remove->add_option("id", options.id, "The item's id")->required();
+  remove->callback([] { check(ce::pim::deleteItem(options.id)); });
+
+  auto* list = pim->add_subcommand("list", "List items: id, folder, last change, subject");
+  list->add_option("folder", options.folder, "contacts, calendar or tasks (default: all)")
+      ->check(CLI::IsMember({"contacts", "calendar", "tasks"}));
+  list->callback([] {
+    std::vector<ce::pim::Item> items;
+    check(ce::pim::listItems(items, options.folder.empty() ? 0 : folderOfList(options.folder)));
+    for (const auto& item : items)
+      std::printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(item.oid), folderName(item.folder),
+                  timeText(item.modified).c_str(), printable(item.subject).c_str());
+  });
+}
+
+cedevice::CommandGroup group(40, setup);
+
+}  // namespace
