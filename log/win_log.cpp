@@ -187,7 +187,7 @@ void winLog::write(int threshold, const char* tag, const char* format, va_list a
     // another writer, in this or another process, is in the middle of a line: drop this one
     if (mutex) CloseHandle(mutex);
   } else if (mutex) {
-    appendEntry(tag, format, args);
+    appendEntry(tag, format ? format : "(null)", args);
     CloseHandle(mutex);
   }
   SetLastError(callerError);
