@@ -12,7 +12,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,6 +104,9 @@ std::vector<std::string> programEnvironment(const std::string& home) {
   return variables;
 }
 
+// glibc 2.36 declares pidfd_open without C linkage, so C++ cannot link against it.
+int openPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
 std::string fileNameOf(const std::string& hostPath) {
   return hostPath.substr(hostPath.find_last_of('/') + 1);
 }
@@ -175,7 +178,7 @@ std::optional<DWORD> startProgram(const Request& request) {
     return std::nullopt;
   }
   // The pid cannot be reused before we reap it, so opening its pidfd now is race-free.
-  int endFd = pidfd_open(pid, 0);
+  int endFd = openPidfd(pid);
   std::lock_guard<std::mutex> lock(programsMutex);
   programs.push_back(Program{pid, endFd});
   return static_cast<DWORD>(pid);

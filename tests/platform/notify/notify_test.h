@@ -1,0 +1,36 @@
+// Helpers shared by the run-at-time and scheduler tests.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/notify.h"
+#include "tests/support/device_test.h"
+
+namespace notify_test {
+
+inline SYSTEMTIME at(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second = 0,
+                     WORD milliseconds = 0) {
+  return SYSTEMTIME{year, month, 0, day, hour, minute, second, milliseconds};
+}
+
+inline std::string text(const SYSTEMTIME& t) {
+  char out[64];
+  std::snprintf(out, sizeof out, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  return out;
+}
+
+// "<time> <device path>" per pending request, earliest first.
+inline std::vector<std::string> pending() {
+  std::vector<std::string> lines;
+  for (const auto& request : ce::notify::pendingRequests()) {
+    std::string app;
+    for (wchar_t c : request.app) app += static_cast<char>(c < 128 ? c : '?');
+    lines.push_back(text(request.due) + " " + app);
+  }
+  return lines;
+}
+
+}  // namespace notify_test

@@ -1,0 +1,199 @@
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/notify.h"
+#include "platform/testing.h"
+#include "tests/platform/notify/notify_test.h"
+#include "tests/support/device_test.h"
+
+namespace {
+
+using notify_test::at;
+using notify_test::pending;
+using RunAtTimeTest = ce::test::DeviceTest;
+using Lines = std::vector<std::string>;
+
+constexpr const wchar_t* launcher = L"\\Program Files\\Quillbex\\startsync.exe";
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+
+std::unique_ptr<sqlite3, SqliteCloser> openStore(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  return std::unique_ptr<sqlite3, SqliteCloser>(db);
+}
+
+TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverTheCase) {
+  SYSTEMTIME first = at(2024, 3, 1, 12, 0), second = at(2024, 3, 1, 12, 30, 15, 250);
+  ASSERT_TRUE(CeRunAppAtTime(launcher, &first));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\Windows\\other.exe", &first));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\PROGRAM FILES\\quillbex\\StartSync.EXE", &second));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe",
+                              "2024-03-01 12:30:15.250 \\PROGRAM FILES\\quillbex\\StartSync.EXE"}));
+
+  // Case is folded beyond ASCII too.
+  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00dcbersicht.exe", &first));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00fcBERSICHT.exe", &second));
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 3u);
+
+  // A null time removes the request, again whatever the case; removing nothing succeeds.
+  ASSERT_TRUE(CeRunAppAtTime(L"\\program files\\quillbex\\startsync.exe", nullptr));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00dcbersicht.exe", nullptr));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\never requested.exe", nullptr));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe"}));
+
+  // Requests outlive the process's connection.
+  ce::testing::reset();
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe"}));
+}
+
+TEST_F(RunAtTimeTest, BadRequestsFailWithTheirErrorAndLeaveStoredRequestsIntact) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0);
+  ASSERT_TRUE(CeRunAppAtTime(launcher, &noon));
+
+  std::wstring longest(MAX_PATH - 1, L'x'), tooLong(MAX_PATH, L'x');
+  longest[0] = tooLong[0] = L'\\';
+  struct Case {
+    const wchar_t* app;
+    SYSTEMTIME time;
+    DWORD error;
+  } cases[] = {
+      {nullptr, noon, ERROR_INVALID_PARAMETER},
+      {L"", noon, ERROR_INVALID_PARAMETER},
+      {tooLong.c_str(), noon, ERROR_FILENAME_EXCED_RANGE},
+      {L"\\Windows\\..\\..\\..\\bin\\sh", noon, ERROR_INVALID_NAME},
+      {launcher, at(2024, 13, 1, 12, 0), ERROR_INVALID_PARAMETER},
+      {launcher, at(2023, 2, 29, 12, 0), ERROR_INVALID_PARAMETER},
+      {launcher, at(2024, 3, 1, 24, 0), ERROR_INVALID_PARAMETER},
+      {launcher, at(2024, 3, 1, 12, 60), ERROR_INVALID_PARAMETER},
+      {launcher, at(2024, 3, 1, 12, 0, 0, 1000), ERROR_INVALID_PARAMETER},
+      {launcher, at(1600, 12, 31, 23, 59), ERROR_INVALID_PARAMETER},
+      {launcher, at(2024, 0, 1, 12, 0), ERROR_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.app ? std::wstring(c.app).size() : 0);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CeRunAppAtTime(c.app, &c.time));
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CeRunAppAtTime(tooLong.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
+
+  // The edges that are still valid.
+  SYSTEMTIME leapDay = at(2024, 2, 29, 23, 59, 59, 999), last = at(30827, 12, 31, 23, 59, 59, 999);
+  EXPECT_TRUE(CeRunAppAtTime(longest.c_str(), &leapDay));
+  EXPECT_TRUE(CeRunAppAtTime(L"\\last.exe", &last));
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 3u);
+  EXPECT_EQ(ce::notify::pendingRequests().back().due.wYear, 30827);
+}
+
+TEST_F(RunAtTimeTest, FailPointFailsTheRequestWithoutStoringIt) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0);
+  ce::testing::setFailPoint("CeRunAppAtTime", FALSE, ERROR_CANTWRITE, 1);
+  EXPECT_FALSE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANTWRITE));
+  EXPECT_TRUE(pending().empty());
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_EQ(pending().size(), 1u);
+}
+
+TEST_F(RunAtTimeTest, StoreLockedByAnotherWriterWaitsABoundedTimeThenFailsCleanly) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0), later = at(2024, 3, 1, 13, 0);
+  ASSERT_TRUE(CeRunAppAtTime(launcher, &noon));
+  auto other = openStore(hostPath("system/notify.db"));
+  ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  auto start = std::chrono::steady_clock::now();
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CeRunAppAtTime(launcher, &later));
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_GE(waited, std::chrono::milliseconds(ce::notify::storeBusyTimeoutMs * 9 / 10));
+  EXPECT_LT(waited, std::chrono::seconds(10));
+
+  // Readers are not blocked; once the lock goes the same process writes again.
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
+  ASSERT_EQ(sqlite3_exec(other.get(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &later));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 13:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
+}
+
+TEST_F(RunAtTimeTest, UnusableStoreRefusesRequestsAndIsLeftAsItWas) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0);
+  std::string store = hostPath("system/notify.db");
+
+  // Not a file at all.
+  std::filesystem::create_directories(store);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_THROW(ce::notify::pendingRequests(), ce::notify::StoreError);
+  std::filesystem::remove(store);
+
+  // A format from a newer build: never written by this one.
+  {
+    auto db = openStore(store);
+    ASSERT_EQ(sqlite3_exec(db.get(),
+                           "CREATE TABLE requests(x); INSERT INTO requests VALUES('kept');"
+                           "PRAGMA user_version = 2",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BADDB));
+  auto db = openStore(store);
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db.get(), "SELECT group_concat(x) FROM requests", -1, &statement,
+                               nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "kept");
+  sqlite3_finalize(statement);
+}
+
+TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests) {
+  // Both processes create the store and then write in a burst, released together.
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const wchar_t* programs[] = {L"\\first.exe", L"\\second.exe"};
+  std::vector<pid_t> children;
+  for (const wchar_t* program : programs) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      char byte;
+      ::close(go[1]);
+      if (read(go[0], &byte, 1) != 0) _exit(3);
+      bool ok = true;
+      for (WORD minute = 0; minute < 30; ++minute) {
+        SYSTEMTIME t = at(2024, 3, 1, 12, minute);
+        ok = CeRunAppAtTime(program, &t) && ok;
+      }
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  ::close(go[0]);
+  ::close(go[1]);  // end of file: both start now
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:29:00.000 \\first.exe",
+                              "2024-03-01 12:29:00.000 \\second.exe"}));
+}
+
+}  // namespace
