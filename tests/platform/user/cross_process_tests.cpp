@@ -1,0 +1,237 @@
+// Messages between processes: lookup by class, delivery, refusal of strangers and junk, dead
+// owners, close signals and a receiver that stops reading.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "platform/user/datagram.h"
+#include "platform/user/process_socket.h"
+#include "platform/user/window_table.h"
+#include "tests/platform/user/user_test_support.h"
+
+namespace {
+
+using ce::test::ChildProcess;
+using ce::test::Pipe;
+using ce::test::pumpUntil;
+using CrossProcessTest = ce::test::DeviceTest;
+
+std::vector<MSG> received;
+
+LRESULT CALLBACK keepingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_USER) received.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+HWND makeWindow(const wchar_t* className) {
+  WNDCLASSW wc{0, keepingProc, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, className};
+  RegisterClassW(&wc);
+  return CreateWindowExW(0, className, L"title", WS_BORDER, 0, 0, 0, 0, nullptr, nullptr,
+                         nullptr, nullptr);
+}
+
+uint64_t valueOf(HWND window) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)); }
+
+// A socket of the child's own, connected straight to the parent's, for hand-made datagrams.
+int connectToParent() {
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = ce::user::socketPathOf(getppid());
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
+  return fd;
+}
+
+ce::user::WindowMessageDatagram datagramFor(HWND window, UINT message, WPARAM wParam) {
+  ce::user::WindowMessageDatagram d{};
+  d.magic = ce::user::kDatagramMagic;
+  d.version = ce::user::kDatagramVersion;
+  d.hwnd = valueOf(window);
+  d.message = message;
+  d.wParam = wParam;
+  return d;
+}
+
+TEST_F(CrossProcessTest, AChildFindsTheWindowByClassAndPostsCommandsAndClose) {
+  HWND window = makeWindow(L"ClientPushWindow");
+  ASSERT_NE(window, nullptr);
+  ChildProcess child([] {
+    HWND found = FindWindowW(L"clientpushwindow", nullptr);
+    if (!found) return 1;
+    if (!PostMessageW(found, WM_COMMAND + WM_USER, 3, static_cast<LPARAM>(valueOf(found))))
+      return 2;
+    if (!PostMessageW(found, WM_CLOSE, 0, 0)) return 3;
+    return 0;
+  });
+  MSG message;
+  BOOL result;
+  while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) DispatchMessageW(&message);
+  EXPECT_EQ(result, FALSE);
+  EXPECT_EQ(child.wait(), 0);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].hwnd, window);
+  EXPECT_EQ(received[0].wParam, 3u);
+  EXPECT_EQ(static_cast<uint64_t>(received[0].lParam), valueOf(window));
+  EXPECT_FALSE(IsWindow(window));  // closed by the child's WM_CLOSE
+}
+
+TEST_F(CrossProcessTest, TenThousandMessagesFromAnotherProcessArriveInOrder) {
+  constexpr WPARAM kCount = 10000;
+  HWND window = makeWindow(L"Sink");
+  ChildProcess child([] {
+    HWND target = FindWindowW(L"Sink", nullptr);
+    for (WPARAM i = 0; i < kCount; ++i)
+      if (!PostMessageW(target, WM_APP, i, ~static_cast<LPARAM>(i))) return 10;
+    return 0;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return received.size() == kCount || child.exited(); }));
+  // What the child posted before it exited is already in our socket.
+  ASSERT_TRUE(pumpUntil([&] { return received.size() == kCount; }, std::chrono::seconds(5)))
+      << "child exit code " << child.wait();
+  EXPECT_EQ(child.wait(), 0);
+  for (WPARAM i = 0; i < kCount; ++i) {
+    ASSERT_EQ(received[i].wParam, i);
+    ASSERT_EQ(received[i].lParam, ~static_cast<LPARAM>(i));
+    ASSERT_EQ(received[i].hwnd, window);
+  }
+}
+
+TEST_F(CrossProcessTest, DatagramsFromAnotherUserOrMalformedAreDroppedWithALine) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  HWND window = makeWindow(L"Guarded");
+  ce::test::StderrCapture errors;
+  ChildProcess stranger([window] {
+    int fd = connectToParent();
+    if (fd < 0 || setuid(65534) != 0) return 1;
+    auto d = datagramFor(window, WM_USER, 1);
+    return send(fd, &d, sizeof d, 0) == sizeof d ? 0 : 2;
+  });
+  ChildProcess junk([window] {
+    int fd = connectToParent();
+    if (fd < 0) return 1;
+    auto wrongMagic = datagramFor(window, WM_USER, 2);
+    wrongMagic.magic ^= 1;
+    auto wrongVersion = datagramFor(window, WM_USER, 3);
+    wrongVersion.version = ce::user::kDatagramVersion + 1;
+    char longer[sizeof(ce::user::WindowMessageDatagram) + 1] = {};
+    auto good = datagramFor(window, WM_USER, 4);
+    std::memcpy(longer, &good, sizeof good);
+    send(fd, "abc", 3, 0);
+    send(fd, &wrongMagic, sizeof wrongMagic, 0);
+    send(fd, &wrongVersion, sizeof wrongVersion, 0);
+    send(fd, longer, sizeof longer, 0);
+    send(fd, &good, sizeof good, 0);
+    return 0;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return stranger.exited() && junk.exited(); }));
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  EXPECT_EQ(stranger.wait(), 0);
+  EXPECT_EQ(junk.wait(), 0);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].wParam, 4u);
+  std::string lines = errors.text();
+  EXPECT_EQ(ce::test::countOf(lines, "refused a window message datagram from uid 65534"), 1u)
+      << lines;
+  EXPECT_EQ(ce::test::countOf(lines, "dropped a malformed window message datagram"), 4u)
+      << lines;
+  EXPECT_EQ(ce::test::countOf(lines, "\n"), 5u) << lines;
+}
+
+TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
+  Pipe handle;
+  ChildProcess owner([&handle] {
+    HWND window = makeWindow(L"Ghost");
+    handle.send(window);
+    pause();
+    return 0;
+  });
+  HWND ghost = nullptr;
+  ASSERT_TRUE(handle.receive(ghost));
+  HWND mine = makeWindow(L"Ghost");
+  // Both live: the older one is found first, and both are listed in creation order.
+  EXPECT_EQ(FindWindowW(L"Ghost", nullptr), ghost);
+  EXPECT_EQ(FindWindowW(nullptr, L"TITLE"), ghost);
+  EXPECT_EQ(FindWindowW(L"Ghost", L"other title"), nullptr);
+  auto windows = ce::listWindows();
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].hwnd, ghost);
+  EXPECT_EQ(windows[0].pid, owner.pid());
+  EXPECT_EQ(windows[0].className, L"Ghost");
+  EXPECT_EQ(windows[0].title, L"title");
+  EXPECT_EQ(windows[1].hwnd, mine);
+  EXPECT_TRUE(IsWindow(ghost));
+  EXPECT_TRUE(PostMessageW(ghost, WM_USER, 0, 0));
+  EXPECT_FALSE(DestroyWindow(ghost));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  kill(owner.pid(), SIGKILL);
+  EXPECT_EQ(owner.wait(), 128 + SIGKILL);
+  EXPECT_EQ(FindWindowW(L"Ghost", nullptr), mine);
+  EXPECT_FALSE(IsWindow(ghost));
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageW(ghost, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  ASSERT_EQ(ce::listWindows().size(), 1u);
+}
+
+TEST_F(CrossProcessTest, ChildExitLeavesTheParentsWindowsInPlace) {
+  HWND window = makeWindow(L"Parent");
+  ChildProcess child([] {
+    // A normal exit, with exit handlers, as a tool process ends.
+    std::exit(FindWindowW(L"Parent", nullptr) ? 0 : 1);
+    return 2;
+  });
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(FindWindowW(L"Parent", nullptr), window);
+  ChildProcess poster([window] { return PostMessageW(window, WM_USER, 1, 0) ? 0 : 1; });
+  EXPECT_EQ(poster.wait(), 0);
+}
+
+TEST_F(CrossProcessTest, SigtermClosesAProcessThroughItsFirstWindow) {
+  ChildProcess listener([] {
+    makeWindow(L"First");
+    makeWindow(L"Second");
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    // WM_CLOSE went to the first window: its WM_DESTROY ended the loop.
+    return IsWindow(FindWindowW(L"First", nullptr)) ? 1 : 42;
+  });
+  ASSERT_TRUE(ce::test::waitFor([] { return FindWindowW(L"Second", nullptr) != nullptr; }));
+  kill(listener.pid(), SIGTERM);
+  EXPECT_EQ(listener.wait(), 42);
+}
+
+TEST_F(CrossProcessTest, AReceiverThatNeverReadsMakesThePosterFailAfterTheBoundedWait) {
+  Pipe ready, release;
+  ChildProcess sink([&] {
+    HWND window = makeWindow(L"Stuck");
+    ready.send(window);
+    release.block();
+    return 0;
+  });
+  HWND stuck = nullptr;
+  ASSERT_TRUE(ready.receive(stuck));
+  ce::user::setPostTimeoutMs(200);
+  int posted = 0;
+  auto start = std::chrono::steady_clock::now();
+  while (posted < 1000 && PostMessageW(stuck, WM_USER, static_cast<WPARAM>(posted), 0)) ++posted;
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+  EXPECT_GT(posted, 0);
+  EXPECT_LT(posted, 1000);
+  EXPECT_GE(waited, std::chrono::milliseconds(200));
+
+  kill(sink.pid(), SIGKILL);
+  sink.wait();
+  EXPECT_FALSE(PostMessageW(stuck, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+}  // namespace

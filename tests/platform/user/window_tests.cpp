@@ -1,0 +1,310 @@
+// Classes, windows and the message loop within one process.
+#include <signal.h>
+#include <sys/eventfd.h>
+
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/testing.h"
+#include "platform/user/window_table.h"
+#include "tests/platform/user/user_test_support.h"
+
+namespace {
+
+struct Seen {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool operator==(const Seen&) const = default;
+};
+std::vector<Seen> seen;
+LPVOID createParamsSeen = nullptr;
+
+LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  seen.push_back({hwnd, message, wParam, lParam});
+  if (message == WM_CREATE)
+    createParamsSeen = reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams;
+  if (message == WM_DESTROY) PostQuitMessage(3);
+  return message == WM_CLOSE ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
+}
+
+class WindowTest : public ce::test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    seen.clear();
+    createParamsSeen = nullptr;
+  }
+};
+
+ATOM registerClass(const wchar_t* name, WNDPROC proc = recordingProc) {
+  WNDCLASSW wc{0, proc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr,
+               static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)), nullptr, name};
+  return RegisterClassW(&wc);
+}
+
+HWND createWindow(const wchar_t* className, LPVOID params = nullptr) {
+  return CreateWindowExW(0, className, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), params);
+}
+
+TEST_F(WindowTest, ClassesRegisterOncePerNameAndStayWhileTheirWindowsLive) {
+  ATOM atom = registerClass(L"ClientPushWindow");
+  EXPECT_GE(atom, 0xC000);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(registerClass(L"ClientPushWindow"), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  EXPECT_EQ(registerClass(L"CLIENTPUSHWINDOW"), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  EXPECT_EQ(registerClass(L""), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(registerClass(L"NoProc", nullptr), 0);
+  EXPECT_EQ(RegisterClassW(nullptr), 0);
+  EXPECT_EQ(registerClass(std::wstring(257, L'x').c_str()), 0);
+
+  EXPECT_EQ(createWindow(L"NoSuchClass"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+
+  // The listener's close order: unregister while the window lives, destroy, unregister again.
+  HWND window = createWindow(L"ClientPushWindow");
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(createWindow(MAKEINTATOM(atom)) != nullptr, true);
+  EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", GetModuleHandleW(nullptr)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_HAS_WINDOWS));
+  EXPECT_TRUE(DestroyWindow(window));
+  EXPECT_TRUE(DestroyWindow(FindWindowW(L"ClientPushWindow", nullptr)));
+  EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", reinterpret_cast<HINSTANCE>(0x999)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
+  EXPECT_TRUE(UnregisterClassW(L"clientpushwindow", GetModuleHandleW(nullptr)));
+  EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", GetModuleHandleW(nullptr)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
+  EXPECT_NE(registerClass(L"ClientPushWindow"), 0);
+}
+
+TEST_F(WindowTest, DestroyWindowSendsDestroyAndForgetsQueuedMessages) {
+  registerClass(L"Recorder");
+  int params = 0;
+  HWND window = createWindow(L"Recorder", &params);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(createParamsSeen, &params);
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_TRUE(ce::isWindowOfThisProcess(window));
+  EXPECT_EQ(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)) >> 32,
+            static_cast<uint64_t>(getpid()));
+
+  ASSERT_TRUE(PostMessageW(window, WM_USER, 1, 2));
+  EXPECT_EQ(SendMessageW(window, WM_APP, 5, 6), 0);
+  ASSERT_TRUE(DestroyWindow(window));
+  std::vector<Seen> expected{{window, WM_CREATE, 0, seen[0].lParam},
+                             {window, WM_APP, 5, 6},
+                             {window, WM_DESTROY, 0, 0}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_FALSE(ce::isWindowOfThisProcess(window));
+
+  // The WM_USER posted before the destruction is gone; only the quit of WM_DESTROY remains.
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageW(window, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_FALSE(DestroyWindow(window));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(SendMessageW(window, WM_USER, 0, 0), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_TRUE(ce::listWindows().empty());
+}
+
+TEST_F(WindowTest, CloseThroughTheLoopEndsItWithTheQuitCodeAfterEarlierMessages) {
+  registerClass(L"Recorder");
+  HWND window = createWindow(L"Recorder");
+  ASSERT_TRUE(PostMessageW(window, WM_USER + 1, 10, 20));
+  ASSERT_TRUE(PostMessageW(window, WM_CLOSE, 0, 0));
+  ASSERT_TRUE(PostMessageW(nullptr, WM_USER + 2, 0, 0));  // a thread message
+  MSG message;
+  std::vector<UINT> loop;
+  BOOL result;
+  while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    loop.push_back(message.message);
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  EXPECT_EQ(result, FALSE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 3u);
+  EXPECT_EQ(loop, (std::vector<UINT>{WM_USER + 1, WM_CLOSE, WM_USER + 2}));
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(WindowTest, PeekMessageFiltersAndKeepsWhatItDoesNotRemove) {
+  registerClass(L"Recorder");
+  HWND first = createWindow(L"Recorder");
+  HWND second = createWindow(L"Recorder");
+  PostMessageW(first, WM_USER, 1, 0);
+  PostMessageW(second, WM_APP, 2, 0);
+  PostMessageW(nullptr, WM_USER, 3, 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, second, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(message.wParam, 2u);
+  ASSERT_TRUE(PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 3u);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_APP, WM_APP, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 2u);
+  EXPECT_FALSE(PeekMessageW(&message, second, 0, 0, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.hwnd, first);
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+
+  EXPECT_EQ(GetMessageW(&message, reinterpret_cast<HWND>(0x1234), 0, 0), -1);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(GetMessageW(nullptr, nullptr, 0, 0), -1);
+}
+
+TEST_F(WindowTest, UnknownHandlesAreRefusedWherePosted) {
+  registerClass(L"Recorder");
+  HWND mine = createWindow(L"Recorder");
+  const uint64_t self = static_cast<uint64_t>(getpid()) << 32;
+  // A handle of this process that was never given out, one of a process that does not exist,
+  // and one that is plainly junk.
+  HWND bogus[] = {reinterpret_cast<HWND>(static_cast<uintptr_t>(self | 0xFFFFFF)),
+                  reinterpret_cast<HWND>(static_cast<uintptr_t>(0x3FFFFFull << 32 | 1)),
+                  reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234))};
+  for (HWND window : bogus) {
+    SetLastError(0);
+    EXPECT_FALSE(PostMessageW(window, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(DestroyWindow(window));
+  }
+  EXPECT_FALSE(EndDialog(mine, 0));
+  EXPECT_TRUE(IsWindow(mine));
+}
+
+TEST_F(WindowTest, FailPointsAndStockObjects) {
+  ce::testing::setFailPoint("RegisterClassW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_EQ(registerClass(L"Recorder"), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_NE(registerClass(L"Recorder"), 0);
+  ce::testing::setFailPoint("CreateWindowExW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_EQ(createWindow(L"Recorder"), nullptr);
+  HWND window = createWindow(L"Recorder");
+  ASSERT_NE(window, nullptr);
+  ce::testing::setFailPoint("PostMessageW", FALSE, ERROR_TIMEOUT, 1);
+  EXPECT_FALSE(PostMessageW(window, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+  ce::testing::setFailPoint("GetMessageW", -1, ERROR_INVALID_PARAMETER, 1);
+  MSG message;
+  EXPECT_EQ(GetMessageW(&message, nullptr, 0, 0), -1);
+
+  HGDIOBJ white = GetStockObject(WHITE_BRUSH);
+  EXPECT_NE(white, nullptr);
+  EXPECT_EQ(GetStockObject(WHITE_BRUSH), white);
+  EXPECT_NE(GetStockObject(BLACK_BRUSH), white);
+  EXPECT_EQ(GetStockObject(9), nullptr);
+  EXPECT_EQ(GetStockObject(-1), nullptr);
+}
+
+TEST_F(WindowTest, ResetForgetsWindowsSilentlyAndEmptiesRun) {
+  registerClass(L"Recorder");
+  HWND window = createWindow(L"Recorder");
+  PostQuitMessage(1);
+  seen.clear();
+  ce::testing::reset();
+  EXPECT_TRUE(seen.empty());  // no WM_DESTROY
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(FindWindowW(L"Recorder", nullptr), nullptr);
+  EXPECT_TRUE(std::filesystem::is_empty(ce::runDir()));
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_NE(registerClass(L"Recorder"), 0);
+  struct sigaction current;
+  sigaction(SIGTERM, nullptr, &current);
+  EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
+  registerClass(L"Recorder");
+  HWND first = createWindow(L"Recorder");
+  HWND second = createWindow(L"Recorder");
+  raise(SIGTERM);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.hwnd, first);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_CLOSE));
+  DestroyWindow(first);
+  raise(SIGINT);
+  ASSERT_TRUE(GetMessageW(&message, nullptr, WM_CLOSE, WM_CLOSE));
+  EXPECT_EQ(message.hwnd, second);
+  DestroyWindow(second);
+  // Without windows the process is back to the default: the signal would end it.
+  struct sigaction current;
+  sigaction(SIGTERM, nullptr, &current);
+  EXPECT_EQ(current.sa_handler, SIG_DFL);
+  sigaction(SIGINT, nullptr, &current);
+  EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+// Posts a message when its eventfd is written, and asks to be woken every millisecond while
+// `polls` is below three.
+class CountingSource : public ce::MessageSource {
+ public:
+  CountingSource() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ~CountingSource() override { close(fd_); }
+  int descriptor() const override { return fd_; }
+  void drain() override {
+    ++drains;
+    uint64_t value;
+    if (read(fd_, &value, sizeof value) == sizeof value) PostMessageW(nullptr, WM_APP, value, 0);
+    if (waitingForTimeout && drains >= 3) {
+      waitingForTimeout = false;
+      PostMessageW(nullptr, WM_APP + 1, 0, 0);
+    }
+  }
+  int pendingTimeoutMs() const override { return waitingForTimeout ? 1 : -1; }
+  void signal(uint64_t value) {
+    ssize_t ignored = write(fd_, &value, sizeof value);
+    (void)ignored;
+  }
+  int drains = 0;
+  bool waitingForTimeout = false;
+
+ private:
+  int fd_;
+};
+
+TEST_F(WindowTest, TheLoopWakesForSourcesTheirTimeoutsAndOtherThreads) {
+  CountingSource source;
+  ce::addMessageSource(&source);
+  ce::addMessageSource(&source);
+  MSG message;
+  std::thread writer([&] { source.signal(42); });
+  ASSERT_TRUE(GetMessageW(&message, nullptr, 0, 0));
+  writer.join();
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_APP));
+  EXPECT_EQ(message.wParam, 42u);
+
+  source.waitingForTimeout = true;
+  source.drains = 0;
+  ASSERT_TRUE(GetMessageW(&message, nullptr, 0, 0));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_APP + 1));
+  EXPECT_EQ(source.drains, 3);
+
+  ce::removeMessageSource(&source);
+  source.signal(7);
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+
+  registerClass(L"Recorder");
+  HWND window = createWindow(L"Recorder");
+  std::thread poster([&] { PostMessageW(window, WM_USER + 9, 0, 0); });
+  ASSERT_TRUE(GetMessageW(&message, window, 0, 0));
+  poster.join();
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 9));
+}
+
+}  // namespace
