@@ -1,0 +1,65 @@
+// Key handles are numbers, not pointers: a stale or made-up handle is looked up, never
+// dereferenced, and fails with ERROR_INVALID_HANDLE.
+#include "platform/registry/key_handles.h"
+
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/registry/registry.h"
+
+namespace ce::registry {
+
+namespace {
+
+// Far below the predefined keys (0x80000000 and up, sign-extended).
+constexpr UINT_PTR firstHandle = 0x1000;
+
+struct HandleTable {
+  std::mutex mutex;
+  std::unordered_map<UINT_PTR, KeyRecord> open;
+  UINT_PTR next = firstHandle;
+};
+
+HandleTable& table() {
+  static HandleTable handles;
+  return handles;
+}
+
+}  // namespace
+
+HKEY openKeyHandle(const KeyRecord& key) {
+  HandleTable& handles = table();
+  std::lock_guard<std::mutex> lock(handles.mutex);
+  UINT_PTR value = handles.next;
+  handles.next += 4;
+  handles.open.emplace(value, key);
+  return reinterpret_cast<HKEY>(value);
+}
+
+bool keyOfHandle(HKEY handle, KeyRecord& key) {
+  if (handle == HKEY_LOCAL_MACHINE) {
+    key = KeyRecord{};
+    return true;
+  }
+  HandleTable& handles = table();
+  std::lock_guard<std::mutex> lock(handles.mutex);
+  auto it = handles.open.find(reinterpret_cast<UINT_PTR>(handle));
+  if (it == handles.open.end()) return false;
+  key = it->second;
+  return true;
+}
+
+bool closeKeyHandle(HKEY handle) {
+  if (handle == HKEY_LOCAL_MACHINE) return true;
+  HandleTable& handles = table();
+  std::lock_guard<std::mutex> lock(handles.mutex);
+  return handles.open.erase(reinterpret_cast<UINT_PTR>(handle)) == 1;
+}
+
+void resetKeyHandles() {
+  HandleTable& handles = table();
+  std::lock_guard<std::mutex> lock(handles.mutex);
+  handles.open.clear();
+}
+
+}  // namespace ce::registry

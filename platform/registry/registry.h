@@ -1,0 +1,82 @@
+// The device registry: HKEY_LOCAL_MACHINE and the Reg* functions the listener, the client
+// library and the device tool use, with their Win32 signatures. Results are error codes
+// (ERROR_SUCCESS = 0); on failure the same code is also left in GetLastError.
+//
+// Behaviour copied from the device: key and value names compare without regard to ASCII case
+// and keep the case they were created with; a key name holds any character but '\' (a '/' is an
+// ordinary character); RegDeleteKeyW removes the whole subtree; the access mask is ignored.
+// Names longer than 255 characters, empty path components and characters that have no UTF-8
+// form fail with ERROR_INVALID_PARAMETER.
+#pragma once
+
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/wintypes.h"
+
+typedef DWORD REGSAM;
+typedef HKEY* PHKEY;
+typedef FILETIME* PFILETIME;
+
+#ifndef CE_SECURITY_ATTRIBUTES_DEFINED
+#define CE_SECURITY_ATTRIBUTES_DEFINED
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+#endif
+
+// The only root served; other predefined keys give ERROR_INVALID_HANDLE.
+#define HKEY_LOCAL_MACHINE ((HKEY)(UINT_PTR)((LONG)0x80000002))
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
+#define REG_OPTION_NON_VOLATILE 0x00000000
+#define REG_CREATED_NEW_KEY 0x00000001
+#define REG_OPENED_EXISTING_KEY 0x00000002
+
+// Longest key or value name, in characters.
+#define CE_REGISTRY_MAX_NAME 255
+
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCloseKey(HKEY key);
+// Removes the key with every subkey and value below it.
+LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+// Durable on return: every write is already committed to disk when its call returns.
+LONG RegFlushKey(HKEY key);
+// Counts and maximum lengths in characters (names) and bytes (data); classes are always empty
+// and last-write times zero.
+LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classChars, LPDWORD reserved,
+                      LPDWORD subKeys, LPDWORD maxSubKeyChars, LPDWORD maxClassChars,
+                      LPDWORD values, LPDWORD maxValueNameChars, LPDWORD maxValueBytes,
+                      LPDWORD securityDescriptorBytes, PFILETIME lastWriteTime);
+// Subkeys in creation order; ERROR_NO_MORE_ITEMS past the end.
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
+                   LPWSTR keyClass, LPDWORD classChars, PFILETIME lastWriteTime);
+
+// A null or empty value name is the key's default value.
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataBytes);
+LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataBytes);
+LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
+// Values in creation order; ERROR_NO_MORE_ITEMS past the end.
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameChars,
+                   LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataBytes);

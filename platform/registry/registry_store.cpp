@@ -1,0 +1,449 @@
+// The registry's SQLite store.
+//
+// Layout of registry.db (schema version 1, in PRAGMA user_version):
+//   keys(id, parent, name, path)        one row per key; HKEY_LOCAL_MACHINE is id 1 with the
+//                                       empty path; `path` is the full path below it, unique
+//                                       without regard to ASCII case (COLLATE NOCASE)
+//   key_values(id, key, name, type, data) one row per value, unique per key by NOCASE name
+// Rows are numbered in creation order, which is the order of enumeration.
+//
+// Why a path column: the listener's hot path opens one deep key per call. With the full path
+// indexed that is one SELECT, whatever the depth, instead of one per path component. A key
+// name cannot hold '\', so the path is unambiguous, and a subtree is one index range (every
+// path that begins with the key's path and a '\'), so deleting it is one statement too.
+//
+// Durability and concurrency: the file is in WAL mode with synchronous=FULL, so each commit is
+// on disk when it returns (RegFlushKey has nothing left to do), readers never see half a
+// write and never block the writer, and a process killed in the middle of a write leaves the
+// last committed state. Each RegSetValueExW is one statement and one commit; reads commit
+// nothing. Multi-statement writes take the write lock up front (BEGIN IMMEDIATE), so they wait
+// in the busy handler instead of failing when another process commits first. A store locked
+// for longer than the busy timeout fails with ERROR_BUSY.
+//
+// Each process keeps one connection, opened on first use, with its statements prepared once.
+// A child of fork() never touches the connection it inherits (SQLite forbids it): it leaves it
+// open and unused and opens its own.
+#include "platform/registry/registry_store.h"
+
+#include <pthread.h>
+
+#include "platform/device.h"
+#include "platform/kernel/platform_state.h"
+#include "platform/registry/key_handles.h"
+#include "platform/registry/key_names.h"
+#include "platform/registry/registry.h"
+
+namespace ce::registry {
+
+namespace {
+
+constexpr int schemaVersion = 1;
+// Long enough to outlast any other process's single write, short enough to give up cleanly.
+constexpr int busyTimeoutMilliseconds = 5000;
+
+const char* const schema = R"sql(
+CREATE TABLE keys (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER REFERENCES keys(id),
+  name TEXT NOT NULL,
+  path TEXT NOT NULL COLLATE NOCASE UNIQUE
+);
+CREATE INDEX keys_by_parent ON keys(parent, id);
+CREATE TABLE key_values (
+  id INTEGER PRIMARY KEY,
+  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+  name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  UNIQUE (key, name)
+);
+INSERT INTO keys(id, parent, name, path) VALUES (1, NULL, '', '');
+PRAGMA user_version = 1;
+)sql";
+
+// In the order of Store::StatementId.
+const char* const statementTexts[] = {
+    "SELECT id, path FROM keys WHERE path = ?1",
+    "INSERT INTO keys(parent, name, path) VALUES (?1, ?2, ?3)",
+    "DELETE FROM keys WHERE path = ?1 OR (path > ?1 || '\\' AND path < ?1 || ']')",
+    "SELECT EXISTS (SELECT 1 FROM keys WHERE id = ?1),"
+    " (SELECT count(*) FROM keys WHERE parent = ?1),"
+    " (SELECT ifnull(max(length(name)), 0) FROM keys WHERE parent = ?1),"
+    " (SELECT count(*) FROM key_values WHERE key = ?1),"
+    " (SELECT ifnull(max(length(name)), 0) FROM key_values WHERE key = ?1),"
+    " (SELECT ifnull(max(CASE typeof(data) WHEN 'text' THEN (length(data) + 1) * ?2"
+    "                  WHEN 'integer' THEN 4 ELSE length(data) END), 0)"
+    "  FROM key_values WHERE key = ?1)",
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2",
+    "INSERT INTO key_values(key, name, type, data) VALUES (?1, ?2, ?3, ?4)"
+    " ON CONFLICT (key, name) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM key_values WHERE key = ?1 AND name = ?2",
+    "SELECT name, type, data FROM key_values WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    "SAVEPOINT registry_call",
+    "RELEASE registry_call",
+    "ROLLBACK TO registry_call",
+};
+
+// SQLite result -> the registry's error code.
+LONG errorOf(int rc, bool writing) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return ERROR_SUCCESS;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_FORMAT:
+      return ERROR_BADDB;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_CANTOPEN:
+      return ERROR_CANTOPEN;
+    case SQLITE_NOMEM:
+      return ERROR_OUTOFMEMORY;
+    case SQLITE_FULL:
+      return ERROR_CANTWRITE;
+    case SQLITE_IOERR:
+      return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+    case SQLITE_CONSTRAINT:
+      // The only constraint a checked write can break: its key was deleted meanwhile.
+      return ERROR_KEY_DELETED;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+LONG execute(sqlite3* db, const char* sql, bool writing) {
+  return errorOf(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), writing);
+}
+
+LONG queryNumber(sqlite3* db, const char* sql, long long& number) {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+  Statement statement(raw);
+  if (rc != SQLITE_OK) return errorOf(rc, false);
+  rc = sqlite3_step(raw);
+  if (rc != SQLITE_ROW) return errorOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, false);
+  number = sqlite3_column_int64(raw, 0);
+  return ERROR_SUCCESS;
+}
+
+// Creates the schema in a file that has none; refuses any other database.
+LONG prepareSchema(sqlite3* db) {
+  long long version = 0;
+  if (LONG rc = queryNumber(db, "PRAGMA user_version", version)) return rc;
+  if (version == schemaVersion) return ERROR_SUCCESS;
+  long long objects = 0;
+  if (version != 0) return ERROR_BADDB;
+  if (LONG rc = queryNumber(db, "SELECT count(*) FROM sqlite_master", objects)) return rc;
+  if (objects != 0) return ERROR_BADDB;
+  // The journal mode sticks to the file: set it before the first write.
+  if (LONG rc = execute(db, "PRAGMA journal_mode=WAL", true)) return rc;
+  if (LONG rc = execute(db, "BEGIN IMMEDIATE", true)) return rc;
+  // Another process may have created the schema while we waited for the lock.
+  LONG rc = queryNumber(db, "PRAGMA user_version", version);
+  if (rc == ERROR_SUCCESS && version == 0) rc = execute(db, schema, true);
+  if (rc == ERROR_SUCCESS) rc = execute(db, "COMMIT", true);
+  if (rc != ERROR_SUCCESS) execute(db, "ROLLBACK", true);
+  return rc;
+}
+
+}  // namespace
+
+Store::Store(Connection connection) : connection_(std::move(connection)) {}
+
+LONG Store::open(const std::string& file, std::unique_ptr<Store>& store) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &raw,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  Connection connection(raw);
+  if (rc != SQLITE_OK) return errorOf(rc, false);
+  sqlite3_busy_timeout(raw, busyTimeoutMilliseconds);
+  if (LONG error = prepareSchema(raw)) return error;
+  if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
+    return error;
+  std::unique_ptr<Store> opened(new Store(std::move(connection)));
+  if (LONG error = opened->prepareStatements()) return error;
+  store = std::move(opened);
+  return ERROR_SUCCESS;
+}
+
+LONG Store::prepareStatements() {
+  static_assert(sizeof statementTexts / sizeof statementTexts[0] == statementCount);
+  statements_.clear();
+  for (const char* text : statementTexts) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v3(connection_.get(), text, -1, SQLITE_PREPARE_PERSISTENT, &raw,
+                                nullptr);
+    Statement statement(raw);
+    // A table or column we expect is missing: somebody else's database.
+    if (rc == SQLITE_ERROR) return ERROR_BADDB;
+    if (rc != SQLITE_OK) return errorOf(rc, false);
+    statements_.push_back(std::move(statement));
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Store::run(StatementId id, bool writing) {
+  StatementUse use(statements_[id].get());
+  return errorOf(sqlite3_step(use.get()), writing);
+}
+
+void Store::abandon() {
+  for (auto& statement : statements_) statement.release();
+  static std::vector<sqlite3*> abandoned;  // kept reachable, never closed
+  abandoned.push_back(connection_.release());
+}
+
+LONG Store::findKey(const std::string& path, KeyRecord& key) {
+  StatementUse use(statements_[findKeyByPath].get());
+  sqlite3_bind_text(use.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(use.get());
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  key.id = sqlite3_column_int64(use.get(), 0);
+  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(use.get(), 1));
+  key.path.assign(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(use.get(), 1)));
+  return ERROR_SUCCESS;
+}
+
+LONG Store::createKeys(const KeyRecord& base, const std::vector<std::string>& names,
+                       KeyRecord& key, bool& created) {
+  created = false;
+  // Most calls open a key that exists: one SELECT, no transaction.
+  LONG rc = findKey(joinKeyPath(base.path, names), key);
+  if (rc != ERROR_FILE_NOT_FOUND) return rc;
+  WriteScope scope(*this);
+  if ((rc = scope.begin())) return rc;
+  KeyRecord parent = base;
+  for (const auto& name : names) {
+    // Built from the parent's stored path, so every key keeps the case it was created with.
+    std::string path = joinKeyPath(parent.path, {name});
+    KeyRecord child;
+    rc = findKey(path, child);
+    created = rc == ERROR_FILE_NOT_FOUND;
+    if (created) {
+      StatementUse use(statements_[insertKey].get());
+      sqlite3_bind_int64(use.get(), 1, parent.id);
+      sqlite3_bind_text(use.get(), 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+      sqlite3_bind_text(use.get(), 3, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+      rc = errorOf(sqlite3_step(use.get()), true);
+      child.id = sqlite3_last_insert_rowid(connection_.get());
+      child.path = std::move(path);
+    }
+    if (rc != ERROR_SUCCESS) return rc;
+    parent = std::move(child);
+  }
+  if ((rc = scope.commit())) return rc;
+  key = std::move(parent);
+  return ERROR_SUCCESS;
+}
+
+LONG Store::deleteTree(const std::string& path) {
+  StatementUse use(statements_[deleteKeys].get());
+  sqlite3_bind_text(use.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) == 0) rc = ERROR_FILE_NOT_FOUND;
+  return rc;
+}
+
+LONG Store::countKey(long long id, KeyCounts& counts) {
+  StatementUse use(statements_[countKeyContents].get());
+  sqlite3_bind_int64(use.get(), 1, id);
+  sqlite3_bind_int(use.get(), 2, static_cast<int>(sizeof(WCHAR)));
+  int rc = sqlite3_step(use.get());
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  if (sqlite3_column_int(use.get(), 0) == 0) return ERROR_KEY_DELETED;
+  auto column = [&](int i) { return static_cast<DWORD>(sqlite3_column_int64(use.get(), i)); };
+  counts.subKeys = column(1);
+  counts.maxSubKeyChars = column(2);
+  counts.values = column(3);
+  counts.maxValueNameChars = column(4);
+  counts.maxValueBytes = column(5);
+  return ERROR_SUCCESS;
+}
+
+LONG Store::subkeyAt(long long id, DWORD index, std::string& name) {
+  StatementUse use(statements_[subkeyByIndex].get());
+  sqlite3_bind_int64(use.get(), 1, id);
+  sqlite3_bind_int64(use.get(), 2, index);
+  int rc = sqlite3_step(use.get());
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(use.get(), 0));
+  name.assign(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(use.get(), 0)));
+  return ERROR_SUCCESS;
+}
+
+LONG Store::readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value) {
+  value.type = static_cast<DWORD>(sqlite3_column_int64(row, typeColumn));
+  int dataColumn = typeColumn + 1;
+  value.bytes.clear();
+  value.integer = 0;
+  switch (sqlite3_column_type(row, dataColumn)) {
+    case SQLITE_INTEGER:
+      value.form = StoredValue::Form::integer;
+      value.integer = sqlite3_column_int64(row, dataColumn);
+      return ERROR_SUCCESS;
+    case SQLITE_TEXT: {
+      value.form = StoredValue::Form::text;
+      auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, dataColumn));
+      if (text) value.bytes.assign(text, static_cast<size_t>(sqlite3_column_bytes(row, dataColumn)));
+      return ERROR_SUCCESS;
+    }
+    default: {
+      // Bytes; a NULL or a number typed in by hand reads as what SQLite turns it into.
+      value.form = StoredValue::Form::bytes;
+      auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, dataColumn));
+      if (bytes)
+        value.bytes.assign(bytes, static_cast<size_t>(sqlite3_column_bytes(row, dataColumn)));
+      return ERROR_SUCCESS;
+    }
+  }
+}
+
+LONG Store::readValue(long long key, const std::string& name, StoredValue& value) {
+  StatementUse use(statements_[selectValue].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  sqlite3_bind_text(use.get(), 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(use.get());
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  return readValueRow(use.get(), 0, value);
+}
+
+LONG Store::writeValue(long long key, const std::string& name, const StoredValue& value) {
+  StatementUse use(statements_[upsertValue].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  sqlite3_bind_text(use.get(), 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(use.get(), 3, value.type);
+  const std::string& bytes = value.bytes;
+  switch (value.form) {
+    case StoredValue::Form::text:
+      sqlite3_bind_text(use.get(), 4, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+      break;
+    case StoredValue::Form::integer:
+      sqlite3_bind_int64(use.get(), 4, value.integer);
+      break;
+    case StoredValue::Form::bytes:
+      // data() is never null, so an empty value binds as an empty blob, not as NULL.
+      sqlite3_bind_blob(use.get(), 4, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+      break;
+  }
+  return errorOf(sqlite3_step(use.get()), true);
+}
+
+LONG Store::deleteValue(long long key, const std::string& name) {
+  StatementUse use(statements_[deleteValueByName].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  sqlite3_bind_text(use.get(), 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) == 0) rc = ERROR_FILE_NOT_FOUND;
+  return rc;
+}
+
+LONG Store::valueAt(long long key, DWORD index, std::string& name, StoredValue& value) {
+  StatementUse use(statements_[valueByIndex].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  sqlite3_bind_int64(use.get(), 2, index);
+  int rc = sqlite3_step(use.get());
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(use.get(), 0));
+  name.assign(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(use.get(), 0)));
+  return readValueRow(use.get(), 1, value);
+}
+
+bool Store::transactionIntact() const {
+  return depth_ == 0 || !sqlite3_get_autocommit(connection_.get());
+}
+
+LONG Store::begin(bool& nested) {
+  if (!transactionIntact()) return ERROR_CANTWRITE;
+  nested = depth_ > 0;
+  LONG rc = run(nested ? savepoint : beginImmediate, true);
+  if (rc == ERROR_SUCCESS) ++depth_;
+  return rc;
+}
+
+LONG Store::commit(bool nested) {
+  LONG rc = run(nested ? releaseSavepoint : commitTransaction, true);
+  if (rc != ERROR_SUCCESS) {
+    rollback(nested);
+    return rc;
+  }
+  --depth_;
+  return ERROR_SUCCESS;
+}
+
+void Store::rollback(bool nested) {
+  // Errors are ignored: SQLite may already have rolled back by itself.
+  if (nested) {
+    run(rollbackToSavepoint, true);
+    run(releaseSavepoint, true);
+  } else {
+    run(rollbackTransaction, true);
+  }
+  --depth_;
+}
+
+namespace {
+
+struct ProcessStore {
+  std::recursive_mutex mutex;
+  std::unique_ptr<Store> store;
+};
+
+ProcessStore& processStore() {
+  static ProcessStore state;
+  return state;
+}
+
+void abandonInheritedStore() {
+  ProcessStore& state = processStore();
+  if (state.store) state.store->abandon();
+  state.store.reset();
+}
+
+void resetRegistry() {
+  ProcessStore& state = processStore();
+  std::lock_guard<std::recursive_mutex> lock(state.mutex);
+  state.store.reset();
+  resetKeyHandles();
+}
+
+const bool resetHookRegistered = (ce::addResetHook(&resetRegistry), true);
+
+LONG openProcessStore(std::unique_ptr<Store>& store) {
+  static std::once_flag forkHandler;
+  std::call_once(forkHandler, [] { pthread_atfork(nullptr, nullptr, &abandonInheritedStore); });
+  std::string file;
+  try {
+    file = ce::systemDir() + "/registry.db";
+  } catch (...) {
+    return ERROR_PATH_NOT_FOUND;
+  }
+  return Store::open(file, store);
+}
+
+}  // namespace
+
+StoreLock::StoreLock() : lock_(processStore().mutex) {
+  (void)resetHookRegistered;
+  ProcessStore& state = processStore();
+  if (!state.store) status_ = openProcessStore(state.store);
+  if (status_ == ERROR_SUCCESS && !state.store->transactionIntact()) status_ = ERROR_CANTWRITE;
+  if (status_ == ERROR_SUCCESS) store_ = state.store.get();
+}
+
+}  // namespace ce::registry

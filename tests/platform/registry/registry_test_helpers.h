@@ -1,0 +1,25 @@
+// Short forms of the registry calls the tests repeat.
+#pragma once
+
+#include <string>
+
+#include "platform/windows.h"
+
+namespace ce::test {
+
+// A key below HKEY_LOCAL_MACHINE, created when missing; null when that failed.
+HKEY createKey(const wchar_t* path, DWORD* disposition = nullptr);
+LONG openKey(const wchar_t* path, HKEY& key);
+bool keyExists(const wchar_t* path);
+
+LONG setString(HKEY key, const wchar_t* name, const std::wstring& text);
+// The value as text ("" with `rc` set when it cannot be read).
+std::wstring getString(HKEY key, const wchar_t* name, LONG* rc = nullptr);
+// Subkey names in enumeration order.
+std::wstring subkeysOf(HKEY key);
+
+// Runs `body` in a forked child that ends with _exit(body()); returns the child's exit status
+// or -1 when it did not exit normally.
+int inChild(int (*body)(void*), void* argument);
+
+}  // namespace ce::test
