@@ -136,7 +136,7 @@ const char* const sqlText[] = {
     "DELETE FROM items WHERE oid = ?1",
     "SELECT oid, folder, subject, modified FROM items ORDER BY oid",
     "SELECT oid, folder, subject, modified FROM items WHERE folder = ?1 ORDER BY oid",
-    "SELECT window, mode, pid FROM subscriptions WHERE folder = ?1",
+    "SELECT window, mode, pid FROM subscriptions WHERE folder = ?1 ORDER BY window",
     "INSERT INTO subscriptions(window, folder, mode, pid) VALUES (?1, ?2, ?3, ?4)"
     " ON CONFLICT (window, folder) DO UPDATE SET mode = excluded.mode, pid = excluded.pid",
     "DELETE FROM subscriptions WHERE window = ?1 AND folder = ?2",
