@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -179,7 +180,10 @@ TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests
       bool ok = true;
       for (WORD minute = 0; minute < 30; ++minute) {
         SYSTEMTIME t = at(2024, 3, 1, 12, minute);
-        ok = CeRunAppAtTime(program, &t) && ok;
+        if (!CeRunAppAtTime(program, &t)) {
+          std::fprintf(stderr, "request %u failed: error %u\n", minute, GetLastError());
+          ok = false;
+        }
       }
       _exit(ok ? 0 : 1);
     }
