@@ -49,17 +49,14 @@ void postCloseToFirstWindow(State& s) {
 }
 
 void drainSources(State& s) {
-  std::vector<ce::MessageSource*> sources;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.sources.empty()) return;
-    sources = s.sources;
-  }
-  for (ce::MessageSource* source : sources) {
+  // By index under the lock, without a copy: this runs on every GetMessageW. A source removed
+  // during a drain shifts the rest; one may then wait for the next call, which comes at once.
+  for (size_t i = 0;; ++i) {
+    ce::MessageSource* source;
     {
-      // A window procedure run by an earlier drain may have removed it.
       std::lock_guard<std::mutex> lock(s.mutex);
-      if (std::find(s.sources.begin(), s.sources.end(), source) == s.sources.end()) continue;
+      if (i >= s.sources.size()) return;
+      source = s.sources[i];
     }
     source->drain();
   }

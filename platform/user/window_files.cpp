@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -147,6 +148,15 @@ bool heldByOwner(int fd) {
   return errno == EWOULDBLOCK;
 }
 
+// Opens a table file for reading. Only regular files count: anything else in run/ under a
+// window's name (a FIFO would block a plain open) is not ours.
+UniqueFd openRecord(int folder, const char* name) {
+  UniqueFd fd(openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat info;
+  if (fd.valid() && (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))) fd.reset();
+  return fd;
+}
+
 bool readAll(int fd, std::string& content) {
   char buffer[4096];
   content.clear();
@@ -240,7 +250,7 @@ std::vector<WindowRecord> liveWindows() {
   if (!stream) return found;
   while (dirent* entry = readdir(stream)) {
     if (std::strncmp(entry->d_name, kFilePrefix, sizeof kFilePrefix - 1) != 0) continue;
-    UniqueFd fd(openat(dirfd(stream), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd fd = openRecord(dirfd(stream), entry->d_name);
     if (!fd.valid() || !heldByOwner(fd.get())) continue;
     std::string content;
     WindowRecord record;
@@ -260,7 +270,7 @@ bool windowIsLive(uint64_t hwnd) {
   } catch (...) {
     return false;
   }
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd fd = openRecord(AT_FDCWD, path.c_str());
   return fd.valid() && heldByOwner(fd.get());
 }
 
@@ -295,7 +305,7 @@ bool LivenessCache::alive(uint64_t hwnd) {
     } catch (...) {
       return false;
     }
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd fd = openRecord(AT_FDCWD, path.c_str());
     if (!fd.valid()) return false;
     if (files_.size() >= kMaxCachedWindows) files_.clear();
     it = files_.emplace(hwnd, std::move(fd)).first;

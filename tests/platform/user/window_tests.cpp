@@ -1,6 +1,7 @@
 // Classes, windows and the message loop within one process.
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <thread>
@@ -248,6 +249,29 @@ TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
   EXPECT_EQ(current.sa_handler, SIG_DFL);
   sigaction(SIGINT, nullptr, &current);
   EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+TEST_F(WindowTest, TheWindowTableKeepsAnyNameAndSkipsWhatIsNotOurs) {
+  // '%', a newline, a character beyond the BMP and a lone surrogate, which UTF-8 cannot hold.
+  const std::wstring name = L"50% a\nb \U0001F600 " + std::wstring(1, static_cast<wchar_t>(0xD800));
+  registerClass(name.c_str());
+  HWND window = CreateWindowExW(0, name.c_str(), name.c_str(), 0, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  // Not ours: a FIFO (a plain open would block), junk, and a record of a window nobody holds.
+  ASSERT_EQ(mkfifo((ce::runDir() + "/window.00000001000000aa").c_str(), 0600), 0);
+  ce::test::writeFile(ce::runDir() + "/window.00000001000000bb", "junk");
+  ce::test::writeFile(ce::runDir() + "/window.00000001000000cc",
+                      "ce-window 1\nhwnd 00000001000000cc\npid 1\norder 0\nclass Recorder\n"
+                      "title \n");
+  auto windows = ce::listWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(windows[0].className, name);
+  EXPECT_EQ(windows[0].title, name);
+  EXPECT_EQ(FindWindowW(name.c_str(), name.c_str()), window);
+  EXPECT_FALSE(IsWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000000aaull))));
+  EXPECT_FALSE(PostMessageW(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000000ccull)),
+                            WM_USER, 0, 0));
 }
 
 // Posts a message when its eventfd is written, and asks to be woken every millisecond while
