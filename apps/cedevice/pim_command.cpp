@@ -63,7 +63,7 @@ std::string printable(const std::string& text) {
 std::string timeText(const FILETIME& ft) {
   SYSTEMTIME t{};
   if (!FileTimeToSystemTime(&ft, &t)) return "-";
-  char text[32];
+  char text[48];
   std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
                 t.wHour, t.wMinute, t.wSecond);
   return text;

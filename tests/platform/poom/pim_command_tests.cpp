@@ -1,0 +1,140 @@
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/windows.h"
+#include "tests/support/device_test.h"
+
+namespace {
+
+class PimCommandTest : public ce::test::DeviceTest {
+ protected:
+  struct Run {
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+
+  // Runs `cedevice pim ARGS...` on this test's device.
+  Run pim(const std::vector<std::string>& args) {
+    std::string command = "'" + ce::test::buildDir() + "/apps/cedevice/cedevice' pim";
+    for (const auto& arg : args) {
+      command += " '";
+      for (char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      command += "'";
+    }
+    std::string errFile = home() + "/stderr.txt";
+    command += " 2>'" + errFile + "'";
+    Run run{-1, "", ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ce::test::readFile(errFile);
+    return run;
+  }
+};
+
+UINT lastMessage = 0;
+WPARAM lastWParam = 0;
+LPARAM lastLParam = 0;
+
+LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= PIM_ITEM_CREATED_LOCAL && message <= PIM_ITEM_CHANGED_REMOTE) {
+    lastMessage = message;
+    lastWParam = wParam;
+    lastLParam = lParam;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(PimCommandTest, ItemsAreAddedChangedListedAndDeleted) {
+  Run added = pim({"add", "contact", "Ann O'Example"});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  unsigned contact = static_cast<unsigned>(std::stoul(added.out));
+  EXPECT_EQ(added.out, std::to_string(contact) + "\n");
+  ASSERT_EQ(pim({"add", "task", "line\none"}).exitCode, 0);
+
+  Run listed = pim({"list", "contacts"});
+  ASSERT_EQ(listed.exitCode, 0);
+  ASSERT_EQ(listed.out.rfind(std::to_string(contact) + "\tcontacts\t", 0), 0u) << listed.out;
+  EXPECT_NE(listed.out.find("\tAnn O'Example\n"), std::string::npos) << listed.out;
+  listed = pim({"list"});
+  EXPECT_NE(listed.out.find("\ttasks\t"), std::string::npos);
+  EXPECT_NE(listed.out.find("line\\x0aone\n"), std::string::npos) << listed.out;
+
+  EXPECT_EQ(pim({"change", std::to_string(contact), "Bob"}).exitCode, 0);
+  EXPECT_EQ(pim({"change", std::to_string(contact)}).exitCode, 0);
+  EXPECT_NE(pim({"list", "contacts"}).out.find("\tBob\n"), std::string::npos);
+  EXPECT_EQ(pim({"delete", std::to_string(contact)}).exitCode, 0);
+  EXPECT_EQ(pim({"list", "contacts"}).out, "");
+}
+
+TEST_F(PimCommandTest, UnknownIdsAndBadInputAreClearErrors) {
+  Run missing = pim({"change", "999"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.err, "cedevice: no item has the id 999\n");
+  EXPECT_EQ(pim({"delete", "999"}).exitCode, 1);
+  Run notUtf8 = pim({"add", "contact", "caf\xe9"});
+  EXPECT_EQ(notUtf8.exitCode, 1);
+  EXPECT_NE(notUtf8.err.find("UTF-8"), std::string::npos) << notUtf8.err;
+
+  for (const auto& usage : std::vector<std::vector<std::string>>{
+           {}, {"add", "note", "x"}, {"add", "contact"}, {"change"}, {"change", "abc"},
+           {"change", "-1"}, {"delete", "4294967296"}, {"list", "notes"}}) {
+    Run run = pim(usage);
+    EXPECT_EQ(run.exitCode, 2) << (usage.empty() ? "" : usage[0]) << " " << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(pim({"list"}).out, "");  // nothing was stored
+}
+
+TEST_F(PimCommandTest, TheToolIsAnotherProcessToSubscribers) {
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = recordingProc;
+  cls.lpszClassName = L"PimCommandTestWindow";
+  ASSERT_NE(RegisterClassW(&cls), 0);
+  HWND window = CreateWindowExW(0, cls.lpszClassName, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  void* object = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp2,
+                             &object),
+            S_OK);
+  auto* app = static_cast<IPOutlookApp2*>(object);
+  ASSERT_EQ(app->Logon(reinterpret_cast<long>(window)), S_OK);
+  IFolder* folder = nullptr;
+  ASSERT_EQ(app->GetDefaultFolder(olFolderCalendar, &folder), S_OK);
+  IItem* item = nullptr;
+  ASSERT_EQ(folder->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item)), S_OK);
+  CEPROPVAL value{};
+  value.propid = PIMPR_FOLDERNOTIFICATIONS;
+  value.val.ulVal = PIMFOLDERNOTIFICATION_REMOTE;
+  ASSERT_EQ(item->SetProps(0, 1, &value), S_OK);
+
+  Run added = pim({"add", "appointment", "Dentist"});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  EXPECT_EQ(added.err, "");
+  ASSERT_TRUE(ce::test::waitFor([] {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return lastMessage != 0;
+  }));
+  EXPECT_EQ(lastMessage, static_cast<UINT>(PIM_ITEM_CREATED_REMOTE));
+  EXPECT_EQ(lastWParam, static_cast<WPARAM>(std::stoul(added.out)));
+  EXPECT_EQ(lastLParam, olFolderCalendar);
+
+  item->Release();
+  folder->Release();
+  app->Logoff();
+  app->Release();
+  CoUninitialize();
+}
+
+}  // namespace
