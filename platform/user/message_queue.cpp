@@ -96,7 +96,9 @@ bool retrieve(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool bl
       if (receiveLocked(s) > 0) continue;
       if (!block) return false;
       waitOn.push_back(pollfd{wakeupDescriptor(s), POLLIN, 0});
-      if (s.socket.isOpen()) waitOn.push_back(pollfd{s.socket.descriptor(), POLLIN, 0});
+      // A socket we will not read (the queue is full of what a filter skips) must not wake us.
+      if (s.socket.isOpen() && s.queue.size() < kMaxQueued)
+        waitOn.push_back(pollfd{s.socket.descriptor(), POLLIN, 0});
       sources = s.sources;
       s.waiting = true;
     }
