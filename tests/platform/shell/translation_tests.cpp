@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/shell/event_kinds.h"
 #include "platform/shell/move_pairing.h"
 #include "platform/shell/shell.h"
@@ -89,23 +91,16 @@ TEST_F(ShellTranslation, onlyTheFolderGoingAwayEndsItsWatch) {
     EXPECT_FALSE(endsWatch(other)) << std::hex << other;
 }
 
-RawEvent event(int wd, uint32_t mask, const char* name, uint32_t cookie = 0) {
-  return RawEvent{wd, mask, cookie, name};
-}
-
+// "1:a>2:b" for a joined move (folder:name), "100@1:x" for anything else (the kernel's mask in
+// hex first: 100 IN_CREATE, 40 IN_MOVED_FROM, 80 IN_MOVED_TO, 4000 IN_Q_OVERFLOW).
 std::string describe(const std::vector<Change>& changes) {
   std::string out;
   for (const Change& change : changes) {
-    if (!out.empty()) out += ", ";
-    if ((change.mask & kMoves) == kMoves)
-      out += "move " + std::to_string(change.wd) + ":" + change.name + " -> " +
-             std::to_string(change.toWd) + ":" + change.toName;
-    else if (change.mask & IN_Q_OVERFLOW)
-      out += "overflow";
-    else
-      out += (change.mask & IN_MOVED_FROM ? "from " : change.mask & IN_MOVED_TO ? "to " :
-              change.mask & IN_CREATE     ? "create " : "other ") +
-             std::to_string(change.wd) + ":" + change.name;
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "%x", change.mask);
+    out += (out.empty() ? "" : " ") + (change.toWd >= 0 ? "" : std::string(mask) + "@") +
+           std::to_string(change.wd) + ":" + change.name;
+    if (change.toWd >= 0) out += ">" + std::to_string(change.toWd) + ":" + change.toName;
   }
   return out;
 }
@@ -114,49 +109,37 @@ TEST_F(ShellTranslation, movesAreJoinedByCookieAndKeepTheirPlaceInTheOrder) {
   MovePairing pairing(3ms);
   const auto t0 = Clock::now();
   std::vector<Change> out;
-
-  pairing.add(event(1, IN_MOVED_FROM, "a", 7), t0);
-  pairing.add(event(1, IN_CREATE, "x"), t0);
-  pairing.add(event(2, IN_MOVED_TO, "b", 7), t0);
+  // Halves with another event between them, interleaved renames, a second half whose first
+  // half was never seen.
+  const RawEvent events[] = {{1, IN_MOVED_FROM, 7, "a"}, {1, IN_CREATE, 0, "x"},
+                             {2, IN_MOVED_TO, 7, "b"},   {1, IN_MOVED_FROM, 8, "c"},
+                             {1, IN_MOVED_FROM, 9, "d"}, {1, IN_MOVED_TO, 9, "d2"},
+                             {1, IN_MOVED_TO, 8, "c2"},  {1, IN_MOVED_TO, 10, "in"}};
+  for (const RawEvent& event : events) pairing.add(event, t0);
   pairing.take(t0, out);
-  EXPECT_EQ(describe(out), "move 1:a -> 2:b, create 1:x");
-
-  // Two renames whose halves interleave, and a second half whose first half was never seen.
-  out.clear();
-  pairing.add(event(1, IN_MOVED_FROM, "c", 8), t0);
-  pairing.add(event(1, IN_MOVED_FROM, "d", 9), t0);
-  pairing.add(event(1, IN_MOVED_TO, "d2", 9), t0);
-  pairing.add(event(1, IN_MOVED_TO, "c2", 8), t0);
-  pairing.add(event(1, IN_MOVED_TO, "in", 10), t0);
-  pairing.take(t0, out);
-  EXPECT_EQ(describe(out), "move 1:c -> 1:c2, move 1:d -> 1:d2, to 1:in");
-  EXPECT_TRUE(pairing.empty());
+  EXPECT_EQ(describe(out), "1:a>2:b 100@1:x 1:c>1:c2 1:d>1:d2 80@1:in");
   EXPECT_EQ(pairing.msUntilDue(t0), -1);
 }
 
-TEST_F(ShellTranslation, aLoneFirstHalfHoldsWhatFollowsOnlyUntilItsWaitIsOver) {
+TEST_F(ShellTranslation, aLoneFirstHalfHoldsWhatFollowsUntilItsWaitIsOverOrAnOverflow) {
   MovePairing pairing(3ms);
   const auto t0 = Clock::now();
   std::vector<Change> out;
-  pairing.add(event(1, IN_MOVED_FROM, "gone", 5), t0);
-  pairing.add(event(1, IN_CREATE, "later"), t0 + 1ms);
+  pairing.add({1, IN_MOVED_FROM, 5, "gone"}, t0);
+  pairing.add({1, IN_CREATE, 0, "later"}, t0 + 1ms);
   pairing.take(t0 + 1ms, out);
   EXPECT_EQ(describe(out), "");
   EXPECT_EQ(pairing.msUntilDue(t0 + 1ms), 2);
   pairing.take(t0 + 3ms, out);
-  EXPECT_EQ(describe(out), "from 1:gone, create 1:later");
-  EXPECT_EQ(pairing.msUntilDue(t0 + 3ms), -1);
-}
+  EXPECT_EQ(describe(out), "40@1:gone 100@1:later");
 
-TEST_F(ShellTranslation, anOverflowGivesUpAFirstHalfAtOnce) {
-  MovePairing pairing(3ms);
-  const auto t0 = Clock::now();
-  std::vector<Change> out;
-  pairing.add(event(1, IN_MOVED_FROM, "a", 5), t0);
-  pairing.add(event(-1, IN_Q_OVERFLOW, ""), t0);
-  pairing.add(event(1, IN_MOVED_TO, "b", 5), t0);
+  // A partner lost in an overflow is not waited for.
+  out.clear();
+  pairing.add({1, IN_MOVED_FROM, 6, "a"}, t0);
+  pairing.add({-1, IN_Q_OVERFLOW, 0, ""}, t0);
+  pairing.add({1, IN_MOVED_TO, 6, "b"}, t0);
   pairing.take(t0, out);
-  EXPECT_EQ(describe(out), "from 1:a, overflow, to 1:b");
+  EXPECT_EQ(describe(out), "40@1:a 4000@-1: 80@1:b");
 }
 
 }  // namespace

@@ -1,0 +1,268 @@
+// The shell notifications as windows see them, on real folders and a real message loop.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/shell/notification_records.h"
+#include "platform/testing.h"
+#include "platform/windows.h"
+#include "tests/support/device_test.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::wstring>;
+constexpr DWORD kListenerMask = SHCNE_RENAMEITEM | SHCNE_CREATE | SHCNE_DELETE;
+
+std::vector<HWND> windows;  // windows[0] is "w1"
+Lines seen;
+
+std::wstring kindName(LONG kind) {
+  switch (kind) {
+    case SHCNE_CREATE: return L"CREATE";
+    case SHCNE_DELETE: return L"DELETE";
+    case SHCNE_RENAMEITEM: return L"RENAMEITEM";
+    case SHCNE_MKDIR: return L"MKDIR";
+    case SHCNE_RMDIR: return L"RMDIR";
+    case SHCNE_RENAMEFOLDER: return L"RENAMEFOLDER";
+    case SHCNE_UPDATEDIR: return L"UPDATEDIR";
+    default: return std::to_wstring(kind);
+  }
+}
+
+// Writes "w1 CREATE \A\f" or "w1 RENAMEITEM \A\f -> \B\g" and releases the record.
+LRESULT CALLBACK folderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_FILECHANGEINFO) return DefWindowProcW(window, message, wParam, lParam);
+  auto* notify = reinterpret_cast<FILECHANGENOTIFY*>(lParam);
+  const FILECHANGEINFO& info = notify->fci;
+  EXPECT_EQ(wParam, 0u);
+  EXPECT_EQ(info.cbSize, sizeof(FILECHANGEINFO));
+  size_t index = std::find(windows.begin(), windows.end(), window) - windows.begin();
+  std::wstring line = L"w" + std::to_wstring(index + 1) + L" " + kindName(info.wEventId) + L" " +
+                      reinterpret_cast<const WCHAR*>(info.dwItem1);
+  if (info.dwItem2) line += std::wstring(L" -> ") + reinterpret_cast<const WCHAR*>(info.dwItem2);
+  seen.push_back(line);
+  SHChangeNotifyFree(notify);
+  return 0;
+}
+
+class Shell : public ce::test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    seen.clear();
+    windows.clear();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = folderProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ShellTestWindow";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    for (int i = 0; i < 3; ++i)
+      windows.push_back(CreateWindowExW(0, L"ShellTestWindow", nullptr, 0, 0, 0, 0, 0, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr));
+  }
+  void TearDown() override {
+    ce::testing::reset();
+    EXPECT_EQ(ce::shell::liveRecordCount(), 0u);
+    DeviceTest::TearDown();
+  }
+
+  std::string host(const std::string& relative) { return ce::fsRoot() + "/" + relative; }
+  void folder(const std::string& relative) { fs::create_directories(host(relative)); }
+  void create(const std::string& relative) { std::ofstream(host(relative)) << "x"; }
+  void move(const std::string& from, const std::string& to) { fs::rename(host(from), host(to)); }
+  BOOL watch(int w, const wchar_t* path, DWORD mask = kListenerMask, BOOL recursive = FALSE) {
+    std::wstring copy = path;
+    SHCHANGENOTIFYENTRY entry{mask, copy.data(), recursive};
+    return SHChangeNotifyRegister(windows[w - 1], &entry);
+  }
+  bool pumpUntil(const std::function<bool()>& done) {
+    return ce::test::waitFor([&] {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      return done();
+    });
+  }
+  // Creates a marker in a watched folder and waits for it: whatever happened before it has
+  // then come, so what has not come never will. Returns the lines before the marker's.
+  Lines settle(const std::string& markerFolder, const std::wstring& markerLine) {
+    create(markerFolder + "/marker");
+    EXPECT_TRUE(pumpUntil([&] { return !seen.empty() && seen.back() == markerLine; }));
+    Lines before(seen.begin(), seen.end() - (seen.empty() ? 0 : 1));
+    seen.clear();
+    return before;
+  }
+};
+
+TEST_F(Shell, createsRenamesMovesAndDeletesReachEveryWindowWatchingEitherSide) {
+  folder("A"), folder("B"), folder("Elsewhere");
+  ASSERT_TRUE(watch(1, L"\\A\\"));
+  ASSERT_TRUE(watch(2, L"/B/./"));
+  create("A/f");
+  std::ofstream(host("A/f"), std::ios::app) << "more";  // written in place: never reported
+  move("A/f", "A/g");
+  move("A/g", "B/g");
+  create("Elsewhere/in");
+  move("Elsewhere/in", "B/in");
+  move("B/in", "Elsewhere/out");
+  fs::remove(host("B/g"));
+  EXPECT_EQ(settle("B", L"w2 CREATE \\B\\marker"),
+            (Lines{L"w1 CREATE \\A\\f", L"w1 RENAMEITEM \\A\\f -> \\A\\g",
+                   L"w1 RENAMEITEM \\A\\g -> \\B\\g", L"w2 RENAMEITEM \\A\\g -> \\B\\g",
+                   L"w2 CREATE \\B\\in", L"w2 DELETE \\B\\in", L"w2 DELETE \\B\\g"}));
+}
+
+TEST_F(Shell, aWaitingLoopWakesOnItsOwnForAMoveOut) {
+  folder("A"), folder("Elsewhere");
+  create("A/f");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  move("A/f", "Elsewhere/f");
+  // Should the loop not wake for the held first half, this unblocks it and the test fails.
+  std::thread([window = windows[0]] {
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    PostMessageW(window, WM_USER, 0, 0);
+  }).detach();
+  MSG message;
+  ASSERT_GT(GetMessageW(&message, nullptr, 0, 0), 0);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_FILECHANGEINFO));
+  DispatchMessageW(&message);
+  EXPECT_EQ(seen, (Lines{L"w1 DELETE \\A\\f"}));
+}
+
+TEST_F(Shell, eachWindowGetsOnlyItsKindsAndNothingFromSubfolders) {
+  folder("A");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  ASSERT_TRUE(watch(2, L"\\A", SHCNE_MKDIR | SHCNE_RMDIR | SHCNE_RENAMEFOLDER));
+  ASSERT_TRUE(watch(3, L"\\A", SHCNE_DELETE));
+  folder("A/sub");
+  create("A/sub/inner");
+  move("A/sub", "A/sub2");
+  fs::remove_all(host("A/sub2"));
+  create("A/f");
+  fs::remove(host("A/f"));
+  EXPECT_EQ(settle("A", L"w1 CREATE \\A\\marker"),
+            (Lines{L"w2 MKDIR \\A\\sub", L"w2 RENAMEFOLDER \\A\\sub -> \\A\\sub2",
+                   L"w2 RMDIR \\A\\sub2", L"w1 CREATE \\A\\f", L"w1 DELETE \\A\\f",
+                   L"w3 DELETE \\A\\f"}));
+  // The windows left keep the folder watched when one goes.
+  EXPECT_TRUE(SHChangeNotifyDeregister(windows[0]));
+  fs::remove(host("A/marker"));
+  folder("A/again");
+  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
+  EXPECT_EQ(seen, (Lines{L"w3 DELETE \\A\\marker", L"w2 MKDIR \\A\\again"}));
+}
+
+TEST_F(Shell, registeringAgainReplacesTheFolderAndRefusalsChangeNothing) {
+  folder("A"), folder("B");
+  create("plain");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(SHChangeNotifyRegister(windows[0], nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(watch(1, L"\\B", kListenerMask, TRUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  EXPECT_FALSE(SHChangeNotifyRegister(reinterpret_cast<HWND>(0x12345), nullptr));
+  std::wstring b = L"\\B";
+  SHCHANGENOTIFYENTRY entry{kListenerMask, b.data(), FALSE};
+  EXPECT_FALSE(SHChangeNotifyRegister(reinterpret_cast<HWND>(0x12345), &entry));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_FALSE(watch(1, L"\\Missing"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(watch(1, L"\\plain"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(watch(1, L"\\A\\..\\.."));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  ce::testing::setFailPoint("SHChangeNotifyRegister", FALSE, ERROR_ACCESS_DENIED, 1);
+  EXPECT_FALSE(watch(1, L"\\B"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(settle("A", L"w1 CREATE \\A\\marker"), Lines{});
+
+  ASSERT_TRUE(watch(1, L"\\B"));
+  create("A/old");
+  EXPECT_EQ(settle("B", L"w1 CREATE \\B\\marker"), Lines{});
+
+  ce::testing::setFailPoint("SHChangeNotifyDeregister", FALSE, ERROR_GEN_FAILURE, 1);
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
+  EXPECT_TRUE(SHChangeNotifyDeregister(windows[0]));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(Shell, aFolderDeletedOrMovedAwayEndsItsRegistrationsUntilItIsBack) {
+  folder("A"), folder("B");
+  create("A/f");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  ASSERT_TRUE(watch(2, L"\\A", SHCNE_DELETE));
+  fs::remove_all(host("A"));
+  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
+  EXPECT_EQ(seen, (Lines{L"w1 DELETE \\A\\f", L"w2 DELETE \\A\\f"}));
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[1]));
+
+  seen.clear();
+  folder("A");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  move("A", "A2");  // it would go on reporting under a path that is no longer its own
+  ASSERT_TRUE(watch(3, L"\\B"));
+  create("A2/g");
+  EXPECT_EQ(settle("B", L"w3 CREATE \\B\\marker"), Lines{});
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
+}
+
+TEST_F(Shell, namesThatAreNotUtf8AndNamesOf255BytesLeadBackToTheirFile) {
+  folder("A");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  const std::string longest = std::string(251, 'n') + ".pwi";
+  create("A/caf\xe9.pwi");
+  create("A/" + longest);
+  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
+  EXPECT_EQ(seen, (Lines{L"w1 CREATE \\A\\caf\xdce9.pwi",
+                         L"w1 CREATE \\A\\" + ce::widenFileName(longest)}));
+  for (const std::wstring& line : seen)
+    EXPECT_NE(GetFileAttributesW(line.substr(line.find(L'\\')).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Shell, anOverflowTellsEveryWindowOnceToLookAtItsWholeFolder) {
+  folder("A"), folder("B");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  ASSERT_TRUE(watch(2, L"\\B", 0));
+  int files = 16384;
+  std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> files;
+  files += 100;
+  for (int i = 0; i < files; ++i) create("A/" + std::to_string(i));
+  Lines updates;
+  ASSERT_TRUE(pumpUntil([&] {
+    for (const std::wstring& line : seen)
+      if (line.find(L" CREATE ") == std::wstring::npos) updates.push_back(line);
+    return updates.size() >= 2 || (seen.clear(), false);
+  }));
+  EXPECT_EQ(updates, (Lines{L"w1 UPDATEDIR \\A", L"w2 UPDATEDIR \\B"}));
+  seen.clear();
+  EXPECT_EQ(settle("A", L"w1 CREATE \\A\\marker"), Lines{});
+}
+
+TEST_F(Shell, recordsNobodyTookAreFreedByResetAndStrayReleasesAreIgnored) {
+  folder("A");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  create("A/f");
+  ASSERT_TRUE(ce::test::waitFor([] {
+    MSG message;
+    return PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE) == TRUE;
+  }));
+  EXPECT_EQ(ce::shell::liveRecordCount(), 1u);
+  FILECHANGENOTIFY stray{};
+  SHChangeNotifyFree(&stray);
+  SHChangeNotifyFree(nullptr);
+  EXPECT_EQ(ce::shell::liveRecordCount(), 1u);
+  ce::testing::reset();
+  EXPECT_EQ(ce::shell::liveRecordCount(), 0u);
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
+}
+
+}  // namespace
