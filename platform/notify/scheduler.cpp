@@ -121,16 +121,21 @@ int runScheduler(std::atomic<bool>& stop, std::function<void(const std::string& 
     std::fprintf(stderr, "scheduler: %s\n", e.what());
     return 1;
   }
+  std::string lastError;  // a store that stays broken is reported once, not every second
   while (!stop.load()) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     Pass pass = startDueRequests(now);
     for (const StartedProgram& program : pass.started)
       if (report) report(startLine(now, program));
+    if (pass.storeError != lastError) {
+      std::fprintf(stderr, "scheduler: %s\n",
+                   pass.storeError.empty() ? "notify.db usable again" : pass.storeError.c_str());
+      std::fflush(stderr);
+      lastError = pass.storeError;
+    }
     int sleepMs = -1;
     if (!pass.storeError.empty()) {
-      std::fprintf(stderr, "scheduler: %s\n", pass.storeError.c_str());
-      std::fflush(stderr);
       sleepMs = retryMs;
     } else if (pass.nextDue) {
       sleepMs = sleepBefore(now, *pass.nextDue);

@@ -1,0 +1,68 @@
+// `cedevice schedule` lists the pending run-at-time requests; `cedevice scheduler` runs the
+// scheduler in the foreground until SIGINT or SIGTERM.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "apps/cedevice/command.h"
+#include "platform/device.h"
+#include "platform/notify.h"
+
+namespace {
+
+// Set by the signal handler, which can reach nothing else.
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) {
+  stopRequested = true;
+  ce::notify::wakeScheduler();
+}
+
+std::string printable(const std::wstring& devicePath) {
+  std::string bytes;
+  return ce::narrowFileName(devicePath, bytes) ? bytes : std::string("?");
+}
+
+void listSchedule() {
+  std::vector<ce::notify::Request> requests;
+  try {
+    requests = ce::notify::pendingRequests();
+  } catch (const ce::notify::StoreError& e) {
+    throw cedevice::Failure(e.what());
+  }
+  for (const auto& request : requests)
+    std::printf("%04u-%02u-%02u %02u:%02u:%02u %s\n", request.due.wYear, request.due.wMonth,
+                request.due.wDay, request.due.wHour, request.due.wMinute, request.due.wSecond,
+                printable(request.app).c_str());
+}
+
+void runForeground() {
+  // The loop must exist before the handlers can wake it; a signal before then is not lost,
+  // because the loop looks at the flag before it first sleeps.
+  std::signal(SIGINT, requestStop);
+  std::signal(SIGTERM, requestStop);
+  int result = ce::notify::runScheduler(stopRequested, [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  });
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  if (result != 0) throw cedevice::Failure("the scheduler cannot watch the device", result);
+}
+
+void setup(CLI::App& app) {
+  auto* schedule = app.add_subcommand(
+      "schedule", "List pending program starts, earliest first: 'YYYY-MM-DD HH:MM:SS <program>'");
+  schedule->callback(listSchedule);
+
+  auto* scheduler = app.add_subcommand(
+      "scheduler",
+      "Run the scheduler in the foreground: start each requested program when its time comes "
+      "(overdue ones at once), one line per start, until Ctrl-C or SIGTERM");
+  scheduler->callback(runForeground);
+}
+
+cedevice::CommandGroup group(60, setup);
+
+}  // namespace
