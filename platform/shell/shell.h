@@ -46,10 +46,11 @@ struct FILECHANGENOTIFY {
 };
 
 // Watches entry->pszWatchDir (not its subfolders) for `window`, replacing the window's earlier
-// registration. FALSE with the reason in GetLastError when the folder does not exist, is not a
+// registration (which stands when the new one is refused). FALSE with the reason in GetLastError when the folder does not exist, is not a
 // folder, cannot be watched, the window is not one of this process, or fRecursive is TRUE.
 BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry);
-// Ends the window's registration; FALSE when it has none (also after its folder was deleted).
+// Ends the window's registration; FALSE when it has none. A registration ends by itself when
+// its folder is deleted or moved away, so the window's later call gets FALSE.
 BOOL SHChangeNotifyDeregister(HWND window);
 // Releases a record received with WM_FILECHANGEINFO. Pointers that are not live records are
 // ignored.
