@@ -1,7 +1,7 @@
 // ElementList: linking, lookup and iteration over owned clones.
 #include "config/element_list.h"
 
-#include <new>
+#include <memory>
 
 ElementList::ElementList() : head(nullptr), last(nullptr), cursor(nullptr), count(0) {}
 
@@ -21,9 +21,10 @@ ElementList::~ElementList() { clear(); }
 int ElementList::insertAt(int index, const ArrayElement& element) {
   if (index < 0) return -1;
   if (index > count) index = count;
-  ArrayElement* copy = element.clone();
+  std::unique_ptr<ArrayElement> copy(element.clone());
   if (!copy) return -1;
-  Node* node = new Node{copy, nullptr};
+  Node* node = new Node{copy.get(), nullptr};
+  copy.release();
   if (index == 0) {
     node->next = head;
     head = node;

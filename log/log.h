@@ -26,7 +26,7 @@ class Log {
   virtual void debugAtInfo(const char* format, ...) __attribute__((format(printf, 2, 3))) = 0;
   virtual void debug(const char* format, ...) __attribute__((format(printf, 2, 3))) = 0;
 
-  // kept so that every later slot stays where the device's callers expect it
+  // a hook without a use yet; it does nothing
   virtual void reservedHook() {}
   virtual long getFileSize() = 0;
 
