@@ -29,6 +29,8 @@ int notifySubscribers(const CommittedChange& change, std::vector<long long>& gon
     if (PostMessageW(window, notificationMessage(change.kind, remote), change.oid,
                      change.folder))
       continue;
+    // FIXME: a subscriber that died without Logoff, whose pid a new process then got, looks
+    // alive here: that process's window with the same handle value would be notified.
     if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
       gone.push_back(subscriber.window);
     else

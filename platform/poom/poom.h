@@ -101,4 +101,3 @@ struct IPOutlookApp2 : IUnknown {
   // E_INVALIDARG for a folder other than olFolderCalendar, olFolderContacts, olFolderTasks.
   virtual HRESULT STDMETHODCALLTYPE GetDefaultFolder(int olFolder, IFolder** folder) = 0;
 };
-typedef IPOutlookApp2* LPPOUTLOOKAPP2;

@@ -46,104 +46,92 @@ HRESULT createCounter(REFIID riid, void** object) {
 
 void* const sentinel = reinterpret_cast<void*>(0xdeadbeef);
 
+HRESULT create(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object) {
+  *object = sentinel;
+  return CoCreateInstance(clsid, outer, context, riid, object);
+}
+
 TEST_F(ComTest, InitialisationIsCountedPerThreadAndKeepsItsModel) {
+  ce::com::registerClass(CLSID_Counter, &createCounter);
+  void* object;
+  EXPECT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
+            CO_E_NOTINITIALIZED);
+  EXPECT_EQ(object, nullptr);
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-  int dummy;
-  EXPECT_EQ(CoInitializeEx(&dummy, COINIT_MULTITHREADED), E_INVALIDARG);
+  int reserved;
+  EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
 
   // Another thread has an apartment of its own.
-  HRESULT onOtherThread = E_FAIL;
-  HRESULT createdOnOtherThread = S_OK;
+  HRESULT created = S_OK, initialised = E_FAIL;
   std::thread([&] {
-    void* object = sentinel;
-    createdOnOtherThread = CoCreateInstance(IID_IUnknown, nullptr, CLSCTX_INPROC_SERVER,
-                                            IID_IUnknown, &object);
-    onOtherThread = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    CoUninitialize();
+    void* other;
+    created = create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &other);
+    initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   }).join();
-  EXPECT_EQ(createdOnOtherThread, CO_E_NOTINITIALIZED);
-  EXPECT_EQ(onOtherThread, S_OK);
+  EXPECT_EQ(created, CO_E_NOTINITIALIZED);
+  EXPECT_EQ(initialised, S_OK);
 
-  // Two initialisations that counted need two uninitialisations; the refused ones did not.
-  ce::com::registerClass(CLSID_Counter, &createCounter);
-  void* object = nullptr;
+  // Two counted initialisations need two uninitialisations; the refused ones did not count.
   CoUninitialize();
-  ASSERT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
-            S_OK);
+  ASSERT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object), S_OK);
   static_cast<IUnknown*>(object)->Release();
   CoUninitialize();
-  object = sentinel;
-  EXPECT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
+  EXPECT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
             CO_E_NOTINITIALIZED);
-  EXPECT_EQ(object, nullptr);
   CoUninitialize();  // one too many does no harm
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-
   ce::testing::reset();
-  EXPECT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
+  EXPECT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
             CO_E_NOTINITIALIZED);
 }
 
 TEST_F(ComTest, CreationReportsEachFailureWithItsOwnCode) {
   ce::com::registerClass(CLSID_Counter, &createCounter);
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-
-  void* object = sentinel;
-  ASSERT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
-            S_OK);
-  ASSERT_NE(object, nullptr);
+  void* object;
+  ASSERT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object), S_OK);
   EXPECT_EQ(static_cast<Counter*>(static_cast<IUnknown*>(object))->references, 1u);
   static_cast<IUnknown*>(object)->Release();
   EXPECT_EQ(liveCounters, 0);
 
-  // A class that differs in a single byte of Data4 is another class.
-  CLSID nearly = CLSID_Counter;
+  CLSID nearly = CLSID_Counter;  // one byte of Data4 makes another class
   nearly.Data4[7] ^= 1;
-  object = sentinel;
-  EXPECT_EQ(CoCreateInstance(nearly, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
-            REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(object, nullptr);
-
-  object = sentinel;
-  EXPECT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_LOCAL_SERVER, IID_ICounter, &object),
-            REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(object, nullptr);
-
+  IID otherInterface = IID_ICounter;
+  otherInterface.Data2 ^= 0x100;
   Counter outer;
-  object = sentinel;
-  EXPECT_EQ(CoCreateInstance(CLSID_Counter, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-            CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(object, nullptr);
-
-  IID other = IID_ICounter;
-  other.Data2 ^= 0x100;
-  object = sentinel;
-  EXPECT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, other, &object),
-            E_NOINTERFACE);
-  EXPECT_EQ(object, nullptr);
+  struct {
+    const CLSID& clsid;
+    IUnknown* outer;
+    DWORD context;
+    const IID& riid;
+    HRESULT expected;
+  } const failures[] = {
+      {nearly, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, REGDB_E_CLASSNOTREG},
+      {CLSID_Counter, nullptr, CLSCTX_LOCAL_SERVER, IID_ICounter, REGDB_E_CLASSNOTREG},
+      {CLSID_Counter, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, CLASS_E_NOAGGREGATION},
+      {CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, otherInterface, E_NOINTERFACE},
+  };
+  for (const auto& f : failures) {
+    EXPECT_EQ(create(f.clsid, f.outer, f.context, f.riid, &object), f.expected);
+    EXPECT_EQ(object, nullptr);
+  }
   EXPECT_EQ(liveCounters, 1);  // only `outer`: the refused object was not leaked
-
   EXPECT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, nullptr),
             E_POINTER);
-  CoUninitialize();
-}
 
-TEST_F(ComTest, FailPointsMakeTheNamedCallFail) {
-  ce::com::registerClass(CLSID_Counter, &createCounter);
+  ce::testing::setFailPoint("CoCreateInstance", REGDB_E_CLASSNOTREG, 0, 1);
+  EXPECT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
+            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(object, nullptr);
+  ASSERT_EQ(create(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object), S_OK);
+  static_cast<IUnknown*>(object)->Release();
+  CoUninitialize();
+
   ce::testing::setFailPoint("CoInitializeEx", E_OUTOFMEMORY, 0, 1);
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), E_OUTOFMEMORY);
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-
-  ce::testing::setFailPoint("CoCreateInstance", REGDB_E_CLASSNOTREG, 0, 1);
-  void* object = sentinel;
-  EXPECT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
-            REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(object, nullptr);
-  ASSERT_EQ(CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, &object),
-            S_OK);
-  static_cast<IUnknown*>(object)->Release();
   CoUninitialize();
 }
 

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/windows.h"
 #include "tests/support/device_test.h"
 
 namespace {
@@ -39,19 +38,6 @@ class PimCommandTest : public ce::test::DeviceTest {
     return run;
   }
 };
-
-UINT lastMessage = 0;
-WPARAM lastWParam = 0;
-LPARAM lastLParam = 0;
-
-LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message >= PIM_ITEM_CREATED_LOCAL && message <= PIM_ITEM_CHANGED_REMOTE) {
-    lastMessage = message;
-    lastWParam = wParam;
-    lastLParam = lParam;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
 
 TEST_F(PimCommandTest, ItemsAreAddedChangedListedAndDeleted) {
   Run added = pim({"add", "contact", "Ann O'Example"});
@@ -92,49 +78,6 @@ TEST_F(PimCommandTest, UnknownIdsAndBadInputAreClearErrors) {
     EXPECT_EQ(run.out, "");
   }
   EXPECT_EQ(pim({"list"}).out, "");  // nothing was stored
-}
-
-TEST_F(PimCommandTest, TheToolIsAnotherProcessToSubscribers) {
-  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = recordingProc;
-  cls.lpszClassName = L"PimCommandTestWindow";
-  ASSERT_NE(RegisterClassW(&cls), 0);
-  HWND window = CreateWindowExW(0, cls.lpszClassName, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr,
-                                nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  void* object = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp2,
-                             &object),
-            S_OK);
-  auto* app = static_cast<IPOutlookApp2*>(object);
-  ASSERT_EQ(app->Logon(reinterpret_cast<long>(window)), S_OK);
-  IFolder* folder = nullptr;
-  ASSERT_EQ(app->GetDefaultFolder(olFolderCalendar, &folder), S_OK);
-  IItem* item = nullptr;
-  ASSERT_EQ(folder->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item)), S_OK);
-  CEPROPVAL value{};
-  value.propid = PIMPR_FOLDERNOTIFICATIONS;
-  value.val.ulVal = PIMFOLDERNOTIFICATION_REMOTE;
-  ASSERT_EQ(item->SetProps(0, 1, &value), S_OK);
-
-  Run added = pim({"add", "appointment", "Dentist"});
-  ASSERT_EQ(added.exitCode, 0) << added.err;
-  EXPECT_EQ(added.err, "");
-  ASSERT_TRUE(ce::test::waitFor([] {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    return lastMessage != 0;
-  }));
-  EXPECT_EQ(lastMessage, static_cast<UINT>(PIM_ITEM_CREATED_REMOTE));
-  EXPECT_EQ(lastWParam, static_cast<WPARAM>(std::stoul(added.out)));
-  EXPECT_EQ(lastLParam, olFolderCalendar);
-
-  item->Release();
-  folder->Release();
-  app->Logoff();
-  app->Release();
-  CoUninitialize();
 }
 
 }  // namespace
