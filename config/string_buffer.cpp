@@ -111,6 +111,7 @@ StringBuffer& StringBuffer::sprintf(const char* format, ...) {
 // The text is formatted into a separate buffer and only then replaces the old one, so an
 // argument that points into this StringBuffer (sb.sprintf("%s/x", sb.c_str())) stays valid.
 StringBuffer& StringBuffer::vsprintf(const char* format, va_list args) {
+  if (!format) return assign(nullptr);
   unsigned room = size;
   unsigned need = kFirstFormatRoom;
   char* out = nullptr;

@@ -72,6 +72,9 @@ TEST_F(ValueTypesTest, FormattingGrowsToTheResultAndTrimsTheCapacity) {
   const wchar_t lone[] = {static_cast<wchar_t>(0xD800), 0};
   path.sprintf("%ls", lone);
   EXPECT_EQ(path.c_str(), nullptr);
+  const char* noFormat = nullptr;
+  b.sprintf(noFormat);
+  EXPECT_EQ(b.c_str(), nullptr);
 }
 
 TEST_F(ValueTypesTest, FindRfindAndReplace) {
