@@ -1,0 +1,160 @@
+// The listener's registry work per recorded change against the cheapest durable write SQLite
+// can do, in the same run and on the same file system.
+//
+// The pair: readValue("clientPushList") (RegCreateKeyExW, RegQueryValueExW for the size and
+// again for the data, RegCloseKey) then writeValue with flush (RegCreateKeyExW,
+// RegSetValueExW, RegFlushKey, RegCloseKey). The baseline: one UPDATE of one row in its own
+// transaction on a WAL database with synchronous=FULL, the settings that make each commit
+// durable. ChangePairAgainstBareUpdate interleaves the two, in alternating order, and reports both and their ratio
+// (the target is at most 1.5), so that disk noise hits both alike.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/windows.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string& benchHome() {
+  static const std::string home = [] {
+    char pattern[] = "/tmp/cedevice-bench-XXXXXX";
+    std::string made = mkdtemp(pattern);
+    setenv("CE_DEVICE_HOME", made.c_str(), 1);
+    return made;
+  }();
+  return home;
+}
+
+class BareTable {
+ public:
+  BareTable() {
+    std::string file = ce::systemDir() + "/bare.db";
+    sqlite3_open(file.c_str(), &db_);
+    sqlite3_exec(db_,
+                 "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                 "CREATE TABLE IF NOT EXISTS t(id INTEGER PRIMARY KEY, v TEXT);"
+                 "INSERT OR REPLACE INTO t VALUES (1, '0');",
+                 nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(db_, "UPDATE t SET v = ?1 WHERE id = 1", -1, &update_, nullptr);
+  }
+  ~BareTable() {
+    sqlite3_finalize(update_);
+    sqlite3_close(db_);
+  }
+  void update(long value) {
+    sqlite3_bind_int64(update_, 1, value);
+    if (sqlite3_step(update_) != SQLITE_DONE) std::abort();
+    sqlite3_reset(update_);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* update_ = nullptr;
+};
+
+const wchar_t* const nodeKey = L"Software\\Quillbex\\SyncclientPIM";
+
+std::wstring readValue(const wchar_t* name) {
+  HKEY key = nullptr;
+  std::wstring text;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, nodeKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    std::abort();
+  DWORD size = 0;
+  if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size) {
+    std::vector<WCHAR> buffer(size / sizeof(WCHAR) + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                         &size) == ERROR_SUCCESS)
+      text = buffer.data();
+  }
+  RegCloseKey(key);
+  return text;
+}
+
+void writeValue(const wchar_t* name, const std::wstring& text) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, nodeKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    std::abort();
+  if (RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))) != ERROR_SUCCESS)
+    std::abort();
+  RegFlushKey(key);
+  RegCloseKey(key);
+}
+
+// The value differs from the one before: SQLite writes nothing, and syncs nothing, for a
+// row it would overwrite with the same bytes, which would flatter the pair.
+void changePair(long i) {
+  std::wstring mask = readValue(L"clientPushList");
+  benchmark::DoNotOptimize(mask);
+  writeValue(L"clientPushList", std::to_wstring(i % 100));
+}
+
+void BareSynchronousUpdate(benchmark::State& state) {
+  benchHome();
+  BareTable table;
+  long i = 0;
+  for (auto _ : state) table.update(++i);
+}
+
+void ListenerChangePair(benchmark::State& state) {
+  benchHome();
+  long i = 0;
+  for (auto _ : state) changePair(++i);
+}
+
+void ReadValueOnly(benchmark::State& state) {
+  benchHome();
+  writeValue(L"clientPushList", L"30");
+  for (auto _ : state) benchmark::DoNotOptimize(readValue(L"clientPushList"));
+}
+
+void ChangePairAgainstBareUpdate(benchmark::State& state) {
+  benchHome();
+  BareTable table;
+  Clock::duration bare{}, pair{};
+  long i = 0;
+  for (auto _ : state) {
+    ++i;
+    // Alternate which goes first: a sync also flushes what the file system queued before it.
+    bool bareFirst = i % 2 == 0;
+    auto start = Clock::now();
+    if (bareFirst) table.update(i); else changePair(i);
+    auto middle = Clock::now();
+    if (bareFirst) changePair(i); else table.update(i);
+    auto end = Clock::now();
+    bare += bareFirst ? middle - start : end - middle;
+    pair += bareFirst ? end - middle : middle - start;
+  }
+  auto micros = [&](Clock::duration total) {
+    return std::chrono::duration<double, std::micro>(total).count() / static_cast<double>(i);
+  };
+  state.counters["bare_us"] = micros(bare);
+  state.counters["pair_us"] = micros(pair);
+  state.counters["ratio"] = micros(pair) / micros(bare);
+}
+
+BENCHMARK(BareSynchronousUpdate)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ListenerChangePair)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReadValueOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ChangePairAgainstBareUpdate)->Unit(benchmark::kMicrosecond)->MinTime(3.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ignored;
+  std::filesystem::remove_all(benchHome(), ignored);
+  return 0;
+}
