@@ -39,6 +39,21 @@ struct MutexHandle {
 
 std::mutex tableMutex;
 std::map<std::wstring, NamedMutex> table;
+pid_t tableOwner = 0;
+
+// A child forked without exec inherits the parent's lock files, whose flocks it would share
+// with the parent: it starts a table of its own. Closing the inherited descriptors leaves the
+// parent's locks in place (the parent still holds its own descriptors). Caller holds
+// tableMutex.
+void forgetInheritedTable() {
+  pid_t self = getpid();
+  if (tableOwner == self) return;
+  if (tableOwner != 0)
+    for (auto& [name, entry] : table)
+      if (entry.fd >= 0) close(entry.fd);
+  table.clear();
+  tableOwner = self;
+}
 
 std::string lockFileName(const std::wstring& name) {
   // Any character may appear in a mutex name; keep the file name to a safe alphabet.
@@ -68,6 +83,7 @@ HANDLE CreateMutexW(LPVOID, BOOL, LPCWSTR name) {
   }
   handle->name = name;
   std::lock_guard<std::mutex> lock(tableMutex);
+  forgetInheritedTable();
   NamedMutex& entry = table[handle->name];
   if (entry.handles > 0) {
     ++entry.handles;
@@ -104,6 +120,7 @@ BOOL CloseHandle(HANDLE object) {
   }
   if (!handle->name.empty()) {
     std::lock_guard<std::mutex> lock(tableMutex);
+    forgetInheritedTable();
     auto it = table.find(handle->name);
     if (it != table.end() && it->second.handles > 0 && --it->second.handles == 0 &&
         it->second.locked) {
@@ -119,8 +136,10 @@ BOOL CloseHandle(HANDLE object) {
 namespace ce::kernel {
 void resetNamedMutexes() {
   std::lock_guard<std::mutex> lock(tableMutex);
-  for (auto& [name, entry] : table)
-    if (entry.fd >= 0) close(entry.fd);
+  if (tableOwner == getpid())
+    for (auto& [name, entry] : table)
+      if (entry.fd >= 0) close(entry.fd);
   table.clear();
+  tableOwner = getpid();
 }
 }  // namespace ce::kernel

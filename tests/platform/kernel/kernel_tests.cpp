@@ -132,6 +132,27 @@ TEST_F(KernelTest, NamedMutexExistsWhileAnyHandleIsOpen) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// A child forked without exec does not share its parent's hold on the name.
+TEST_F(KernelTest, ForkedChildSeesItsParentsMutex) {
+  HANDLE held = CreateMutexW(nullptr, TRUE, L"forked");
+  ASSERT_EQ(GetLastError(), 0u);
+  pid_t pid = fork();
+  if (pid == 0) {
+    HANDLE h = CreateMutexW(nullptr, TRUE, L"forked");
+    bool exists = h && GetLastError() == ERROR_ALREADY_EXISTS;
+    CloseHandle(h);
+    _exit(exists ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  CloseHandle(held);
+  // The child's close did not free the parent's name early: a fresh process now gets it.
+  HANDLE again = CreateMutexW(nullptr, TRUE, L"forked");
+  EXPECT_EQ(GetLastError(), 0u);
+  CloseHandle(again);
+}
+
 TEST_F(KernelTest, CrashedHolderNeverLeavesTheNameStuck) {
   pid_t pid = fork();
   if (pid == 0) {
