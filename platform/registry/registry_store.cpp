@@ -27,6 +27,9 @@
 
 #include <pthread.h>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/device.h"
 #include "platform/kernel/platform_state.h"
 #include "platform/registry/key_handles.h"
@@ -126,32 +129,49 @@ LONG execute(sqlite3* db, const char* sql, bool writing) {
   return errorOf(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), writing);
 }
 
-LONG queryNumber(sqlite3* db, const char* sql, long long& number) {
+// The schema version and the number of schema objects, read in one snapshot (another process
+// may be creating the schema meanwhile).
+LONG readSchemaState(sqlite3* db, long long& version, long long& objects) {
   sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+  int rc = sqlite3_prepare_v2(
+      db, "SELECT (SELECT user_version FROM pragma_user_version), count(*) FROM sqlite_master",
+      -1, &raw, nullptr);
   Statement statement(raw);
   if (rc != SQLITE_OK) return errorOf(rc, false);
   rc = sqlite3_step(raw);
   if (rc != SQLITE_ROW) return errorOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, false);
-  number = sqlite3_column_int64(raw, 0);
+  version = sqlite3_column_int64(raw, 0);
+  objects = sqlite3_column_int64(raw, 1);
   return ERROR_SUCCESS;
+}
+
+// Switching a new file to WAL answers SQLITE_BUSY at once, without the busy handler, while
+// another process switches it too; that race only happens when a device is new, so retrying
+// within the usual bound is enough.
+LONG switchToWal(sqlite3* db) {
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMilliseconds);
+  for (;;) {
+    int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
+      return errorOf(rc, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 // Creates the schema in a file that has none; refuses any other database.
 LONG prepareSchema(sqlite3* db) {
-  long long version = 0;
-  if (LONG rc = queryNumber(db, "PRAGMA user_version", version)) return rc;
+  long long version = 0, objects = 0;
+  if (LONG rc = readSchemaState(db, version, objects)) return rc;
   if (version == schemaVersion) return ERROR_SUCCESS;
-  long long objects = 0;
-  if (version != 0) return ERROR_BADDB;
-  if (LONG rc = queryNumber(db, "SELECT count(*) FROM sqlite_master", objects)) return rc;
-  if (objects != 0) return ERROR_BADDB;
+  if (version != 0 || objects != 0) return ERROR_BADDB;
   // The journal mode sticks to the file: set it before the first write.
-  if (LONG rc = execute(db, "PRAGMA journal_mode=WAL", true)) return rc;
+  if (LONG rc = switchToWal(db)) return rc;
   if (LONG rc = execute(db, "BEGIN IMMEDIATE", true)) return rc;
   // Another process may have created the schema while we waited for the lock.
-  LONG rc = queryNumber(db, "PRAGMA user_version", version);
-  if (rc == ERROR_SUCCESS && version == 0) rc = execute(db, schema, true);
+  LONG rc = readSchemaState(db, version, objects);
+  if (rc == ERROR_SUCCESS && version == 0) rc = objects == 0 ? execute(db, schema, true) : ERROR_BADDB;
+  if (rc == ERROR_SUCCESS && version != 0 && version != schemaVersion) rc = ERROR_BADDB;
   if (rc == ERROR_SUCCESS) rc = execute(db, "COMMIT", true);
   if (rc != ERROR_SUCCESS) execute(db, "ROLLBACK", true);
   return rc;

@@ -247,6 +247,34 @@ TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
   RegCloseKey(key);
 }
 
+int openFreshAndWrite(void*) {
+  HKEY key = ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM");
+  if (!key) return 20;
+  return ce::test::setString(key, std::to_wstring(getpid()).c_str(), L"1") == ERROR_SUCCESS ? 0 : 21;
+}
+
+TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
+  for (int round = 0; round < 5; ++round) {
+    std::remove(hostPath("system/registry.db").c_str());
+    pid_t children[4];
+    for (pid_t& child : children)
+      if ((child = fork()) == 0) _exit(openFreshAndWrite(nullptr));
+    for (pid_t child : children) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(ce::test::openKey(L"Software\\Quillbex\\SyncclientPIM", key), ERROR_SUCCESS);
+    DWORD values = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    EXPECT_EQ(values, 4u);
+    RegCloseKey(key);
+    ce::testing::reset();
+  }
+}
+
 int writeForever(void*) {
   HKEY key = ce::test::createKey(L"Software\\Killed");
   // Carry on from what the previous writer left.
