@@ -52,7 +52,12 @@ TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverThe
   ASSERT_TRUE(CeRunAppAtTime(L"\\never requested.exe", nullptr));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe"}));
 
-  // Requests outlive the process's connection.
+  // A reset drops the connection: another device home has requests of its own, and the first
+  // one's requests outlive the connection.
+  setenv("CE_DEVICE_HOME", hostPath("other").c_str(), 1);
+  ce::testing::reset();
+  EXPECT_TRUE(pending().empty());
+  setenv("CE_DEVICE_HOME", home().c_str(), 1);
   ce::testing::reset();
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe"}));
 }
