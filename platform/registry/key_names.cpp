@@ -28,6 +28,9 @@ LONG splitKeyPath(LPCWSTR subKey, std::vector<std::string>& names) {
   for (;;) {
     const wchar_t* end = std::wcschr(start, L'\\');
     size_t size = end ? static_cast<size_t>(end - start) : std::wcslen(start);
+    // One trailing separator is tolerated ("Software\abc\" is the key abc), as the
+    // configuration nodes build such paths for a context without a name.
+    if (size == 0 && !end && !names.empty()) return ERROR_SUCCESS;
     if (size == 0) return ERROR_INVALID_PARAMETER;
     std::string name;
     if (LONG rc = utf8Of(start, size, name)) return rc;

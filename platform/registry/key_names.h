@@ -9,9 +9,9 @@
 
 namespace ce::registry {
 
-// Splits `subKey` at '\' into UTF-8 names; null or "" gives none. ERROR_INVALID_PARAMETER for
-// an empty name (a leading, doubled or trailing '\'), a name longer than 255 characters or a
-// character that has no UTF-8 form.
+// Splits `subKey` at '\' into UTF-8 names; null or "" gives none, one trailing '\' is ignored.
+// ERROR_INVALID_PARAMETER for an empty name (a leading or doubled '\', or "\" alone), a name
+// longer than 255 characters or a character that has no UTF-8 form.
 LONG splitKeyPath(LPCWSTR subKey, std::vector<std::string>& names);
 
 // A value name in UTF-8 (null is the default value ""), under the same rules as a key name

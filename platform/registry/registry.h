@@ -5,8 +5,8 @@
 // Behaviour copied from the device: key and value names compare without regard to ASCII case
 // and keep the case they were created with; a key name holds any character but '\' (a '/' is an
 // ordinary character); RegDeleteKeyW removes the whole subtree; the access mask is ignored.
-// Names longer than 255 characters, empty path components and characters that have no UTF-8
-// form fail with ERROR_INVALID_PARAMETER.
+// Names longer than 255 characters, empty path components (one trailing '\' is ignored) and
+// characters that have no UTF-8 form fail with ERROR_INVALID_PARAMETER.
 #pragma once
 
 #include "platform/kernel/kernel.h"

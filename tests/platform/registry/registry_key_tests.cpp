@@ -100,7 +100,7 @@ TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesFailWithInvalidPara
   std::wstring tooLong = longest + L"n";
   HKEY result = sentinelKey;
   const std::wstring bad[] = {L"Software\\Long\\" + tooLong, L"\\Software", L"Software\\\\x",
-                              L"Software\\", std::wstring(L"Software\\") + wchar_t(0xD800)};
+                              L"\\", L"Software\\\\", std::wstring(L"Software\\") + wchar_t(0xD800)};
   for (const auto& path : bad) {
     EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &result, nullptr),
@@ -110,6 +110,10 @@ TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesFailWithInvalidPara
               ERROR_INVALID_PARAMETER);
   }
   EXPECT_EQ(ce::test::setString(made, tooLong.c_str(), L"x"), ERROR_INVALID_PARAMETER);
+  HKEY trailing = nullptr;
+  EXPECT_EQ(ce::test::openKey(L"Software\\Long\\", trailing), ERROR_SUCCESS);
+  EXPECT_EQ(ce::test::subkeysOf(trailing), longest);
+  RegCloseKey(trailing);
   EXPECT_EQ(ce::test::subkeysOf(parent), longest);
   RegCloseKey(made);
   RegCloseKey(parent);
