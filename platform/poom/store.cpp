@@ -229,10 +229,10 @@ pim::Result Store::prepareSchema() {
   if (rc != SQLITE_ROW) return failure("reading the store");
   if (version != schemaVersion && (version != 0 || objects != 0))
     return fail(pim::Status::storeFailed, "pim.db: not a PIM store of this device");
+  // WAL is a property of the file, so this is a no-op once done. While a peer holds the
+  // file the switch can fail; that costs speed, not correctness, and a later open retries.
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   if (version == 0) {
-    // A store is only ever created empty; WAL is a property of the file from then on. If a
-    // peer holds the file open the switch may fail, which costs speed, not correctness.
-    sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     std::string create = std::string("BEGIN IMMEDIATE;") + schemaSql +
                          "PRAGMA user_version=" + std::to_string(schemaVersion) + ";COMMIT;";
     if (sqlite3_exec(db_, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
