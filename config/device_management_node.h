@@ -1,0 +1,41 @@
+// DeviceManagementNode: a configuration node kept in the device registry. Every node is a key
+// below HKEY_LOCAL_MACHINE, every value a REG_SZ value of it, every child a subkey. Each
+// operation opens the key, works and closes it again: a node holds no handle and caches no
+// value.
+#pragma once
+
+#include "config/management_node.h"
+
+class DeviceManagementNode : public ManagementNode {
+ public:
+  DeviceManagementNode(const char* context, const char* name);
+  explicit DeviceManagementNode(const char* fullContext);
+  ~DeviceManagementNode() override;
+
+  // the same context and name (the key path is worked out again) and clones of the children
+  ArrayElement* clone() const override;
+
+  // 0 when the key cannot be opened; never creates it
+  int storedChildCount() override;
+  // creates the key when missing; entries not read (enumeration stopped early) are null, and
+  // a null entry always ends the array
+  char** readChildNames() override;
+  // creates the key when missing
+  char* readValue(const char* name) override;
+  // null name or value: nothing happens
+  void writeValue(const char* name, const char* value) override;
+  // the subkey `name` (a '/' in it is part of the name) with everything below it; null: 0
+  int deleteChild(const char* name) override;
+
+  // the registry path below HKEY_LOCAL_MACHINE; null for a node without name and context
+  const wchar_t* getKeyPath() const { return keyPath; }
+
+  // "a//b/c" -> L"a/b\c": a doubled '/' is a literal '/', a single one a separator. A new
+  // array (array delete); null for null text or text that cannot be converted.
+  static wchar_t* contextToKeyPath(const char* text);
+
+ private:
+  void buildKeyPath();
+
+  wchar_t* keyPath;
+};

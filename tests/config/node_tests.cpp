@@ -1,0 +1,230 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/device_management_node.h"
+#include "platform/testing.h"
+#include "tests/config/config_test.h"
+
+namespace {
+
+using ce::test::keyPathOf;
+using ce::test::take;
+using testing::ElementsAre;
+using NodeTest = ce::test::ConfigTest;
+
+TEST_F(NodeTest, ContextsAndNamesMapToRegistryKeys) {
+  struct Case {
+    const char* context;
+    const char* name;
+    const wchar_t* keyPath;
+  };
+  const Case cases[] = {
+      {"Quillbex", "SyncclientPIM", L"Software\\Quillbex\\SyncclientPIM"},
+      {"Software/Quillbex", "X", L"Software\\Quillbex\\X"},
+      {"Quillbex/SyncclientPIM/sources", "note", L"Software\\Quillbex\\SyncclientPIM\\sources\\note"},
+      {"Quillbex", "a/b", L"Software\\Quillbex\\a/b"},
+      {"Quillbex", "a//b", L"Software\\Quillbex\\a//b"},
+      // The test is a substring one, case and all.
+      {"MySoftware", "x", L"MySoftware\\x"},
+      {"software", "x", L"Software\\software\\x"},
+  };
+  for (const auto& c : cases) {
+    DeviceManagementNode node(c.context, c.name);
+    EXPECT_EQ(keyPathOf(node), c.keyPath) << c.context << " " << c.name;
+  }
+
+  DeviceManagementNode full("Quillbex/SyncclientPIM");
+  EXPECT_STREQ(full.getContext(), "Quillbex");
+  EXPECT_STREQ(full.getName(), "SyncclientPIM");
+  EXPECT_EQ(keyPathOf(full), L"Software\\Quillbex\\SyncclientPIM");
+  EXPECT_EQ(take(full.makeFullName()), "Quillbex/SyncclientPIM");
+  DeviceManagementNode nameless("abc/");
+  EXPECT_STREQ(nameless.getContext(), "abc");
+  EXPECT_STREQ(nameless.getName(), "");
+
+  auto convert = [](const char* text) {
+    wchar_t* path = DeviceManagementNode::contextToKeyPath(text);
+    std::wstring copy = path ? path : L"<null>";
+    delete[] path;
+    return copy;
+  };
+  EXPECT_EQ(convert("a//b/c"), L"a/b\\c");
+  EXPECT_EQ(convert("a///b"), L"a/\\b");
+  EXPECT_EQ(convert(""), L"");
+  EXPECT_EQ(convert(nullptr), L"<null>");
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(NodeTest, ANodeWithoutSlashStandsForNoKeyAndTouchesNothing) {
+  DeviceManagementNode node("abc");
+  EXPECT_EQ(node.getName(), nullptr);
+  EXPECT_EQ(node.getContext(), nullptr);
+  EXPECT_EQ(keyPathOf(node), L"<null>");
+  EXPECT_EQ(take(node.readValue("x")), "");
+  EXPECT_EQ(lastErrorCode, 10000);
+  EXPECT_STREQ(lastErrorText.c_str(), "Invalid context path: ");
+  EXPECT_EQ(node.storedChildCount(), 0);
+  EXPECT_EQ(node.readChildNames(), nullptr);
+  node.writeValue("x", "1");
+  EXPECT_NE(node.deleteChild("Software"), 0);
+  EXPECT_EQ(subkeyCount(L""), 0u);
+
+  // A context too long for the message buffer is cut, not written past it.
+  std::string longContext(2000, 'c');
+  DeviceManagementNode longNode(longContext.c_str());
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - Invalid context: abc",
+                                 "[ERROR] - Invalid context: " + std::string(511 - 17, 'c')));
+}
+
+TEST_F(NodeTest, ReadingCreatesTheKeyButCountingDoesNot) {
+  DeviceManagementNode node("Quillbex", "SyncclientPIM");
+  EXPECT_EQ(node.storedChildCount(), 0);
+  EXPECT_FALSE(keyExists(L"Software"));
+
+  EXPECT_EQ(take(node.readValue("clientPushList")), "");
+  EXPECT_TRUE(keyExists(L"Software\\Quillbex\\SyncclientPIM"));
+  EXPECT_EQ(lastErrorCode, 0);
+  char** names = node.readChildNames();
+  ASSERT_NE(names, nullptr);
+  EXPECT_EQ(names[0], nullptr);
+  delete[] names;
+
+  // A key the registry refuses (its name is too long): the read says "" and records why.
+  std::string tooLong(300, 'n');
+  DeviceManagementNode refused("Quillbex", tooLong.c_str());
+  EXPECT_EQ(take(refused.readValue("x")), "");
+  EXPECT_EQ(lastErrorCode, 10000);
+  EXPECT_EQ(std::string(lastErrorText.c_str()),
+            "Invalid context path: Software\\Quillbex\\" + tooLong);
+  EXPECT_EQ(refused.readChildNames(), nullptr);
+}
+
+TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
+  DeviceManagementNode node("Quillbex/SyncclientPIM");
+  node.writeValue("clientPushList", "30");
+  node.writeValue("path", "\\Program Files\\Caf\xc3\xa9");
+  EXPECT_EQ(take(node.readValue("clientPushList")), "30");
+  EXPECT_EQ(take(node.readValue("CLIENTPUSHLIST")), "30");
+  EXPECT_EQ(take(node.readValue("path")), "\\Program Files\\Caf\xc3\xa9");
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, KEY_READ,
+                          &key),
+            ERROR_SUCCESS);
+  DWORD type = 0, size = 0;
+  ASSERT_EQ(RegQueryValueExW(key, L"clientPushList", nullptr, &type, nullptr, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 3 * sizeof(WCHAR));
+
+  // Data that is not text reads as whatever its bytes make, never as a crash.
+  const BYTE junk[] = {0xff, 0xff, 0xff, 0xff, 0x41};
+  RegSetValueExW(key, L"junk", 0, REG_BINARY, junk, sizeof junk);
+  DWORD number = 0x41;
+  RegSetValueExW(key, L"number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof number);
+  EXPECT_EQ(take(node.readValue("number")), "A");
+  EXPECT_NE(take(node.readValue("junk")), "<null>");
+  RegCloseKey(key);
+
+  // Null changes nothing and records nothing; text that cannot be converted keeps the old value.
+  node.writeValue("clientPushList", nullptr);
+  node.writeValue(nullptr, "1");
+  EXPECT_EQ(lastErrorCode, 0);
+  node.writeValue("clientPushList", "\xff\xfe");
+  EXPECT_EQ(lastErrorCode, ERROR_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(take(node.readValue("clientPushList")), "30");
+  EXPECT_EQ(take(node.readValue("\xff")), "");
+}
+
+TEST_F(NodeTest, ChildNamesAndDeletionKeepASlashInsideTheName) {
+  createKey(L"Software\\Quillbex\\a/b\\deeper");
+  createKey(L"Software\\Quillbex\\a\\b");
+  createKey(L"Software\\Quillbex\\c");
+  DeviceManagementNode node("Software", "Quillbex");
+  EXPECT_EQ(node.storedChildCount(), 3);
+  char** names = node.readChildNames();
+  ASSERT_NE(names, nullptr);
+  EXPECT_STREQ(names[0], "a/b");
+  EXPECT_STREQ(names[1], "a");
+  EXPECT_STREQ(names[2], "c");
+  EXPECT_EQ(names[3], nullptr);
+  for (int i = 0; names[i]; ++i) delete[] names[i];
+  delete[] names;
+
+  EXPECT_EQ(node.deleteChild("a/b"), ERROR_SUCCESS);
+  EXPECT_FALSE(keyExists(L"Software\\Quillbex\\a/b"));
+  EXPECT_TRUE(keyExists(L"Software\\Quillbex\\a\\b"));
+
+  EXPECT_EQ(node.deleteChild(nullptr), 0);
+  EXPECT_EQ(node.deleteChild("missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(lastErrorCode, 10002);
+  EXPECT_STREQ(lastErrorText.c_str(), "Could not delete node: Software\\Quillbex\\missing");
+  // Not a child's name: it would reach the grandchild a\b.
+  EXPECT_EQ(node.deleteChild("a\\b"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(node.deleteChild(""), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(keyExists(L"Software\\Quillbex\\a\\b"));
+  EXPECT_EQ(subkeyCount(L"Software\\Quillbex"), 2u);
+
+  DeviceManagementNode nameless("Quillbex/");
+  EXPECT_EQ(keyPathOf(nameless), L"Software\\Quillbex\\");
+  EXPECT_EQ(nameless.deleteChild("c"), ERROR_SUCCESS);
+  EXPECT_EQ(subkeyCount(L"Software\\Quillbex"), 1u);
+}
+
+TEST_F(NodeTest, EnumerationThatStopsEarlyLeavesNullEntries) {
+  createKey(L"Software\\Quillbex\\one");
+  createKey(L"Software\\Quillbex\\two");
+  DeviceManagementNode node("Quillbex/");
+  ce::testing::setFailPoint("RegEnumKeyExW", ERROR_GEN_FAILURE, ERROR_GEN_FAILURE, 1);
+  char** names = node.readChildNames();
+  ASSERT_NE(names, nullptr);
+  EXPECT_EQ(names[0], nullptr);
+  EXPECT_EQ(names[1], nullptr);
+  EXPECT_EQ(names[2], nullptr);
+  delete[] names;
+  EXPECT_EQ(lastErrorCode, ERROR_GEN_FAILURE);
+  EXPECT_STREQ(lastErrorText.c_str(), "Error enumerating children nodes");
+}
+
+TEST_F(NodeTest, ChildrenInMemoryAreClonesOwnedByTheNode) {
+  DeviceManagementNode parent("Quillbex", "SyncclientPIM");
+  {
+    DeviceManagementNode child("Quillbex/SyncclientPIM", "sources");
+    DeviceManagementNode grandchild("Quillbex/SyncclientPIM/sources", "note");
+    child.appendChild(grandchild);
+    EXPECT_EQ(parent.appendChild(child), 0);
+    DeviceManagementNode twin("elsewhere", "sources");
+    EXPECT_EQ(parent.appendChild(twin), 1);
+  }
+  EXPECT_EQ(parent.childCount(), 2);
+  ManagementNode* first = parent.findChild("sources");
+  ASSERT_NE(first, nullptr);
+  EXPECT_STREQ(first->getContext(), "Quillbex/SyncclientPIM");
+  EXPECT_EQ(parent.findChild(nullptr), nullptr);
+  EXPECT_EQ(parent.findChild("Sources"), nullptr);
+  EXPECT_EQ(parent.childAt(2), nullptr);
+  EXPECT_EQ(parent.childAt(-1), nullptr);
+
+  auto* copy = static_cast<ManagementNode*>(parent.clone());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(keyPathOf(*copy), L"Software\\Quillbex\\SyncclientPIM");
+  ASSERT_EQ(copy->childCount(), 2);
+  EXPECT_NE(copy->childAt(0), parent.childAt(0));
+  ASSERT_EQ(copy->childAt(0)->childCount(), 1);
+  EXPECT_STREQ(copy->childAt(0)->childAt(0)->getName(), "note");
+  EXPECT_EQ(keyPathOf(*copy->childAt(0)->childAt(0)),
+            L"Software\\Quillbex\\SyncclientPIM\\sources\\note");
+  delete copy;
+  EXPECT_STREQ(parent.childAt(0)->childAt(0)->getName(), "note");
+
+  StringMap* map = parent.readValueMap();
+  ASSERT_NE(map, nullptr);
+  ASSERT_EQ(map->pairs().size(), 1);
+  auto* pair = static_cast<KeyValuePair*>(map->pairs().get(0));
+  EXPECT_STREQ(pair->key.c_str(), "__DUMMY_KEY__");
+  EXPECT_STREQ(pair->value.c_str(), "");
+  delete map;
+}
+
+}  // namespace
