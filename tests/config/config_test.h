@@ -1,9 +1,8 @@
-// A fresh device with the log in \notlstnr.txt and helpers that look at the registry directly.
+// A fresh device with the log in \notlstnr.txt and the last store failure cleared.
 #pragma once
 
 #include <gmock/gmock.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "config/dm_tree.h"
 #include "log/log.h"
 #include "platform/windows.h"
+#include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
 #include "tests/support/log_lines.h"
 
@@ -20,41 +20,16 @@ class ConfigTest : public DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    Log* log = sharedLog();
-    log->setDirectory("");
-    log->setFileName("notlstnr.txt");
-    log->setLevel(LogDebug);
+    sharedLog()->setDirectory("");
+    sharedLog()->setFileName("notlstnr.txt");
+    sharedLog()->setLevel(LogDebug);
     lastErrorCode = 0;
     lastErrorText = "";
   }
-
   std::vector<std::string> log() { return logEntries(home()); }
-
-  static bool keyExists(const wchar_t* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-  }
-  static void createKey(const wchar_t* path) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
-  static DWORD subkeyCount(const wchar_t* path) {
-    HKEY key = nullptr;
-    DWORD count = 0;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return count;
-  }
 };
 
-// Array-delete ownership of the texts the nodes return.
+// The texts the nodes return belong to the caller.
 inline std::string take(char* text) {
   std::string copy = text ? text : "<null>";
   delete[] text;

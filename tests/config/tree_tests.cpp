@@ -7,6 +7,7 @@
 
 namespace {
 
+using ce::test::keyExists;
 using ce::test::keyPathOf;
 using testing::ElementsAre;
 using TreeTest = ce::test::ConfigTest;
@@ -23,9 +24,9 @@ std::vector<std::string> childrenOf(ManagementNode& node) {
 }
 
 TEST_F(TreeTest, ANodeComesWithItsStoredChildrenInStoreOrder) {
-  createKey(L"Software\\Quillbex\\SyncclientPIM\\sources\\note");
-  createKey(L"Software\\Quillbex\\SyncclientPIM\\sources\\briefcase");
-  createKey(L"Software\\Quillbex\\SyncclientPIM\\a/b");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\sources\\note");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\sources\\briefcase");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\a/b");
   std::unique_ptr<DMTree> tree(createTree("Quillbex/SyncclientPIM"));
   ASSERT_NE(tree, nullptr);
   EXPECT_STREQ(tree->getRoot().c_str(), "Quillbex/SyncclientPIM");
@@ -45,13 +46,13 @@ TEST_F(TreeTest, ANodeComesWithItsStoredChildrenInStoreOrder) {
                                                 "Quillbex/SyncclientPIM/sources|briefcase"));
 
   // A snapshot: later changes in the store do not reach it.
-  createKey(L"Software\\Quillbex\\SyncclientPIM\\later");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\later");
   EXPECT_EQ(node->childCount(), 2);
   EXPECT_TRUE(log().empty());
 }
 
 TEST_F(TreeTest, AContextWithoutSlashIsTheWholeContextWithAnEmptyName) {
-  createKey(L"Software\\abc\\child");
+  ce::test::createKey(L"Software\\abc\\child");
   std::unique_ptr<DMTree> tree(createTree("abc"));
   std::unique_ptr<ManagementNode> node(tree->readManagementNode("abc"));
   ASSERT_NE(node, nullptr);
@@ -72,7 +73,7 @@ TEST_F(TreeTest, NullArgumentsAndUnreadableChildrenAreLogged) {
   EXPECT_EQ(tree->readManagementNode("Quillbex", nullptr), nullptr);
 
   // The count opens for reading, the names with creation: make only the second fail.
-  createKey(L"Software\\Quillbex\\child");
+  ce::test::createKey(L"Software\\Quillbex\\child");
   ce::testing::setFailPoint("RegCreateKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 1);
   std::unique_ptr<ManagementNode> failed(tree->readManagementNode("Software/Quillbex"));
   ASSERT_NE(failed, nullptr);
@@ -86,7 +87,7 @@ TEST_F(TreeTest, NullArgumentsAndUnreadableChildrenAreLogged) {
 }
 
 TEST_F(TreeTest, NodesUnderTheRootJoinWithOneSlash) {
-  createKey(L"Software\\r\\x\\child");
+  ce::test::createKey(L"Software\\r\\x\\child");
   for (const char* root : {"r/", "r"}) {
     std::unique_ptr<DMTree> tree(createTree(root));
     for (const char* path : {"/x", "x"}) {
@@ -104,7 +105,7 @@ TEST_F(TreeTest, NodesUnderTheRootJoinWithOneSlash) {
 }
 
 TEST_F(TreeTest, LeavesAreKeysWithoutChildKeysAndCountingCreatesNothing) {
-  createKey(L"Software\\Quillbex\\SyncclientPIM\\sources");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\sources");
   std::unique_ptr<DMTree> tree(createTree("Quillbex"));
   EXPECT_FALSE(tree->isLeafNode("Quillbex/SyncclientPIM"));
   EXPECT_TRUE(tree->isLeafNode("Quillbex/SyncclientPIM/sources"));
