@@ -53,7 +53,7 @@ TEST_F(PushWindowTest, RemoteNotificationsRecordUnlessSuspended) {
   send(PIM_ITEM_DELETED_REMOTE, 79, 10);
   send(PIM_ITEM_DELETED_REMOTE, 80, 42);  // a folder nobody watches
   EXPECT_EQ(list(), "2");
-  EXPECT_THAT(entriesStartingWith(log(), {"CP: Item"}),
+  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP: Item"}),
               ElementsAre("[DEBUG] - CP: Item is 77", "[DEBUG] - CP: Item is 78",
                           "[DEBUG] - CP: Item is 79", "[DEBUG] - CP: Item is 80"));
 }

@@ -1,6 +1,7 @@
 // A fresh temporary device home and reset platform state for every test.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>

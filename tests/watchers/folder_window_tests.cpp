@@ -135,7 +135,7 @@ TEST_F(FolderWindowTest, MissingRecordsAndLongNamesAreReportedAndDropped) {
   ASSERT_EQ(fits.size(), static_cast<size_t>(MAX_PATH - 1));
   notify(BriefcaseWndProc, SHCNE_DELETE, fits);
   EXPECT_EQ(list(), "32");
-  EXPECT_THAT(entriesStartingWith(log(), {"CP", "Problem"}), testing::IsSupersetOf({
+  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP", "Problem"}), testing::IsSupersetOf({
       "[ERROR] - CP Briefcase: error notify briefcase change",
       "[ERROR] - CP Briefcase: Insufficient buffer to get the file name",
       "[ERROR] - CP note: error notify briefcase change",
@@ -191,7 +191,7 @@ TEST_F(FolderWindowTest, CommandRegistersTheFolderTheLibraryNowReports) {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     return list() == "32";
   }));
-  EXPECT_THAT(entriesStartingWith(log(), {"CP Briefcase: Creating"}), testing::SizeIs(1));
+  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP Briefcase: Creating"}), testing::SizeIs(1));
   EXPECT_TRUE(SHChangeNotifyDeregister(clientPush->briefcaseWindow));
 }
 
