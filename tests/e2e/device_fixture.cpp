@@ -14,7 +14,7 @@ namespace ce::test {
 
 namespace {
 
-std::string quoted(const std::string& text) {
+std::string shellQuoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
@@ -33,10 +33,10 @@ void DeviceProcessTest::TearDown() {
 }
 
 ToolResult DeviceProcessTest::cedevice(const std::vector<std::string>& args) {
-  std::string command = quoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + quoted(home());
-  for (const auto& arg : args) command += " " + quoted(arg);
+  std::string command = shellQuoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + shellQuoted(home());
+  for (const auto& arg : args) command += " " + shellQuoted(arg);
   std::string out = home() + "/.tool.out", err = home() + "/.tool.err";
-  command += " >" + quoted(out) + " 2>" + quoted(err) + " </dev/null";
+  command += " >" + shellQuoted(out) + " 2>" + shellQuoted(err) + " </dev/null";
   int status = std::system(command.c_str());
   ToolResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -55,7 +55,7 @@ void DeviceProcessTest::bootDevice() {
 int DeviceProcessTest::startListener() {
   ce::SpawnOptions options;
   options.argv = {buildDir() + "/apps/notlstnr/notlstnr"};
-  options.outputPath = home() + "/run/notlstnr-test.out";
+  options.outputPath = home() + "/notlstnr-test.out";
   options.environment.emplace_back("CE_DEVICE_HOME", home());
   std::string error;
   int pid = ce::spawnProcess(options, error);

@@ -27,7 +27,7 @@ class FolderProcessTest : public ce::test::DeviceProcessTest {
   void expectNothingRecordedBy(const std::string& command) {
     setSetting("clientPushList", "0");
     shell(command);
-    shell("echo x > Notes/control.pwi");
+    shell("echo x > Notes/control-" + std::to_string(++controls_) + ".pwi");
     ASSERT_TRUE(waitForSetting("clientPushList", "16")) << command;
   }
 
@@ -36,6 +36,8 @@ class FolderProcessTest : public ce::test::DeviceProcessTest {
     shell(command);
     EXPECT_TRUE(waitForSetting("clientPushList", list)) << command;
   }
+
+  int controls_ = 0;
 };
 
 TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
