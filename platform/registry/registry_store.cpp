@@ -1,16 +1,4 @@
-// The registry's SQLite store.
-//
-// Layout of registry.db (schema version 1, in PRAGMA user_version):
-//   keys(id, parent, name, path)        one row per key; HKEY_LOCAL_MACHINE is id 1 with the
-//                                       empty path; `path` is the full path below it, unique
-//                                       without regard to ASCII case (COLLATE NOCASE)
-//   key_values(id, key, name, type, data) one row per value, unique per key by NOCASE name
-// Rows are numbered in creation order, which is the order of enumeration.
-//
-// Why a path column: the listener's hot path opens one deep key per call. With the full path
-// indexed that is one SELECT, whatever the depth, instead of one per path component. A key
-// name cannot hold '\', so the path is unambiguous, and a subtree is one index range (every
-// path that begins with the key's path and a '\'), so deleting it is one statement too.
+// The registry's SQLite store: the statements behind the Reg* functions.
 //
 // Durability and concurrency: the file is in WAL mode with synchronous=FULL, so each commit is
 // on disk when it returns (RegFlushKey has nothing left to do), readers never see half a
@@ -19,50 +7,15 @@
 // nothing. Multi-statement writes take the write lock up front (BEGIN IMMEDIATE), so they wait
 // in the busy handler instead of failing when another process commits first. A store locked
 // for longer than the busy timeout fails with ERROR_BUSY.
-//
-// Each process keeps one connection, opened on first use, with its statements prepared once.
-// A child of fork() never touches the connection it inherits (SQLite forbids it): it leaves it
-// open and unused and opens its own.
 #include "platform/registry/registry_store.h"
 
-#include <pthread.h>
-
-#include <chrono>
-#include <thread>
-
-#include "platform/device.h"
-#include "platform/kernel/platform_state.h"
-#include "platform/registry/key_handles.h"
 #include "platform/registry/key_names.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/store_schema.h"
 
 namespace ce::registry {
 
 namespace {
-
-constexpr int schemaVersion = 1;
-// Long enough to outlast any other process's single write, short enough to give up cleanly.
-constexpr int busyTimeoutMilliseconds = 5000;
-
-const char* const schema = R"sql(
-CREATE TABLE keys (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  parent INTEGER REFERENCES keys(id),
-  name TEXT NOT NULL,
-  path TEXT NOT NULL COLLATE NOCASE UNIQUE
-);
-CREATE INDEX keys_by_parent ON keys(parent, id);
-CREATE TABLE key_values (
-  id INTEGER PRIMARY KEY,
-  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
-  name TEXT NOT NULL COLLATE NOCASE,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  UNIQUE (key, name)
-);
-INSERT INTO keys(id, parent, name, path) VALUES (1, NULL, '', '');
-PRAGMA user_version = 1;
-)sql";
 
 // In the order of Store::StatementId.
 const char* const statementTexts[] = {
@@ -90,92 +43,6 @@ const char* const statementTexts[] = {
     "RELEASE registry_call",
     "ROLLBACK TO registry_call",
 };
-
-// SQLite result -> the registry's error code.
-LONG errorOf(int rc, bool writing) {
-  switch (rc & 0xFF) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE:
-      return ERROR_SUCCESS;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return ERROR_BUSY;
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-    case SQLITE_FORMAT:
-      return ERROR_BADDB;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-      return ERROR_ACCESS_DENIED;
-    case SQLITE_CANTOPEN:
-      return ERROR_CANTOPEN;
-    case SQLITE_NOMEM:
-      return ERROR_OUTOFMEMORY;
-    case SQLITE_FULL:
-      return ERROR_CANTWRITE;
-    case SQLITE_IOERR:
-      return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
-    case SQLITE_CONSTRAINT:
-      // The only constraint a checked write can break: its key was deleted meanwhile.
-      return ERROR_KEY_DELETED;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
-
-LONG execute(sqlite3* db, const char* sql, bool writing) {
-  return errorOf(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), writing);
-}
-
-// The schema version and the number of schema objects, read in one snapshot (another process
-// may be creating the schema meanwhile).
-LONG readSchemaState(sqlite3* db, long long& version, long long& objects) {
-  sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(
-      db, "SELECT (SELECT user_version FROM pragma_user_version), count(*) FROM sqlite_master",
-      -1, &raw, nullptr);
-  Statement statement(raw);
-  if (rc != SQLITE_OK) return errorOf(rc, false);
-  rc = sqlite3_step(raw);
-  if (rc != SQLITE_ROW) return errorOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, false);
-  version = sqlite3_column_int64(raw, 0);
-  objects = sqlite3_column_int64(raw, 1);
-  return ERROR_SUCCESS;
-}
-
-// Switching a new file to WAL answers SQLITE_BUSY at once, without the busy handler, while
-// another process switches it too; that race only happens when a device is new, so retrying
-// within the usual bound is enough.
-LONG switchToWal(sqlite3* db) {
-  auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMilliseconds);
-  for (;;) {
-    int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
-      return errorOf(rc, true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-// Creates the schema in a file that has none; refuses any other database.
-LONG prepareSchema(sqlite3* db) {
-  long long version = 0, objects = 0;
-  if (LONG rc = readSchemaState(db, version, objects)) return rc;
-  if (version == schemaVersion) return ERROR_SUCCESS;
-  if (version != 0 || objects != 0) return ERROR_BADDB;
-  // The journal mode sticks to the file: set it before the first write.
-  if (LONG rc = switchToWal(db)) return rc;
-  if (LONG rc = execute(db, "BEGIN IMMEDIATE", true)) return rc;
-  // Another process may have created the schema while we waited for the lock.
-  LONG rc = readSchemaState(db, version, objects);
-  if (rc == ERROR_SUCCESS && version == 0) rc = objects == 0 ? execute(db, schema, true) : ERROR_BADDB;
-  if (rc == ERROR_SUCCESS && version != 0 && version != schemaVersion) rc = ERROR_BADDB;
-  if (rc == ERROR_SUCCESS) rc = execute(db, "COMMIT", true);
-  if (rc != ERROR_SUCCESS) execute(db, "ROLLBACK", true);
-  return rc;
-}
 
 }  // namespace
 
@@ -415,55 +282,6 @@ void Store::rollback(bool nested) {
     run(rollbackTransaction, true);
   }
   --depth_;
-}
-
-namespace {
-
-struct ProcessStore {
-  std::recursive_mutex mutex;
-  std::unique_ptr<Store> store;
-};
-
-ProcessStore& processStore() {
-  static ProcessStore state;
-  return state;
-}
-
-void abandonInheritedStore() {
-  ProcessStore& state = processStore();
-  if (state.store) state.store->abandon();
-  state.store.reset();
-}
-
-void resetRegistry() {
-  ProcessStore& state = processStore();
-  std::lock_guard<std::recursive_mutex> lock(state.mutex);
-  state.store.reset();
-  resetKeyHandles();
-}
-
-const bool resetHookRegistered = (ce::addResetHook(&resetRegistry), true);
-
-LONG openProcessStore(std::unique_ptr<Store>& store) {
-  static std::once_flag forkHandler;
-  std::call_once(forkHandler, [] { pthread_atfork(nullptr, nullptr, &abandonInheritedStore); });
-  std::string file;
-  try {
-    file = ce::systemDir() + "/registry.db";
-  } catch (...) {
-    return ERROR_PATH_NOT_FOUND;
-  }
-  return Store::open(file, store);
-}
-
-}  // namespace
-
-StoreLock::StoreLock() : lock_(processStore().mutex) {
-  (void)resetHookRegistered;
-  ProcessStore& state = processStore();
-  if (!state.store) status_ = openProcessStore(state.store);
-  if (status_ == ERROR_SUCCESS && !state.store->transactionIntact()) status_ = ERROR_CANTWRITE;
-  if (status_ == ERROR_SUCCESS) store_ = state.store.get();
 }
 
 }  // namespace ce::registry

@@ -1,0 +1,65 @@
+// The one store connection of each process, opened on first use and kept, and the lock that
+// serialises the process's threads on it.
+//
+// A child of fork() never touches the connection it inherits (SQLite forbids it): it leaves it
+// open and unused and opens its own.
+#include <pthread.h>
+
+#include "platform/device.h"
+#include "platform/kernel/platform_state.h"
+#include "platform/registry/key_handles.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/registry_store.h"
+
+namespace ce::registry {
+
+namespace {
+
+struct ProcessStore {
+  std::recursive_mutex mutex;
+  std::unique_ptr<Store> store;
+};
+
+ProcessStore& processStore() {
+  static ProcessStore state;
+  return state;
+}
+
+void abandonInheritedStore() {
+  ProcessStore& state = processStore();
+  if (state.store) state.store->abandon();
+  state.store.reset();
+}
+
+void resetRegistry() {
+  ProcessStore& state = processStore();
+  std::lock_guard<std::recursive_mutex> lock(state.mutex);
+  state.store.reset();
+  resetKeyHandles();
+}
+
+const bool resetHookRegistered = (ce::addResetHook(&resetRegistry), true);
+
+LONG openProcessStore(std::unique_ptr<Store>& store) {
+  static std::once_flag forkHandler;
+  std::call_once(forkHandler, [] { pthread_atfork(nullptr, nullptr, &abandonInheritedStore); });
+  std::string file;
+  try {
+    file = ce::systemDir() + "/registry.db";
+  } catch (...) {
+    return ERROR_PATH_NOT_FOUND;
+  }
+  return Store::open(file, store);
+}
+
+}  // namespace
+
+StoreLock::StoreLock() : lock_(processStore().mutex) {
+  (void)resetHookRegistered;
+  ProcessStore& state = processStore();
+  if (!state.store) status_ = openProcessStore(state.store);
+  if (status_ == ERROR_SUCCESS && !state.store->transactionIntact()) status_ = ERROR_CANTWRITE;
+  if (status_ == ERROR_SUCCESS) store_ = state.store.get();
+}
+
+}  // namespace ce::registry
