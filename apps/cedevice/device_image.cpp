@@ -30,8 +30,12 @@ void initDevice(bool verbose) {
   std::string root = ce::fsRoot();
   for (const char* folder : folders) {
     std::error_code error;
-    if (fs::create_directories(root + "/" + folder, error) && verbose)
-      std::printf("created \\%s\n", narrow(widen(folder)).c_str());
+    if (fs::create_directories(root + "/" + folder, error) && verbose) {
+      std::string devicePath = folder;
+      for (char& c : devicePath)
+        if (c == '/') c = '\\';
+      std::printf("created \\%s\n", devicePath.c_str());
+    }
     if (error) throw Failure("cannot create " + root + "/" + folder + ": " + error.message());
   }
   std::string launcher = root + "/Program Files/Quillbex/startsync.exe";
