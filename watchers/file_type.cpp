@@ -1,5 +1,7 @@
 #include "watchers/file_type.h"
 
+#include <initializer_list>
+
 #include "encoding/text_helpers.h"
 
 int getFileTypeCode(const wchar_t* path) {
