@@ -59,7 +59,7 @@ class Store {
   // what follows must not run outside it.
   bool transactionIntact() const;
 
-  // Leaves the connection open and unused (see StoreLock).
+  // Leaves the connection open and unused: a forked child must not touch its parent's.
   void abandon();
 
  private:
