@@ -1,0 +1,118 @@
+// One recorded change (setPIMModifications for a source whose flag is clear: the store read,
+// the run-at-time request, the store write with flush, one debug line) against its floor,
+// two fully synchronous SQLite commits, measured in the same run.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "config/dm_tree.h"
+#include "config/management_node.h"
+#include "listener/change_recording.h"
+#include "listener/client_push.h"
+#include "log/log.h"
+
+namespace {
+
+std::string makeHome() {
+  char pattern[] = "/tmp/recording-bench-XXXXXX";
+  std::string home = mkdtemp(pattern);
+  setenv("CE_DEVICE_HOME", home.c_str(), 1);
+  return home;
+}
+
+const std::string& home() {
+  static const std::string path = makeHome();
+  return path;
+}
+
+void BM_SetPIMModifications(benchmark::State& state) {
+  home();
+  Log* log = sharedLog();
+  log->setDirectory("");
+  log->setFileName("notlstnr.txt");
+  log->setLevel(LogDebug);
+  ClientPush* clientPush = ClientPush::getInstance();
+  clientPush->dmt = createTree("Quillbex/SyncclientPIM");
+  clientPush->node = clientPush->dmt->readManagementNode("Quillbex/SyncclientPIM");
+  clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
+  clientPush->pushInterval = 1;
+  for (auto _ : state) setPIMModifications(clientPush, 10);
+}
+
+// The floor: one commit for the list, one for the request, each durable.
+void BM_TwoBareCommits(benchmark::State& state) {
+  std::string file = home() + "/system/bare.db";
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+               "CREATE TABLE IF NOT EXISTS t(k INTEGER PRIMARY KEY, v TEXT);"
+               "INSERT OR REPLACE INTO t VALUES (1, '0'), (2, '0');",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* update = nullptr;
+  sqlite3_prepare_v2(db, "UPDATE t SET v = ?1 WHERE k = ?2", -1, &update, nullptr);
+  long long i = 0;
+  for (auto _ : state) {
+    for (int key = 1; key <= 2; ++key) {
+      sqlite3_bind_int64(update, 1, ++i);
+      sqlite3_bind_int(update, 2, key);
+      sqlite3_step(update);
+      sqlite3_reset(update);
+    }
+  }
+  sqlite3_finalize(update);
+  sqlite3_close(db);
+}
+
+// Alternates the two in one loop so that both see the same disk and the same load.
+void BM_RecordingOverTwoCommits(benchmark::State& state) {
+  home();
+  ClientPush* clientPush = ClientPush::getInstance();
+  if (!clientPush->node) {
+    clientPush->dmt = createTree("Quillbex/SyncclientPIM");
+    clientPush->node = clientPush->dmt->readManagementNode("Quillbex/SyncclientPIM");
+    clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
+  }
+  sharedLog()->setLevel(LogDebug);
+  sqlite3* db = nullptr;
+  sqlite3_open((home() + "/system/bare2.db").c_str(), &db);
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+               "CREATE TABLE IF NOT EXISTS t(k INTEGER PRIMARY KEY, v TEXT);"
+               "INSERT OR REPLACE INTO t VALUES (1, '0'), (2, '0');",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* update = nullptr;
+  sqlite3_prepare_v2(db, "UPDATE t SET v = ?1 WHERE k = ?2", -1, &update, nullptr);
+  double recording = 0, bare = 0;
+  long long i = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    setPIMModifications(clientPush, 10);
+    auto middle = std::chrono::steady_clock::now();
+    for (int key = 1; key <= 2; ++key) {
+      sqlite3_bind_int64(update, 1, ++i);
+      sqlite3_bind_int(update, 2, key);
+      sqlite3_step(update);
+      sqlite3_reset(update);
+    }
+    auto end = std::chrono::steady_clock::now();
+    recording += std::chrono::duration<double, std::micro>(middle - start).count();
+    bare += std::chrono::duration<double, std::micro>(end - middle).count();
+  }
+  state.counters["recording_us"] = recording / static_cast<double>(state.iterations());
+  state.counters["two_commits_us"] = bare / static_cast<double>(state.iterations());
+  state.counters["ratio"] = recording / bare;
+  sqlite3_finalize(update);
+  sqlite3_close(db);
+}
+
+BENCHMARK(BM_SetPIMModifications)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TwoBareCommits)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RecordingOverTwoCommits)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
