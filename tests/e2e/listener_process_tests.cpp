@@ -1,5 +1,6 @@
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/notify.h"
@@ -167,6 +168,37 @@ TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {
   EXPECT_TRUE(waitForSetting("clientPushList", "16"));
   ce::terminateProcess(pid);
   EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using ::testing::HasSubstr;
+using LauncherTest = ce::test::DeviceProcessTest;
+
+// The launcher names the sources it synchronises, in table order, and clears only those.
+TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
+  auto runLauncher = [&] {
+    ce::SpawnOptions options;
+    options.argv = {launcher};
+    options.environment.emplace_back("CE_DEVICE_HOME", home());
+    std::string error;
+    int pid = ce::spawnProcess(options, error);
+    return pid > 0 ? ce::waitChild(pid, patienceMs) : -1;
+  };
+  setSetting("clientPushList", "70");  // calendar, contacts, pictures
+  ASSERT_EQ(runLauncher(), 0);
+  EXPECT_EQ(setting("clientPushList"), "0");
+  setSetting("clientPushList", "129");  // bits no source owns stay
+  ASSERT_EQ(runLauncher(), 0);
+  EXPECT_EQ(setting("clientPushList"), "129");
+  std::string lines = ce::test::readFile(fsPath("startsync.txt"));
+  EXPECT_THAT(lines, HasSubstr(" sync contacts,calendar,pictures\n"));
+  EXPECT_THAT(lines, HasSubstr(" sync none\n"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
 }  // namespace
