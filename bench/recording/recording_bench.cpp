@@ -2,6 +2,7 @@
 // the run-at-time request, the store write with flush, one debug line) against its floor,
 // two fully synchronous SQLite commits, measured in the same run.
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -28,85 +29,82 @@ const std::string& home() {
   return path;
 }
 
-void BM_SetPIMModifications(benchmark::State& state) {
+// The listener's state as start-up leaves it, logging at debug level.
+ClientPush* preparedClientPush() {
   home();
   Log* log = sharedLog();
   log->setDirectory("");
   log->setFileName("notlstnr.txt");
   log->setLevel(LogDebug);
   ClientPush* clientPush = ClientPush::getInstance();
-  clientPush->dmt = createTree("Quillbex/SyncclientPIM");
-  clientPush->node = clientPush->dmt->readManagementNode("Quillbex/SyncclientPIM");
-  clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
-  clientPush->pushInterval = 1;
-  for (auto _ : state) setPIMModifications(clientPush, 10);
-}
-
-// The floor: one commit for the list, one for the request, each durable.
-void BM_TwoBareCommits(benchmark::State& state) {
-  std::string file = home() + "/system/bare.db";
-  sqlite3* db = nullptr;
-  sqlite3_open(file.c_str(), &db);
-  sqlite3_exec(db,
-               "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
-               "CREATE TABLE IF NOT EXISTS t(k INTEGER PRIMARY KEY, v TEXT);"
-               "INSERT OR REPLACE INTO t VALUES (1, '0'), (2, '0');",
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* update = nullptr;
-  sqlite3_prepare_v2(db, "UPDATE t SET v = ?1 WHERE k = ?2", -1, &update, nullptr);
-  long long i = 0;
-  for (auto _ : state) {
-    for (int key = 1; key <= 2; ++key) {
-      sqlite3_bind_int64(update, 1, ++i);
-      sqlite3_bind_int(update, 2, key);
-      sqlite3_step(update);
-      sqlite3_reset(update);
-    }
-  }
-  sqlite3_finalize(update);
-  sqlite3_close(db);
-}
-
-// Alternates the two in one loop so that both see the same disk and the same load.
-void BM_RecordingOverTwoCommits(benchmark::State& state) {
-  home();
-  ClientPush* clientPush = ClientPush::getInstance();
   if (!clientPush->node) {
     clientPush->dmt = createTree("Quillbex/SyncclientPIM");
     clientPush->node = clientPush->dmt->readManagementNode("Quillbex/SyncclientPIM");
     clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
+    clientPush->pushInterval = 1;
   }
-  sharedLog()->setLevel(LogDebug);
-  sqlite3* db = nullptr;
-  sqlite3_open((home() + "/system/bare2.db").c_str(), &db);
-  sqlite3_exec(db,
-               "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
-               "CREATE TABLE IF NOT EXISTS t(k INTEGER PRIMARY KEY, v TEXT);"
-               "INSERT OR REPLACE INTO t VALUES (1, '0'), (2, '0');",
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* update = nullptr;
-  sqlite3_prepare_v2(db, "UPDATE t SET v = ?1 WHERE k = ?2", -1, &update, nullptr);
-  double recording = 0, bare = 0;
-  long long i = 0;
+  return clientPush;
+}
+
+// The floor: one commit for the list, one for the request, each durable.
+class BareCommits {
+ public:
+  explicit BareCommits(const std::string& file) {
+    sqlite3_open(file.c_str(), &db_);
+    sqlite3_exec(db_,
+                 "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                 "CREATE TABLE IF NOT EXISTS t(k INTEGER PRIMARY KEY, v TEXT);"
+                 "INSERT OR REPLACE INTO t VALUES (1, '0'), (2, '0');",
+                 nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(db_, "UPDATE t SET v = ?1 WHERE k = ?2", -1, &update_, nullptr);
+  }
+  ~BareCommits() {
+    sqlite3_finalize(update_);
+    sqlite3_close(db_);
+  }
+  // A changing value: SQLite writes nothing for an identical row.
+  void commitTwice() {
+    for (int key = 1; key <= 2; ++key) {
+      sqlite3_bind_int64(update_, 1, ++counter_);
+      sqlite3_bind_int(update_, 2, key);
+      sqlite3_step(update_);
+      sqlite3_reset(update_);
+    }
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* update_ = nullptr;
+  long long counter_ = 0;
+};
+
+void BM_SetPIMModifications(benchmark::State& state) {
+  ClientPush* clientPush = preparedClientPush();
+  for (auto _ : state) setPIMModifications(clientPush, 10);
+}
+
+void BM_TwoBareCommits(benchmark::State& state) {
+  BareCommits bare(home() + "/system/bare.db");
+  for (auto _ : state) bare.commitTwice();
+}
+
+// Alternates the two in one loop so that both see the same disk and the same load.
+void BM_RecordingOverTwoCommits(benchmark::State& state) {
+  ClientPush* clientPush = preparedClientPush();
+  BareCommits bare(home() + "/system/bare2.db");
+  double recording = 0, twoCommits = 0;
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
     setPIMModifications(clientPush, 10);
     auto middle = std::chrono::steady_clock::now();
-    for (int key = 1; key <= 2; ++key) {
-      sqlite3_bind_int64(update, 1, ++i);
-      sqlite3_bind_int(update, 2, key);
-      sqlite3_step(update);
-      sqlite3_reset(update);
-    }
+    bare.commitTwice();
     auto end = std::chrono::steady_clock::now();
     recording += std::chrono::duration<double, std::micro>(middle - start).count();
-    bare += std::chrono::duration<double, std::micro>(end - middle).count();
+    twoCommits += std::chrono::duration<double, std::micro>(end - middle).count();
   }
   state.counters["recording_us"] = recording / static_cast<double>(state.iterations());
-  state.counters["two_commits_us"] = bare / static_cast<double>(state.iterations());
-  state.counters["ratio"] = recording / bare;
-  sqlite3_finalize(update);
-  sqlite3_close(db);
+  state.counters["two_commits_us"] = twoCommits / static_cast<double>(state.iterations());
+  state.counters["ratio"] = recording / twoCommits;
 }
 
 BENCHMARK(BM_SetPIMModifications)->Unit(benchmark::kMicrosecond);

@@ -1,7 +1,5 @@
 #include "tests/e2e/device_fixture.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -12,15 +10,6 @@
 
 namespace ce::test {
 
-namespace {
-
-std::string shellQuoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-}  // namespace
 
 void DeviceProcessTest::TearDown() {
   // Whatever the test left running goes down with it.
@@ -33,16 +22,7 @@ void DeviceProcessTest::TearDown() {
 }
 
 ToolResult DeviceProcessTest::cedevice(const std::vector<std::string>& args) {
-  std::string command = shellQuoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + shellQuoted(home());
-  for (const auto& arg : args) command += " " + shellQuoted(arg);
-  std::string out = home() + "/.tool.out", err = home() + "/.tool.err";
-  command += " >" + shellQuoted(out) + " 2>" + shellQuoted(err) + " </dev/null";
-  int status = std::system(command.c_str());
-  ToolResult result;
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = readFile(out);
-  result.err = readFile(err);
-  return result;
+  return runCedevice(home(), args);
 }
 
 void DeviceProcessTest::bootDevice() {

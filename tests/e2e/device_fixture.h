@@ -7,14 +7,11 @@
 
 #include "tests/support/device_test.h"
 #include "tests/support/log_lines.h"
+#include "tests/support/tool_run.h"
 
 namespace ce::test {
 
-struct ToolResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using ToolResult = ToolRun;
 
 class DeviceProcessTest : public DeviceTest {
  protected:

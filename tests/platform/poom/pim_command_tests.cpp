@@ -1,41 +1,20 @@
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/support/device_test.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
 class PimCommandTest : public ce::test::DeviceTest {
  protected:
-  struct Run {
-    int exitCode;
-    std::string out;
-    std::string err;
-  };
+  using Run = ce::test::ToolRun;
 
   // Runs `cedevice pim ARGS...` on this test's device.
-  Run pim(const std::vector<std::string>& args) {
-    std::string command = "'" + ce::test::buildDir() + "/apps/cedevice/cedevice' pim";
-    for (const auto& arg : args) {
-      command += " '";
-      for (char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-      command += "'";
-    }
-    std::string errFile = home() + "/stderr.txt";
-    command += " 2>'" + errFile + "'";
-    Run run{-1, "", ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ce::test::readFile(errFile);
-    return run;
+  Run pim(std::vector<std::string> args) {
+    args.insert(args.begin(), "pim");
+    return ce::test::runCedevice(home(), args);
   }
 };
 

@@ -1,5 +1,3 @@
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,41 +6,18 @@
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
 class RegCommandTest : public ce::test::DeviceTest {
  protected:
-  struct Run {
-    int exitCode;
-    std::string out;
-    std::string err;
-  };
-
-  static std::string shellQuoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-  }
+  using Run = ce::test::ToolRun;
 
   // Runs `cedevice --home HOME reg ARGS...` (this test's home unless another is given).
-  Run reg(const std::vector<std::string>& args, const std::string& otherHome = "") {
-    std::string command = shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice") +
-                          " --home " + shellQuoted(otherHome.empty() ? home() : otherHome) +
-                          " reg";
-    for (const auto& arg : args) command += " " + shellQuoted(arg);
-    std::string errFile = home() + "/stderr.txt";
-    command += " 2>" + shellQuoted(errFile);
-    Run run{-1, "", ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ce::test::readFile(errFile);
-    return run;
+  Run reg(std::vector<std::string> args, const std::string& otherHome = "") {
+    args.insert(args.begin(), "reg");
+    return ce::test::runCedevice(otherHome.empty() ? home() : otherHome, args);
   }
 };
 

@@ -1,0 +1,39 @@
+#include "tests/support/tool_run.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "tests/support/device_test.h"
+
+namespace ce::test {
+
+namespace {
+
+std::string shellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+ToolRun runCedevice(const std::string& home, const std::vector<std::string>& args) {
+  std::string command =
+      shellQuoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + shellQuoted(home);
+  for (const auto& arg : args) command += " " + shellQuoted(arg);
+  std::string errFile = home + "/.cedevice.err";
+  command += " 2>" + shellQuoted(errFile) + " </dev/null";
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = readFile(errFile);
+  return run;
+}
+
+}  // namespace ce::test
