@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "tests/support/device_test.h"
 
@@ -22,6 +23,8 @@ ToolRun runCedevice(const std::string& home, const std::vector<std::string>& arg
   std::string command =
       shellQuoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + shellQuoted(home);
   for (const auto& arg : args) command += " " + shellQuoted(arg);
+  std::error_code ignored;
+  std::filesystem::create_directories(home, ignored);  // the tool makes it too; stderr lands there
   std::string errFile = home + "/.cedevice.err";
   command += " 2>" + shellQuoted(errFile) + " </dev/null";
   ToolRun run;
