@@ -19,6 +19,15 @@ FilterResult filterPath(const FolderWindowTraits& traits, const wchar_t* path) {
   return FilterResult::pass;
 }
 
+// The name as the log can print it: a file name that is not UTF-8 carries its stray bytes as
+// lone surrogates, which %S cannot print (the line would stop there); they show as U+FFFD.
+std::wstring printableName(const wchar_t* name) {
+  std::wstring printable = name ? name : L"";
+  for (wchar_t& c : printable)
+    if ((c >= 0xD800 && c <= 0xDFFF) || static_cast<unsigned long>(c) > 0x10FFFF) c = 0xFFFD;
+  return printable;
+}
+
 // The type and journal filters. A rename passes when either of its paths does, so a file
 // saved under a temporary name and then renamed to its real one is not missed; what is
 // logged for a dropped event follows the first path.
@@ -30,7 +39,8 @@ bool passesFilters(const FolderWindowTraits& traits, const FILECHANGENOTIFY& not
       filterPath(traits, reinterpret_cast<const wchar_t*>(notify.fci.dwItem2)) ==
           FilterResult::pass)
     return true;
-  if (first == FilterResult::wrongType) sharedLog()->info(traits.texts.wrongType, name);
+  if (first == FilterResult::wrongType)
+    sharedLog()->info(traits.texts.wrongType, printableName(name).c_str());
   return false;
 }
 

@@ -69,6 +69,24 @@ TEST_F(FolderProcessTest, SavesThroughATemporaryFileAreRecorded) {
                  "16");
 }
 
+// Names are bytes on Linux: one that is not UTF-8 is still seen, judged and logged.
+TEST_F(FolderProcessTest, NamesThatAreNotUtf8AreHandledLikeAnyOther) {
+  expectRecorded("printf x > \"Briefcase/caf$(printf '\\351').doc\"", "32");
+  expectRecorded("printf x > \"Notes/caf$(printf '\\351').pwi\"", "16");
+  expectNothingRecordedBy("printf x > \"Notes/caf$(printf '\\351').txt\"");
+  EXPECT_TRUE(waitForLog("CP note:  The \\My Documents\\Notes\\caf\xef\xbf\xbd.txt file is not a "
+                         "note: break"));
+}
+
+// A watched folder that goes away ends its watch; once it is back, a refresh watches it again.
+TEST_F(FolderProcessTest, DeletedFolderIsWatchedAgainAfterARefresh) {
+  shell("rm -rf Briefcase");
+  expectNothingRecordedBy("mkdir Briefcase && echo x > Briefcase/lost.doc");
+  ASSERT_EQ(cedevice({"send", "refresh", "briefcase"}).exitCode, 0);
+  ASSERT_TRUE(waitForLog("CP Briefcase: command change dir"));
+  expectRecorded("echo x > Briefcase/found.doc", "32");
+}
+
 TEST_F(FolderProcessTest, RefreshMovesTheBriefcaseToTheFolderTheClientNowNames) {
   fs::create_directories(fsPath("Elsewhere"));
   DMTree* tree = createTree("Quillbex/SyncclientPIM/sources");
