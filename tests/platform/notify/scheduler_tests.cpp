@@ -85,23 +85,6 @@ TEST_F(SchedulerTest, OverdueRequestsStartTogetherEarliestFirstAndLaterOnesWait)
   EXPECT_EQ(pending(), (Lines{"2024-03-01 18:00:00.000 \\c.exe"}));
 }
 
-TEST_F(SchedulerTest, ReplacedRequestStartsOnlyAtItsNewTime) {
-  install("/Program Files/Quillbex/startsync.exe", "sync");
-  request(launcher, at(2024, 3, 1, 12, 0));
-  request(launcher, at(2024, 3, 1, 12, 30));
-
-  ce::notify::Pass between = ce::notify::startDueRequests(at(2024, 3, 1, 12, 10));
-  EXPECT_TRUE(between.started.empty());
-  ASSERT_TRUE(between.nextDue);
-  EXPECT_EQ(text(*between.nextDue), "2024-03-01 12:30:00.000");
-
-  ce::notify::Pass due = ce::notify::startDueRequests(at(2024, 3, 1, 12, 30));
-  ASSERT_EQ(due.started.size(), 1u);
-  EXPECT_EQ(due.started[0].app, launcher);
-  EXPECT_TRUE(pending().empty());
-  ASSERT_TRUE(waitFor([this] { return !started().empty(); }));
-}
-
 TEST_F(SchedulerTest, NewerRequestWrittenAfterTheListingIsKeptAndNotStartedEarly) {
   request(launcher, at(2024, 3, 1, 12, 0));
   std::vector<ce::notify::Request> due = ce::notify::dueRequests(at(2024, 3, 1, 12, 5));

@@ -1,19 +1,16 @@
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "platform/pimstore.h"
 #include "platform/testing.h"
-#include "platform/windows.h"
-#include "tests/support/device_test.h"
+#include "tests/platform/poom/poom_test.h"
 
 namespace {
 
-using PimNotificationTest = ce::test::DeviceTest;
+using ce::test::exitCodeInChild;
+using PimNotificationTest = ce::test::PoomTest;
 
 constexpr UINT kMarker = WM_APP + 1;
 
@@ -34,11 +31,10 @@ LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 HWND makeWindow() {
   WNDCLASSW cls{};
   cls.lpfnWndProc = recordingProc;
-  cls.hInstance = GetModuleHandleW(nullptr);
   cls.lpszClassName = L"PimNotificationTestWindow";
   if (!RegisterClassW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
   return CreateWindowExW(0, cls.lpszClassName, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr,
-                         cls.hInstance, nullptr);
+                         nullptr, nullptr);
 }
 
 void pumpUntilIdle() {
@@ -55,48 +51,21 @@ bool pumpUntilMarker() {
 
 // The listener's own sequence, minus the error paths; null when any step failed.
 IPOutlookApp2* logOnAndSubscribe(HWND window, int folderId, ULONG mode) {
-  void* object = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IPOutlookApp2, &object)))
-    return nullptr;
-  auto* app = static_cast<IPOutlookApp2*>(object);
-  IFolder* folder = nullptr;
-  IItem* item = nullptr;
-  CEPROPVAL value{};
-  value.propid = PIMPR_FOLDERNOTIFICATIONS;
-  value.val.ulVal = mode;
-  bool ok = SUCCEEDED(app->Logon(reinterpret_cast<long>(window))) &&
-            SUCCEEDED(app->GetDefaultFolder(folderId, &folder)) &&
-            SUCCEEDED(folder->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item))) &&
-            item->SetProps(0, 1, &value) == S_OK;
+  IPOutlookApp2* app = ce::test::createApplication();
+  if (!app) return nullptr;
+  IItem* item = SUCCEEDED(app->Logon(reinterpret_cast<long>(window)))
+                    ? ce::test::folderItem(app, folderId)
+                    : nullptr;
+  CEPROPVAL value = ce::test::notificationsProp(mode);
+  bool ok = item && item->SetProps(0, 1, &value) == S_OK;
   if (item) item->Release();
-  if (folder) folder->Release();
-  if (!ok) {
-    app->Release();
-    return nullptr;
-  }
-  return app;
-}
-
-// Runs `body` in a child process of the device; its result is the exit code.
-template <typename Body>
-pid_t inChild(Body body) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  return pid;
-}
-
-int exitCodeOf(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (!ok) app->Release();
+  return ok ? app : nullptr;
 }
 
 WPARAM asWParam(DWORD oid) { return static_cast<WPARAM>(oid); }
 
 TEST_F(PimNotificationTest, RemoteChangesReachTheSubscribedWindowUntilLogoff) {
-  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   HWND window = makeWindow();
   ASSERT_NE(window, nullptr);
   IPOutlookApp2* app = logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE);
@@ -109,15 +78,15 @@ TEST_F(PimNotificationTest, RemoteChangesReachTheSubscribedWindowUntilLogoff) {
   pumpUntilIdle();
   EXPECT_TRUE(received.empty());
 
-  pid_t child = inChild([&] {
-    DWORD added = 0;
-    bool ok = ce::pim::changeItem(appointment, std::string("Dentist at 9")) &&  // not subscribed
-              ce::pim::changeItem(contact, std::string("Ann Example")) &&
-              ce::pim::addItem(olFolderContacts, "Bob", added) && added == contact + 2 &&
-              ce::pim::deleteItem(contact);
-    return ok && PostMessageW(window, kMarker, 0, 0) ? 0 : 1;
-  });
-  ASSERT_EQ(exitCodeOf(child), 0);
+  ASSERT_EQ(exitCodeInChild([&] {
+              DWORD added = 0;
+              bool ok = ce::pim::changeItem(appointment, std::string("at 9")) &&  // not subscribed
+                        ce::pim::changeItem(contact, std::string("Ann Example")) &&
+                        ce::pim::addItem(olFolderContacts, "Bob", added) &&
+                        added == contact + 2 && ce::pim::deleteItem(contact);
+              return ok && PostMessageW(window, kMarker, 0, 0) ? 0 : 1;
+            }),
+            0);
   ASSERT_TRUE(pumpUntilMarker());
   std::vector<Received> expected = {
       {window, PIM_ITEM_CHANGED_REMOTE, asWParam(contact), olFolderContacts},
@@ -129,18 +98,17 @@ TEST_F(PimNotificationTest, RemoteChangesReachTheSubscribedWindowUntilLogoff) {
 
   ASSERT_EQ(app->Logoff(), S_OK);
   received.clear();
-  child = inChild([&] {
-    return ce::pim::changeItem(contact + 2) && PostMessageW(window, kMarker, 0, 0) ? 0 : 1;
-  });
-  ASSERT_EQ(exitCodeOf(child), 0);
+  ASSERT_EQ(exitCodeInChild([&] {
+              return ce::pim::changeItem(contact + 2) && PostMessageW(window, kMarker, 0, 0) ? 0
+                                                                                            : 1;
+            }),
+            0);
   ASSERT_TRUE(pumpUntilMarker());
   EXPECT_EQ(received, (std::vector<Received>{{window, kMarker, 0, 0}}));
   app->Release();
-  CoUninitialize();
 }
 
 TEST_F(PimNotificationTest, EachModeHearsOnlyItsOwnKindOfChange) {
-  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   HWND remoteOnly = makeWindow(), localOnly = makeWindow(), all = makeWindow();
   IPOutlookApp2* apps[] = {
       logOnAndSubscribe(remoteOnly, olFolderTasks, PIMFOLDERNOTIFICATION_REMOTE),
@@ -159,13 +127,13 @@ TEST_F(PimNotificationTest, EachModeHearsOnlyItsOwnKindOfChange) {
   EXPECT_EQ(received, local);
 
   received.clear();
-  pid_t child = inChild([&] {
-    return ce::pim::changeItem(task) && ce::pim::deleteItem(task) &&
-                   PostMessageW(remoteOnly, kMarker, 0, 0)
-               ? 0
-               : 1;
-  });
-  ASSERT_EQ(exitCodeOf(child), 0);
+  ASSERT_EQ(exitCodeInChild([&] {
+              return ce::pim::changeItem(task) && ce::pim::deleteItem(task) &&
+                             PostMessageW(remoteOnly, kMarker, 0, 0)
+                         ? 0
+                         : 1;
+            }),
+            0);
   ASSERT_TRUE(pumpUntilMarker());
   std::vector<Received> remote = {
       {remoteOnly, PIM_ITEM_CHANGED_REMOTE, asWParam(task), olFolderTasks},
@@ -175,41 +143,26 @@ TEST_F(PimNotificationTest, EachModeHearsOnlyItsOwnKindOfChange) {
       {remoteOnly, kMarker, 0, 0},
   };
   EXPECT_EQ(received, remote);
-
-  for (auto* app : apps) {
-    app->Logoff();
-    app->Release();
-  }
-  CoUninitialize();
+  for (auto* app : apps) app->Release();
 }
 
 TEST_F(PimNotificationTest, SubscriptionsOfGoneWindowsEndAtTheNextChange) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
   // A subscriber that dies without logging off.
-  pid_t child = inChild([&] {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-    HWND window = makeWindow();
-    if (!window || !logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE))
-      return 2;
-    char one = 1;
-    if (write(ready[1], &one, 1) != 1) return 3;
-    kill(getpid(), SIGKILL);
-    return 4;
-  });
-  close(ready[1]);
-  char one = 0;
-  ASSERT_EQ(read(ready[0], &one, 1), 1);
-  close(ready[0]);
-  ASSERT_EQ(exitCodeOf(child), 128 + SIGKILL);
-
+  EXPECT_EQ(exitCodeInChild([&] {
+              HWND window = makeWindow();
+              if (!window ||
+                  !logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE))
+                return 2;
+              kill(getpid(), SIGKILL);
+              return 4;
+            }),
+            128 + SIGKILL);
   std::vector<ce::pim::Subscription> subscriptions;
   ASSERT_TRUE(ce::pim::listSubscriptions(subscriptions));
   ASSERT_EQ(subscriptions.size(), 1u);
-  EXPECT_EQ(subscriptions[0].pid, static_cast<int>(child));
+  EXPECT_NE(kill(subscriptions[0].pid, 0), 0);  // the dead child's
 
   // And one of our own windows destroyed while still subscribed.
-  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   HWND window = makeWindow();
   IPOutlookApp2* app = logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_ALL);
   ASSERT_NE(app, nullptr);
@@ -222,7 +175,6 @@ TEST_F(PimNotificationTest, SubscriptionsOfGoneWindowsEndAtTheNextChange) {
   ASSERT_TRUE(ce::pim::listSubscriptions(subscriptions));
   EXPECT_TRUE(subscriptions.empty());
   app->Release();
-  CoUninitialize();
 }
 
 }  // namespace

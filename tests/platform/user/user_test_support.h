@@ -1,5 +1,5 @@
-// Helpers for the windowing tests: a message loop that cannot hang, child processes whose exit
-// the loop notices, and a capture of standard error.
+// Helpers for the windowing tests: a message loop that cannot hang and child processes whose
+// exit the loop notices.
 #pragma once
 
 #include <fcntl.h>
@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -149,41 +148,6 @@ class Pipe {
 
  private:
   int fds_[2];
-};
-
-// Sends standard error to a file for the object's life.
-class StderrCapture {
- public:
-  StderrCapture() {
-    std::fflush(stderr);
-    saved_ = dup(2);
-    char name[] = "/tmp/user-stderr-XXXXXX";
-    file_ = mkstemp(name);
-    unlink(name);
-    dup2(file_, 2);
-  }
-  ~StderrCapture() {
-    std::fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    close(file_);
-  }
-  std::string text() const {
-    std::fflush(stderr);
-    std::string content;
-    char buffer[4096];
-    for (off_t at = 0;;) {
-      ssize_t n = pread(file_, buffer, sizeof buffer, at);
-      if (n <= 0) break;
-      content.append(buffer, static_cast<size_t>(n));
-      at += n;
-    }
-    return content;
-  }
-
- private:
-  int saved_ = -1;
-  int file_ = -1;
 };
 
 inline size_t countOf(const std::string& text, const std::string& needle) {

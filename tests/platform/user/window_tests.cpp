@@ -32,15 +32,6 @@ LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
   return message == WM_CLOSE ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
 }
 
-class WindowTest : public ce::test::DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    seen.clear();
-    createParamsSeen = nullptr;
-  }
-};
-
 ATOM registerClass(const wchar_t* name, WNDPROC proc = recordingProc) {
   WNDCLASSW wc{0, proc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr,
                static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)), nullptr, name};
@@ -52,27 +43,49 @@ HWND createWindow(const wchar_t* className, LPVOID params = nullptr) {
                          GetModuleHandleW(nullptr), params);
 }
 
+bool hasDefaultSigterm() {
+  struct sigaction current;
+  sigaction(SIGTERM, nullptr, &current);
+  return current.sa_handler == SIG_DFL;
+}
+
+// A fresh recording and the class "Recorder" registered.
+class WindowTest : public ce::test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    seen.clear();
+    createParamsSeen = nullptr;
+    ASSERT_NE(registerClass(L"Recorder"), 0);
+  }
+};
+
 TEST_F(WindowTest, ClassesRegisterOncePerNameAndStayWhileTheirWindowsLive) {
   ATOM atom = registerClass(L"ClientPushWindow");
   EXPECT_GE(atom, 0xC000);
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(registerClass(L"ClientPushWindow"), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-  EXPECT_EQ(registerClass(L"CLIENTPUSHWINDOW"), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-  EXPECT_EQ(registerClass(L""), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(registerClass(L"NoProc", nullptr), 0);
-  EXPECT_EQ(RegisterClassW(nullptr), 0);
-  EXPECT_EQ(registerClass(std::wstring(257, L'x').c_str()), 0);
-
+  const struct {
+    const wchar_t* name;
+    WNDPROC proc;
+    DWORD error;
+  } refused[] = {
+      {L"ClientPushWindow", recordingProc, ERROR_CLASS_ALREADY_EXISTS},
+      {L"CLIENTPUSHWINDOW", recordingProc, ERROR_CLASS_ALREADY_EXISTS},
+      {L"", recordingProc, ERROR_INVALID_PARAMETER},
+      {L"NoProc", nullptr, ERROR_INVALID_PARAMETER},
+      {std::wstring(257, L'x').c_str(), recordingProc, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& r : refused) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(registerClass(r.name, r.proc), 0);
+    EXPECT_EQ(GetLastError(), r.error);
+  }
   EXPECT_EQ(createWindow(L"NoSuchClass"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
 
   // The listener's close order: unregister while the window lives, destroy, unregister again.
   HWND window = createWindow(L"ClientPushWindow");
   ASSERT_NE(window, nullptr);
-  EXPECT_EQ(createWindow(MAKEINTATOM(atom)) != nullptr, true);
+  EXPECT_NE(createWindow(MAKEINTATOM(atom)), nullptr);
   EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", GetModuleHandleW(nullptr)));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_HAS_WINDOWS));
   EXPECT_TRUE(DestroyWindow(window));
@@ -81,17 +94,23 @@ TEST_F(WindowTest, ClassesRegisterOncePerNameAndStayWhileTheirWindowsLive) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
   EXPECT_TRUE(UnregisterClassW(L"clientpushwindow", GetModuleHandleW(nullptr)));
   EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", GetModuleHandleW(nullptr)));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
   EXPECT_NE(registerClass(L"ClientPushWindow"), 0);
+
+  // Fail points, each once.
+  ce::testing::setFailPoint("RegisterClassW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_EQ(registerClass(L"Other"), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_NE(registerClass(L"Other"), 0);
+  ce::testing::setFailPoint("CreateWindowExW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_EQ(createWindow(L"Other"), nullptr);
+  EXPECT_NE(createWindow(L"Other"), nullptr);
 }
 
-TEST_F(WindowTest, DestroyWindowSendsDestroyAndForgetsQueuedMessages) {
-  registerClass(L"Recorder");
+TEST_F(WindowTest, DestroyedAndUnknownHandlesAreRefusedAndQueuedMessagesForgotten) {
   int params = 0;
   HWND window = createWindow(L"Recorder", &params);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(createParamsSeen, &params);
-  EXPECT_TRUE(IsWindow(window));
   EXPECT_TRUE(ce::isWindowOfThisProcess(window));
   EXPECT_EQ(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)) >> 32,
             static_cast<uint64_t>(getpid()));
@@ -103,7 +122,6 @@ TEST_F(WindowTest, DestroyWindowSendsDestroyAndForgetsQueuedMessages) {
                              {window, WM_APP, 5, 6},
                              {window, WM_DESTROY, 0, 0}};
   EXPECT_EQ(seen, expected);
-  EXPECT_FALSE(IsWindow(window));
   EXPECT_FALSE(ce::isWindowOfThisProcess(window));
 
   // The WM_USER posted before the destruction is gone; only the quit of WM_DESTROY remains.
@@ -112,39 +130,28 @@ TEST_F(WindowTest, DestroyWindowSendsDestroyAndForgetsQueuedMessages) {
   EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
 
-  SetLastError(0);
-  EXPECT_FALSE(PostMessageW(window, WM_USER, 0, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-  EXPECT_FALSE(DestroyWindow(window));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-  EXPECT_EQ(SendMessageW(window, WM_USER, 0, 0), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-  EXPECT_TRUE(ce::listWindows().empty());
-}
-
-TEST_F(WindowTest, CloseThroughTheLoopEndsItWithTheQuitCodeAfterEarlierMessages) {
-  registerClass(L"Recorder");
-  HWND window = createWindow(L"Recorder");
-  ASSERT_TRUE(PostMessageW(window, WM_USER + 1, 10, 20));
-  ASSERT_TRUE(PostMessageW(window, WM_CLOSE, 0, 0));
-  ASSERT_TRUE(PostMessageW(nullptr, WM_USER + 2, 0, 0));  // a thread message
-  MSG message;
-  std::vector<UINT> loop;
-  BOOL result;
-  while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) {
-    loop.push_back(message.message);
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+  // The destroyed one, one of this process never given out, one of a process that does not
+  // exist, and plain junk.
+  const uint64_t self = static_cast<uint64_t>(getpid()) << 32;
+  HWND bogus[] = {window, reinterpret_cast<HWND>(static_cast<uintptr_t>(self | 0xFFFFFF)),
+                  reinterpret_cast<HWND>(static_cast<uintptr_t>(0x3FFFFFull << 32 | 1)),
+                  reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234))};
+  for (HWND handle : bogus) {
+    SetLastError(0);
+    EXPECT_FALSE(PostMessageW(handle, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_FALSE(IsWindow(handle));
+    EXPECT_FALSE(DestroyWindow(handle));
+    EXPECT_EQ(SendMessageW(handle, WM_USER, 0, 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
   }
-  EXPECT_EQ(result, FALSE);
-  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
-  EXPECT_EQ(message.wParam, 3u);
-  EXPECT_EQ(loop, (std::vector<UINT>{WM_USER + 1, WM_CLOSE, WM_USER + 2}));
-  EXPECT_FALSE(IsWindow(window));
+  EXPECT_TRUE(ce::listWindows().empty());
+  HWND mine = createWindow(L"Recorder");
+  EXPECT_FALSE(EndDialog(mine, 0));  // not a dialog: it stays
+  EXPECT_TRUE(IsWindow(mine));
 }
 
 TEST_F(WindowTest, PeekMessageFiltersAndKeepsWhatItDoesNotRemove) {
-  registerClass(L"Recorder");
   HWND first = createWindow(L"Recorder");
   HWND second = createWindow(L"Recorder");
   PostMessageW(first, WM_USER, 1, 0);
@@ -167,70 +174,21 @@ TEST_F(WindowTest, PeekMessageFiltersAndKeepsWhatItDoesNotRemove) {
   EXPECT_EQ(GetMessageW(nullptr, nullptr, 0, 0), -1);
 }
 
-TEST_F(WindowTest, UnknownHandlesAreRefusedWherePosted) {
-  registerClass(L"Recorder");
-  HWND mine = createWindow(L"Recorder");
-  const uint64_t self = static_cast<uint64_t>(getpid()) << 32;
-  // A handle of this process that was never given out, one of a process that does not exist,
-  // and one that is plainly junk.
-  HWND bogus[] = {reinterpret_cast<HWND>(static_cast<uintptr_t>(self | 0xFFFFFF)),
-                  reinterpret_cast<HWND>(static_cast<uintptr_t>(0x3FFFFFull << 32 | 1)),
-                  reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234))};
-  for (HWND window : bogus) {
-    SetLastError(0);
-    EXPECT_FALSE(PostMessageW(window, WM_USER, 0, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_FALSE(DestroyWindow(window));
-  }
-  EXPECT_FALSE(EndDialog(mine, 0));
-  EXPECT_TRUE(IsWindow(mine));
-}
-
-TEST_F(WindowTest, FailPointsAndStockObjects) {
-  ce::testing::setFailPoint("RegisterClassW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
-  EXPECT_EQ(registerClass(L"Recorder"), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-  EXPECT_NE(registerClass(L"Recorder"), 0);
-  ce::testing::setFailPoint("CreateWindowExW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
-  EXPECT_EQ(createWindow(L"Recorder"), nullptr);
-  HWND window = createWindow(L"Recorder");
-  ASSERT_NE(window, nullptr);
-  ce::testing::setFailPoint("PostMessageW", FALSE, ERROR_TIMEOUT, 1);
-  EXPECT_FALSE(PostMessageW(window, WM_USER, 0, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
-  ce::testing::setFailPoint("GetMessageW", -1, ERROR_INVALID_PARAMETER, 1);
-  MSG message;
-  EXPECT_EQ(GetMessageW(&message, nullptr, 0, 0), -1);
-
-  HGDIOBJ white = GetStockObject(WHITE_BRUSH);
-  EXPECT_NE(white, nullptr);
-  EXPECT_EQ(GetStockObject(WHITE_BRUSH), white);
-  EXPECT_NE(GetStockObject(BLACK_BRUSH), white);
-  EXPECT_EQ(GetStockObject(9), nullptr);
-  EXPECT_EQ(GetStockObject(-1), nullptr);
-}
-
 TEST_F(WindowTest, ResetForgetsWindowsSilentlyAndEmptiesRun) {
-  registerClass(L"Recorder");
   HWND window = createWindow(L"Recorder");
   PostQuitMessage(1);
   seen.clear();
   ce::testing::reset();
   EXPECT_TRUE(seen.empty());  // no WM_DESTROY
   EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(FindWindowW(L"Recorder", nullptr), nullptr);
   EXPECT_TRUE(std::filesystem::is_empty(ce::runDir()));
   MSG message;
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_NE(registerClass(L"Recorder"), 0);
-  struct sigaction current;
-  sigaction(SIGTERM, nullptr, &current);
-  EXPECT_EQ(current.sa_handler, SIG_DFL);
+  EXPECT_TRUE(hasDefaultSigterm());
 }
 
 TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
-  registerClass(L"Recorder");
   HWND first = createWindow(L"Recorder");
   HWND second = createWindow(L"Recorder");
   raise(SIGTERM);
@@ -244,9 +202,8 @@ TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
   EXPECT_EQ(message.hwnd, second);
   DestroyWindow(second);
   // Without windows the process is back to the default: the signal would end it.
+  EXPECT_TRUE(hasDefaultSigterm());
   struct sigaction current;
-  sigaction(SIGTERM, nullptr, &current);
-  EXPECT_EQ(current.sa_handler, SIG_DFL);
   sigaction(SIGINT, nullptr, &current);
   EXPECT_EQ(current.sa_handler, SIG_DFL);
 }
@@ -275,7 +232,7 @@ TEST_F(WindowTest, TheWindowTableKeepsAnyNameAndSkipsWhatIsNotOurs) {
 }
 
 // Posts a message when its eventfd is written, and asks to be woken every millisecond while
-// `polls` is below three.
+// it waits for its third drain.
 class CountingSource : public ce::MessageSource {
  public:
   CountingSource() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
@@ -323,7 +280,6 @@ TEST_F(WindowTest, TheLoopWakesForSourcesTheirTimeoutsAndOtherThreads) {
   source.signal(7);
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
 
-  registerClass(L"Recorder");
   HWND window = createWindow(L"Recorder");
   std::thread poster([&] { PostMessageW(window, WM_USER + 9, 0, 0); });
   ASSERT_TRUE(GetMessageW(&message, window, 0, 0));
