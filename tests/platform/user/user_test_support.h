@@ -78,19 +78,10 @@ class ChildProcess : public ce::MessageSource {
   }
 
   pid_t pid() const { return pid_; }
-  bool exited() {
-    if (!reaped_) {
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) reap(status);
-    }
-    return reaped_;
-  }
+  bool exited() { return reapIf(WNOHANG); }
   // Waits for the end; exit code, or 128 + signal.
   int wait() {
-    if (!reaped_) {
-      int status;
-      if (waitpid(pid_, &status, 0) == pid_) reap(status);
-    }
+    reapIf(0);
     return code_;
   }
 
@@ -104,10 +95,14 @@ class ChildProcess : public ce::MessageSource {
   }
 
  private:
-  void reap(int status) {
-    reaped_ = true;
-    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    ce::removeMessageSource(this);
+  bool reapIf(int options) {
+    int status;
+    if (!reaped_ && waitpid(pid_, &status, options) == pid_) {
+      reaped_ = true;
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      ce::removeMessageSource(this);
+    }
+    return reaped_;
   }
 
   pid_t pid_ = -1;
