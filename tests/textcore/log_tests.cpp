@@ -1,4 +1,3 @@
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,9 +10,12 @@
 #include "log/win_log.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
+#include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
 
 namespace {
+
+using ce::test::exitCodeOf;
 
 class LogTest : public ce::test::DeviceTest {
  protected:
@@ -36,19 +38,6 @@ class LogTest : public ce::test::DeviceTest {
 int openDescriptors() {
   return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                                         std::filesystem::directory_iterator()));
-}
-
-// Runs `body` in a child process that exits with its result; the pid.
-template <typename Body>
-pid_t spawn(Body body) {
-  pid_t child = fork();
-  if (child == 0) _exit(body());
-  return child;
-}
-
-int exitCodeOf(pid_t child) {
-  int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(LogTest, LevelsDecideTheKindsAndStampsCarryTheStandardOffset) {
@@ -168,7 +157,7 @@ TEST_F(LogTest, HeldMutexDropsTheMessage) {
 
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready) | pipe(release), 0);
-  pid_t child = spawn([&] {
+  pid_t child = ce::test::spawn([&] {
     ce::testing::reset();  // its own lock file descriptor, not the parent's
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
     char byte = GetLastError() == ERROR_SUCCESS ? 'y' : 'n';
@@ -199,22 +188,10 @@ TEST_F(LogTest, HeldMutexDropsTheMessage) {
 TEST_F(LogTest, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   ce::testing::thawLocalTime();
   listenerLog();
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
-  pid_t writers[2];
-  for (int w = 0; w < 2; ++w) {
-    writers[w] = spawn([&] {
-      close(start[1]);
-      char byte;
-      if (read(start[0], &byte, 1) != 0) return 2;  // both start when the pipe closes
-      for (int i = 0; i < 1000; ++i)
-        sharedLog()->info("writer %c line %d xxxxxxxxxx", 'A' + w, i);
-      return 0;
-    });
-  }
-  close(start[0]);
-  close(start[1]);
-  for (pid_t writer : writers) EXPECT_EQ(exitCodeOf(writer), 0);
+  EXPECT_TRUE(ce::test::allAtOnce(2, [](int w) {
+    for (int i = 0; i < 1000; ++i) sharedLog()->info("writer %c line %d xxxxxxxxxx", 'A' + w, i);
+    return 0;
+  }));
 
   const std::regex shape(
       R"(\d\d:\d\d:\d\d GMT [+-]\d+:\d\d \[INFO\] - writer ([AB]) line (\d+) x{10})");

@@ -1,6 +1,3 @@
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +5,7 @@
 #include "platform/device.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
+#include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
 
 namespace {
@@ -95,15 +93,12 @@ TEST_F(KernelTest, FrozenClockBiasAndThreadPriority) {
 
 // Whether a forked child (no exec, no reset) finds `name` held; it closes what it opened.
 bool anotherProcessSeesItHeld(const wchar_t* name) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    HANDLE h = CreateMutexW(nullptr, TRUE, name);
-    bool exists = h && GetLastError() == ERROR_ALREADY_EXISTS;
-    CloseHandle(h);
-    _exit(exists ? 1 : 0);
-  }
-  int status = 0;
-  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 1;
+  return ce::test::exitCodeInChild([name] {
+           HANDLE h = CreateMutexW(nullptr, TRUE, name);
+           bool exists = h && GetLastError() == ERROR_ALREADY_EXISTS;
+           CloseHandle(h);
+           return exists ? 1 : 0;
+         }) == 1;
 }
 
 TEST_F(KernelTest, NamedMutexIsHeldWhileAnyHandleOfAnyProcessIsOpen) {
@@ -124,12 +119,7 @@ TEST_F(KernelTest, NamedMutexIsHeldWhileAnyHandleOfAnyProcessIsOpen) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
   // A holder that exits without closing never leaves the name stuck.
-  pid_t pid = fork();
-  if (pid == 0) {
-    CreateMutexW(nullptr, TRUE, L"crash");
-    _exit(0);
-  }
-  waitpid(pid, nullptr, 0);
+  ce::test::exitCodeInChild([] { return CreateMutexW(nullptr, TRUE, L"crash") ? 0 : 1; });
   HANDLE h = CreateMutexW(nullptr, TRUE, L"crash");
   EXPECT_EQ(GetLastError(), 0u);
   CloseHandle(h);

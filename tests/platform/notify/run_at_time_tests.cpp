@@ -1,6 +1,4 @@
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -9,6 +7,7 @@
 
 #include "platform/notify.h"
 #include "platform/testing.h"
+#include "tests/platform/child_processes.h"
 #include "tests/platform/notify/notify_test.h"
 #include "tests/support/device_test.h"
 
@@ -158,31 +157,13 @@ TEST_F(RunAtTimeTest, UnusableStoreRefusesRequestsAndIsLeftAsItWas) {
 
 TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests) {
   // Both processes create the store and then write in a burst, released together.
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  std::vector<pid_t> children;
-  for (const wchar_t* program : {L"\\first.exe", L"\\second.exe"}) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      char byte;
-      ::close(go[1]);
-      if (read(go[0], &byte, 1) != 0) _exit(3);
-      for (WORD minute = 0; minute < 30; ++minute) {
-        SYSTEMTIME t = at(2024, 3, 1, 12, minute);
-        if (!CeRunAppAtTime(program, &t)) _exit(10 + minute);
-      }
-      _exit(0);
+  EXPECT_TRUE(ce::test::allAtOnce(2, [](int child) {
+    for (WORD minute = 0; minute < 30; ++minute) {
+      SYSTEMTIME t = at(2024, 3, 1, 12, minute);
+      if (!CeRunAppAtTime(child ? L"\\second.exe" : L"\\first.exe", &t)) return 10 + minute;
     }
-    children.push_back(pid);
-  }
-  ::close(go[0]);
-  ::close(go[1]);  // end of file: both start now
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+    return 0;
+  }));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:29:00.000 \\first.exe",
                               "2024-03-01 12:29:00.000 \\second.exe"}));
 }

@@ -1,14 +1,10 @@
 // Helpers shared by the PIM tests: COM initialised for the whole test, the application, a
-// default folder's IItem, the notification property and a child process of the device.
+// default folder's IItem and the notification property.
 #pragma once
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include "platform/pimstore.h"
 #include "platform/windows.h"
+#include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
 
 namespace ce::test {
@@ -48,17 +44,6 @@ inline CEPROPVAL notificationsProp(ULONG mode) {
   value.propid = PIMPR_FOLDERNOTIFICATIONS;
   value.val.ulVal = mode;
   return value;
-}
-
-// Runs `body` in a child process of the device and waits; its exit code (128 + signal).
-template <typename Body>
-int exitCodeInChild(Body body) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace ce::test

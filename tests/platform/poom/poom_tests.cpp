@@ -217,28 +217,10 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
 }
 
 TEST_F(PoomTest, ProcessesThatCreateTheStoreAtOnceAllSucceed) {
-  ce::systemDir();
-  int gate[2];
-  ASSERT_EQ(pipe(gate), 0);
-  std::vector<pid_t> children;
-  for (int i = 0; i < 6; ++i) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(gate[1]);
-      char byte;
-      (void)!read(gate[0], &byte, 1);  // released together when the parent closes the gate
-      DWORD oid = 0;
-      _exit(ce::pim::addItem(olFolderTasks, "task " + std::to_string(i), oid) ? 0 : 1);
-    }
-    children.push_back(pid);
-  }
-  close(gate[0]);
-  close(gate[1]);
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_TRUE(ce::test::allAtOnce(6, [](int i) {
+    DWORD oid = 0;
+    return ce::pim::addItem(olFolderTasks, "task " + std::to_string(i), oid) ? 0 : 1;
+  }));
   std::vector<ce::pim::Item> items;
   ASSERT_TRUE(ce::pim::listItems(items));
   EXPECT_EQ(items.size(), 6u);

@@ -1,6 +1,5 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,6 +12,7 @@
 #include "platform/registry/transaction.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
+#include "tests/platform/child_processes.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
 
@@ -20,6 +20,7 @@ namespace {
 
 using RegistryStoreTest = ce::test::DeviceTest;
 using ce::registry::runInTransaction;
+using ce::test::allAtOnce;
 using ce::test::createKey;
 using ce::test::getString;
 using ce::test::setString;
@@ -71,7 +72,7 @@ TEST_F(RegistryStoreTest, AFileThatIsNotOurDatabaseIsRefusedAndLeftUntouched) {
   EXPECT_NE(createKey(L"Software"), nullptr);
 }
 
-int readOnlyProbe(void*) {
+int readOnlyProbe() {
   // Root writes through any mode bits: become nobody to see what a user sees.
   if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 100;
   HKEY key = nullptr;
@@ -92,9 +93,9 @@ TEST_F(RegistryStoreTest, AReadOnlyStoreReadsButRefusesWrites) {
   ASSERT_EQ(chmod(database.c_str(), 0444), 0);
   // In a folder it may not write either, SQLite cannot even read (its shared-memory index
   // lives beside the file): a clean ERROR_ACCESS_DENIED.
-  EXPECT_EQ(ce::test::inChild(&readOnlyProbe, nullptr), 1);
+  EXPECT_EQ(ce::test::exitCodeInChild(readOnlyProbe), 1);
   ASSERT_EQ(chmod(hostPath("system").c_str(), 0777), 0);
-  EXPECT_EQ(ce::test::inChild(&readOnlyProbe, nullptr), 0);
+  EXPECT_EQ(ce::test::exitCodeInChild(readOnlyProbe), 0);
   EXPECT_TRUE(ce::test::readFile(database) == before);
 }
 
@@ -143,48 +144,6 @@ TEST_F(RegistryStoreTest, TransactionsCommitOnSuccessAndRollBackOnFailureOrExcep
   EXPECT_EQ(getString(key, L"w"), L"");
 }
 
-int writeValues(void* prefix) {
-  HKEY key = createKey(L"Software\\Shared");
-  for (int i = 0; i < 1000; ++i) {
-    std::wstring name = static_cast<const wchar_t*>(prefix) + std::to_wstring(i);
-    if (setString(key, name.c_str(), std::to_wstring(i)) != ERROR_SUCCESS) return 11;
-  }
-  return 0;
-}
-
-int incrementCounter(void*) {
-  HKEY key = createKey(L"Software\\Shared");
-  for (int i = 0; i < 200; ++i) {
-    LONG rc = runInTransaction([&] {
-      std::wstring text = getString(key, L"counter");
-      return setString(key, L"counter", std::to_wstring((text.empty() ? 0 : std::stoi(text)) + 1));
-    });
-    if (rc != ERROR_SUCCESS) return 12;
-  }
-  return 0;
-}
-
-int openNewStoreAndWrite(void*) {
-  HKEY key = createKey(L"Software\\Quillbex\\SyncclientPIM");
-  return key && setString(key, std::to_wstring(getpid()).c_str(), L"1") == ERROR_SUCCESS ? 0 : 20;
-}
-
-// Runs `body` once per argument, each in its own process, all at once; true when all exit 0.
-bool allAtOnce(int (*body)(void*), const std::vector<void*>& arguments) {
-  std::vector<pid_t> children;
-  for (void* argument : arguments) {
-    pid_t child = fork();
-    if (child == 0) _exit(body(argument));
-    children.push_back(child);
-  }
-  bool ok = true;
-  for (pid_t child : children) {
-    int status = 0;
-    ok = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ok;
-  }
-  return ok;
-}
-
 DWORD valueCount(HKEY key) {
   DWORD values = 0;
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
@@ -195,11 +154,28 @@ DWORD valueCount(HKEY key) {
 TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
   // The parent's connection is open across the forks: the children must not use it.
   HKEY key = createKey(L"Software\\Shared");
-  EXPECT_TRUE(allAtOnce(&writeValues, {const_cast<wchar_t*>(L"a"), const_cast<wchar_t*>(L"b")}));
+  EXPECT_TRUE(allAtOnce(2, [](int writer) {
+    HKEY own = createKey(L"Software\\Shared");
+    for (int i = 0; i < 1000; ++i) {
+      std::wstring name = (writer ? L"b" : L"a") + std::to_wstring(i);
+      if (setString(own, name.c_str(), std::to_wstring(i)) != ERROR_SUCCESS) return 11;
+    }
+    return 0;
+  }));
   EXPECT_EQ(valueCount(key), 2000u);
-  EXPECT_EQ(getString(key, L"a999"), L"999");
+  EXPECT_EQ(getString(key, L"b999"), L"999");
   // Read-modify-write inside runInTransaction never loses the other process's increment.
-  EXPECT_TRUE(allAtOnce(&incrementCounter, {nullptr, nullptr}));
+  EXPECT_TRUE(allAtOnce(2, [](int) {
+    HKEY own = createKey(L"Software\\Shared");
+    for (int i = 0; i < 200; ++i) {
+      LONG rc = runInTransaction([&] {
+        std::wstring text = getString(own, L"counter");
+        return setString(own, L"counter", std::to_wstring((text.empty() ? 0 : std::stoi(text)) + 1));
+      });
+      if (rc != ERROR_SUCCESS) return 12;
+    }
+    return 0;
+  }));
   EXPECT_EQ(getString(key, L"counter"), L"400");
   EXPECT_EQ(integrityOf(hostPath("system/registry.db")), "ok");
 }
@@ -209,12 +185,15 @@ TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
   for (int round = 0; round < 5; ++round) {
     ce::testing::reset();
     std::remove(hostPath("system/registry.db").c_str());
-    EXPECT_TRUE(allAtOnce(&openNewStoreAndWrite, {nullptr, nullptr, nullptr, nullptr}));
+    EXPECT_TRUE(allAtOnce(4, [](int) {
+      HKEY key = createKey(L"Software\\Quillbex\\SyncclientPIM");
+      return key && setString(key, std::to_wstring(getpid()).c_str(), L"1") == ERROR_SUCCESS ? 0 : 20;
+    }));
     EXPECT_EQ(valueCount(createKey(L"Software\\Quillbex\\SyncclientPIM")), 4u);
   }
 }
 
-int writeForever(void*) {
+int writeForever() {
   HKEY key = createKey(L"Software\\Killed");
   // Carry on from what the previous writer left; vary the size so that pages are rewritten.
   for (long i = std::wcstol(getString(key, L"count").c_str(), nullptr, 10) + 1;; ++i) {
@@ -226,8 +205,7 @@ int writeForever(void*) {
 TEST_F(RegistryStoreTest, AWriterKilledInTheMiddleLeavesAConsistentStore) {
   long last = 0;
   for (int round = 0; round < 5; ++round) {
-    pid_t writer = fork();
-    if (writer == 0) _exit(writeForever(nullptr));
+    pid_t writer = ce::test::spawn(writeForever);
     std::wstring text;
     bool progressed = ce::test::waitFor([&] {
       HKEY key = nullptr;
@@ -237,7 +215,7 @@ TEST_F(RegistryStoreTest, AWriterKilledInTheMiddleLeavesAConsistentStore) {
       return std::wcstol(text.c_str(), nullptr, 10) >= last + 20;
     });
     kill(writer, SIGKILL);
-    waitpid(writer, nullptr, 0);
+    ce::test::exitCodeOf(writer);
     ASSERT_TRUE(progressed);
     ASSERT_EQ(integrityOf(hostPath("system/registry.db")), "ok");
     HKEY key = nullptr;

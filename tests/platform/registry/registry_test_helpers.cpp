@@ -1,8 +1,5 @@
 #include "tests/platform/registry/registry_test_helpers.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <vector>
 
 namespace ce::test {
@@ -52,14 +49,6 @@ std::wstring subkeysOf(HKEY key) {
     if (!all.empty()) all += L",";
     all += name;
   }
-}
-
-int inChild(int (*body)(void*), void* argument) {
-  pid_t pid = fork();
-  if (pid == 0) _exit(body(argument));
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 }  // namespace ce::test

@@ -18,8 +18,4 @@ std::wstring getString(HKEY key, const wchar_t* name, LONG* rc = nullptr);
 // Subkey names in enumeration order.
 std::wstring subkeysOf(HKEY key);
 
-// Runs `body` in a forked child that ends with _exit(body()); returns the child's exit status
-// or -1 when it did not exit normally.
-int inChild(int (*body)(void*), void* argument);
-
 }  // namespace ce::test
