@@ -7,7 +7,6 @@
 
 namespace {
 
-using ce::test::keyExists;
 using ce::test::keyPathOf;
 using testing::ElementsAre;
 using TreeTest = ce::test::ConfigTest;
@@ -78,36 +77,6 @@ TEST_F(TreeTest, NullArgumentsAndUnreadableChildrenAreLogged) {
                                  "[ERROR] - Error in getChildrenNames"));
   std::unique_ptr<ManagementNode> node(tree->readManagementNode("Software/Quillbex"));
   EXPECT_EQ(node->childCount(), 1);
-}
-
-TEST_F(TreeTest, NodesUnderTheRootJoinWithOneSlash) {
-  ce::test::createKey(L"Software\\r\\x\\child");
-  for (const char* root : {"r/", "r"}) {
-    std::unique_ptr<DMTree> tree(createTree(root));
-    for (const char* path : {"/x", "x"}) {
-      std::unique_ptr<ManagementNode> node(tree->getNodeUnderRoot(path));
-      ASSERT_NE(node, nullptr);
-      EXPECT_STREQ(node->getContext(), "r") << root << " " << path;
-      EXPECT_STREQ(node->getName(), "x");
-      EXPECT_EQ(node->childCount(), 0);
-    }
-    EXPECT_EQ(tree->getNodeUnderRoot(nullptr), nullptr);
-  }
-  std::unique_ptr<DMTree> nullRoot(createTree(nullptr));
-  EXPECT_EQ(nullRoot->getRoot().c_str(), nullptr);
-  EXPECT_EQ(nullRoot->getNodeUnderRoot("x"), nullptr);
-}
-
-TEST_F(TreeTest, LeavesAreKeysWithoutChildKeysAndCountingCreatesNothing) {
-  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\sources");
-  std::unique_ptr<DMTree> tree(createTree("Quillbex"));
-  EXPECT_FALSE(tree->isLeafNode("Quillbex/SyncclientPIM"));
-  EXPECT_TRUE(tree->isLeafNode("Quillbex/SyncclientPIM/sources"));
-  EXPECT_TRUE(tree->isLeafNode("Quillbex/missing"));
-  EXPECT_FALSE(keyExists(L"Software\\Quillbex\\missing"));
-  EXPECT_TRUE(log().empty());
-  EXPECT_TRUE(tree->isLeafNode("Quillbex"));
-  EXPECT_THAT(log(), ElementsAre("[ERROR] - Invalid context: Quillbex"));
 }
 
 }  // namespace

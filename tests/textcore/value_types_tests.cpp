@@ -3,7 +3,6 @@
 
 #include "config/element_list.h"
 #include "config/string_buffer.h"
-#include "config/string_map.h"
 #include "tests/support/device_test.h"
 
 namespace {
@@ -152,26 +151,6 @@ TEST_F(ValueTypesTest, ElementListOwnsClonesAndWrapsItsCursor) {
     EXPECT_EQ(list.front(), nullptr);
   }
   EXPECT_EQ(Tracked::alive, 0);
-}
-
-TEST_F(ValueTypesTest, StringMapKeepsKeysUniqueInInsertionOrder) {
-  StringMap map;
-  EXPECT_TRUE(map.put("k", "1"));
-  EXPECT_FALSE(map.put("k", "2"));
-  EXPECT_FALSE(map.put(nullptr, "x"));
-  EXPECT_FALSE(map.put("j", nullptr));
-  EXPECT_TRUE(map.put("a", ""));
-  ASSERT_EQ(map.pairs().size(), 2);
-  auto pair = [](const StringMap& m, int i) {
-    return static_cast<KeyValuePair*>(m.pairs().get(i));
-  };
-  EXPECT_TRUE(pair(map, 0)->key == "k" && pair(map, 0)->value == "2");
-  EXPECT_TRUE(pair(map, 1)->key == "a" && pair(map, 1)->value == "");
-  EXPECT_EQ(map.indexOf("K"), -1);
-
-  std::unique_ptr<ArrayElement> copy(map.clone());
-  map.put("k", "3");
-  EXPECT_TRUE(pair(*static_cast<StringMap*>(copy.get()), 0)->value == "2");
 }
 
 }  // namespace

@@ -185,6 +185,8 @@ TEST_F(Shell, registeringAgainReplacesTheFolderAndRefusalsChangeNothing) {
   create("A/old");
   EXPECT_EQ(settle("B", L"w1 CREATE \\B\\marker"), Lines{});
 
+  ce::testing::setFailPoint("SHChangeNotifyDeregister", FALSE, ERROR_GEN_FAILURE, 1);
+  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
   EXPECT_TRUE(SHChangeNotifyDeregister(windows[0]));
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
