@@ -67,7 +67,8 @@ TEST_F(KernelTest, FileTimeCalendarIsExactAtTheEdges) {
   leap.wDayOfWeek = 4;  // a Thursday
   EXPECT_EQ(std::memcmp(&back, &leap, sizeof leap), 0);
 
-  for (SYSTEMTIME bad : {SYSTEMTIME{1900, 2, 0, 29, 0, 0, 0, 0}, SYSTEMTIME{30828, 1, 0, 1, 0, 0, 0, 0}})
+  for (SYSTEMTIME bad :
+       {SYSTEMTIME{1900, 2, 0, 29, 0, 0, 0, 0}, SYSTEMTIME{30828, 1, 0, 1, 0, 0, 0, 0}})
     EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft)) << bad.wYear;
   SYSTEMTIME last{30827, 12, 0, 31, 23, 59, 59, 999};
   EXPECT_TRUE(SystemTimeToFileTime(&last, &ft));

@@ -133,7 +133,7 @@ TEST_F(PoomTest, AStoreThatIsNotOursIsRefusedAndLeftUntouched) {
   IPOutlookApp2* app = createApplication();
   DWORD oid = 0;
   // Junk, then a real database of something else.
-  for (const char* schema : {"", "CREATE TABLE notes(text); INSERT INTO notes VALUES('keep me');"}) {
+  for (const char* schema : {"", "CREATE TABLE notes(text); INSERT INTO notes VALUES('keep');"}) {
     unlink(path.c_str());
     if (*schema) {
       sqlite3* db = nullptr;

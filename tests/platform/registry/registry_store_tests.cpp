@@ -170,7 +170,8 @@ TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
     for (int i = 0; i < 200; ++i) {
       LONG rc = runInTransaction([&] {
         std::wstring text = getString(own, L"counter");
-        return setString(own, L"counter", std::to_wstring((text.empty() ? 0 : std::stoi(text)) + 1));
+        int counter = text.empty() ? 0 : std::stoi(text);
+        return setString(own, L"counter", std::to_wstring(counter + 1));
       });
       if (rc != ERROR_SUCCESS) return 12;
     }
@@ -187,7 +188,8 @@ TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
     std::remove(hostPath("system/registry.db").c_str());
     EXPECT_TRUE(allAtOnce(4, [](int) {
       HKEY key = createKey(L"Software\\Quillbex\\SyncclientPIM");
-      return key && setString(key, std::to_wstring(getpid()).c_str(), L"1") == ERROR_SUCCESS ? 0 : 20;
+      std::wstring name = std::to_wstring(getpid());
+      return key && setString(key, name.c_str(), L"1") == ERROR_SUCCESS ? 0 : 20;
     }));
     EXPECT_EQ(valueCount(createKey(L"Software\\Quillbex\\SyncclientPIM")), 4u);
   }

@@ -23,16 +23,13 @@ std::vector<HWND> windows;  // windows[0] is "w1"
 Lines seen;
 
 std::wstring kindName(LONG kind) {
-  switch (kind) {
-    case SHCNE_CREATE: return L"CREATE";
-    case SHCNE_DELETE: return L"DELETE";
-    case SHCNE_RENAMEITEM: return L"RENAMEITEM";
-    case SHCNE_MKDIR: return L"MKDIR";
-    case SHCNE_RMDIR: return L"RMDIR";
-    case SHCNE_RENAMEFOLDER: return L"RENAMEFOLDER";
-    case SHCNE_UPDATEDIR: return L"UPDATEDIR";
-    default: return std::to_wstring(kind);
-  }
+  const std::pair<LONG, const wchar_t*> names[] = {
+      {SHCNE_CREATE, L"CREATE"}, {SHCNE_DELETE, L"DELETE"}, {SHCNE_RENAMEITEM, L"RENAMEITEM"},
+      {SHCNE_MKDIR, L"MKDIR"},   {SHCNE_RMDIR, L"RMDIR"},   {SHCNE_RENAMEFOLDER, L"RENAMEFOLDER"},
+      {SHCNE_UPDATEDIR, L"UPDATEDIR"}};
+  for (const auto& [known, name] : names)
+    if (known == kind) return name;
+  return std::to_wstring(kind);
 }
 
 // Writes "w1 CREATE \A\f" or "w1 RENAMEITEM \A\f -> \B\g" and releases the record.

@@ -33,7 +33,8 @@ TEST_F(ShellTranslation, maskAsksTheKernelForWhatCanProduceItsKinds) {
       {SHCNE_UPDATEITEM | SHCNE_UPDATEDIR | 0x40000000, kAlways},
       {SHCNE_ALLEVENTS, kAlways | IN_CREATE | IN_DELETE | kMoves},
   };
-  for (const auto& row : rows) EXPECT_EQ(inotifyFlagsFor(row.mask), row.flags) << std::hex << row.mask;
+  for (const auto& row : rows)
+    EXPECT_EQ(inotifyFlagsFor(row.mask), row.flags) << std::hex << row.mask;
 }
 
 TEST_F(ShellTranslation, eventsBecomeKindsAndTheWatchAsksForEveryOneOfThem) {
