@@ -56,11 +56,6 @@ TEST_F(PoomTest, ListenerStartUpSequenceSubscribesTheLogonWindow) {
 }
 
 TEST_F(PoomTest, EachMisuseGetsItsOwnCodeAndRecordsNothing) {
-  void* object = reinterpret_cast<void*>(0xdeadbeef);
-  EXPECT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IItem, &object),
-            E_NOINTERFACE);
-  EXPECT_EQ(object, nullptr);
-
   IPOutlookApp2* app = createApplication();
   IFolder* folder = reinterpret_cast<IFolder*>(0xdeadbeef);
   EXPECT_EQ(app->GetDefaultFolder(olFolderContacts, &folder), E_FAIL);  // before Logon
@@ -82,7 +77,7 @@ TEST_F(PoomTest, EachMisuseGetsItsOwnCodeAndRecordsNothing) {
 
   IItem* item = folderItem(app, olFolderTasks);
   ASSERT_NE(item, nullptr);
-  object = reinterpret_cast<void*>(0xdeadbeef);
+  void* object = reinterpret_cast<void*>(0xdeadbeef);
   EXPECT_EQ(item->QueryInterface(IID_IPOutlookApp2, &object), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
   CEPROPVAL values[2] = {notificationsProp(PIMFOLDERNOTIFICATION_REMOTE), notificationsProp(4)};
@@ -217,6 +212,7 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
 }
 
 TEST_F(PoomTest, ProcessesThatCreateTheStoreAtOnceAllSucceed) {
+  ce::systemDir();  // the device folders exist: the race is the store's own
   EXPECT_TRUE(ce::test::allAtOnce(6, [](int i) {
     DWORD oid = 0;
     return ce::pim::addItem(olFolderTasks, "task " + std::to_string(i), oid) ? 0 : 1;
