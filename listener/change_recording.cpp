@@ -12,6 +12,7 @@
 #include "listener/client_push.h"
 #include "log/log.h"
 #include "platform/notify.h"
+#include "platform/registry/transaction.h"
 
 namespace {
 
@@ -29,6 +30,21 @@ int32_t numberOf(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+// Reads the list, schedules and marks the source unless it is suspended, writes the list back.
+void recordChange(ClientPush* clientPush, int32_t sourceId) {
+  char* stored = clientPush->node->readValue("clientPushList");
+  int32_t list = numberOf(stored ? stored : "0");
+  const DataSource* source = sourceById(sourceId);
+  if (source && !clientPush->sourceFlags[source->flagPosition]) {
+    scheduleNextSync(clientPush);
+    list |= source->bit;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%d", list);
+  clientPush->node->writeValue("clientPushList", text);
+  delete[] stored;
+}
+
 }  // namespace
 
 void setPIMModifications(ClientPush* clientPush, int32_t sourceId) {
@@ -41,17 +57,18 @@ void setPIMModifications(ClientPush* clientPush, int32_t sourceId) {
     log->error("CP setPIMModifications: node null");
     return;
   }
-  char* stored = clientPush->node->readValue("clientPushList");
-  int32_t list = numberOf(stored ? stored : "0");
-  const DataSource* source = sourceById(sourceId);
-  if (source && !clientPush->sourceFlags[source->flagPosition]) {
-    scheduleNextSync(clientPush);
-    list |= source->bit;
-  }
-  char text[16];
-  std::snprintf(text, sizeof text, "%d", list);
-  clientPush->node->writeValue("clientPushList", text);
-  delete[] stored;
+  // The list is read, changed and written back in one registry transaction: another process
+  // writing it in between (the client clearing what it synchronised, a second listener)
+  // would otherwise lose its bits or ours. The write inside is still the one durable commit.
+  // A store that cannot even start the transaction gets the change without one, rather than
+  // not at all.
+  bool recorded = false;
+  ce::registry::runInTransaction([&]() -> LONG {
+    recordChange(clientPush, sourceId);
+    recorded = true;
+    return ERROR_SUCCESS;
+  });
+  if (!recorded) recordChange(clientPush, sourceId);
 }
 
 bool scheduleNextSync(ClientPush* clientPush) {

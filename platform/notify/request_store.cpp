@@ -14,13 +14,15 @@
 #include "platform/notify/request_store.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
@@ -76,6 +78,17 @@ struct Connection {
 
 std::mutex connectionMutex;
 std::optional<Connection> connection;
+pid_t connectionOwner = 0;
+
+// SQLite forbids using a connection inherited through fork(), and closing it could
+// checkpoint and remove the parent's WAL under its feet: a child leaves the inherited one
+// alone, unclosed, and opens its own. Caller holds connectionMutex.
+void abandonInheritedConnection() {
+  if (!connection || connectionOwner == getpid()) return;
+  static auto* abandoned = new std::vector<Connection>;  // never closed, on purpose
+  abandoned->push_back(std::move(*connection));
+  connection.reset();
+}
 
 Result failure(sqlite3* db, int code) {
   return Result{code, std::string("notify.db: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code))};
@@ -180,10 +193,12 @@ Result open(Connection& out) {
 template <typename Body>
 Result withConnection(Body body) {
   std::lock_guard<std::mutex> lock(connectionMutex);
+  abandonInheritedConnection();
   if (!connection) {
     Connection opened;
     if (Result r = open(opened); !r.ok()) return r;
     connection = std::move(opened);
+    connectionOwner = getpid();
   }
   return body(*connection);
 }
@@ -288,6 +303,7 @@ Result earliestDue(long long& due, bool& found) {
 
 void close() {
   std::lock_guard<std::mutex> lock(connectionMutex);
+  abandonInheritedConnection();
   connection.reset();
 }
 

@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "listener/change_recording.h"
@@ -112,6 +115,49 @@ TEST_F(ChangeRecordingTest, MissingTreeOrNodeIsLoggedAndNothingRecorded) {
                                  "[ERROR] - CP setPIMModifications: node null"));
   EXPECT_EQ(list(), "");
   EXPECT_TRUE(requests().empty());
+}
+
+// Two processes recording different sources at the same moment (two listeners, or one and
+// the client) must both end up in the list: the read and the write are one transaction.
+TEST_F(ChangeRecordingTest, ConcurrentRecordersNeverLoseABit) {
+  struct Recorder {
+    pid_t pid;
+    int go, done;
+  };
+  auto start = [&](int sourceId) {
+    int go[2], done[2];
+    EXPECT_EQ(pipe(go), 0);
+    EXPECT_EQ(pipe(done), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      char byte;
+      while (read(go[0], &byte, 1) == 1 && byte != 'q') {
+        setPIMModifications(clientPush, sourceId);
+        if (write(done[1], &byte, 1) != 1) break;
+      }
+      _exit(0);
+    }
+    close(go[0]);
+    close(done[1]);
+    return Recorder{pid, go[1], done[0]};
+  };
+  Recorder contacts = start(10), notes = start(601);
+  int lost = 0;
+  for (int round = 0; round < 150; ++round) {
+    setValue("clientPushList", "0");
+    char byte = 'x';
+    ASSERT_EQ(write(contacts.go, &byte, 1), 1);
+    ASSERT_EQ(write(notes.go, &byte, 1), 1);
+    ASSERT_EQ(read(contacts.done, &byte, 1), 1);
+    ASSERT_EQ(read(notes.done, &byte, 1), 1);
+    if (list() != "18") ++lost;
+  }
+  for (Recorder recorder : {contacts, notes}) {
+    char quit = 'q';  // not EOF: the second child holds the first one's pipe too
+    EXPECT_EQ(write(recorder.go, &quit, 1), 1);
+    waitpid(recorder.pid, nullptr, 0);
+  }
+  EXPECT_EQ(lost, 0);
 }
 
 TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndInterval) {
