@@ -95,9 +95,10 @@ class RegistryCommits {
     while (read(fd_, buffer, sizeof buffer) > 0) {
     }
   }
-  bool wait(int timeoutMs) {
+  bool wait(long timeoutMicros) {
     pollfd p{fd_, POLLIN, 0};
-    bool ready = poll(&p, 1, timeoutMs) > 0;
+    timespec timeout{timeoutMicros / 1000000, (timeoutMicros % 1000000) * 1000};
+    bool ready = ppoll(&p, 1, &timeout, nullptr) > 0;
     drain();
     return ready;
   }
@@ -106,12 +107,14 @@ class RegistryCommits {
   int fd_;
 };
 
-// Waits until `bit` is in the list; false after 10 s.
+// Waits until `bit` is in the list; false after 10 s. A commit's writes reach the WAL (and
+// wake us) before SQLite publishes the commit to readers, after its fsync: so after the
+// events stop the value is looked at again every 50 us, which bounds the error of a sample.
 bool waitForBit(Store& store, RegistryCommits& commits, int bit) {
   auto deadline = Clock::now() + std::chrono::seconds(10);
   while (!(store.list() & bit)) {
     if (Clock::now() > deadline) return false;
-    commits.wait(100);
+    commits.wait(50);
   }
   return true;
 }
