@@ -1,5 +1,6 @@
 #include "apps/cedevice/device_access.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -80,6 +81,23 @@ void writeClientSetting(const wchar_t* name, const std::wstring& value) {
   if (result != ERROR_SUCCESS)
     throw std::runtime_error("cannot write the registry setting " + narrow(name) + " (error " +
                              std::to_string(result) + ")");
+}
+
+std::string oneLine(const std::string& text, bool escapeBackslash) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c == '\\' && escapeBackslash) {
+      out += "\\\\";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 std::string narrow(const std::wstring& text) {

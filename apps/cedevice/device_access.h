@@ -33,6 +33,10 @@ std::string describeList(int list);
 bool readClientSetting(const wchar_t* name, std::wstring& value);
 void writeClientSetting(const wchar_t* name, const std::wstring& value);
 
+// Text on one line whatever it holds: control bytes as \xNN (and backslashes doubled when
+// `escapeBackslash`, so that the escapes stay unambiguous).
+std::string oneLine(const std::string& text, bool escapeBackslash);
+
 std::string narrow(const std::wstring& text);
 std::wstring widen(const std::string& text);
 std::string readText(const std::string& hostPath);

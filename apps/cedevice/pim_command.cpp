@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "apps/cedevice/command.h"
+#include "apps/cedevice/device_access.h"
 #include "platform/pimstore.h"
 #include "platform/windows.h"
 
@@ -40,24 +41,6 @@ const char* folderName(int id) {
   for (const auto& f : folders)
     if (f.id == id) return f.folder;
   return "?";
-}
-
-// One line per item whatever the subject holds.
-std::string printable(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
 }
 
 std::string timeText(const FILETIME& ft) {
@@ -122,7 +105,7 @@ void setup(CLI::App& app) {
     check(ce::pim::listItems(items, options.folder.empty() ? 0 : folderOfList(options.folder)));
     for (const auto& item : items)
       std::printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(item.oid), folderName(item.folder),
-                  timeText(item.modified).c_str(), printable(item.subject).c_str());
+                  timeText(item.modified).c_str(), cedevice::oneLine(item.subject, true).c_str());
   });
 }
 

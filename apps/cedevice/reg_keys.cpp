@@ -145,18 +145,7 @@ std::string hexData(const Value& value) {
 std::string displayData(const Value& value) {
   std::wstring text;
   if (textOf(value, text)) {
-    // One line whatever the text holds.
-    std::string out;
-    for (unsigned char c : narrow(text)) {
-      if (c < 0x20 || c == 0x7F) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-        out += escaped;
-      } else {
-        out += static_cast<char>(c);
-      }
-    }
-    return out;
+    return oneLine(narrow(text), false);
   }
   if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
     DWORD number;
