@@ -62,6 +62,7 @@ class WindowTest : public ce::test::DeviceTest {
 
 TEST_F(WindowTest, ClassesRegisterOncePerNameAndStayWhileTheirWindowsLive) {
   EXPECT_GE(registerClass(L"ClientPushWindow"), 0xC000);
+  const std::wstring tooLong(257, L'x');
   const struct {
     const wchar_t* name;
     WNDPROC proc;
@@ -71,7 +72,7 @@ TEST_F(WindowTest, ClassesRegisterOncePerNameAndStayWhileTheirWindowsLive) {
       {L"CLIENTPUSHWINDOW", recordingProc, ERROR_CLASS_ALREADY_EXISTS},
       {L"", recordingProc, ERROR_INVALID_PARAMETER},
       {L"NoProc", nullptr, ERROR_INVALID_PARAMETER},
-      {std::wstring(257, L'x').c_str(), recordingProc, ERROR_INVALID_PARAMETER},
+      {tooLong.c_str(), recordingProc, ERROR_INVALID_PARAMETER},
   };
   for (const auto& r : refused) {
     SetLastError(0xdeadbeef);
