@@ -44,6 +44,12 @@ const char* const statementTexts[] = {
     "ROLLBACK TO registry_call",
 };
 
+// A text column, with embedded bytes kept (its length comes from SQLite, not a terminator).
+std::string textColumn(sqlite3_stmt* row, int column) {
+  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+  return std::string(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(row, column)));
+}
+
 }  // namespace
 
 Store::Store(Connection connection) : connection_(std::move(connection)) {}
@@ -167,8 +173,7 @@ LONG Store::subkeyAt(long long id, DWORD index, std::string& name) {
   int rc = sqlite3_step(use.get());
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return errorOf(rc, false);
-  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(use.get(), 0));
-  name.assign(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(use.get(), 0)));
+  name = textColumn(use.get(), 0);
   return ERROR_SUCCESS;
 }
 
@@ -246,8 +251,7 @@ LONG Store::valueAt(long long key, DWORD index, std::string& name, StoredValue& 
   int rc = sqlite3_step(use.get());
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return errorOf(rc, false);
-  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(use.get(), 0));
-  name.assign(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(use.get(), 0)));
+  name = textColumn(use.get(), 0);
   return readValueRow(use.get(), 1, value);
 }
 

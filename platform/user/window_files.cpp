@@ -263,14 +263,19 @@ std::vector<WindowRecord> liveWindows() {
   return found;
 }
 
-bool windowIsLive(uint64_t hwnd) {
+// The window's record, or an invalid descriptor when it has none (or no device home).
+UniqueFd openWindowRecord(uint64_t hwnd) {
   std::string path;
   try {
     path = windowFilePath(hwnd);
   } catch (...) {
-    return false;
+    return UniqueFd();
   }
-  UniqueFd fd = openRecord(AT_FDCWD, path.c_str());
+  return openRecord(AT_FDCWD, path.c_str());
+}
+
+bool windowIsLive(uint64_t hwnd) {
+  UniqueFd fd = openWindowRecord(hwnd);
   return fd.valid() && heldByOwner(fd.get());
 }
 
@@ -299,13 +304,7 @@ bool LivenessCache::alive(uint64_t hwnd) {
   constexpr size_t kMaxCachedWindows = 256;
   auto it = files_.find(hwnd);
   if (it == files_.end()) {
-    std::string path;
-    try {
-      path = windowFilePath(hwnd);
-    } catch (...) {
-      return false;
-    }
-    UniqueFd fd = openRecord(AT_FDCWD, path.c_str());
+    UniqueFd fd = openWindowRecord(hwnd);
     if (!fd.valid()) return false;
     if (files_.size() >= kMaxCachedWindows) files_.clear();
     it = files_.emplace(hwnd, std::move(fd)).first;
