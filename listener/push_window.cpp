@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "clientlib/mainclient.h"
-#include "listener/change_recording.h"
-#include "listener/client_push.h"
+#include "recording/change_recording.h"
+#include "recording/client_push.h"
 #include "log/log.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "clientlib/mainclient.h"
 #include "encoding/conversions.h"
 #include "encoding/text_helpers.h"
-#include "listener/client_push.h"
+#include "recording/client_push.h"
 #include "log/log.h"
 
 namespace {

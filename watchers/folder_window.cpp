@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "listener/change_recording.h"
-#include "listener/client_push.h"
+#include "recording/change_recording.h"
+#include "recording/client_push.h"
 #include "log/log.h"
 #include "watchers/file_type.h"
 

@@ -1,7 +1,7 @@
 // The three folder windows: one shared implementation, three sets of columns and texts.
 #include "watchers/folder_windows.h"
 
-#include "listener/client_push.h"
+#include "recording/client_push.h"
 #include "watchers/file_type.h"
 #include "watchers/folder_window.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "listener/data_sources.h"
+#include "recording/data_sources.h"
 #include "platform/windows.h"
 
 namespace cedevice {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "clientlib/mainclient.h"
-#include "listener/data_sources.h"
+#include "recording/data_sources.h"
 #include "platform/windows.h"
 
 int main() {

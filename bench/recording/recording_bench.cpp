@@ -11,8 +11,8 @@
 
 #include "config/dm_tree.h"
 #include "config/management_node.h"
-#include "listener/change_recording.h"
-#include "listener/client_push.h"
+#include "recording/change_recording.h"
+#include "recording/client_push.h"
 #include "log/log.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "listener/push_window.h"
 #include "listener/startup.h"
-#include "tests/listener/listener_fixture.h"
+#include "tests/recording/listener_fixture.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "clientlib/mainclient.h"
-#include "tests/listener/listener_fixture.h"
+#include "tests/recording/listener_fixture.h"
 #include "watchers/folder_windows.h"
 
 namespace {

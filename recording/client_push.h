@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "listener/data_sources.h"
+#include "recording/data_sources.h"
 #include "platform/windows.h"
 
 class DMTree;

@@ -1,4 +1,4 @@
-#include "listener/data_sources.h"
+#include "recording/data_sources.h"
 
 // POOM sources carry the platform's default-folder identifiers; the folder sources' numbers
 // are the folder windows' own. Flag number 6 and bit 0x01 belong to no source.

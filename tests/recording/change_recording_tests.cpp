@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "listener/change_recording.h"
-#include "tests/listener/listener_fixture.h"
+#include "recording/change_recording.h"
+#include "tests/recording/listener_fixture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "config/dm_tree.h"
 #include "config/management_node.h"
-#include "listener/client_push.h"
+#include "recording/client_push.h"
 #include "log/log.h"
 #include "platform/notify.h"
 #include "platform/testing.h"

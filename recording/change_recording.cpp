@@ -1,4 +1,4 @@
-#include "listener/change_recording.h"
+#include "recording/change_recording.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,7 +9,7 @@
 #include "config/dm_tree.h"
 #include "config/management_node.h"
 #include "encoding/conversions.h"
-#include "listener/client_push.h"
+#include "recording/client_push.h"
 #include "log/log.h"
 #include "platform/notify.h"
 #include "platform/registry/transaction.h"

@@ -1,4 +1,4 @@
-#include "listener/client_push.h"
+#include "recording/client_push.h"
 
 // Never freed: the process exit reclaims it.
 ClientPush* ClientPush::instance = nullptr;
