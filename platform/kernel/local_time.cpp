@@ -1,6 +1,7 @@
 // Local time, the time zone and the exact SYSTEMTIME <-> FILETIME calendar.
 #include <time.h>
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 
@@ -17,55 +18,36 @@ std::mutex clockMutex;
 std::optional<long long> frozenTicks;   // FILETIME ticks of the frozen local clock
 std::optional<LONG> biasOverride;
 
-// Days from 1970-01-01 to the civil date (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
+namespace chrono = std::chrono;
 
-void civilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
+// Day 0 of FILETIME.
+constexpr chrono::sys_days epoch1601 = chrono::year(1601) / chrono::January / 1;
 
-const long long epoch1601 = daysFromCivil(1601, 1, 1);
-
-bool isLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned daysInMonth(unsigned y, unsigned m) {
-  static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && isLeap(y) ? 29 : days[m - 1];
+// Bounds first: chrono::month and chrono::day hold any value above 255 as an unspecified one.
+bool isRealDate(const SYSTEMTIME& t) {
+  return t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= 31 &&
+         chrono::year_month_day(chrono::year(t.wYear), chrono::month(t.wMonth),
+                                chrono::day(t.wDay))
+      .ok();
 }
 
 long long toTicks(const SYSTEMTIME& t) {
-  long long days = daysFromCivil(t.wYear, t.wMonth, t.wDay) - epoch1601;
+  chrono::sys_days date =
+      chrono::year(t.wYear) / chrono::month(t.wMonth) / chrono::day(t.wDay);
+  long long days = (date - epoch1601).count();
   long long ms = ((t.wHour * 60LL + t.wMinute) * 60 + t.wSecond) * 1000 + t.wMilliseconds;
   return days * ticksPerDay + ms * ticksPerMillisecond;
 }
 
 SYSTEMTIME fromTicks(long long ticks) {
-  long long days = ticks / ticksPerDay;
+  chrono::sys_days date = epoch1601 + chrono::days(ticks / ticksPerDay);
+  chrono::year_month_day civil(date);
   long long ms = (ticks % ticksPerDay) / ticksPerMillisecond;
-  long long y;
-  unsigned m, d;
-  civilFromDays(days + epoch1601, y, m, d);
   SYSTEMTIME t{};
-  t.wYear = static_cast<WORD>(y);
-  t.wMonth = static_cast<WORD>(m);
-  t.wDay = static_cast<WORD>(d);
-  t.wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1 January 1601 was a Monday
+  t.wYear = static_cast<WORD>(static_cast<int>(civil.year()));
+  t.wMonth = static_cast<WORD>(static_cast<unsigned>(civil.month()));
+  t.wDay = static_cast<WORD>(static_cast<unsigned>(civil.day()));
+  t.wDayOfWeek = static_cast<WORD>(chrono::weekday(date).c_encoding());
   t.wHour = static_cast<WORD>(ms / 3600000);
   t.wMinute = static_cast<WORD>(ms / 60000 % 60);
   t.wSecond = static_cast<WORD>(ms / 1000 % 60);
@@ -119,10 +101,8 @@ DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info) {
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime) {
-  if (!time || !fileTime || time->wYear < 1601 || time->wYear > 30827 || time->wMonth < 1 ||
-      time->wMonth > 12 || time->wDay < 1 || time->wDay > daysInMonth(time->wYear, time->wMonth) ||
-      time->wHour > 23 || time->wMinute > 59 || time->wSecond > 59 ||
-      time->wMilliseconds > 999) {
+  if (!time || !fileTime || time->wYear < 1601 || time->wYear > 30827 || !isRealDate(*time) || time->wHour > 23 ||
+      time->wMinute > 59 || time->wSecond > 59 || time->wMilliseconds > 999) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
