@@ -16,18 +16,17 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
+#include "platform/sqlite/wal.h"
 
 namespace ce::notify::store {
 
@@ -99,20 +98,6 @@ Result execute(sqlite3* db, const char* sql) {
   return code == SQLITE_OK ? Result{} : failure(db, code);
 }
 
-// Switching a new file to WAL answers SQLITE_BUSY at once, without the busy handler, while
-// another process is switching it too; such a race only happens when a device starts, so
-// retrying within the usual bound is enough.
-Result switchToWal(sqlite3* db) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(storeBusyTimeoutMs);
-  for (;;) {
-    int code = sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-    if (code != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
-      return code == SQLITE_OK ? Result{} : failure(db, code);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
 Result readFormat(sqlite3* db, int& version) {
   sqlite3_stmt* raw = nullptr;
   int code = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr);
@@ -170,7 +155,8 @@ Result open(Connection& out) {
   sqlite3* db = c.db.get();
   sqlite3_extended_result_codes(db, 0);
   sqlite3_busy_timeout(db, storeBusyTimeoutMs);
-  if (Result r = switchToWal(db); !r.ok()) return r;
+  if (int code = ce::sqlite::switchToWal(db, storeBusyTimeoutMs); code != SQLITE_OK)
+    return failure(db, code);
   if (Result r = execute(db, "PRAGMA synchronous = FULL"); !r.ok()) return r;
   if (Result r = ensureSchema(db); !r.ok()) return r;
   const std::pair<Statement*, const char*> statements[] = {

@@ -21,6 +21,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/utf8.h"
 #include "platform/poom/poom.h"
+#include "platform/sqlite/wal.h"
 
 namespace ce::poom {
 
@@ -229,9 +230,8 @@ pim::Result Store::prepareSchema() {
   if (rc != SQLITE_ROW) return failure("reading the store");
   if (version != schemaVersion && (version != 0 || objects != 0))
     return fail(pim::Status::storeFailed, "pim.db: not a PIM store of this device");
-  // WAL is a property of the file, so this is a no-op once done. While a peer holds the
-  // file the switch can fail; that costs speed, not correctness, and a later open retries.
-  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  // A switch that still fails costs speed, not correctness, and a later open retries.
+  ce::sqlite::switchToWal(db_, busyTimeoutMs);
   if (version == 0) {
     std::string create = std::string("BEGIN IMMEDIATE;") + schemaSql +
                          "PRAGMA user_version=" + std::to_string(schemaVersion) + ";COMMIT;";

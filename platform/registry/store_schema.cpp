@@ -11,10 +11,8 @@
 // path that begins with the key's path and a '\'), so deleting it is one statement too.
 #include "platform/registry/store_schema.h"
 
-#include <chrono>
-#include <thread>
-
 #include "platform/registry/sqlite_handles.h"
+#include "platform/sqlite/wal.h"
 
 namespace ce::registry {
 
@@ -96,20 +94,6 @@ LONG readSchemaState(sqlite3* db, long long& version, long long& objects) {
   return ERROR_SUCCESS;
 }
 
-// Switching a new file to WAL answers SQLITE_BUSY at once, without the busy handler, while
-// another process switches it too; that race only happens when a device is new, so retrying
-// within the usual bound is enough.
-LONG switchToWal(sqlite3* db) {
-  auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMilliseconds);
-  for (;;) {
-    int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
-      return errorOf(rc, true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
 }  // namespace
 
 LONG prepareSchema(sqlite3* db) {
@@ -118,7 +102,7 @@ LONG prepareSchema(sqlite3* db) {
   if (version == schemaVersion) return ERROR_SUCCESS;
   if (version != 0 || objects != 0) return ERROR_BADDB;
   // The journal mode sticks to the file: set it before the first write.
-  if (LONG rc = switchToWal(db)) return rc;
+  if (LONG rc = errorOf(ce::sqlite::switchToWal(db, busyTimeoutMilliseconds), true)) return rc;
   if (LONG rc = execute(db, "BEGIN IMMEDIATE", true)) return rc;
   // Another process may have created the schema while we waited for the lock.
   LONG rc = readSchemaState(db, version, objects);
