@@ -1,8 +1,9 @@
 // The run-at-time table: one SQLite connection per process, kept open with its statements
 // prepared.
 //
-// CeRunAppAtTime is on the listener's per-change path, so a request costs exactly one durable
-// commit and nothing else: a single upsert in autocommit mode. WAL with synchronous=FULL makes
+// CeRunAppAtTime is on the listener's per-change path, so a new request costs exactly one
+// durable commit and nothing else: a single upsert in autocommit mode. The same request again
+// costs one indexed read. WAL with synchronous=FULL makes
 // that commit one append and one fsync of the log, and lets the scheduler read while another
 // process writes. Several processes write at once; SQLite's locks serialise them, and a writer
 // that finds the table locked waits at most storeBusyTimeoutMs before it gives up.
@@ -72,7 +73,7 @@ class StatementUse {
 
 struct Connection {
   Database db;
-  Statement put, remove, removeExactly, list, earliest;
+  Statement put, pending, remove, removeExactly, list, earliest;
 };
 
 std::mutex connectionMutex;
@@ -163,6 +164,7 @@ Result open(Connection& out) {
       {&c.put,
        "INSERT INTO requests(app_key, app, due) VALUES(?1, ?2, ?3) "
        "ON CONFLICT(app_key) DO UPDATE SET app = excluded.app, due = excluded.due"},
+      {&c.pending, "SELECT 1 FROM requests WHERE app_key = ?1 AND app = ?2 AND due = ?3"},
       {&c.remove, "DELETE FROM requests WHERE app_key = ?1"},
       {&c.removeExactly, "DELETE FROM requests WHERE app_key = ?1 AND due = ?2"},
       {&c.list, "SELECT app_key, app, due FROM requests WHERE due <= ?1 ORDER BY due, app_key"},
@@ -238,6 +240,20 @@ Result put(const std::string& key, const std::string& app, long long due) {
     bindText(*use, 2, app);
     sqlite3_bind_int64(*use, 3, due);
     return stepToDone(c, *use);
+  });
+}
+
+Result isPending(const std::string& key, const std::string& app, long long due, bool& pending) {
+  pending = false;
+  return withConnection([&](Connection& c) {
+    StatementUse use(c.pending.get());
+    bindText(*use, 1, key);
+    bindText(*use, 2, app);
+    sqlite3_bind_int64(*use, 3, due);
+    int code = sqlite3_step(*use);
+    if (code != SQLITE_ROW && code != SQLITE_DONE) return failure(c.db.get(), code);
+    pending = code == SQLITE_ROW;
+    return Result{};
   });
 }
 

@@ -29,6 +29,8 @@ DWORD win32ErrorOf(const Result& result);
 
 // Adds or replaces the request of `key`: one commit.
 Result put(const std::string& key, const std::string& app, long long due);
+// Whether exactly this request is the one pending for `key`: a read, no commit.
+Result isPending(const std::string& key, const std::string& app, long long due, bool& pending);
 // Removes the request of `key`, if any: one commit.
 Result remove(const std::string& key);
 // Removes the request of `key` only while it is still due at `due`; `removed` says whether it

@@ -1,4 +1,4 @@
-// CeRunAppAtTime: validates the request and records it in one commit.
+// CeRunAppAtTime: validates the request and records it in one commit, unless it is pending already.
 #include <cwchar>
 #include <string>
 
@@ -40,6 +40,11 @@ BOOL CeRunAppAtTime(LPCWSTR appName, const SYSTEMTIME* time) {
     SetLastError(ERROR_INVALID_NAME);
     return FALSE;
   }
+  // A burst of changes asks for the same time over and over. Leaving the pending request
+  // alone is the same as replacing it, and costs a read instead of a durable commit; a read
+  // that fails falls through to the write, which reports the failure.
+  bool pending = false;
+  if (time && ce::notify::store::isPending(key, app, due, pending).ok() && pending) return TRUE;
   ce::notify::store::Result result =
       time ? ce::notify::store::put(key, app, due) : ce::notify::store::remove(key);
   if (!result.ok()) {

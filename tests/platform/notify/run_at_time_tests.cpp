@@ -36,8 +36,9 @@ TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverThe
   ASSERT_TRUE(CeRunAppAtTime(launcher, &first));
   ASSERT_TRUE(CeRunAppAtTime(L"\\Windows\\other.exe", &first));
   ASSERT_TRUE(CeRunAppAtTime(L"\\PROGRAM FILES\\quillbex\\StartSync.EXE", &second));
-  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00dcbersicht.exe", &first));
-  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00fcBERSICHT.exe", &second));  // folded beyond ASCII too
+  // Folded beyond ASCII too; the same time under another spelling is stored as spelt.
+  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00dcbersicht.exe", &second));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\\u00fcBERSICHT.exe", &second));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe",
                               "2024-03-01 12:30:15.250 \\PROGRAM FILES\\quillbex\\StartSync.EXE",
                               "2024-03-01 12:30:15.250 \\?BERSICHT.exe"}));
@@ -109,7 +110,13 @@ TEST_F(RunAtTimeTest, StoreLockedByAnotherWriterWaitsABoundedTimeThenFailsCleanl
   auto other = openStore(hostPath("system/notify.db"));
   ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
 
+  // The request already pending needs no write, so the lock does not stand in its way.
   auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(ce::notify::storeBusyTimeoutMs / 2));
+
+  start = std::chrono::steady_clock::now();
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CeRunAppAtTime(launcher, &later));
   auto waited = std::chrono::steady_clock::now() - start;
@@ -122,6 +129,11 @@ TEST_F(RunAtTimeTest, StoreLockedByAnotherWriterWaitsABoundedTimeThenFailsCleanl
   ASSERT_EQ(sqlite3_exec(other.get(), "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_TRUE(CeRunAppAtTime(launcher, &later));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 13:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
+
+  // Once claimed, the same request is a new one again.
+  ASSERT_TRUE(ce::notify::claimRequest(ce::notify::pendingRequests().front()));
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &later));
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
 }
 
 TEST_F(RunAtTimeTest, UnusableStoreRefusesRequestsAndIsLeftAsItWas) {
