@@ -18,6 +18,9 @@ void thawLocalTime();
 void setTimeZoneBias(LONG biasMinutes);
 void clearTimeZoneBias();
 
+// How long a registry write waits for a store another process keeps locked (until reset()).
+void setRegistryBusyTimeout(int milliseconds);
+
 // The next `times` calls of `function` (all when negative) fail: they return `result` (cast
 // to the function's result type) with `lastError` set.
 void setFailPoint(const char* function, long long result, DWORD lastError = 0, int times = -1);

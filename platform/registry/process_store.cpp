@@ -10,6 +10,8 @@
 #include "platform/registry/key_handles.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_store.h"
+#include "platform/registry/store_schema.h"
+#include "platform/testing.h"
 
 namespace ce::registry {
 
@@ -18,6 +20,7 @@ namespace {
 struct ProcessStore {
   std::recursive_mutex mutex;
   std::unique_ptr<Store> store;
+  int busyTimeoutMs = busyTimeoutMilliseconds;
 };
 
 ProcessStore& processStore() {
@@ -35,6 +38,7 @@ void resetRegistry() {
   ProcessStore& state = processStore();
   std::lock_guard<std::recursive_mutex> lock(state.mutex);
   state.store.reset();
+  state.busyTimeoutMs = busyTimeoutMilliseconds;
   resetKeyHandles();
 }
 
@@ -49,7 +53,7 @@ LONG openProcessStore(std::unique_ptr<Store>& store) {
   } catch (...) {
     return ERROR_PATH_NOT_FOUND;
   }
-  return Store::open(file, store);
+  return Store::open(file, processStore().busyTimeoutMs, store);
 }
 
 }  // namespace
@@ -63,3 +67,14 @@ StoreLock::StoreLock() : lock_(processStore().mutex) {
 }
 
 }  // namespace ce::registry
+
+namespace ce::testing {
+
+void setRegistryBusyTimeout(int milliseconds) {
+  auto& state = ce::registry::processStore();
+  std::lock_guard<std::recursive_mutex> lock(state.mutex);
+  state.busyTimeoutMs = milliseconds;
+  if (state.store) state.store->setBusyTimeout(milliseconds);
+}
+
+}  // namespace ce::testing

@@ -54,14 +54,14 @@ std::string textColumn(sqlite3_stmt* row, int column) {
 
 Store::Store(Connection connection) : connection_(std::move(connection)) {}
 
-LONG Store::open(const std::string& file, std::unique_ptr<Store>& store) {
+LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &raw,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   Connection connection(raw);
   if (rc != SQLITE_OK) return errorOf(rc, false);
-  sqlite3_busy_timeout(raw, busyTimeoutMilliseconds);
+  sqlite3_busy_timeout(raw, busyTimeoutMs);
   if (LONG error = prepareSchema(raw)) return error;
   if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
     return error;
@@ -69,6 +69,10 @@ LONG Store::open(const std::string& file, std::unique_ptr<Store>& store) {
   if (LONG error = opened->prepareStatements()) return error;
   store = std::move(opened);
   return ERROR_SUCCESS;
+}
+
+void Store::setBusyTimeout(int milliseconds) {
+  sqlite3_busy_timeout(connection_.get(), milliseconds);
 }
 
 LONG Store::prepareStatements() {

@@ -33,7 +33,10 @@ class Store {
  public:
   // Opens (creating it when there is no file yet) the store at `file`. A file that is not a
   // database, or a database that is not a registry, gives ERROR_BADDB and is left untouched.
-  static LONG open(const std::string& file, std::unique_ptr<Store>& store);
+  static LONG open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store);
+
+  // How long a write waits for a store another process keeps locked.
+  void setBusyTimeout(int milliseconds);
 
   // ERROR_FILE_NOT_FOUND when no key has this path (compared without regard to ASCII case).
   LONG findKey(const std::string& path, KeyRecord& key);

@@ -102,6 +102,7 @@ TEST_F(RegistryStoreTest, AReadOnlyStoreReadsButRefusesWrites) {
 TEST_F(RegistryStoreTest, ALockedStoreStillReadsAndWritersFailCleanlyAfterWaiting) {
   HKEY key = createKey(L"Software\\Quillbex");
   setString(key, L"clientPushList", L"2");
+  ce::testing::setRegistryBusyTimeout(100);
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(hostPath("system/registry.db").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
