@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -31,7 +32,13 @@ class FolderProcessTest : public ce::test::DeviceProcessTest {
     ASSERT_TRUE(waitForSetting("clientPushList", "16")) << command;
   }
 
+  // The events of earlier steps may still be on their way: a control file's bit shows once
+  // every one of them has been handled, so none can stand in for the command's own.
   void expectRecorded(const std::string& command, const std::string& list) {
+    setSetting("clientPushList", "0");
+    shell("echo x > Notes/control-" + std::to_string(++controls_) + ".pwi");
+    ASSERT_TRUE(ce::test::waitFor([&] { return std::atoi(setting("clientPushList").c_str()) & 16; },
+                                  std::chrono::milliseconds(patienceMs)));
     setSetting("clientPushList", "0");
     shell(command);
     EXPECT_TRUE(waitForSetting("clientPushList", list)) << command;
