@@ -1,10 +1,15 @@
 // The whole listener under load, in a temporary device: latency from a file's creation and
 // from a contact change by another process to the bit in the store, each beside the bare
-// mechanism underneath (an inotify reader, a Unix datagram) measured in the same run; a burst
-// of contact changes; idle CPU and resident memory. Prints one JSON line per figure.
+// mechanism underneath (an inotify reader, a Unix datagram) and the floor (that mechanism plus
+// two fully synchronous SQLite commits, the list's and the request's), all measured in the
+// same run; bursts of contact changes and of new files, and the listener's own rate on events
+// that queued up while it was stopped; idle CPU and resident memory. Prints one JSON line per
+// figure.
 //
-// Usage: listener_bench [--iterations N] [--burst N] [--idle-seconds N]
+// Usage: listener_bench [--iterations N] [--burst N] [--drain N] [--idle-seconds N]
 #include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,6 +24,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/dm_tree.h"
@@ -51,13 +57,46 @@ void emit(const std::string& name, const std::string& fields) {
   std::fflush(stdout);
 }
 
-std::string latencyFields(Percentiles listener, Percentiles bare) {
-  char text[256];
+std::string latencyFields(Percentiles listener, Percentiles bare, Percentiles commits) {
+  double floor = bare.p50 + commits.p50;
+  char text[384];
   std::snprintf(text, sizeof text,
                 "\"p50_us\":%.1f,\"p99_us\":%.1f,\"bare_p50_us\":%.1f,\"bare_p99_us\":%.1f,"
-                "\"ratio_p50\":%.2f",
-                listener.p50, listener.p99, bare.p50, bare.p99, listener.p50 / bare.p50);
+                "\"two_commits_p50_us\":%.1f,\"floor_p50_us\":%.1f,\"ratio_to_floor_p50\":%.2f",
+                listener.p50, listener.p99, bare.p50, bare.p99, commits.p50, floor,
+                listener.p50 / floor);
   return text;
+}
+
+// Two fully synchronous commits of one small value, one to each of two databases (as the list
+// and the request go to two), on the device's own disk; one sample per pair.
+Percentiles twoCommits(const std::string& dir, int iterations) {
+  sqlite3* db[2] = {};
+  sqlite3_stmt* upsert[2] = {};
+  for (int d = 0; d < 2; ++d) {
+    sqlite3_open((dir + "/floor-" + std::to_string(d) + ".db").c_str(), &db[d]);
+    sqlite3_exec(db[d],
+                 "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                 "CREATE TABLE IF NOT EXISTS t(k TEXT PRIMARY KEY, v INTEGER)",
+                 nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(db[d], "INSERT INTO t VALUES('k', ?1) ON CONFLICT(k) DO UPDATE SET v = ?1",
+                       -1, &upsert[d], nullptr);
+  }
+  std::vector<double> samples;
+  for (int i = 0; i < iterations; ++i) {
+    auto start = Clock::now();
+    for (int d = 0; d < 2; ++d) {
+      sqlite3_bind_int64(upsert[d], 1, i);
+      sqlite3_step(upsert[d]);
+      sqlite3_reset(upsert[d]);
+    }
+    samples.push_back(microsSince(start));
+  }
+  for (int d = 0; d < 2; ++d) {
+    sqlite3_finalize(upsert[d]);
+    sqlite3_close(db[d]);
+  }
+  return percentiles(samples);
 }
 
 class Store {
@@ -196,13 +235,74 @@ size_t countLines(const std::string& path, const std::string& needle) {
   return count;
 }
 
+
+// Counts the listener's log lines containing `needle` as they are written, waking on each
+// write to the log rather than polling it.
+class LogCounter {
+ public:
+  LogCounter(const std::string& path, std::string needle)
+      : in_(path, std::ios::binary), needle_(std::move(needle)) {
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(fd_, path.c_str(), IN_MODIFY);
+    in_.seekg(0, std::ios::end);
+  }
+  ~LogCounter() { close(fd_); }
+
+  // Waits until `count` more lines have been seen or `deadline` passes; the moment the last
+  // line was seen.
+  Clock::time_point waitFor(size_t count, Clock::time_point deadline) {
+    for (;;) {
+      readNew();
+      if (seen_ >= count) return Clock::now();
+      if (Clock::now() > deadline) return Clock::now();
+      pollfd p{fd_, POLLIN, 0};
+      poll(&p, 1, 100);
+      char buffer[4096];
+      while (read(fd_, buffer, sizeof buffer) > 0) {
+      }
+    }
+  }
+  size_t seen() const { return seen_; }
+
+ private:
+  void readNew() {
+    in_.clear();
+    std::string chunk(1 << 16, '\0');
+    for (;;) {
+      in_.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+      std::streamsize n = in_.gcount();
+      if (n <= 0) break;
+      partial_.append(chunk.data(), static_cast<size_t>(n));
+      in_.clear();
+    }
+    size_t start = 0, end;
+    while ((end = partial_.find('\n', start)) != std::string::npos) {
+      if (std::string_view(partial_).substr(start, end - start).find(needle_) !=
+          std::string_view::npos)
+        ++seen_;
+      start = end + 1;
+    }
+    partial_.erase(0, start);
+  }
+
+  std::ifstream in_;
+  std::string needle_;
+  std::string partial_;
+  size_t seen_ = 0;
+  int fd_ = -1;
+};
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  int iterations = 200, burst = 10000, idleSeconds = 10;
+  int iterations = 200, burst = 10000, drain = 5000, idleSeconds = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--burst")) burst = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--drain")) drain = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--idle-seconds")) idleSeconds = std::atoi(argv[i + 1]);
   }
   char pattern[] = "/tmp/listener-bench-XXXXXX";
@@ -247,7 +347,9 @@ int main(int argc, char** argv) {
     fileSamples.push_back(microsSince(start));
   }
   fs::create_directories(home + "/bare");
-  emit("file_to_store", latencyFields(percentiles(fileSamples), bareInotify(home + "/bare", iterations)));
+  Percentiles bareFile = bareInotify(home + "/bare", iterations);
+  Percentiles fileCommits = twoCommits(home + "/system", iterations);
+  emit("file_to_store", latencyFields(percentiles(fileSamples), bareFile, fileCommits));
 
   DWORD oid = 0;
   ce::pim::addItem(10, "Benchmark", oid);
@@ -260,49 +362,68 @@ int main(int argc, char** argv) {
     if (!waitForBit(store, commits, 0x02)) return 1;
     contactSamples.push_back(microsSince(start));
   }
-  emit("contact_to_store", latencyFields(percentiles(contactSamples), bareDatagram(iterations)));
+  Percentiles bareContact = bareDatagram(iterations);
+  Percentiles contactCommits = twoCommits(home + "/system", iterations);
+  emit("contact_to_store", latencyFields(percentiles(contactSamples), bareContact, contactCommits));
 
-  // A burst: every change handled, one request pending at the end.
-  size_t handledBefore = countLines(log, "CP: Item is");
+  char fields[384];
+  // A burst of contact changes by this process: every change handled, one request pending.
+  LogCounter items(log, "CP: Item is");
   auto burstStart = Clock::now();
   for (int i = 0; i < burst; ++i) ce::pim::changeItem(oid);
-  double producedSeconds = microsSince(burstStart) / 1e6;
-  auto deadline = Clock::now() + std::chrono::seconds(120);
-  size_t handled = 0;
-  while ((handled = countLines(log, "CP: Item is") - handledBefore) < static_cast<size_t>(burst) &&
-         Clock::now() < deadline)
-    usleep(50000);
-  double seconds = microsSince(burstStart) / 1e6;
+  auto produced = Clock::now();
+  auto done = items.waitFor(static_cast<size_t>(burst), Clock::now() + std::chrono::seconds(120));
+  size_t handled = items.seen();
   size_t pending = ce::notify::pendingRequests().size();
-  char fields[256];
   std::snprintf(fields, sizeof fields,
-                "\"changes\":%d,\"handled\":%zu,\"seconds\":%.2f,\"changes_per_second\":%.0f,"
-                "\"producer_seconds\":%.2f,\"pending_requests\":%zu,\"list\":%d",
-                burst, handled, seconds, handled / seconds, producedSeconds, pending, store.list());
+                "\"changes\":%d,\"handled\":%zu,\"seconds\":%.3f,\"changes_per_second\":%.0f,"
+                "\"producer_seconds\":%.3f,\"after_producer_seconds\":%.3f,"
+                "\"pending_requests\":%zu,\"list\":%d",
+                burst, handled, secondsBetween(burstStart, done),
+                handled / secondsBetween(burstStart, done), secondsBetween(burstStart, produced),
+                secondsBetween(produced, done), pending, store.list());
   emit("contact_burst", fields);
 
   // A burst of new files, as fast as this process can make them: every one handled, no
   // overflow at the kernel's default queue size.
-  size_t createdBefore = countLines(log, "CP Briefcase: Creating Item...");
+  std::string created = "CP Briefcase: Creating Item...";
+  LogCounter burstFiles(log, created);
   store.setList(0);
   auto filesStart = Clock::now();
   for (int i = 0; i < burst; ++i) std::ofstream(briefcase + "/burst-" + std::to_string(i)) << "x";
-  double filesProduced = microsSince(filesStart) / 1e6;
-  deadline = Clock::now() + std::chrono::seconds(120);
-  size_t created = 0;
-  while ((created = countLines(log, "CP Briefcase: Creating Item...") - createdBefore) <
-             static_cast<size_t>(burst) &&
-         Clock::now() < deadline)
-    usleep(50000);
-  double filesSeconds = microsSince(filesStart) / 1e6;
-  size_t lost = countLines(log, "Folder changes lost");
+  auto filesProduced = Clock::now();
+  auto filesDone =
+      burstFiles.waitFor(static_cast<size_t>(burst), Clock::now() + std::chrono::seconds(120));
+  size_t burstHandled = burstFiles.seen();
   size_t filesPending = ce::notify::pendingRequests().size();
   std::snprintf(fields, sizeof fields,
-                "\"files\":%d,\"handled\":%zu,\"seconds\":%.2f,\"events_per_second\":%.0f,"
-                "\"producer_seconds\":%.2f,\"overflows\":%zu,\"pending_requests\":%zu,\"list\":%d",
-                burst, created, filesSeconds, created / filesSeconds, filesProduced, lost,
+                "\"files\":%d,\"handled\":%zu,\"seconds\":%.3f,\"events_per_second\":%.0f,"
+                "\"producer_seconds\":%.3f,\"after_producer_seconds\":%.3f,"
+                "\"pending_requests\":%zu,\"list\":%d",
+                burst, burstHandled, secondsBetween(filesStart, filesDone),
+                burstHandled / secondsBetween(filesStart, filesDone),
+                secondsBetween(filesStart, filesProduced), secondsBetween(filesProduced, filesDone),
                 filesPending, store.list());
   emit("file_burst", fields);
+
+  // The listener's own rate: the events wait in the kernel's queue while it is stopped, so
+  // what is timed from the resume is the listener alone.
+  LogCounter drainFiles(log, created);
+  kill(listener, SIGSTOP);
+  for (int i = 0; i < drain; ++i) std::ofstream(briefcase + "/drain-" + std::to_string(i)) << "x";
+  auto resumed = Clock::now();
+  kill(listener, SIGCONT);
+  auto drained =
+      drainFiles.waitFor(static_cast<size_t>(drain), Clock::now() + std::chrono::seconds(120));
+  size_t drainHandled = drainFiles.seen();
+  std::snprintf(fields, sizeof fields,
+                "\"files\":%d,\"handled\":%zu,\"seconds\":%.3f,\"events_per_second\":%.0f,"
+                "\"pending_requests\":%zu",
+                drain, drainHandled, secondsBetween(resumed, drained),
+                drainHandled / secondsBetween(resumed, drained),
+                ce::notify::pendingRequests().size());
+  emit("file_drain", fields);
+  size_t lost = countLines(log, "Folder changes lost");
 
   long before = cpuTicks(listener);
   sleep(static_cast<unsigned>(idleSeconds));
@@ -315,6 +436,7 @@ int main(int argc, char** argv) {
   int code = ce::waitChild(listener, 10000);
   fs::remove_all(home);
   bool right = handled == static_cast<size_t>(burst) && pending == 1 &&
-               created == static_cast<size_t>(burst) && lost == 0 && filesPending == 1;
+               burstHandled == static_cast<size_t>(burst) && filesPending == 1 &&
+               drainHandled == static_cast<size_t>(drain) && lost == 0;
   return code == 0 && right && idle == 0 ? 0 : 1;
 }

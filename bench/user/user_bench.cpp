@@ -2,7 +2,9 @@
 // the answer, timed from PostMessageW until the poster's own procedure sees the reply, beside a
 // bare ping-pong of datagrams of the same size between two processes in the same run. A round
 // is two one-way trips, so one trip (post until the other process's procedure runs) is half a
-// round. Reported as p50/p99 of a round in microseconds.
+// round. Reported as p50/p99 of a round in microseconds, with both processes on one CPU and
+// wherever the scheduler puts them.
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -27,50 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kWarmUp = 1000;
 constexpr int kRounds = 20000;
 
-void reportPercentiles(benchmark::State& state, std::vector<double>& microseconds) {
-  std::sort(microseconds.begin(), microseconds.end());
-  auto at = [&](double q) { return microseconds[static_cast<size_t>(q * (microseconds.size() - 1))]; };
-  state.counters["p50_us"] = at(0.50);
-  state.counters["p99_us"] = at(0.99);
-}
-
-void BM_BareDatagramRound(benchmark::State& state) {
-  int pair[2];
-  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0) {
-    state.SkipWithError("socketpair");
-    return;
-  }
-  pid_t echo = fork();
-  if (echo == 0) {
-    close(pair[0]);
-    ce::user::WindowMessageDatagram d;
-    while (recv(pair[1], &d, sizeof d, 0) == sizeof d && d.message != WM_QUIT)
-      send(pair[1], &d, sizeof d, 0);
-    _exit(0);
-  }
-  close(pair[1]);
-  ce::user::WindowMessageDatagram d{};
-  auto round = [&] {
-    send(pair[0], &d, sizeof d, 0);
-    recv(pair[0], &d, sizeof d, 0);
-  };
-  for (int i = 0; i < kWarmUp; ++i) round();
-  std::vector<double> samples;
-  samples.reserve(kRounds);
-  for (auto _ : state) {
-    auto start = Clock::now();
-    round();
-    auto elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(elapsed);
-    samples.push_back(elapsed * 1e6);
-  }
-  d.message = WM_QUIT;
-  send(pair[0], &d, sizeof d, 0);
-  close(pair[0]);
-  waitpid(echo, nullptr, 0);
-  reportPercentiles(state, samples);
-}
-
 constexpr UINT kPing = WM_APP + 1;
 constexpr UINT kPong = WM_APP + 2;
 bool replied = false;
@@ -93,62 +51,153 @@ HWND makeWindow(const wchar_t* className, WNDPROC procedure) {
                          nullptr);
 }
 
-void BM_PostMessageRound(benchmark::State& state) {
-  int ready[2];
-  if (pipe(ready) != 0) {
-    state.SkipWithError("pipe");
-    return;
-  }
-  pid_t echo = fork();
-  if (echo == 0) {
-    makeWindow(L"BenchEcho", echoProc);
-    char one = 1;
-    if (write(ready[1], &one, 1) != 1) _exit(1);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-    _exit(0);
-  }
-  char one;
-  if (read(ready[0], &one, 1) != 1) {
-    state.SkipWithError("echo process did not start");
-    return;
-  }
-  HWND target = FindWindowW(L"BenchEcho", nullptr);
-  HWND self = makeWindow(L"BenchPing", pingProc);
-  bool failed = false;
-  auto round = [&] {
-    replied = false;
-    if (!PostMessageW(target, kPing, reinterpret_cast<WPARAM>(self), 0)) {
-      failed = true;
-      return;
+// A process that answers each datagram with itself.
+class DatagramEcho {
+ public:
+  DatagramEcho() {
+    if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(pair_[0]);
+      ce::user::WindowMessageDatagram d;
+      while (recv(pair_[1], &d, sizeof d, 0) == sizeof d && d.message != WM_QUIT)
+        send(pair_[1], &d, sizeof d, 0);
+      _exit(0);
     }
+    close(pair_[1]);
+  }
+  ~DatagramEcho() {
+    d_.message = WM_QUIT;
+    send(pair_[0], &d_, sizeof d_, 0);
+    close(pair_[0]);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+  bool ok() const { return pid_ > 0; }
+  void round() {
+    send(pair_[0], &d_, sizeof d_, 0);
+    recv(pair_[0], &d_, sizeof d_, 0);
+  }
+
+ private:
+  int pair_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  ce::user::WindowMessageDatagram d_{};
+};
+
+// A process whose window answers each posted message with a posted message.
+class WindowEcho {
+ public:
+  explicit WindowEcho(const wchar_t* className) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      makeWindow(className, echoProc);
+      char one = 1;
+      if (write(ready[1], &one, 1) != 1) _exit(1);
+      MSG message;
+      while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+      _exit(0);
+    }
+    char one;
+    if (read(ready[0], &one, 1) != 1) pid_ = -1;
+    close(ready[0]);
+    close(ready[1]);
+    target_ = FindWindowW(className, nullptr);
+    std::wstring own = std::wstring(className) + L"Ping";
+    self_ = makeWindow(own.c_str(), pingProc);
+  }
+  ~WindowEcho() {
+    PostMessageW(target_, WM_CLOSE, 0, 0);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    DestroyWindow(self_);
+  }
+  bool ok() const { return pid_ > 0 && target_ && self_; }
+  bool round() {
+    replied = false;
+    if (!PostMessageW(target_, kPing, reinterpret_cast<WPARAM>(self_), 0)) return false;
     MSG message;
     while (!replied && GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  };
-  for (int i = 0; i < kWarmUp; ++i) round();
-  std::vector<double> samples;
-  samples.reserve(kRounds);
-  for (auto _ : state) {
-    auto start = Clock::now();
-    round();
-    auto elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(elapsed);
-    samples.push_back(elapsed * 1e6);
+    return true;
   }
-  PostMessageW(target, WM_CLOSE, 0, 0);
-  waitpid(echo, nullptr, 0);
-  DestroyWindow(self);
-  close(ready[0]);
-  close(ready[1]);
-  if (failed) {
-    state.SkipWithError("PostMessageW failed");
-    return;
-  }
-  reportPercentiles(state, samples);
+
+ private:
+  pid_t pid_ = -1;
+  HWND target_ = nullptr;
+  HWND self_ = nullptr;
+};
+
+double at(std::vector<double>& samples, double q) {
+  std::sort(samples.begin(), samples.end());
+  return samples[static_cast<size_t>(q * (samples.size() - 1))];
 }
 
-BENCHMARK(BM_BareDatagramRound)->Iterations(kRounds)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_PostMessageRound)->Iterations(kRounds)->UseManualTime()->Unit(benchmark::kMicrosecond);
+// Where the two processes of a round run decides what a bare round costs: on one CPU it is
+// two context switches, on two it is two cross-CPU wake-ups, an order of magnitude apart. So
+// each mode is measured on its own, and within it the two kinds of round alternate, so that
+// whatever the scheduler does hits both alike.
+void interleavedRounds(benchmark::State& state, const wchar_t* className, bool oneCpu) {
+  cpu_set_t before;
+  sched_getaffinity(0, sizeof before, &before);
+  if (oneCpu) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    sched_setaffinity(0, sizeof one, &one);  // inherited by both echo processes
+  }
+  {
+    DatagramEcho bare;
+    WindowEcho posted(className);
+    if (!bare.ok() || !posted.ok()) {
+      state.SkipWithError("an echo process did not start");
+    } else {
+      for (int i = 0; i < kWarmUp; ++i) {
+        bare.round();
+        posted.round();
+      }
+      std::vector<double> bareSamples, postSamples;
+      bareSamples.reserve(kRounds);
+      postSamples.reserve(kRounds);
+      bool failed = false;
+      for (auto _ : state) {
+        auto start = Clock::now();
+        bare.round();
+        auto middle = Clock::now();
+        failed = !posted.round() || failed;
+        auto end = Clock::now();
+        bareSamples.push_back(std::chrono::duration<double, std::micro>(middle - start).count());
+        postSamples.push_back(std::chrono::duration<double, std::micro>(end - middle).count());
+        state.SetIterationTime(std::chrono::duration<double>(end - middle).count());
+      }
+      if (failed) {
+        state.SkipWithError("PostMessageW failed");
+      } else {
+        state.counters["bare_p50_us"] = at(bareSamples, 0.50);
+        state.counters["bare_p99_us"] = at(bareSamples, 0.99);
+        state.counters["p50_us"] = at(postSamples, 0.50);
+        state.counters["p99_us"] = at(postSamples, 0.99);
+        state.counters["ratio_p50"] = state.counters["p50_us"] / state.counters["bare_p50_us"];
+      }
+    }
+  }
+  sched_setaffinity(0, sizeof before, &before);
+}
+
+void BM_PostMessageRoundAgainstBare_OneCpu(benchmark::State& state) {
+  interleavedRounds(state, L"BenchEchoOneCpu", true);
+}
+void BM_PostMessageRoundAgainstBare_AnyCpu(benchmark::State& state) {
+  interleavedRounds(state, L"BenchEchoAnyCpu", false);
+}
+
+BENCHMARK(BM_PostMessageRoundAgainstBare_OneCpu)
+    ->Iterations(kRounds)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PostMessageRoundAgainstBare_AnyCpu)
+    ->Iterations(kRounds)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
