@@ -16,9 +16,10 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/wintypes.h"
 
-// Asks the device to start the program at device path `appName` at local time `time`,
-// replacing any earlier request for the same program (paths compare without regard to case);
-// a null `time` removes the request. FALSE with the last error set on failure:
+// Asks the device to start the program at device path `appName` at local time `time` (kept to
+// the whole second, milliseconds dropped), replacing any earlier request for the same program
+// (paths compare without regard to case); asking again for the request already pending
+// writes nothing; a null `time` removes the request. FALSE with the last error set on failure:
 // ERROR_INVALID_PARAMETER (no path, an empty path or an impossible time),
 // ERROR_FILENAME_EXCED_RANGE (MAX_PATH characters or more), ERROR_INVALID_NAME (".." or a
 // name that cannot be stored), ERROR_SHARING_VIOLATION (the store stayed locked by another

@@ -35,6 +35,12 @@ namespace {
 
 constexpr int formatVersion = 1;
 
+// Due times are kept to the whole second: the scheduler's own resolution, and the time the
+// listener logs. A burst of changes within one second then asks for the same request over
+// and over, which is written once.
+constexpr long long ticksPerSecond = 10000000;
+long long atStoreResolution(long long due) { return due - due % ticksPerSecond; }
+
 // 30827-12-31 23:59:59.999, the last time SYSTEMTIME can hold, in ticks.
 const char* const createSchema = R"sql(
 CREATE TABLE requests(
@@ -238,7 +244,7 @@ Result put(const std::string& key, const std::string& app, long long due) {
     StatementUse use(c.put.get());
     bindText(*use, 1, key);
     bindText(*use, 2, app);
-    sqlite3_bind_int64(*use, 3, due);
+    sqlite3_bind_int64(*use, 3, atStoreResolution(due));
     return stepToDone(c, *use);
   });
 }
@@ -249,7 +255,7 @@ Result isPending(const std::string& key, const std::string& app, long long due, 
     StatementUse use(c.pending.get());
     bindText(*use, 1, key);
     bindText(*use, 2, app);
-    sqlite3_bind_int64(*use, 3, due);
+    sqlite3_bind_int64(*use, 3, atStoreResolution(due));
     int code = sqlite3_step(*use);
     if (code != SQLITE_ROW && code != SQLITE_DONE) return failure(c.db.get(), code);
     pending = code == SQLITE_ROW;
