@@ -16,8 +16,8 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/wintypes.h"
 
-// Asks the device to start the program at device path `appName` at local time `time` (kept to
-// the whole second, milliseconds dropped), replacing any earlier request for the same program
+// Asks the device to start the program at device path `appName` at local time `time` (a time
+// still to come is kept to the whole second, milliseconds dropped), replacing any earlier request for the same program
 // (paths compare without regard to case); asking again for the request already pending
 // writes nothing; a null `time` removes the request. FALSE with the last error set on failure:
 // ERROR_INVALID_PARAMETER (no path, an empty path or an impossible time),

@@ -27,6 +27,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
+#include "platform/notify/time_ticks.h"
 #include "platform/sqlite/wal.h"
 
 namespace ce::notify::store {
@@ -35,11 +36,19 @@ namespace {
 
 constexpr int formatVersion = 1;
 
-// Due times are kept to the whole second: the scheduler's own resolution, and the time the
-// listener logs. A burst of changes within one second then asks for the same request over
-// and over, which is written once.
+// Due times in the future are kept to the whole second: the scheduler's own resolution, and
+// the time the listener logs. A burst of changes within one second then asks for the same
+// request over and over, which is written once. A time already come is kept exact: the
+// scheduler may be claiming the pending request at this moment, and only a different time
+// tells it that a newer request replaced the one it listed.
 constexpr long long ticksPerSecond = 10000000;
-long long atStoreResolution(long long due) { return due - due % ticksPerSecond; }
+long long atStoreResolution(long long due) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  long long nowTicks = 0;
+  long long whole = due - due % ticksPerSecond;
+  return ticksOf(now, nowTicks) && whole > nowTicks ? whole : due;
+}
 
 // 30827-12-31 23:59:59.999, the last time SYSTEMTIME can hold, in ticks.
 const char* const createSchema = R"sql(

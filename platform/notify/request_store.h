@@ -27,9 +27,10 @@ struct Result {
 // The Win32 error that CeRunAppAtTime reports for a failed store operation.
 DWORD win32ErrorOf(const Result& result);
 
-// Adds or replaces the request of `key`, due at `due` cut to the whole second: one commit.
+// Adds or replaces the request of `key`, due at `due` (cut to the whole second while that is
+// still to come): one commit.
 Result put(const std::string& key, const std::string& app, long long due);
-// Whether this request (`due` cut to the whole second) is the one pending for `key`: a read,
+// Whether this request (`due` as put() would store it) is the one pending for `key`: a read,
 // no commit.
 Result isPending(const std::string& key, const std::string& app, long long due, bool& pending);
 // Removes the request of `key`, if any: one commit.

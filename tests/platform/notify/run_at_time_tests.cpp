@@ -40,8 +40,8 @@ TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverThe
   ASSERT_TRUE(CeRunAppAtTime(L"\\\u00dcbersicht.exe", &second));
   ASSERT_TRUE(CeRunAppAtTime(L"\\\u00fcBERSICHT.exe", &second));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Windows\\other.exe",
-                              "2024-03-01 12:30:15.000 \\PROGRAM FILES\\quillbex\\StartSync.EXE",
-                              "2024-03-01 12:30:15.000 \\?BERSICHT.exe"}));
+                              "2024-03-01 12:30:15.250 \\PROGRAM FILES\\quillbex\\StartSync.EXE",
+                              "2024-03-01 12:30:15.250 \\?BERSICHT.exe"}));
 
   // A null time removes the request, again whatever the case; removing nothing succeeds.
   ASSERT_TRUE(CeRunAppAtTime(L"\\program files\\quillbex\\startsync.exe", nullptr));
@@ -105,7 +105,9 @@ TEST_F(RunAtTimeTest, BadRequestsFailWithTheirErrorAndLeaveStoredRequestsIntact)
 }
 
 TEST_F(RunAtTimeTest, StoreLockedByAnotherWriterWaitsABoundedTimeThenFailsCleanly) {
-  SYSTEMTIME noon = at(2024, 3, 1, 12, 0), later = at(2024, 3, 1, 13, 0);
+  // Requests still to come are kept to the second, so the same second again writes nothing.
+  ce::testing::freezeLocalTime(at(2024, 3, 1, 11, 0));
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0), later = at(2024, 3, 1, 13, 0, 0, 250);
   ASSERT_TRUE(CeRunAppAtTime(launcher, &noon));
   auto other = openStore(hostPath("system/notify.db"));
   ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
