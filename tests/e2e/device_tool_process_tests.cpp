@@ -91,6 +91,28 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
   EXPECT_TRUE(ce::test::waitFor([&] { return !running(next); }));
 }
 
+// A scheduler that outlived its supervisor (one that did not take the supervisor's death as
+// its end) is ended by the next boot before that boot's own scheduler starts.
+TEST_F(DeviceToolProcessTest, NextBootEndsASchedulerLeftRunning) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  ce::SpawnOptions options;
+  options.argv = {ce::test::buildDir() + "/apps/cedevice/cedevice", "--home", home(), "scheduler"};
+  options.outputPath = hostPath("leftover.out");
+  std::string error;
+  ce::Process leftover = ce::Process::start(options, error);
+  ASSERT_TRUE(leftover.valid()) << error;
+  ce::test::writeFile(hostPath("run/scheduler.pid"), leftover.identity().text() + "\n");
+
+  bootDevice();
+  EXPECT_TRUE(leftover.ended());
+  auto down = cedevice({"shutdown"});
+  EXPECT_EQ(down.exitCode, 0) << down.err;
+  if (!leftover.ended()) {
+    leftover.kill();
+    leftover.waitForEnd(patienceMs);
+  }
+}
+
 TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   // Entries under the socket names of the pids the next processes will get (on this host
