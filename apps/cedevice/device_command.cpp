@@ -116,10 +116,8 @@ int boot(bool echoLog, int readyFd) {
   ce::EventWaiter waiter(logPath);  // before any child: signals are ours to handle
   uintmax_t offset = sizeOf(logPath);
   std::remove(cedevice::runFile("listener.exit").c_str());
-  if (auto self = ce::ProcessIdentity::of(ce::currentProcessId())) {
-    std::ofstream out(cedevice::runFile("boot.pid"), std::ios::trunc);
-    out << self->text() << '\n';
-  }
+  if (auto self = ce::ProcessIdentity::of(ce::currentProcessId()))
+    cedevice::recordProcess(cedevice::bootRole, *self);
   if (echoLog) std::printf("booting the device in %s (Ctrl-C shuts it down)\n", ce::deviceHome().c_str());
   std::fflush(stdout);
 
@@ -128,14 +126,14 @@ int boot(bool echoLog, int readyFd) {
   schedulerOptions.ownProcessGroup = true;
   schedulerOptions.endWithStarter = true;
   ce::Process scheduler = startOrFail(schedulerOptions);
-  cedevice::recordProcess(cedevice::schedulerRole, scheduler);
+  cedevice::recordProcess(cedevice::schedulerRole, scheduler.identity());
   ce::SpawnOptions listenerOptions;
   listenerOptions.argv = {cedevice::programPath("notlstnr")};
   listenerOptions.outputPath = cedevice::runFile("notlstnr.out");
   listenerOptions.ownProcessGroup = true;
   listenerOptions.endWithStarter = true;
   ce::Process listener = startOrFail(listenerOptions);
-  cedevice::recordProcess(cedevice::listenerRole, listener);
+  cedevice::recordProcess(cedevice::listenerRole, listener.identity());
 
   bool ready = false;
   std::string cannotServe;

@@ -21,9 +21,9 @@ std::string recordPath(const char* role) { return runFile(std::string(role) + ".
 
 }  // namespace
 
-void recordProcess(const char* role, const ce::Process& process) {
+void recordProcess(const char* role, const ce::ProcessIdentity& identity) {
   std::ofstream out(recordPath(role), std::ios::trunc);
-  out << process.identity().text() << '\n';
+  out << identity.text() << '\n';
 }
 
 void forgetProcess(const char* role) { std::remove(recordPath(role).c_str()); }

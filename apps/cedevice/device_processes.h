@@ -14,7 +14,7 @@ extern const char* const bootRole;
 extern const char* const schedulerRole;
 extern const char* const listenerRole;
 
-void recordProcess(const char* role, const ce::Process& process);
+void recordProcess(const char* role, const ce::ProcessIdentity& identity);
 void forgetProcess(const char* role);
 // The recorded process while it is still the one recorded; an invalid handle otherwise.
 ce::Process findRecorded(const char* role);
