@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/control_flags.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/device_processes.h"
 #include "apps/cedevice/device_image.h"
 #include "platform/device.h"
 #include "platform/notify.h"
@@ -55,12 +55,17 @@ std::string newLines(const std::string& path, uintmax_t& offset) {
   return text;
 }
 
-// Fails when a boot of this device is running or a listener runs without one.
-void ensureNotRunning() {
+// True while a boot of this device holds its lock.
+bool bootRunning() {
   HANDLE lock = CreateMutexW(nullptr, TRUE, bootLockName);
   bool running = lock && GetLastError() == ERROR_ALREADY_EXISTS;
   if (lock) CloseHandle(lock);
-  if (running)
+  return running;
+}
+
+// Fails when a boot of this device is running or a listener runs without one.
+void ensureNotRunning() {
+  if (bootRunning())
     throw Failure("the device is already running (boot pid " +
                   std::to_string(readNumber(cedevice::runFile("boot.pid"))) + ")");
   if (HWND window = cedevice::findListenerWindow())
@@ -68,24 +73,30 @@ void ensureNotRunning() {
                   std::to_string(cedevice::ownerOf(window)) + ")");
 }
 
-int spawnOrFail(ce::SpawnOptions options) {
+ce::Process startOrFail(ce::SpawnOptions options) {
   std::string error;
   options.environment.emplace_back("CE_DEVICE_HOME", ce::deviceHome());
-  int pid = ce::spawnProcess(options, error);
-  if (pid < 0) throw Failure("cannot start " + options.argv[0] + ": " + error);
-  return pid;
+  ce::Process process = ce::Process::start(options, error);
+  if (!process.valid()) throw Failure("cannot start " + options.argv[0] + ": " + error);
+  return process;
 }
 
 // Asks the listener to close through its own close sequence.
-void closeListener(int listenerPid) {
+void closeListener(ce::Process& listener) {
   HWND window = cedevice::findListenerWindow();
-  if (window && cedevice::ownerOf(window) == listenerPid && PostMessageW(window, WM_CLOSE, 0, 0))
+  if (window && cedevice::ownerOf(window) == listener.id() && PostMessageW(window, WM_CLOSE, 0, 0))
     return;
-  ce::terminateProcess(listenerPid);  // its SIGTERM handler posts the same WM_CLOSE
+  listener.terminate();  // its SIGTERM handler posts the same WM_CLOSE
 }
 
-// Runs the scheduler and the listener until the listener ends; its exit code.
-int boot(bool echoLog) {
+// Runs the scheduler and the listener until the listener ends; its exit code, or 1 when the
+// listener could not serve the device. `readyFd` (-1: none) hears "ready" once the listener
+// takes messages with its subscriptions in place, or why it cannot.
+//
+// Both children end when this process does, however it ends, so a supervisor that is killed
+// never leaves a scheduler to run beside the next boot's; the records in run/ let the next
+// boot or shutdown end any that outlived it all the same.
+int boot(bool echoLog, int readyFd) {
   cedevice::initDevice(false);
   HANDLE lock = CreateMutexW(nullptr, TRUE, bootLockName);
   if (!lock) throw Failure("cannot take the device's boot lock (error " +
@@ -95,6 +106,7 @@ int boot(bool echoLog) {
     ensureNotRunning();
     throw Failure("the device is already running");
   }
+  cedevice::endLeftovers();
   if (HWND window = cedevice::findListenerWindow()) {
     CloseHandle(lock);
     throw Failure("a listener is already running on this device (pid " +
@@ -104,102 +116,150 @@ int boot(bool echoLog) {
   ce::EventWaiter waiter(logPath);  // before any child: signals are ours to handle
   uintmax_t offset = sizeOf(logPath);
   std::remove(cedevice::runFile("listener.exit").c_str());
-  writeNumber(cedevice::runFile("boot.pid"), ce::currentProcessId());
+  if (auto self = ce::ProcessIdentity::of(ce::currentProcessId()))
+    cedevice::recordProcess(cedevice::bootRole, *self);
   if (echoLog) std::printf("booting the device in %s (Ctrl-C shuts it down)\n", ce::deviceHome().c_str());
   std::fflush(stdout);
 
-  ce::SpawnOptions scheduler;
-  scheduler.argv = {ce::executableDir() + "/cedevice", "scheduler"};
-  scheduler.ownProcessGroup = true;
-  int schedulerPid = spawnOrFail(scheduler);
-  ce::SpawnOptions listener;
-  listener.argv = {cedevice::programPath("notlstnr")};
-  listener.outputPath = cedevice::runFile("notlstnr.out");
-  listener.ownProcessGroup = true;
-  int listenerPid = spawnOrFail(listener);
-  writeNumber(cedevice::runFile("listener.pid"), listenerPid);
+  ce::SpawnOptions schedulerOptions;
+  schedulerOptions.argv = {ce::executableDir() + "/cedevice", "scheduler"};
+  schedulerOptions.ownProcessGroup = true;
+  schedulerOptions.endWithStarter = true;
+  ce::Process scheduler = startOrFail(schedulerOptions);
+  cedevice::recordProcess(cedevice::schedulerRole, scheduler.identity());
+  ce::SpawnOptions listenerOptions;
+  listenerOptions.argv = {cedevice::programPath("notlstnr")};
+  listenerOptions.outputPath = cedevice::runFile("notlstnr.out");
+  listenerOptions.ownProcessGroup = true;
+  listenerOptions.endWithStarter = true;
+  ce::Process listener = startOrFail(listenerOptions);
+  cedevice::recordProcess(cedevice::listenerRole, listener.identity());
 
-  int exitCode = -1;
+  bool ready = false;
+  std::string cannotServe;
+  std::string startLog;  // the listener's lines until it is ready
+  bool schedulerRunning = true;
   for (;;) {
-    auto event = waiter.wait(-1);
-    if (echoLog) std::fputs(newLines(logPath, offset).c_str(), stdout);
+    auto event = waiter.wait(-1, {&listener, schedulerRunning ? &scheduler : nullptr});
+    std::string lines = newLines(logPath, offset);
+    if (echoLog) std::fputs(lines.c_str(), stdout);
     std::fflush(stdout);
-    if (event == ce::EventWaiter::Event::interrupted) closeListener(listenerPid);
-    exitCode = ce::waitChild(listenerPid, 0);
-    if (exitCode >= 0) break;
+    if (event == ce::EventWaiter::Event::interrupted) closeListener(listener);
+    if (schedulerRunning && scheduler.ended()) {
+      schedulerRunning = false;
+      std::fprintf(stderr, "cedevice: the scheduler ended (exit code %d)\n", scheduler.exitCode());
+    }
+    if (listener.ended()) break;
+    if (ready || !cannotServe.empty()) continue;
+    startLog += lines;
+    if (startLog.find(readyLine) == std::string::npos) continue;
+    cannotServe = cedevice::whyListenerCannotServe(listener.id());
+    if (cannotServe.empty()) {
+      ready = true;
+      ce::ReadyChannel::send(readyFd, "ready " + std::to_string(listener.id()));
+    } else {
+      std::fprintf(stderr, "cedevice: %s\n", cannotServe.c_str());
+      std::fflush(stderr);
+      ce::ReadyChannel::send(readyFd, "failed " + cannotServe);
+      closeListener(listener);
+    }
+    readyFd = -1;
   }
+  int exitCode = listener.exitCode();
   if (echoLog) std::fputs(newLines(logPath, offset).c_str(), stdout);
-  ce::terminateProcess(schedulerPid);
-  if (ce::waitChild(schedulerPid, 5000) < 0) {
-    std::fprintf(stderr, "cedevice: the scheduler did not stop; ending it\n");
-    ce::terminateProcess(schedulerPid);
-  }
+  if (schedulerRunning && !cedevice::stopProcess(scheduler, 5000))
+    std::fprintf(stderr, "cedevice: the scheduler (pid %d) does not end\n", scheduler.id());
   writeNumber(cedevice::runFile("listener.exit"), exitCode);
-  std::remove(cedevice::runFile("boot.pid").c_str());
+  for (const char* role : {cedevice::schedulerRole, cedevice::listenerRole, cedevice::bootRole})
+    cedevice::forgetProcess(role);
   if (echoLog) std::printf("listener exited with code %d\n", exitCode);
   std::fflush(stdout);
   CloseHandle(lock);
-  return exitCode;
+  if (!ready && cannotServe.empty())
+    ce::ReadyChannel::send(readyFd, "failed the listener ended while starting (exit code " +
+                                        std::to_string(exitCode) + ")");
+  return cannotServe.empty() ? exitCode : 1;
 }
 
-// Boots in the background; returns once the listener waits for messages.
+// Boots in the background; returns once the listener takes messages.
 int bootDetached() {
   cedevice::initDevice(false);
   ensureNotRunning();
-  std::string logPath = cedevice::listenerLogPath();
-  ce::EventWaiter waiter(logPath);
-  uintmax_t offset = sizeOf(logPath);
-  ce::SpawnOptions daemon;
-  daemon.argv = {ce::executableDir() + "/cedevice", "boot", "--quiet"};
-  daemon.outputPath = cedevice::runFile("boot.log");
-  daemon.newSession = true;
-  int daemonPid = spawnOrFail(daemon);
+  ce::ReadyChannel channel;
+  ce::SpawnOptions daemonOptions;
+  daemonOptions.argv = {ce::executableDir() + "/cedevice", "boot", "--quiet", "--ready-fd",
+                        std::to_string(channel.childEnd())};
+  daemonOptions.outputPath = cedevice::runFile("boot.log");
+  daemonOptions.newSession = true;
+  daemonOptions.keptDescriptors = {channel.childEnd()};
+  ce::Process daemon = startOrFail(daemonOptions);
+  channel.closeChildEnd();
 
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(detachTimeoutMs);
-  std::string seen;
-  for (;;) {
-    seen += newLines(logPath, offset);
-    if (seen.find(readyLine) != std::string::npos) {
-      std::printf("device booted in %s (listener pid %d)\n", ce::deviceHome().c_str(),
-                  readNumber(cedevice::runFile("listener.pid")));
-      return 0;
-    }
-    int ended = ce::waitChild(daemonPid, 0);
-    if (ended >= 0) {
-      std::string log = cedevice::readText(cedevice::runFile("boot.log"));
-      throw Failure("the device stopped while booting (exit code " + std::to_string(ended) +
-                    ")" + (log.empty() ? "" : ":\n" + log));
-    }
+  std::string line;
+  auto outcome = channel.waitLine(detachTimeoutMs, line);
+  if (outcome == ce::ReadyChannel::Outcome::line && line.rfind("ready ", 0) == 0) {
+    std::printf("device booted in %s (listener pid %s)\n", ce::deviceHome().c_str(),
+                line.substr(6).c_str());
+    return 0;
+  }
+  if (outcome == ce::ReadyChannel::Outcome::timeout) daemon.terminate();
+  // The failed boot takes its processes down before this reports it.
+  if (!daemon.waitForEnd(shutdownTimeoutMs)) cedevice::stopProcess(daemon, 5000);
+  std::string seeAlso = "; see " + cedevice::runFile("boot.log") + " and " +
+                        cedevice::runFile("notlstnr.out");
+  if (outcome == ce::ReadyChannel::Outcome::timeout)
+    throw Failure("the listener did not reach its message loop within 10 s" + seeAlso);
+  if (line.rfind("failed ", 0) == 0) throw Failure(line.substr(7) + seeAlso);
+  std::string log = cedevice::readText(cedevice::runFile("boot.log"));
+  throw Failure("the device stopped while booting (exit code " +
+                std::to_string(daemon.exitCode()) + ")" + (log.empty() ? "" : ":\n" + log));
+}
+
+// Waits, all within one deadline, for each valid process to end; false at the deadline.
+bool waitForAll(std::initializer_list<ce::Process*> processes, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (ce::Process* process : processes) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    if (waiter.wait(static_cast<int>(std::min<long long>(left.count(), 200))) ==
-        ce::EventWaiter::Event::interrupted)
-      break;
+    if (process->valid() && !process->waitForEnd(static_cast<int>(std::max<long long>(left.count(), 0))))
+      return false;
   }
-  closeListener(readNumber(cedevice::runFile("listener.pid")));
-  throw Failure("the listener did not reach its message loop within 10 s; see " +
-                cedevice::runFile("notlstnr.out") + " and " + cedevice::runFile("boot.log"));
+  return true;
 }
 
 int shutdown() {
+  bool booted = bootRunning();
+  ce::Process supervisor = cedevice::findRecorded(cedevice::bootRole);
+  ce::Process listener = cedevice::findRecorded(cedevice::listenerRole);
+  ce::Process scheduler = cedevice::findRecorded(cedevice::schedulerRole);
   HWND window = cedevice::findListenerWindow();
-  int bootPid = readNumber(cedevice::runFile("boot.pid"));
-  bool booted = bootPid > 0 && ce::processAlive(bootPid);
-  if (!window && !booted) throw Failure("the device is not running");
-  int listenerPid = window ? cedevice::ownerOf(window) : readNumber(cedevice::runFile("listener.pid"));
+  ce::Process windowOwner;
+  if (window && cedevice::ownerOf(window) != listener.id())
+    if (auto owner = ce::ProcessIdentity::of(cedevice::ownerOf(window)))
+      windowOwner = ce::Process::find(*owner);
+  if (!booted) {
+    // No supervisor: whatever its records still name was left behind when it died.
+    supervisor = ce::Process();
+    if (!window && !listener.valid() && !scheduler.valid()) {
+      for (const char* role : {cedevice::bootRole, cedevice::schedulerRole, cedevice::listenerRole})
+        cedevice::forgetProcess(role);
+      throw Failure("the device is not running");
+    }
+  }
   if (window && !PostMessageW(window, WM_CLOSE, 0, 0))
     throw Failure("the listener did not take the close message (error " +
                   std::to_string(GetLastError()) + ")");
-  if (!window) ce::terminateProcess(listenerPid);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(shutdownTimeoutMs);
-  while (ce::processAlive(listenerPid) || (booted && ce::processAlive(bootPid))) {
-    if (std::chrono::steady_clock::now() >= deadline)
-      throw Failure("the device did not stop within 30 s");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!window) listener.terminate();
+  if (!booted) scheduler.terminate();
+  if (!waitForAll({&listener, &windowOwner, &supervisor, &scheduler}, shutdownTimeoutMs))
+    throw Failure("the device did not stop within 30 s");
+  if (!booted) {
+    for (const char* role : {cedevice::bootRole, cedevice::schedulerRole, cedevice::listenerRole})
+      cedevice::forgetProcess(role);
+    std::printf("listener stopped\n");
+  } else {
+    std::printf("listener exited with code %d\n", readNumber(cedevice::runFile("listener.exit")));
   }
-  if (booted) std::printf("listener exited with code %d\n", readNumber(cedevice::runFile("listener.exit")));
-  else std::printf("listener stopped\n");
   return 0;
 }
 
@@ -287,10 +347,12 @@ void setup(CLI::App& app) {
   auto* bootCommand = app.add_subcommand("boot", "Start the scheduler and the listener");
   auto detach = std::make_shared<bool>(false);
   auto quiet = std::make_shared<bool>(false);
-  bootCommand->add_flag("--detach", *detach, "Run in the background; return once the listener waits for messages");
+  auto readyFd = std::make_shared<int>(-1);
+  bootCommand->add_flag("--detach", *detach, "Run in the background; return once the listener takes messages");
   bootCommand->add_flag("--quiet", *quiet, "Do not echo the listener's log")->group("");
-  bootCommand->callback([detach, quiet] {
-    cedevice::setExitCode(*detach ? bootDetached() : boot(!*quiet));
+  bootCommand->add_option("--ready-fd", *readyFd, "Descriptor that hears when the listener is ready")->group("");
+  bootCommand->callback([detach, quiet, readyFd] {
+    cedevice::setExitCode(*detach ? bootDetached() : boot(!*quiet, *readyFd));
   });
 
   auto* shutdownCommand = app.add_subcommand("shutdown", "Close the listener and stop the device");
