@@ -65,13 +65,13 @@ void drainSources(State& s) {
 
 size_t receiveLocked(State& s) {
   if (!s.socket.isOpen() || s.queue.size() >= kMaxQueued) return 0;
-  return s.socket.receive(kMaxQueued - s.queue.size(), acceptedSenderLocked(s),
-                          [&s](const WindowMessageDatagram& d) {
+  auto deliver = [&s](const WindowMessageDatagram& d) {
     // A window destroyed while its message travelled: the message goes with it.
     if (ownerOf(d.hwnd) != s.pid || !s.windows.count(d.hwnd)) return;
     enqueueLocked(s, MSG{handleOf(d.hwnd), d.message, static_cast<WPARAM>(d.wParam),
                          static_cast<LPARAM>(d.lParam), d.time, {0, 0}});
-  });
+  };
+  return s.socket.receive(kMaxQueued - s.queue.size(), acceptedSenderLocked(s), deliver);
 }
 
 bool validFilter(State& s, HWND filter) {
