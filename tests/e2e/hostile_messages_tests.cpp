@@ -70,16 +70,16 @@ TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording)
 
   for (UINT message : sweptMessages())
     for (HWND window : windows)
-      for (size_t i = 0; i < kValueCount; ++i)
-        for (size_t shift : {size_t{0}, size_t{6}}) {
-          uint64_t wParam = hostileValues[i];
-          uint64_t lParam = hostileValues[(i + shift) % kValueCount];
-          // A dead listener's windows cannot be posted to: the first message that kills it
-          // is the one named here.
-          ASSERT_EQ(sendRaw(window, message, wParam, lParam), static_cast<DWORD>(ERROR_SUCCESS))
-              << "message 0x" << std::hex << message << " wParam 0x" << wParam << " lParam 0x"
-              << lParam << " to " << static_cast<const void*>(window);
-        }
+      // Every value once as wParam and once as lParam, each time beside another one.
+      for (size_t i = 0; i < kValueCount; ++i) {
+        uint64_t wParam = hostileValues[i];
+        uint64_t lParam = hostileValues[(i + 6) % kValueCount];
+        // A dead listener's windows cannot be posted to: the first message that kills it is
+        // the one named here.
+        ASSERT_EQ(sendRaw(window, message, wParam, lParam), static_cast<DWORD>(ERROR_SUCCESS))
+            << "message 0x" << std::hex << message << " wParam 0x" << wParam << " lParam 0x"
+            << lParam << " to " << static_cast<const void*>(window);
+      }
 
   // Messages from one sender are handled in order: once this is logged, the sweep has been
   // handled too. It also resumes every source that the sweep's commands suspended.
