@@ -26,4 +26,9 @@ void setRegistryBusyTimeout(int milliseconds);
 void setFailPoint(const char* function, long long result, DWORD lastError = 0, int times = -1);
 void clearFailPoints();
 
+// Window message datagrams are accepted from this user id instead of the process's own
+// (negative: the process's own again), so that the refusal of other users can be tried
+// without root. reset() restores it.
+void acceptMessagesFromUser(long long uid);
+
 }  // namespace ce::testing

@@ -1,7 +1,8 @@
 // The one datagram that carries a posted message to a window of another process. Every
 // process with windows has a socket run/socket.<pid>; a poster sends exactly one of these per
 // PostMessageW. The receiver drops, with one line on standard error, any datagram whose size,
-// magic or version differ, or that comes from another user. Platform-internal.
+// magic or version differ, that comes from another user, or whose message carries an address
+// (pointer_messages.h). Platform-internal.
 #pragma once
 
 #include <cstdint>

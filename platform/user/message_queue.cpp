@@ -14,6 +14,7 @@
 
 #include "platform/kernel/platform_state.h"
 #include "platform/user/close_signals.h"
+#include "platform/user/pointer_messages.h"
 #include "platform/user/user_state.h"
 
 using namespace ce::user;
@@ -64,12 +65,13 @@ void drainSources(State& s) {
 
 size_t receiveLocked(State& s) {
   if (!s.socket.isOpen() || s.queue.size() >= kMaxQueued) return 0;
-  return s.socket.receive(kMaxQueued - s.queue.size(), [&s](const WindowMessageDatagram& d) {
+  auto deliver = [&s](const WindowMessageDatagram& d) {
     // A window destroyed while its message travelled: the message goes with it.
     if (ownerOf(d.hwnd) != s.pid || !s.windows.count(d.hwnd)) return;
     enqueueLocked(s, MSG{handleOf(d.hwnd), d.message, static_cast<WPARAM>(d.wParam),
                          static_cast<LPARAM>(d.lParam), d.time, {0, 0}});
-  });
+  };
+  return s.socket.receive(kMaxQueued - s.queue.size(), acceptedSenderLocked(s), deliver);
 }
 
 bool validFilter(State& s, HWND filter) {
@@ -173,6 +175,11 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       enqueueLocked(s, MSG{window, message, wParam, lParam, tickCount(), {0, 0}});
       return TRUE;
     }
+  }
+  // An address means nothing in the other process (pointer_messages.h).
+  if (carriesPointer(message)) {
+    SetLastError(ERROR_MESSAGE_SYNC_ONLY);
+    return FALSE;
   }
   WindowMessageDatagram datagram{};
   datagram.magic = kDatagramMagic;

@@ -30,6 +30,7 @@
 
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
+#include "platform/user/pointer_messages.h"
 #include "platform/user/window_files.h"
 
 namespace ce::user {
@@ -180,7 +181,7 @@ bool ReceiveSocket::open(int pid) {
   return true;
 }
 
-size_t ReceiveSocket::receive(size_t limit,
+size_t ReceiveSocket::receive(size_t limit, uid_t user,
                               const std::function<void(const WindowMessageDatagram&)>& deliver) {
   constexpr unsigned kBatch = 16;
   WindowMessageDatagram buffers[kBatch];
@@ -188,7 +189,6 @@ size_t ReceiveSocket::receive(size_t limit,
   mmsghdr headers[kBatch];
   alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(ucred))];
   size_t total = 0;
-  const uid_t self = getuid();
   while (fd_.valid() && total < limit) {
     unsigned want = static_cast<unsigned>(std::min<size_t>(kBatch, limit - total));
     for (unsigned i = 0; i < want; ++i) {
@@ -208,7 +208,7 @@ size_t ReceiveSocket::receive(size_t limit,
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS)
           sender = reinterpret_cast<const ucred*>(CMSG_DATA(c));
       int pid = sender ? sender->pid : 0;
-      if (!sender || sender->uid != self) {
+      if (!sender || sender->uid != user) {
         std::fprintf(stderr,
                      "user: refused a window message datagram from uid %ld (pid %d): not the "
                      "device's user\n",
@@ -219,6 +219,11 @@ size_t ReceiveSocket::receive(size_t limit,
                      "user: dropped a malformed window message datagram of %u bytes from pid "
                      "%d\n",
                      headers[i].msg_len, pid);
+      } else if (carriesPointer(buffers[i].message)) {
+        std::fprintf(stderr,
+                     "user: refused window message 0x%04x from pid %d: its parameters would be "
+                     "read as addresses in this process\n",
+                     buffers[i].message, pid);
       } else {
         deliver(buffers[i]);
       }

@@ -2,6 +2,8 @@
 // processes, and the sending side that posts to the sockets of others. Platform-internal.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -23,9 +25,11 @@ class ReceiveSocket {
   bool isOpen() const { return fd_.valid(); }
   int descriptor() const { return fd_.get(); }
   // Reads what is waiting, at most `limit` datagrams, without blocking; hands each valid one
-  // from this user to `deliver` and reports the others on standard error. Returns the number
-  // of datagrams read, valid or not.
-  size_t receive(size_t limit, const std::function<void(const WindowMessageDatagram&)>& deliver);
+  // from `user` to `deliver` and reports the others on standard error, one line each: those
+  // of other users, malformed ones and those whose parameters would be read as addresses
+  // (pointer_messages.h). Returns the number of datagrams read, valid or not.
+  size_t receive(size_t limit, uid_t user,
+                 const std::function<void(const WindowMessageDatagram&)>& deliver);
   // Closes the socket; removes its file unless `keepFile` (a forked child's copy).
   void close(bool keepFile = false);
   ~ReceiveSocket() { close(); }

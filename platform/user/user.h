@@ -94,6 +94,9 @@ typedef MSG* LPMSG;
 #define DEFAULT_PALETTE 15
 
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#ifndef ERROR_MESSAGE_SYNC_ONLY
+#define ERROR_MESSAGE_SYNC_ONLY 1159L
+#endif
 
 // Fails with ERROR_CLASS_ALREADY_EXISTS (1410) for a name this process has already registered
 // (names compare without regard to case); returns the class atom.
@@ -126,12 +129,16 @@ BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageW(const MSG* message);
 // To a window of another process the message travels as integers: pointers do not cross.
 // FALSE with ERROR_INVALID_WINDOW_HANDLE for an unknown window or one whose process is gone,
-// ERROR_TIMEOUT when the other process has not taken its messages for a few seconds.
+// ERROR_TIMEOUT when the other process has not taken its messages for a few seconds, and
+// ERROR_MESSAGE_SYNC_ONLY for a message whose parameter is an address (WM_CREATE,
+// WM_SETTEXT, WM_COPYDATA, WM_TIMER, WM_FILECHANGEINFO, ...), which the receiver would
+// also refuse.
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Calls the window procedure at once; windows of this process only.
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
-// WM_CLOSE destroys the window; every other message is answered with 0.
+// WM_CLOSE destroys the window; every other message is answered with 0, and no parameter is
+// ever read.
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HGDIOBJ GetStockObject(int object);
 

@@ -11,6 +11,7 @@
 #include <cwctype>
 
 #include "platform/kernel/platform_state.h"
+#include "platform/testing.h"
 #include "platform/user/close_signals.h"
 
 namespace ce::user {
@@ -35,6 +36,7 @@ void clearLocked(State& s, bool keepFiles) {
   s.socket.close(keepFiles);
   s.wakeup.reset();
   s.waiting = false;
+  s.senderUser = -1;
 }
 
 void resetForTests() {
@@ -106,6 +108,10 @@ bool sameTextIgnoringCase(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() && foldCase(a) == foldCase(b);
 }
 
+uid_t acceptedSenderLocked(const State& s) {
+  return s.senderUser >= 0 ? static_cast<uid_t>(s.senderUser) : getuid();
+}
+
 void wakeWaiterLocked(State& s) {
   if (!s.waiting || !s.wakeup.valid()) return;
   uint64_t one = 1;
@@ -119,3 +125,13 @@ void enqueueLocked(State& s, const MSG& message) {
 }
 
 }  // namespace ce::user
+
+namespace ce::testing {
+
+void acceptMessagesFromUser(long long uid) {
+  ce::user::State& s = ce::user::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.senderUser = uid < 0 ? -1 : uid;
+}
+
+}  // namespace ce::testing

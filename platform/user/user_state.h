@@ -47,6 +47,7 @@ struct State {
   UniqueFd wakeup;       // eventfd: posts from other threads and close signals
   bool waiting = false;  // a thread is in poll and needs the eventfd to wake
   ReceiveSocket socket;  // open while the process has had a window
+  long long senderUser = -1;  // whose datagrams are accepted when a test says; -1: our own
 };
 
 // The state, created on first use (which also registers the reset hook).
@@ -69,6 +70,9 @@ DWORD tickCount();
 // Class names and titles compare without regard to case.
 std::wstring foldCase(const std::wstring& text);
 bool sameTextIgnoringCase(const std::wstring& a, const std::wstring& b);
+
+// The user whose datagrams the socket accepts. Caller holds the mutex.
+uid_t acceptedSenderLocked(const State& s);
 
 // Wakes a thread waiting in GetMessageW. Caller holds the mutex.
 void wakeWaiterLocked(State& s);

@@ -83,6 +83,12 @@ TEST_F(PushWindowTest, CloseSequenceRunsEveryStepInOrder) {
                                  "[DEBUG] - Destroy wnd"));
   EXPECT_EQ(list(), "6");  // the close keeps every recorded change
   EXPECT_FALSE(IsWindow(clientPush->pushWindow));
+  // The classes were unregistered while their windows lived, which the device refuses: the
+  // push class is still there, so the start-up's clean-up after the loop is what removes it.
+  WNDCLASS again = clientPush->pushClass;
+  EXPECT_EQ(RegisterClassW(&again), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  EXPECT_TRUE(UnregisterClassW(L"ClientPushWindow", instance));
   MSG message;
   bool quit = false;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))

@@ -1,5 +1,5 @@
-// Messages between processes: lookup by class, delivery, refusal of strangers and junk, dead
-// owners and a receiver that stops reading.
+// Messages between processes: lookup by class, delivery, refusal of strangers, junk and
+// addresses, dead owners and a receiver that stops reading.
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -7,8 +7,11 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
+#include "platform/testing.h"
 #include "platform/user/datagram.h"
 #include "platform/user/process_socket.h"
 #include "platform/user/window_table.h"
@@ -21,9 +24,13 @@ using ce::test::Pipe;
 using ce::test::pumpUntil;
 using CrossProcessTest = ce::test::DeviceTest;
 
-std::vector<MSG> received;
+std::vector<MSG> received;  // WM_USER and above
+// Every message but those of the window's own creation and end.
+std::vector<MSG> everything;
 
 LRESULT CALLBACK keepingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_CREATE && message != WM_DESTROY)
+    everything.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
   if (message >= WM_USER) received.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
   if (message == WM_DESTROY) PostQuitMessage(0);
   return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -48,6 +55,15 @@ int connectToParent() {
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
   return fd;
 }
+
+void drainQueue() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// WM_CREATE, WM_SETTEXT, WM_COPYDATA, WM_TIMER (whose lParam is a procedure to call) and
+// the shell's WM_FILECHANGEINFO.
+constexpr UINT addressMessages[] = {0x0001, 0x000C, 0x004A, 0x0113, 0x8101};
 
 ce::user::WindowMessageDatagram datagramFor(HWND window, UINT message, WPARAM wParam) {
   ce::user::WindowMessageDatagram d{};
@@ -104,15 +120,22 @@ TEST_F(CrossProcessTest, TenThousandMessagesFromAnotherProcessArriveInOrder) {
 }
 
 TEST_F(CrossProcessTest, DatagramsFromAnotherUserOrMalformedAreDroppedWithALine) {
-  if (getuid() != 0) GTEST_SKIP() << "needs root to become another user";
   HWND window = makeWindow(L"Guarded");
   testing::internal::CaptureStderr();
+  // The kernel reports the child's real uid; the receiver is told to expect another one.
+  const long long self = getuid();
+  ce::testing::acceptMessagesFromUser(self + 1);
   ChildProcess stranger([window] {
     int fd = connectToParent();
-    if (fd < 0 || setuid(65534) != 0) return 1;
     auto d = datagramFor(window, WM_USER, 1);
-    return send(fd, &d, sizeof d, 0) == sizeof d ? 0 : 2;
+    return fd >= 0 && send(fd, &d, sizeof d, 0) == sizeof d ? 0 : 1;
   });
+  ASSERT_TRUE(pumpUntil([&] { return stranger.exited(); }));
+  drainQueue();
+  EXPECT_EQ(stranger.wait(), 0);
+  EXPECT_TRUE(received.empty());
+
+  ce::testing::acceptMessagesFromUser(-1);
   ChildProcess junk([window] {
     int fd = connectToParent();
     if (fd < 0) return 1;
@@ -130,19 +153,64 @@ TEST_F(CrossProcessTest, DatagramsFromAnotherUserOrMalformedAreDroppedWithALine)
     send(fd, &good, sizeof good, 0);
     return 0;
   });
-  ASSERT_TRUE(pumpUntil([&] { return stranger.exited() && junk.exited(); }));
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-  EXPECT_EQ(stranger.wait(), 0);
+  ASSERT_TRUE(pumpUntil([&] { return junk.exited(); }));
+  drainQueue();
   EXPECT_EQ(junk.wait(), 0);
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].wParam, 4u);
   std::string lines = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(ce::test::countOf(lines, "refused a window message datagram from uid 65534"), 1u)
+  EXPECT_EQ(ce::test::countOf(lines, "refused a window message datagram from uid " +
+                                         std::to_string(self) + " "),
+            1u)
       << lines;
   EXPECT_EQ(ce::test::countOf(lines, "dropped a malformed window message datagram"), 4u)
       << lines;
   EXPECT_EQ(ce::test::countOf(lines, "\n"), 5u) << lines;
+}
+
+TEST_F(CrossProcessTest, MessagesWhoseParametersAreAddressesStayInTheirProcess) {
+  HWND window = makeWindow(L"Target");
+  everything.clear();
+  testing::internal::CaptureStderr();
+  ChildProcess child([window] {
+    // Through the API: refused before anything is sent.
+    for (UINT message : addressMessages)
+      if (PostMessageW(window, message, 1, 0x1234) || GetLastError() != ERROR_MESSAGE_SYNC_ONLY)
+        return 1;
+    // Written by hand, as any process of the user can: refused on arrival.
+    int fd = connectToParent();
+    if (fd < 0) return 2;
+    for (UINT message : addressMessages) {
+      auto d = datagramFor(window, message, 1);
+      d.lParam = 0xDEADBEEF;
+      if (send(fd, &d, sizeof d, 0) != sizeof d) return 3;
+    }
+    // Their neighbours carry integers and pass.
+    for (UINT message : {0x8100u, 0x8102u, static_cast<UINT>(WM_COMMAND)})
+      if (!PostMessageW(window, message, 1, 0xDEADBEEF)) return 4;
+    return 0;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return child.exited(); }));
+  drainQueue();
+  EXPECT_EQ(child.wait(), 0);
+  std::vector<UINT> arrived;
+  for (const MSG& m : everything) arrived.push_back(m.message);
+  EXPECT_THAT(arrived, ::testing::ElementsAre(0x8100u, 0x8102u, static_cast<UINT>(WM_COMMAND)));
+  std::string lines = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ce::test::countOf(lines, "refused window message 0x"), std::size(addressMessages))
+      << lines;
+  EXPECT_EQ(ce::test::countOf(lines, "refused window message 0x8101 from pid " +
+                                         std::to_string(child.pid())),
+            1u)
+      << lines;
+
+  // Within the process the address is the poster's own and goes through untouched.
+  int record = 0;
+  everything.clear();
+  ASSERT_TRUE(PostMessageW(window, 0x8101, 0, reinterpret_cast<LPARAM>(&record)));
+  drainQueue();
+  ASSERT_EQ(everything.size(), 1u);
+  EXPECT_EQ(everything[0].lParam, reinterpret_cast<LPARAM>(&record));
 }
 
 TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
