@@ -1,6 +1,9 @@
 // Configuration nodes on the device registry.
 #include "config/device_management_node.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -76,6 +79,26 @@ std::vector<WCHAR> queryText(HKEY key, const wchar_t* name) {
     if (rc != ERROR_MORE_DATA) return {};
   }
   return {};
+}
+
+// True when the value is a REG_DWORD, which another program may have stored where text is
+// expected; `number` is then its data.
+bool queryDword(HKEY key, const wchar_t* name, DWORD& number) {
+  DWORD type = 0, size = sizeof number;
+  return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) ==
+             ERROR_SUCCESS &&
+         type == REG_DWORD && size == sizeof number;
+}
+
+// Decimal text that fits 32 bits, signed or not, as a DWORD.
+bool parseDword(const wchar_t* text, DWORD& number) {
+  if (!*text) return false;
+  wchar_t* end = nullptr;
+  errno = 0;
+  long long value = std::wcstoll(text, &end, 10);
+  if (errno != 0 || *end != L'\0' || value < INT32_MIN || value > UINT32_MAX) return false;
+  number = static_cast<DWORD>(value);
+  return true;
 }
 
 }  // namespace
@@ -180,6 +203,13 @@ char* DeviceManagementNode::readValue(const char* valueName) {
     setLastError(10000, "Invalid context path: %ls", printable(keyPath));
     return emptyText();
   }
+  // A number read as text would be its raw bytes; its decimal text is what every reader means.
+  if (DWORD number = 0; queryDword(key.get(), wideName.text, number)) {
+    std::string decimal = std::to_string(number);
+    char* text = new char[decimal.size() + 1];
+    std::memcpy(text, decimal.c_str(), decimal.size() + 1);
+    return text;
+  }
   std::vector<WCHAR> data = queryText(key.get(), wideName.text);
   if (data.empty()) return emptyText();
   char* text = toMultibyte(data.data());
@@ -202,9 +232,17 @@ void DeviceManagementNode::writeValue(const char* valueName, const char* value) 
     setLastError(10000, "Invalid context path: %ls", printable(keyPath));
     return;
   }
-  auto bytes = static_cast<DWORD>((std::wcslen(wideValue.text) + 1) * sizeof(WCHAR));
-  LONG rc = RegSetValueExW(key.get(), wideName.text, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(wideValue.text), bytes);
+  // A value another program keeps as a DWORD stays one, so that it can still read it.
+  DWORD number = 0;
+  LONG rc;
+  if (queryDword(key.get(), wideName.text, number) && parseDword(wideValue.text, number)) {
+    rc = RegSetValueExW(key.get(), wideName.text, 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&number), sizeof number);
+  } else {
+    auto bytes = static_cast<DWORD>((std::wcslen(wideValue.text) + 1) * sizeof(WCHAR));
+    rc = RegSetValueExW(key.get(), wideName.text, 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(wideValue.text), bytes);
+  }
   if (rc != ERROR_SUCCESS) {
     // Nobody can act on it here, but a lost write should leave a trace.
     setLastError(rc, "Could not write value %s of %ls", valueName, printable(keyPath));

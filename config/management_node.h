@@ -56,8 +56,9 @@ class ManagementNode : public ArrayElement {
   ElementList children;
 };
 
-// The most recent store failure of any node, for diagnosis only: nothing in the system reads it
-// back. flushAfterWrite makes every written value durable before writeValue returns.
+// The most recent store failure of any node. writeValue reports nothing else, so a caller that
+// must know whether its value was stored clears the code before the write and looks after it.
+// flushAfterWrite makes every written value durable before writeValue returns.
 extern int32_t lastErrorCode;
 extern StringBuffer lastErrorText;
 extern bool flushAfterWrite;

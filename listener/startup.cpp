@@ -56,13 +56,32 @@ void subscribeSources(ClientPush* clientPush) {
   log->info("CP: Piacture folder subscribed.");
 }
 
-void runMessageLoop() {
+// How often a change that a store refused is tried again while no other change comes.
+constexpr UINT retryIntervalMs = 5000;
+
+// While a change waits to be written or scheduled, a thread timer ticks; its tick, like any
+// change (which folds the waiting bits into its own write), tries again.
+void runMessageLoop(ClientPush* clientPush) {
+  UINT_PTR retryTimer = 0;
   MSG message;
   // GetMessageW reports an error as -1: that ends the loop rather than spinning on it.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+    if (!message.hwnd && message.message == WM_TIMER && retryTimer &&
+        message.wParam == retryTimer) {
+      retryUnrecordedChanges(clientPush);
+    } else {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    bool waiting = hasUnrecordedChanges(clientPush);
+    if (waiting && !retryTimer) {
+      retryTimer = SetTimer(nullptr, 0, retryIntervalMs, nullptr);
+    } else if (!waiting && retryTimer) {
+      KillTimer(nullptr, retryTimer);
+      retryTimer = 0;
+    }
   }
+  if (retryTimer) KillTimer(nullptr, retryTimer);
 }
 
 // Opens the configuration, creates the windows, logs on to POOM and runs the loop. Returns
@@ -98,7 +117,7 @@ int startAndRun(ClientPush* clientPush, HINSTANCE moduleInstance) {
     return 0;
   subscribeSources(clientPush);
   log->info("CP: Init waiting PIM notification messages...");
-  runMessageLoop();
+  runMessageLoop(clientPush);
   return 0;
 }
 

@@ -12,6 +12,9 @@
 #if __has_include("platform/user/user.h")
 #include "platform/user/user.h"
 #endif
+#if __has_include("platform/user/timers.h")
+#include "platform/user/timers.h"
+#endif
 #if __has_include("platform/shell/shell.h")
 #include "platform/shell/shell.h"
 #endif

@@ -16,6 +16,8 @@
 
 namespace {
 
+using SyncRequest = UnrecordedChanges::SyncRequest;
+
 // One minute in the 100 ns units of DT_AddDiff.
 constexpr LONGLONG oneMinute = 600000000LL;
 
@@ -30,19 +32,68 @@ int32_t numberOf(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// Reads the list, schedules and marks the source unless it is suspended, writes the list back.
-void recordChange(ClientPush* clientPush, int32_t sourceId) {
-  char* stored = clientPush->node->readValue("clientPushList");
-  int32_t list = numberOf(stored ? stored : "0");
-  const DataSource* source = sourceById(sourceId);
-  if (source && !clientPush->sourceFlags[source->flagPosition]) {
-    scheduleNextSync(clientPush);
-    list |= source->bit;
+// Adds `bits` to the stored list. The list is read, changed and written back in one registry
+// transaction: another process writing it in between (the client clearing what it
+// synchronised, a second listener) would otherwise lose its bits or ours. The write inside
+// is the one durable commit. ERROR_SUCCESS once committed.
+LONG writeList(ClientPush* clientPush, int32_t bits) {
+  return ce::registry::runInTransaction([&]() -> LONG {
+    char* stored = clientPush->node->readValue("clientPushList");
+    int32_t list = numberOf(stored) | bits;
+    delete[] stored;
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", list);
+    // writeValue reports nothing but the node's last error; a refused write must roll back
+    // and keep the bits, not pass for a recorded change.
+    lastErrorCode = 0;
+    clientPush->node->writeValue("clientPushList", text);
+    return lastErrorCode != 0 ? static_cast<LONG>(lastErrorCode) : ERROR_SUCCESS;
+  });
+}
+
+bool requestStart(ClientPush* clientPush) {
+  UnrecordedChanges& unrecorded = clientPush->unrecorded;
+  bool accepted;
+  if (unrecorded.syncRequest == SyncRequest::toRepeat) {
+    // The time stays that of the change; one already past starts the launcher at once.
+    accepted = CeRunAppAtTime(clientPush->launcherPath.c_str(), &clientPush->nextSyncTime) == 1;
+  } else {
+    accepted = scheduleNextSync(clientPush);
   }
-  char text[16];
-  std::snprintf(text, sizeof text, "%d", list);
-  clientPush->node->writeValue("clientPushList", text);
-  delete[] stored;
+  if (accepted) {
+    unrecorded.syncRequest = SyncRequest::none;
+    unrecorded.requestFailureLogged = false;
+    return true;
+  }
+  if (!unrecorded.requestFailureLogged) {
+    sharedLog()->error("CP: The start of %S could not be requested (error %u); it is retried",
+                       clientPush->launcherPath.c_str(), GetLastError());
+    unrecorded.requestFailureLogged = true;
+  }
+  unrecorded.syncRequest = SyncRequest::toRepeat;
+  return false;
+}
+
+// Writes `bits` with whatever earlier changes left unwritten, then asks for the launcher's
+// start when `scheduleWanted` or when an earlier request is still owed. The list is committed
+// before the request is made: a launcher started at once must find every bit it is for.
+void record(ClientPush* clientPush, int32_t bits, bool scheduleWanted) {
+  UnrecordedChanges& unrecorded = clientPush->unrecorded;
+  if (scheduleWanted) unrecorded.syncRequest = SyncRequest::toSchedule;
+  LONG written = writeList(clientPush, unrecorded.bits | bits);
+  if (written != ERROR_SUCCESS) {
+    unrecorded.bits |= bits;
+    if (!unrecorded.listFailureLogged) {
+      sharedLog()->error("CP: clientPushList could not be written (error %ld); the change is "
+                         "kept and retried", static_cast<long>(written));
+      unrecorded.listFailureLogged = true;
+    }
+    return;
+  }
+  if (unrecorded.listFailureLogged) sharedLog()->info("CP: Kept changes written to clientPushList");
+  unrecorded.bits = 0;
+  unrecorded.listFailureLogged = false;
+  if (unrecorded.syncRequest != SyncRequest::none) requestStart(clientPush);
 }
 
 }  // namespace
@@ -57,18 +108,20 @@ void setPIMModifications(ClientPush* clientPush, int32_t sourceId) {
     log->error("CP setPIMModifications: node null");
     return;
   }
-  // The list is read, changed and written back in one registry transaction: another process
-  // writing it in between (the client clearing what it synchronised, a second listener)
-  // would otherwise lose its bits or ours. The write inside is still the one durable commit.
-  // A store that cannot even start the transaction gets the change without one, rather than
-  // not at all.
-  bool recorded = false;
-  ce::registry::runInTransaction([&]() -> LONG {
-    recordChange(clientPush, sourceId);
-    recorded = true;
-    return ERROR_SUCCESS;
-  });
-  if (!recorded) recordChange(clientPush, sourceId);
+  const DataSource* source = sourceById(sourceId);
+  bool recorded = source && !clientPush->sourceFlags[source->flagPosition];
+  record(clientPush, recorded ? source->bit : 0, recorded);
+}
+
+bool hasUnrecordedChanges(const ClientPush* clientPush) { return clientPush->unrecorded.any(); }
+
+void retryUnrecordedChanges(ClientPush* clientPush) {
+  if (!clientPush->unrecorded.any() || !clientPush->dmt || !clientPush->node) return;
+  if (clientPush->unrecorded.bits != 0) {
+    record(clientPush, 0, false);
+  } else {
+    requestStart(clientPush);
+  }
 }
 
 bool scheduleNextSync(ClientPush* clientPush) {
@@ -76,10 +129,12 @@ bool scheduleNextSync(ClientPush* clientPush) {
   clientPush->nextSyncTime = DT_AddDiff(oneMinute, static_cast<LONGLONG>(clientPush->pushInterval),
                                         &clientPush->lastChangeTime);
   BOOL scheduled = CeRunAppAtTime(clientPush->launcherPath.c_str(), &clientPush->nextSyncTime);
+  DWORD error = GetLastError();
   const SYSTEMTIME& next = clientPush->nextSyncTime;
   sharedLog()->debug("CP: Next scheduled sync of %S will start at ' %04d-%02d-%02d %02d.%02d.%02d'",
                      clientPush->launcherPath.c_str(), next.wYear, next.wMonth, next.wDay,
                      next.wHour, next.wMinute, next.wSecond);
+  SetLastError(error);
   return scheduled == 1;
 }
 
@@ -92,6 +147,14 @@ void loadPushConfig(ClientPush* clientPush) {
   delete[] widePath;
   delete[] path;
   char* interval = clientPush->node->readValue("clientPushInterval");
-  clientPush->pushInterval = numberOf(interval);
+  int32_t minutes = numberOf(interval);
+  if (minutes < -maxPushIntervalMinutes || minutes > maxPushIntervalMinutes) {
+    // Beyond a year the sum leaves the calendar and no start could be requested at all.
+    int32_t clamped = minutes < 0 ? -maxPushIntervalMinutes : maxPushIntervalMinutes;
+    sharedLog()->error("CP: clientPushInterval %s is out of range; %d minutes are used",
+                       interval, clamped);
+    minutes = clamped;
+  }
+  clientPush->pushInterval = minutes;
   delete[] interval;
 }

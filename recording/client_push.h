@@ -1,6 +1,7 @@
 // The listener's single state object.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "recording/data_sources.h"
@@ -8,6 +9,22 @@
 
 class DMTree;
 class ManagementNode;
+
+// What a change left undone because a store refused it: kept in memory and retried until the
+// store takes it, so that no change is dropped.
+struct UnrecordedChanges {
+  enum class SyncRequest { none, toSchedule, toRepeat };
+
+  int32_t bits = 0;  // not yet in "clientPushList"
+  // toSchedule: ask for a start once the bits are written; toRepeat: ask again for
+  // nextSyncTime, which the platform refused.
+  SyncRequest syncRequest = SyncRequest::none;
+  // One ERROR line per streak of failures, not one per retry.
+  bool listFailureLogged = false;
+  bool requestFailureLogged = false;
+
+  bool any() const { return bits != 0 || syncRequest != SyncRequest::none; }
+};
 
 class ClientPush {
  public:
@@ -35,6 +52,7 @@ class ClientPush {
   SYSTEMTIME lastChangeTime{};
   SYSTEMTIME nextSyncTime{};
   unsigned char sourceFlags[dataSourceCount] = {};
+  UnrecordedChanges unrecorded;
 
  private:
   ClientPush() = default;

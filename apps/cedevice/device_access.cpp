@@ -1,6 +1,7 @@
 #include "apps/cedevice/device_access.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -62,7 +63,13 @@ bool readClientSetting(const wchar_t* name, std::wstring& value) {
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     found = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
                              &bytes) == ERROR_SUCCESS;
-    value = buffer.c_str();
+    DWORD number = 0;
+    if (type == REG_DWORD && bytes == sizeof number) {
+      std::memcpy(&number, buffer.data(), sizeof number);
+      value = std::to_wstring(number);
+    } else {
+      value = buffer.c_str();
+    }
   }
   RegCloseKey(key);
   return found;

@@ -1,9 +1,10 @@
 // Sleeping until the run-at-time table changes: inotify on system/, plus an eventfd that
 // wakeScheduler() writes and the pidfds of running programs, all in one poll.
 //
-// The watch is on the folder, not the file: notify.db may not exist yet, and a commit in WAL
-// mode writes notify.db-wal, not notify.db. notify.db-shm is left out because readers touch
-// it too; counting it would wake the scheduler for its own reads.
+// The watch is on the folder, not the file: the marker may not exist yet. Only the marker
+// that writers touch after their commit counts, and notify.db itself being replaced or
+// removed; the writes to notify.db-wal come before the commit is visible and notify.db-shm
+// is touched by readers too, so neither is a reason to look.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -22,6 +23,7 @@
 #include "platform/device.h"
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
+#include "platform/notify/commit_signal.h"
 #include "platform/notify/programs.h"
 
 namespace ce::notify {
@@ -48,8 +50,10 @@ void drain(int fd) {
   }
 }
 
-bool isStoreFile(std::string_view name) {
-  return name.starts_with("notify.db") && !name.ends_with("-shm");
+bool isStoreChange(const inotify_event& event) {
+  std::string_view name(event.name);
+  if (name == commitMarkerName) return true;
+  return name == "notify.db" && (event.mask & (IN_MOVED_TO | IN_DELETE)) != 0;
 }
 
 // Reads every queued event; true when one concerns the store (or some were lost).
@@ -62,7 +66,7 @@ bool storeChanged(int inotifyFd) {
     for (char* p = buffer; p < buffer + length;) {
       auto* event = reinterpret_cast<inotify_event*>(p);
       if (event->mask & IN_Q_OVERFLOW) changed = true;
-      if (event->len > 0 && isStoreFile(event->name)) changed = true;
+      if (event->len > 0 && isStoreChange(*event)) changed = true;
       p += sizeof(inotify_event) + event->len;
     }
   }
@@ -91,7 +95,7 @@ ChangeWatcher::ChangeWatcher() {
   inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (inotifyFd_ < 0) throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
   if (inotify_add_watch(inotifyFd_, folder.c_str(),
-                        IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE) < 0) {
+                        IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE) < 0) {
     int error = errno;
     ::close(inotifyFd_);
     inotifyFd_ = -1;

@@ -6,6 +6,7 @@
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
 #include "platform/notify/app_key.h"
+#include "platform/notify/commit_signal.h"
 #include "platform/notify/request_store.h"
 #include "platform/notify/time_ticks.h"
 
@@ -51,5 +52,6 @@ BOOL CeRunAppAtTime(LPCWSTR appName, const SYSTEMTIME* time) {
     SetLastError(ce::notify::store::win32ErrorOf(result));
     return FALSE;
   }
+  ce::notify::signalCommit();
   return TRUE;
 }

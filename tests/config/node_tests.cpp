@@ -92,13 +92,14 @@ TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(size, 3 * sizeof(WCHAR));  // with its terminator
 
-  // Data that is not text reads as whatever its bytes make, never as a crash.
+  // A number reads as its decimal text; other data that is not text reads as whatever its
+  // bytes make, never as a crash.
   const BYTE junk[] = {0xff, 0xff, 0xff, 0xff, 0x41};
   DWORD number = 0x41;
   HKEY writable = ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM");
   RegSetValueExW(writable, L"junk", 0, REG_BINARY, junk, sizeof junk);
   RegSetValueExW(writable, L"number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4);
-  EXPECT_EQ(take(node.readValue("number")), "A");
+  EXPECT_EQ(take(node.readValue("number")), "65");
   EXPECT_NE(take(node.readValue("junk")), "<null>");
 
   // Null changes nothing and records nothing; text that cannot be converted keeps the old value.

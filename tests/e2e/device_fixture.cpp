@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "config/dm_tree.h"
 #include "config/management_node.h"
@@ -73,6 +75,29 @@ bool DeviceProcessTest::waitForLog(const std::string& message, int count) {
                }) >= count;
       },
       std::chrono::milliseconds(patienceMs));
+}
+
+std::vector<std::string> DeviceProcessTest::launcherRuns() {
+  std::vector<std::string> lines;
+  std::istringstream text(ce::test::readFile(fsPath("startsync.txt")));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  return lines;
+}
+
+bool DeviceProcessTest::waitForLauncherRuns(size_t count, int timeoutMs) {
+  // A run that has written its line may still be clearing its bits; the next change must not
+  // meet it, so the wait also covers the process ending.
+  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
+  auto launcherRunning = [&] {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+      std::error_code ignored;
+      if (std::filesystem::read_symlink(entry.path() / "exe", ignored) == launcher) return true;
+    }
+    return false;
+  };
+  return waitFor([&] { return launcherRuns().size() >= count && !launcherRunning(); },
+                 std::chrono::milliseconds(timeoutMs));
 }
 
 bool DeviceProcessTest::waitForSetting(const char* name, const std::string& value) {

@@ -32,6 +32,11 @@ class DeviceProcessTest : public DeviceTest {
   bool waitForSetting(const char* name, const std::string& value);
   std::string fsPath(const std::string& relative) { return hostPath("fs/" + relative); }
 
+  // The launcher's own record, \startsync.txt: one line per run.
+  std::vector<std::string> launcherRuns();
+  // Waits until the launcher has written `count` lines and no launcher of this device runs.
+  bool waitForLauncherRuns(size_t count, int timeoutMs = patienceMs);
+
   static constexpr int patienceMs = 30000;
   std::vector<int> listeners_;
 };

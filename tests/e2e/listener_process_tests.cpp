@@ -1,10 +1,12 @@
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
 #include "platform/notify.h"
+#include "platform/windows.h"
 #include "platform/process.h"
 #include "tests/e2e/device_fixture.h"
 
@@ -124,20 +126,79 @@ TEST_F(ListenerProcessTest, CorruptPimStoreSkipsSubscriptionsAndExitsZero) {
   EXPECT_EQ(ce::test::readFile(hostPath("system/pim.db")), std::string(4096, 'J'));
 }
 
-TEST_F(ListenerProcessTest, SchedulerStartsTheLauncherWhichSynchronisesTheRecordedSources) {
+// With nothing else touching the device, each change alone starts the launcher, which finds
+// exactly that change's source: the scheduler wakes after the request's commit, and the list
+// is committed before the request.
+TEST_F(ListenerProcessTest, EachChangeAloneStartsTheLauncherWhichSynchronisesItsSource) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   setSetting("clientPushInterval", "0");
   bootDevice();
+  const std::pair<std::vector<std::string>, std::string> changes[] = {
+      {{"pim", "add", "contact", "Bob"}, " sync contacts"},
+      {{"pim", "add", "task", "Call Bob"}, " sync tasks"},
+      {{"pim", "add", "appointment", "Lunch"}, " sync calendar"},
+  };
+  size_t runs = 0;
+  for (const auto& [command, synchronised] : changes) {
+    ASSERT_EQ(cedevice(command).exitCode, 0);
+    ASSERT_TRUE(waitForLauncherRuns(++runs)) << synchronised;
+    auto lines = launcherRuns();
+    ASSERT_EQ(lines.size(), runs);
+    EXPECT_TRUE(lines.back().ends_with(synchronised)) << lines.back();
+  }
+}
+
+// One minute after the change, within the scheduler's second. A minute long, so only on request.
+TEST_F(ListenerProcessTest, IntervalOfOneMinuteStartsTheLauncherAMinuteLater) {
+  const char* wanted = std::getenv("CE_LONG_TESTS");
+  if (!wanted || std::string(wanted) != "1") GTEST_SKIP() << "set CE_LONG_TESTS=1 to run";
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  setSetting("clientPushInterval", "1");
+  bootDevice();
+  auto changed = std::chrono::steady_clock::now();
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
-  ASSERT_EQ(cedevice({"pim", "add", "task", "Call Bob"}).exitCode, 0);
-  ASSERT_TRUE(ce::test::waitFor(
-      [&] { return ce::test::readFile(fsPath("startsync.txt")).find("sync") != std::string::npos &&
-                   setting("clientPushList") == "0"; },
-      std::chrono::milliseconds(patienceMs)));
-  std::string synced = ce::test::readFile(fsPath("startsync.txt"));
-  EXPECT_TRUE(synced.find("sync contacts,tasks\n") != std::string::npos ||
-              synced.find("sync contacts\n") != std::string::npos)
-      << synced;
+  ASSERT_TRUE(ce::test::waitFor([&] { return !launcherRuns().empty(); }, std::chrono::seconds(70)));
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - changed).count();
+  EXPECT_GE(seconds, 58.0);
+  EXPECT_LE(seconds, 64.0);
+  EXPECT_TRUE(launcherRuns()[0].ends_with(" sync contacts")) << launcherRuns()[0];
+}
+
+// A registry held by another writer past its wait: the change is kept with one ERROR line and
+// reaches the launcher once the registry is free again, without another change.
+TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLater) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  setSetting("clientPushInterval", "0");
+  bootDevice();
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(hostPath("system/registry.db").c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
+  const std::string refused =
+      "CP: clientPushList could not be written (error 170); the change is kept and retried";
+  bool reported = waitForLog(refused);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  ASSERT_TRUE(reported);
+  ASSERT_TRUE(waitForLauncherRuns(1));
+  EXPECT_TRUE(launcherRuns()[0].ends_with(" sync contacts")) << launcherRuns()[0];
+  EXPECT_EQ(ce::test::entriesStartingWith(log(), {"CP: clientPushList could not"}).size(), 1u);
+}
+
+// Another program keeps the list as a number; the device tool shows it as one.
+TEST_F(ListenerProcessTest, StatusShowsAListStoredAsANumber) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD list = 18;
+  ASSERT_EQ(RegSetValueExW(key, L"clientPushList", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&list), sizeof list),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  auto status = cedevice({"status"});
+  EXPECT_THAT(status.out, HasSubstr("clientPushList: 18 (contacts,notes)")) << status.out;
 }
 
 TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {

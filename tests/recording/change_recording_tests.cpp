@@ -1,8 +1,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
+#include "platform/windows.h"
 #include "recording/change_recording.h"
 #include "tests/recording/listener_fixture.h"
 
@@ -10,6 +12,10 @@ namespace {
 
 using ChangeRecordingTest = ce::test::ListenerTest;
 using ::testing::ElementsAre;
+
+const char* const launcherLine =
+    "[DEBUG] - CP: Next scheduled sync of \\Program Files\\Quillbex\\startsync.exe will start "
+    "at ' 2026-03-10 10.01.00'";
 
 TEST_F(ChangeRecordingTest, ChangeMarksItsSourceAndSchedulesFromItsOwnTime) {
   setPIMModifications(clientPush, 10);
@@ -93,7 +99,7 @@ TEST_F(ChangeRecordingTest, RefusedRequestStillLogsAndRecords) {
   setPIMModifications(clientPush, 13);
   EXPECT_EQ(list(), "8");
   EXPECT_TRUE(requests().empty());
-  EXPECT_EQ(log().size(), 2u);
+  EXPECT_EQ(log().size(), 3u);  // two scheduling lines and the refusal's ERROR line
 
   ce::testing::setFailPoint("CeRunAppAtTime", FALSE, ERROR_ACCESS_DENIED);
   clientPush->launcherPath = L"\\x\\startsync.exe";
@@ -179,6 +185,113 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndInterval) {
   setValue("clientPushInterval", "never");
   loadPushConfig(clientPush);
   EXPECT_EQ(clientPush->pushInterval, 0);
+}
+
+// A list the store refuses (locked past its wait, read-only, full) keeps its bits in memory
+// and asks for no start yet: a launcher started before the write would find nothing to do.
+TEST_F(ChangeRecordingTest, RefusedListWriteKeepsTheBitsUntilAWriteSucceeds) {
+  ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY, 1);
+  setPIMModifications(clientPush, 10);
+  ce::testing::setFailPoint("RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
+  setPIMModifications(clientPush, 601);
+  retryUnrecordedChanges(clientPush);
+  ce::testing::clearFailPoints();
+  EXPECT_EQ(list(), "");
+  EXPECT_TRUE(requests().empty());
+  EXPECT_TRUE(hasUnrecordedChanges(clientPush));
+
+  // The client clears and writes other bits meanwhile; the kept ones still arrive.
+  setValue("clientPushList", "4");
+  setPIMModifications(clientPush, 13);
+  EXPECT_EQ(list(), "30");
+  EXPECT_FALSE(hasUnrecordedChanges(clientPush));
+  EXPECT_THAT(requests(),
+              ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushList could not be written (error 170); "
+                                 "the change is kept and retried",
+                                 "[INFO] - CP: Kept changes written to clientPushList", launcherLine));
+
+  // A later streak is reported again; the retry alone writes the kept bit and schedules.
+  at(2026, 3, 10, 10, 30);
+  setValue("clientPushList", "0");
+  ce::testing::setFailPoint("RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 1);
+  setPIMModifications(clientPush, 604);
+  EXPECT_EQ(list(), "0");
+  retryUnrecordedChanges(clientPush);
+  EXPECT_EQ(list(), "64");
+  EXPECT_THAT(requests(),
+              ElementsAre("2026-03-10 10:31 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(ce::test::entriesStartingWith(log(), {"CP: clientPushList could not"}).size(), 2u);
+}
+
+// A request the platform refuses (here a junk store, which is never overwritten) still logs
+// its time, then one ERROR line per streak, and is made again for that same time.
+TEST_F(ChangeRecordingTest, RefusedStartRequestIsReportedOnceAndMadeAgainForItsTime) {
+  const std::string junk(3000, 'J');
+  ce::test::writeFile(hostPath("system/notify.db"), junk);
+  setPIMModifications(clientPush, 10);
+  at(2026, 3, 10, 10, 2);
+  setPIMModifications(clientPush, 9);
+  retryUnrecordedChanges(clientPush);
+  EXPECT_EQ(list(), "6");  // the list does not wait for the request
+  EXPECT_TRUE(hasUnrecordedChanges(clientPush));
+  EXPECT_THAT(log(), ElementsAre(launcherLine,
+                                 "[ERROR] - CP: The start of \\Program Files\\Quillbex\\startsync"
+                                 ".exe could not be requested (error 1009); it is retried",
+                                 "[DEBUG] - CP: Next scheduled sync of \\Program Files\\Quillbex"
+                                 "\\startsync.exe will start at ' 2026-03-10 10.03.00'"));
+  EXPECT_EQ(ce::test::readFile(hostPath("system/notify.db")), junk);
+
+  std::filesystem::remove(hostPath("system/notify.db"));
+  at(2026, 3, 10, 10, 20);
+  retryUnrecordedChanges(clientPush);
+  EXPECT_THAT(requests(),
+              ElementsAre("2026-03-10 10:03 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_FALSE(hasUnrecordedChanges(clientPush));
+  EXPECT_EQ(log().size(), 3u);
+}
+
+// An interval that leaves the calendar is clamped to a year, named in an ERROR line, and the
+// change is still scheduled.
+TEST_F(ChangeRecordingTest, OutOfRangeIntervalIsClampedAndStillSchedules) {
+  setValue("clientPushInterval", "-2147483648");
+  loadPushConfig(clientPush);
+  EXPECT_EQ(clientPush->pushInterval, -525600);
+  setValue("clientPushInterval", "99999999999");
+  loadPushConfig(clientPush);
+  EXPECT_EQ(clientPush->pushInterval, 525600);
+  setValue("clientPushInterval", "525600");
+  loadPushConfig(clientPush);
+  EXPECT_EQ(clientPush->pushInterval, 525600);
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
+                                 "-525600 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval 99999999999 is out of range; "
+                                 "525600 minutes are used"));
+  clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
+  setPIMModifications(clientPush, 10);
+  EXPECT_THAT(requests(),
+              ElementsAre("2027-03-10 10:00 \\Program Files\\Quillbex\\startsync.exe"));
+}
+
+// Another program keeps the list as a number: the change adds its bit and the number stays one.
+TEST_F(ChangeRecordingTest, ListStoredAsDwordGetsTheBitAndKeepsItsType) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD stored = 16;
+  ASSERT_EQ(RegSetValueExW(key, L"clientPushList", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&stored), sizeof stored),
+            ERROR_SUCCESS);
+  setPIMModifications(clientPush, 10);
+  EXPECT_EQ(list(), "18");
+  DWORD type = 0, size = sizeof stored;
+  ASSERT_EQ(RegQueryValueExW(key, L"clientPushList", nullptr, &type,
+                             reinterpret_cast<BYTE*>(&stored), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(stored, 18u);
+  RegCloseKey(key);
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <regex>
@@ -168,10 +172,16 @@ TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
   EXPECT_EQ(reported().size(), 2u);
 }
 
+// The log is written before its commit is visible: waking on it would read too early and
+// then sleep with the request pending. Only a request's commit wakes the watcher.
 TEST_F(SchedulerTest, WatcherSleepsThroughUnrelatedFilesAndWakesForTheStore) {
   ce::notify::ChangeWatcher watcher;
   ce::test::writeFile(hostPath("system/registry.db"), "x");
   ce::test::writeFile(hostPath("system/notify.db-shm"), "x");
+  ce::test::writeFile(hostPath("system/notify.db-wal"), "x");
+  EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
+  std::filesystem::remove(hostPath("system/notify.db-shm"));
+  std::filesystem::remove(hostPath("system/notify.db-wal"));
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
 
   request(launcher, at(2024, 3, 1, 12, 0));
@@ -180,6 +190,71 @@ TEST_F(SchedulerTest, WatcherSleepsThroughUnrelatedFilesAndWakesForTheStore) {
   ce::notify::wakeScheduler();
   EXPECT_EQ(watcher.wait(10000), ce::notify::ChangeWatcher::Wake::woken);
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
+}
+
+// A claim the store refuses (another process holds it past the wait) starts nothing and leaves
+// the request for the next pass.
+TEST_F(SchedulerTest, ClaimTheStoreRefusesStartsNothingAndKeepsTheRequest) {
+  install("/Program Files/Quillbex/startsync.exe", "sync");
+  request(launcher, at(2024, 3, 1, 12, 0));
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(hostPath("system/notify.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  ce::notify::Pass held = ce::notify::startDueRequests(at(2024, 3, 1, 12, 1));
+  EXPECT_TRUE(held.started.empty());
+  EXPECT_NE(held.storeError, "");
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
+  EXPECT_FALSE(std::filesystem::exists(hostPath("fs/started.txt")));
+
+  EXPECT_EQ(ce::notify::startDueRequests(at(2024, 3, 1, 12, 1)).started.size(), 1u);
+  ASSERT_TRUE(waitFor([] { return ce::notify::reapPrograms() == 0; }));
+  EXPECT_EQ(started(), "sync args=0 home=" + home() + "\n");
+}
+
+// Two schedulers of one device, in two processes, take the same due requests at the same
+// moment: each program starts exactly once.
+TEST_F(SchedulerTest, TwoSchedulersNeverStartOneRequestTwice) {
+  constexpr int programs = 12;
+  for (int i = 0; i < programs; ++i) {
+    std::string name = "p" + std::to_string(i);
+    install("/" + name + ".exe", name);
+    std::wstring app = L"\\" + std::wstring(name.begin(), name.end()) + L".exe";
+    request(app.c_str(), at(2024, 3, 1, 12, 0));
+  }
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<pid_t> schedulers;
+  for (int i = 0; i < 2; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      char byte;
+      close(go[1]);
+      if (read(go[0], &byte, 1) != 0) _exit(2);  // released together when the pipe closes
+      ce::notify::Pass pass = ce::notify::startDueRequests(at(2024, 3, 1, 12, 1));
+      while (ce::notify::reapPrograms() != 0) usleep(1000);
+      _exit(pass.storeError.empty() ? 0 : 1);
+    }
+    schedulers.push_back(pid);
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t pid : schedulers) {
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  std::string lines = started();
+  for (int i = 0; i < programs; ++i) {
+    std::string line = "p" + std::to_string(i) + " args=0";
+    size_t first = lines.find(line + " ");
+    EXPECT_NE(first, std::string::npos) << line;
+    EXPECT_EQ(lines.find(line + " ", first + 1), std::string::npos) << line;
+  }
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), programs);
+  EXPECT_TRUE(pending().empty());
 }
 
 }  // namespace
