@@ -10,6 +10,7 @@
 #include "config/management_node.h"
 #include "encoding/conversions.h"
 #include "recording/client_push.h"
+#include "recording/offline_changes.h"
 #include "log/log.h"
 #include "platform/notify.h"
 #include "platform/registry/transaction.h"
@@ -65,6 +66,7 @@ void setPIMModifications(ClientPush* clientPush, int32_t sourceId) {
   bool recorded = false;
   ce::registry::runInTransaction([&]() -> LONG {
     recordChange(clientPush, sourceId);
+    rememberRecordedState(clientPush, sourceId);
     recorded = true;
     return ERROR_SUCCESS;
   });
