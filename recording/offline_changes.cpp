@@ -94,6 +94,7 @@ struct Finding {
   int sourceId;
   const char* valueName;
   std::optional<std::string> now;
+  std::string before;  // empty when nothing was remembered
   bool changed;
 };
 
@@ -102,7 +103,7 @@ Finding compare(ClientPush* clientPush, int sourceId, const char* valueName,
                 std::optional<std::string> now) {
   std::string before = remembered(clientPush, valueName);
   bool changed = !now || (!before.empty() && before != *now);
-  return Finding{sourceId, valueName, std::move(now), changed};
+  return Finding{sourceId, valueName, std::move(now), std::move(before), changed};
 }
 
 }  // namespace
@@ -138,9 +139,14 @@ void recordChangesWhileStopped(ClientPush* clientPush) {
   for (const Finding& finding : findings)
     if (finding.changed) setPIMModifications(clientPush, finding.sourceId);
   // After the recording: a crash in between leaves the older state, which records again.
+  // An unchanged start writes nothing.
+  bool anyNew = false;
+  for (const Finding& finding : findings) anyNew |= finding.now && *finding.now != finding.before;
+  if (!anyNew) return;
   ce::registry::runInTransaction([&]() -> LONG {
     for (const Finding& finding : findings)
-      if (finding.now) remember(clientPush, finding.valueName, *finding.now);
+      if (finding.now && *finding.now != finding.before)
+        remember(clientPush, finding.valueName, *finding.now);
     return ERROR_SUCCESS;
   });
 }
