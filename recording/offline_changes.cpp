@@ -1,5 +1,6 @@
 #include "recording/offline_changes.h"
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,13 @@ std::string remembered(ClientPush* clientPush, const char* valueName) {
 
 void remember(ClientPush* clientPush, const char* valueName, const std::string& text) {
   clientPush->node->writeValue(valueName, text.c_str());
+}
+
+int32_t listBits(ClientPush* clientPush) {
+  char* stored = clientPush->node->readValue("clientPushList");
+  long value = stored ? std::strtol(stored, nullptr, 10) : 0;
+  delete[] stored;
+  return static_cast<int32_t>(value);
 }
 
 std::optional<std::string> currentToken(int folder) {
@@ -138,6 +146,13 @@ void recordChangesWhileStopped(ClientPush* clientPush) {
 
   for (const Finding& finding : findings)
     if (finding.changed) setPIMModifications(clientPush, finding.sourceId);
+  // A change whose bit did not reach the list (the write failed, the source was suspended)
+  // keeps the older state, so that the next start finds it again.
+  int32_t list = listBits(clientPush);
+  for (Finding& finding : findings) {
+    const DataSource* source = sourceById(finding.sourceId);
+    if (finding.changed && source && !(list & source->bit)) finding.now.reset();
+  }
   // After the recording: a crash in between leaves the older state, which records again.
   // An unchanged start writes nothing.
   bool anyNew = false;

@@ -123,6 +123,15 @@ TEST_F(OfflineChangesTest, RecordedLiveChangesAreNotRecordedAgainButSuspendedOne
   setPIMModifications(clientPush, olFolderContacts);
   clientPush->resetFlag(100);
   EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
+
+  // A start whose recording does not reach the list leaves the change to be found again.
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann C."));
+  clientPush->setFlag(1);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
+  clientPush->resetFlag(100);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(restart(), IsEmpty());
 }
 
 LRESULT CALLBACK idleProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
