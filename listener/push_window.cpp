@@ -5,6 +5,7 @@
 #include "clientlib/mainclient.h"
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
+#include "recording/offline_changes.h"
 #include "log/log.h"
 
 namespace {
@@ -24,6 +25,8 @@ int32_t folderIdOf(LPARAM lParam) {
 void closeListener(ClientPush* clientPush, HWND window) {
   Log* log = sharedLog();
   log->info("CP: WM_CLOSE the application");
+  // While the folders are still watched, so that no change falls between summary and watch.
+  rememberFolderSummaries(clientPush);
   if (!SHChangeNotifyDeregister(clientPush->notesWindow))
     log->error("Problem unregister listener folder notes");
   if (!SHChangeNotifyDeregister(clientPush->briefcaseWindow))

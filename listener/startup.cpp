@@ -1,5 +1,6 @@
 // The listener's life: configure the log, open the configuration, create the four hidden
-// windows, log on to POOM, subscribe the six sources, run the loop, clean up.
+// windows, log on to POOM, subscribe the six sources, record what changed while the
+// listener was not running, run the loop, clean up.
 #include "listener/startup.h"
 
 #include "clientlib/mainclient.h"
@@ -7,6 +8,7 @@
 #include "config/management_node.h"
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
+#include "recording/offline_changes.h"
 #include "listener/push_window.h"
 #include "log/log.h"
 #include "watchers/folder_registration.h"
@@ -116,6 +118,7 @@ int startAndRun(ClientPush* clientPush, HINSTANCE moduleInstance) {
   if (FAILED(clientPush->outlookApp->Logon(reinterpret_cast<long>(clientPush->pushWindow))))
     return 0;
   subscribeSources(clientPush);
+  recordChangesWhileStopped(clientPush);
   log->info("CP: Init waiting PIM notification messages...");
   runMessageLoop(clientPush);
   return 0;

@@ -56,5 +56,8 @@ Result deleteItem(DWORD oid);
 // Items in object-id order; folder 0 lists every folder.
 Result listItems(std::vector<Item>& items, int folder = 0);
 Result listSubscriptions(std::vector<Subscription>& subscriptions);
+// The folder's change token: raised by every committed add, change and delete of an item in
+// that folder, in the same transaction, and never lowered; 0 for a folder never changed.
+Result readChangeToken(int folder, long long& token);
 
 }  // namespace ce::pim

@@ -22,7 +22,9 @@ void clearTimeZoneBias();
 void setRegistryBusyTimeout(int milliseconds);
 
 // The next `times` calls of `function` (all when negative) fail: they return `result` (cast
-// to the function's result type) with `lastError` set.
+// to the function's result type) with `lastError` set. Besides platform calls by their
+// names, "PimStoreCommit" makes the commit of a PIM store change fail (rolled back, nothing
+// notified).
 void setFailPoint(const char* function, long long result, DWORD lastError = 0, int times = -1);
 void clearFailPoints();
 

@@ -10,6 +10,7 @@
 #include "config/management_node.h"
 #include "encoding/conversions.h"
 #include "recording/client_push.h"
+#include "recording/offline_changes.h"
 #include "log/log.h"
 #include "platform/notify.h"
 #include "platform/registry/transaction.h"
@@ -36,7 +37,7 @@ int32_t numberOf(const char* text) {
 // transaction: another process writing it in between (the client clearing what it
 // synchronised, a second listener) would otherwise lose its bits or ours. The write inside
 // is the one durable commit. ERROR_SUCCESS once committed.
-LONG writeList(ClientPush* clientPush, int32_t bits) {
+LONG writeList(ClientPush* clientPush, int32_t bits, int32_t sourceId) {
   return ce::registry::runInTransaction([&]() -> LONG {
     char* stored = clientPush->node->readValue("clientPushList");
     int32_t list = numberOf(stored) | bits;
@@ -47,7 +48,10 @@ LONG writeList(ClientPush* clientPush, int32_t bits) {
     // and keep the bits, not pass for a recorded change.
     lastErrorCode = 0;
     clientPush->node->writeValue("clientPushList", text);
-    return lastErrorCode != 0 ? static_cast<LONG>(lastErrorCode) : ERROR_SUCCESS;
+    if (lastErrorCode != 0) return static_cast<LONG>(lastErrorCode);
+    // In the list's own commit, so a restart never sees the bit without the state it covers.
+    rememberRecordedState(clientPush, sourceId);
+    return ERROR_SUCCESS;
   });
 }
 
@@ -77,10 +81,10 @@ bool requestStart(ClientPush* clientPush) {
 // Writes `bits` with whatever earlier changes left unwritten, then asks for the launcher's
 // start when `scheduleWanted` or when an earlier request is still owed. The list is committed
 // before the request is made: a launcher started at once must find every bit it is for.
-void record(ClientPush* clientPush, int32_t bits, bool scheduleWanted) {
+void record(ClientPush* clientPush, int32_t sourceId, int32_t bits, bool scheduleWanted) {
   UnrecordedChanges& unrecorded = clientPush->unrecorded;
   if (scheduleWanted) unrecorded.syncRequest = SyncRequest::toSchedule;
-  LONG written = writeList(clientPush, unrecorded.bits | bits);
+  LONG written = writeList(clientPush, unrecorded.bits | bits, sourceId);
   if (written != ERROR_SUCCESS) {
     unrecorded.bits |= bits;
     if (!unrecorded.listFailureLogged) {
@@ -110,7 +114,7 @@ void setPIMModifications(ClientPush* clientPush, int32_t sourceId) {
   }
   const DataSource* source = sourceById(sourceId);
   bool recorded = source && !clientPush->sourceFlags[source->flagPosition];
-  record(clientPush, recorded ? source->bit : 0, recorded);
+  record(clientPush, sourceId, recorded ? source->bit : 0, recorded);
 }
 
 bool hasUnrecordedChanges(const ClientPush* clientPush) { return clientPush->unrecorded.any(); }
@@ -118,7 +122,7 @@ bool hasUnrecordedChanges(const ClientPush* clientPush) { return clientPush->unr
 void retryUnrecordedChanges(ClientPush* clientPush) {
   if (!clientPush->unrecorded.any() || !clientPush->dmt || !clientPush->node) return;
   if (clientPush->unrecorded.bits != 0) {
-    record(clientPush, 0, false);
+    record(clientPush, 0, 0, false);
   } else {
     requestStart(clientPush);
   }

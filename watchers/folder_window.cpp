@@ -5,7 +5,7 @@
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
 #include "log/log.h"
-#include "watchers/file_type.h"
+#include "recording/file_type.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ enum class FilterResult { pass, wrongType, journalFile };
 FilterResult filterPath(const FolderWindowTraits& traits, const wchar_t* path) {
   if (traits.requiredFileType && getFileTypeCode(path) != traits.requiredFileType)
     return FilterResult::wrongType;
-  if (traits.dropDatFiles && path && (std::wcsstr(path, L".dat.jour") || std::wcsstr(path, L".dat")))
+  if (traits.dropDatFiles && isPictureStoreFile(path))
     return FilterResult::journalFile;
   return FilterResult::pass;
 }

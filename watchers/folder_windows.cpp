@@ -2,7 +2,7 @@
 #include "watchers/folder_windows.h"
 
 #include "recording/client_push.h"
-#include "watchers/file_type.h"
+#include "recording/file_type.h"
 #include "watchers/folder_window.h"
 
 namespace {

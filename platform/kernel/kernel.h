@@ -56,6 +56,28 @@ BOOL CloseHandle(HANDLE handle);
 FILE* _wfopen(const wchar_t* path, const wchar_t* mode);
 DWORD GetFileAttributesW(LPCWSTR path);
 
+// One entry of a folder listing. dwOID is the entry's object identity: the low 32 bits of
+// its inode here.
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwOID;
+  WCHAR cFileName[MAX_PATH];
+};
+typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
+
+// Lists a folder: the pattern is a folder's device path followed by "\*" or "\*.*" (no other
+// wildcards). Entries come in no particular order, without "." and "..". A folder that does
+// not exist gives ERROR_PATH_NOT_FOUND, an empty one ERROR_FILE_NOT_FOUND; the end of the
+// listing is ERROR_NO_MORE_FILES. Links are described, not followed.
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
+BOOL FindClose(HANDLE find);
+
 #define CP_ACP 0
 #define CP_OEMCP 1
 #define CP_UTF8 65001

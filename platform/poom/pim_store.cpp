@@ -132,4 +132,13 @@ Result listSubscriptions(std::vector<Subscription>& subscriptions) {
   return store->listSubscriptions(subscriptions);
 }
 
+Result readChangeToken(int folder, long long& token) {
+  SharedStore& s = shared();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Result failed;
+  poom::Store* store = connection(s, failed);
+  if (!store) return failed;
+  return store->changeToken(folder, token);
+}
+
 }  // namespace ce::pim

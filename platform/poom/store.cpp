@@ -11,6 +11,11 @@
 //
 // user_version tells our schema from anything else that happens to be called pim.db; a file
 // that is not ours is reported and never written to.
+//
+// Each folder has a change token that every committed add, change and delete raises inside
+// its own transaction: a reader who remembers the token can tell, even after being away,
+// whether anything in the folder changed since. Version 1 stores predate the tokens and
+// gain the table on open; their tokens start at 0.
 #include "platform/poom/store.h"
 
 #include <sqlite3.h>
@@ -19,6 +24,7 @@
 #include <cstdint>
 
 #include "platform/kernel/kernel.h"
+#include "platform/kernel/platform_state.h"
 #include "platform/kernel/utf8.h"
 #include "platform/poom/poom.h"
 #include "platform/sqlite/wal.h"
@@ -27,7 +33,7 @@ namespace ce::poom {
 
 namespace {
 
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 // Long enough for a burst of writers on a slow disk, short enough that a wedged peer is
 // reported instead of hanging a tool.
 constexpr int busyTimeoutMs = 5000;
@@ -48,6 +54,12 @@ const char* const schemaSql =
     "  pid INTEGER NOT NULL,"
     "  PRIMARY KEY (window, folder)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS subscriptions_by_folder ON subscriptions(folder);";
+
+// Added by version 2; also the whole upgrade of a version 1 store.
+const char* const tokensSql =
+    "CREATE TABLE IF NOT EXISTS change_tokens("
+    "  folder INTEGER PRIMARY KEY CHECK (folder IN (9, 10, 13)),"
+    "  token INTEGER NOT NULL);";
 
 long long localTicksNow() {
   SYSTEMTIME now;
@@ -123,6 +135,8 @@ enum Store::Sql : int {
   removeSubscription,
   removeWindow,
   allSubscriptions,
+  raiseToken,
+  readToken,
   sqlCount
 };
 
@@ -143,8 +157,11 @@ const char* const sqlText[] = {
     "DELETE FROM subscriptions WHERE window = ?1 AND folder = ?2",
     "DELETE FROM subscriptions WHERE window = ?1",
     "SELECT window, folder, mode, pid FROM subscriptions ORDER BY folder, window",
+    "INSERT INTO change_tokens(folder, token) VALUES (?1, 1)"
+    " ON CONFLICT (folder) DO UPDATE SET token = token + 1",
+    "SELECT token FROM change_tokens WHERE folder = ?1",
 };
-static_assert(sizeof sqlText / sizeof sqlText[0] == 14);
+static_assert(sizeof sqlText / sizeof sqlText[0] == 16);
 }  // namespace
 
 // One write transaction; rolled back unless committed.
@@ -164,7 +181,12 @@ class Store::Transaction {
   Transaction& operator=(const Transaction&) = delete;
 
   pim::Result begin() { return run(beginWrite, "starting a change", begun_); }
-  pim::Result commit() { return run(commitWrite, "committing", done_); }
+  pim::Result commit() {
+    long long forced;
+    if (ce::failPointHit("PimStoreCommit", forced))
+      return fail(pim::Status::storeFailed, "pim.db: committing: failed on purpose");
+    return run(commitWrite, "committing", done_);
+  }
 
  private:
   pim::Result run(Sql which, const char* doing, bool& flag) {
@@ -228,12 +250,14 @@ pim::Result Store::prepareSchema() {
   sqlite3_int64 objects = rc == SQLITE_ROW ? sqlite3_column_int64(s, 1) : 0;
   sqlite3_finalize(s);
   if (rc != SQLITE_ROW) return failure("reading the store");
-  if (version != schemaVersion && (version != 0 || objects != 0))
+  bool older = version == 1;
+  if (version != schemaVersion && !older && (version != 0 || objects != 0))
     return fail(pim::Status::storeFailed, "pim.db: not a PIM store of this device");
   // A switch that still fails costs speed, not correctness, and a later open retries.
   ce::sqlite::switchToWal(db_, busyTimeoutMs);
-  if (version == 0) {
-    std::string create = std::string("BEGIN IMMEDIATE;") + schemaSql +
+  if (version == 0 || older) {
+    // IF NOT EXISTS throughout: a peer may have created or upgraded the store meanwhile.
+    std::string create = std::string("BEGIN IMMEDIATE;") + schemaSql + tokensSql +
                          "PRAGMA user_version=" + std::to_string(schemaVersion) + ";COMMIT;";
     if (sqlite3_exec(db_, create.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
       pim::Result result = failure("creating the store");
@@ -261,6 +285,31 @@ sqlite3_stmt* Store::statement(Sql which, pim::Result& result) {
 // A change must be visible as one: with the clock frozen or set back, the time still moves.
 long long Store::nextModified(long long previous) const {
   return std::max(localTicksNow(), previous + 1);
+}
+
+bool Store::raiseChangeToken(int folder, pim::Result& result) {
+  sqlite3_stmt* s = statement(raiseToken, result);
+  if (!s) return false;
+  Use use(s);
+  sqlite3_bind_int(s, 1, folder);
+  if (sqlite3_step(s) == SQLITE_DONE) return true;
+  result = failure("raising the change token");
+  return false;
+}
+
+pim::Result Store::changeToken(int folder, long long& token) {
+  if (!isPimFolder(folder))
+    return fail(pim::Status::badFolder, "no PIM folder has the id " + std::to_string(folder));
+  pim::Result result;
+  sqlite3_stmt* s = statement(readToken, result);
+  if (!s) return result;
+  Use use(s);
+  sqlite3_bind_int(s, 1, folder);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) token = sqlite3_column_int64(s, 0);
+  else if (rc == SQLITE_DONE) token = 0;  // never changed
+  else return failure("reading the change token");
+  return result;
 }
 
 bool Store::readSubscribers(int folder, std::vector<Subscriber>& subscribers,
@@ -300,6 +349,7 @@ pim::Result Store::addItem(int folder, const std::string& subject, CommittedChan
   sqlite3_int64 oid = sqlite3_last_insert_rowid(db_);
   if (oid > maxOid) return fail(pim::Status::storeFailed, "pim.db: object ids are used up");
   change = CommittedChange{Change::created, static_cast<DWORD>(oid), folder, {}};
+  if (!raiseChangeToken(folder, result)) return result;
   if (!readSubscribers(folder, change.subscribers, result)) return result;
   return transaction.commit();
 }
@@ -335,6 +385,7 @@ pim::Result Store::changeItem(DWORD oid, const std::optional<std::string>& subje
     if (sqlite3_step(update) != SQLITE_DONE) return failure("changing an item");
   }
   change = CommittedChange{Change::changed, oid, folder, {}};
+  if (!raiseChangeToken(folder, result)) return result;
   if (!readSubscribers(folder, change.subscribers, result)) return result;
   return transaction.commit();
 }
@@ -361,6 +412,7 @@ pim::Result Store::deleteItem(DWORD oid, CommittedChange& change) {
     if (sqlite3_step(remove) != SQLITE_DONE) return failure("deleting an item");
   }
   change = CommittedChange{Change::deleted, oid, folder, {}};
+  if (!raiseChangeToken(folder, result)) return result;
   if (!readSubscribers(folder, change.subscribers, result)) return result;
   return transaction.commit();
 }

@@ -48,6 +48,7 @@ class Store {
   pim::Result deleteItem(DWORD oid, CommittedChange& change);
   pim::Result listItems(int folder, std::vector<pim::Item>& items);
   pim::Result listSubscriptions(std::vector<pim::Subscription>& subscriptions);
+  pim::Result changeToken(int folder, long long& token);
 
   // Records that `window` (of process `pid`) wants `mode` changes of `folder`; mode 0 ends it.
   pim::Result subscribe(long long window, int folder, DWORD mode, int pid);
@@ -62,6 +63,7 @@ class Store {
   pim::Result prepareSchema();
   sqlite3_stmt* statement(Sql which, pim::Result& result);
   pim::Result failure(const char* doing) const;
+  bool raiseChangeToken(int folder, pim::Result& result);
   bool readSubscribers(int folder, std::vector<Subscriber>& subscribers, pim::Result& result);
   long long nextModified(long long previous) const;
 

@@ -1,4 +1,4 @@
-#include "watchers/file_type.h"
+#include "recording/file_type.h"
 #include "watchers/folder_change.h"
 #include "tests/support/device_test.h"
 

@@ -1,5 +1,6 @@
-#include "watchers/file_type.h"
+#include "recording/file_type.h"
 
+#include <cwchar>
 #include <initializer_list>
 
 #include "encoding/text_helpers.h"
@@ -10,4 +11,9 @@ int getFileTypeCode(const wchar_t* path) {
   for (const wchar_t* extension : {L"jpg", L"jpeg", L"gif", L"png"})
     if (wideExtensionMatches(path, extension, true)) return pictureFileType;
   return 0;
+}
+
+bool isPictureStoreFile(const wchar_t* path) {
+  // ".dat.jour" contains ".dat": one test covers both.
+  return path && std::wcsstr(path, L".dat");
 }

@@ -1,0 +1,17 @@
+// Sorting files by name for the Notes and Picture folders: the rules the folder windows
+// apply to each event and the start-up comparison applies to each file it finds, kept
+// below both so that they cannot drift apart.
+#pragma once
+
+#include <cwchar>
+
+inline constexpr int noteFileType = 601;
+inline constexpr int pictureFileType = 604;
+
+// 601 for a note (".pwi"), 604 for a picture (".jpg", ".jpeg", ".gif", ".png"), 0 otherwise or
+// for a null path; letter case is ignored.
+int getFileTypeCode(const wchar_t* path);
+
+// True when the path contains ".dat" anywhere (case-sensitive, ".dat.jour" included): the
+// picture store's own database and journal files, never pictures to synchronise.
+bool isPictureStoreFile(const wchar_t* path);

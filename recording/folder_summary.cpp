@@ -1,0 +1,86 @@
+#include "recording/folder_summary.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/windows.h"
+#include "recording/file_type.h"
+
+namespace {
+
+// FNV-1a over 64 bits, finished with a strong mixer: entries are combined by addition, so
+// each must be well spread on its own.
+class EntryHash {
+ public:
+  void add(const void* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      value_ ^= static_cast<const unsigned char*>(data)[i];
+      value_ *= 0x100000001b3ULL;
+    }
+  }
+  void add(uint64_t number) { add(&number, sizeof number); }
+  void add(const std::wstring& text) {
+    add(text.data(), text.size() * sizeof(wchar_t));
+    add(static_cast<uint64_t>(text.size()));
+  }
+  uint64_t finish() const {
+    uint64_t z = value_;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+
+ private:
+  uint64_t value_ = 0xcbf29ce484222325ULL;
+};
+
+uint64_t wide(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
+
+bool counts(const FolderRules& rules, const std::wstring& path) {
+  if (rules.requiredFileType && getFileTypeCode(path.c_str()) != rules.requiredFileType)
+    return false;
+  return !(rules.dropPictureStoreFiles && isPictureStoreFile(path.c_str()));
+}
+
+std::string format(const char* count, uint64_t digest) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s-%016llx", count, static_cast<unsigned long long>(digest));
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> summarizeFolder(const std::wstring& devicePath,
+                                           const FolderRules& rules) {
+  EntryHash folderHash;
+  folderHash.add(devicePath);
+  std::wstring prefix = devicePath;
+  if (prefix.empty() || (prefix.back() != L'\\' && prefix.back() != L'/')) prefix += L'\\';
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((prefix + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return format("0", folderHash.finish());
+    if (error == ERROR_PATH_NOT_FOUND) return format("none", folderHash.finish());
+    return std::nullopt;
+  }
+  // A sum does not depend on the order in which the folder lists its entries.
+  uint64_t sum = folderHash.finish();
+  unsigned long long count = 0;
+  std::wstring path = prefix;
+  do {
+    path.resize(prefix.size());
+    path += data.cFileName;
+    if (!counts(rules, path)) continue;
+    EntryHash entry;
+    entry.add(path);
+    entry.add(wide(data.nFileSizeHigh, data.nFileSizeLow));
+    entry.add(wide(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
+    entry.add(static_cast<uint64_t>(data.dwOID));
+    entry.add(static_cast<uint64_t>(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+    sum += entry.finish();
+    ++count;
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return format(std::to_string(count).c_str(), sum);
+}
