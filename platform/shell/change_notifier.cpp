@@ -40,7 +40,8 @@ namespace {
 constexpr size_t kLargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 
 // What a folder above a gone one is watched with: anything that may bring the path back.
-constexpr uint32_t kWaitFlags = IN_ONLYDIR | IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr uint32_t kWaitFlags =
+    IN_ONLYDIR | IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
 // The folder above `path`, never above the file system root; "" for the root itself.
 std::string parentWithin(const std::string& path, size_t rootLength) {

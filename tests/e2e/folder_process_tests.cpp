@@ -43,7 +43,8 @@ class FolderProcessTest : public ce::test::DeviceProcessTest {
   // message at a time and logs a note's creation just before recording it, so the second
   // note's line comes after the first note's record. Counts on no other note being created.
   void waitUntilHandled() {
-    for (int i = 0; i < 2; ++i) shell("echo x > Notes/handled-" + std::to_string(++handled_) + ".pwi");
+    for (int i = 0; i < 2; ++i)
+      shell("echo x > Notes/handled-" + std::to_string(++handled_) + ".pwi");
     ASSERT_TRUE(waitForLog("CP note: It is a new item inserted", handled_));
   }
 

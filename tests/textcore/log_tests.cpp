@@ -102,7 +102,8 @@ TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
   log->info("CP note:  The %S file is not a note: break",
             L"\\Notes\\x\n12:00:00 GMT +0:00 [ERROR] - forged");
   log->info("%s|%c|%-4s|%.3s|%3s|%ls|%lc", "a\r\tb\x1b\x7f \xC2\x85 caf\xC3\xA9", '\n', "ab",
-            "abcdef", "a\n", L"\u0085 bad \xdce9 \x110000 \U0001F600", static_cast<wint_t>(L'\x01'));
+            "abcdef", "a\n", L"\u0085 bad \xdce9 \x110000 \U0001F600",
+            static_cast<wint_t>(L'\x01'));
   log->error("%05d|%-3x|%+.2f|%lld|%zu|%hhu|%o|%*d|%.*s|%%", -42, 255u, 1.5, -1ll, size_t{7},
              257u, 8u, 3, 1, 2, "xyz");
   EXPECT_EQ(logText(),
