@@ -13,8 +13,9 @@
 // (fs.inotify.max_queued_events); should it overflow all the same, every window is told to
 // look at its whole folder again (SHCNE_UPDATEDIR).
 //
-// A watched folder that is deleted or moved away does not end its registrations: each window
-// is told with SHCNE_RMDIR on the folder's own path, whatever its mask, and the nearest folder
+// A watched folder that is deleted or moved away, by itself or with a folder above it (each of
+// those is watched for its own end), does not end its registrations: each window is told
+// with SHCNE_RMDIR on the folder's own path, whatever its mask, and the nearest folder
 // above it that still exists is watched for creations and moves in. As soon as a folder is
 // back under the path it is watched again and each window is told with SHCNE_MKDIR on that
 // path: files may have come with it that no event will report.
@@ -42,6 +43,12 @@ constexpr size_t kLargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 // What a folder above a gone one is watched with: anything that may bring the path back.
 constexpr uint32_t kWaitFlags =
     IN_ONLYDIR | IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+// What a folder above a watched one is watched with: its own end only.
+constexpr uint32_t kGuardFlags = IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF;
+
+bool holds(const std::vector<std::pair<int, std::string>>& guards, int wd) {
+  return std::any_of(guards.begin(), guards.end(), [&](const auto& g) { return g.first == wd; });
+}
 
 // The folder above `path`, never above the file system root; "" for the root itself.
 std::string parentWithin(const std::string& path, size_t rootLength) {
@@ -182,12 +189,25 @@ void ChangeNotifier::endWatch(const Change& change) {
   // elsewhere would go on reporting under its old path, so that watch is dropped here.
   if (change.mask & IN_MOVE_SELF) inotify_rm_watch(inotify_.fd(), wd);
   std::erase_if(kernelFlags_, [&](const auto& entry) { return entry.first == wd; });
-  for (Registration& registration : registrations_) {
+  // A folder goes with the folder above it that was moved away.
+  std::vector<bool> carried(registrations_.size());
+  for (size_t i = 0; i < registrations_.size(); ++i) {
+    Registration& registration = registrations_[i];
     if (registration.waitWd == wd) registration.waitWd = -1;
-    if (registration.wd != wd) continue;
+    carried[i] = registration.wd >= 0 &&
+                 (registration.wd == wd || holds(registration.guards, wd));
+    std::erase_if(registration.guards, [&](const auto& g) { return g.first == wd; });
+  }
+  std::vector<int> released;
+  for (size_t i = 0; i < registrations_.size(); ++i) {
+    if (!carried[i]) continue;
+    Registration& registration = registrations_[i];
+    if (registration.wd != wd) released.push_back(registration.wd);
     registration.wd = -1;
+    unguard(registration);
     post(registration.window, SHCNE_RMDIR, registration.devicePath, nullptr);
   }
+  for (int stale : released) refit(stale);
   lookForGoneFolders();
 }
 
@@ -210,6 +230,7 @@ bool ChangeNotifier::watchAgain(Registration& registration) {
       addKernelFlags(wd, flags);
       stopWaiting(registration);
       refit(wd);
+      guard(registration);
       return true;
     }
     std::string below = registration.hostPath;
@@ -243,6 +264,30 @@ void ChangeNotifier::stopWaiting(Registration& registration) {
   if (wd >= 0) refit(wd);
 }
 
+void ChangeNotifier::guard(Registration& registration) {
+  for (std::string above = parentWithin(registration.hostPath, registration.rootLength);
+       above.size() > registration.rootLength;
+       above = parentWithin(above, registration.rootLength)) {
+    int wd = inotify_add_watch(inotify_.fd(), above.c_str(), kGuardFlags | IN_MASK_ADD);
+    if (wd < 0) continue;
+    addKernelFlags(wd, kGuardFlags);
+    registration.guards.emplace_back(wd, above);
+    refit(wd);
+  }
+}
+
+void ChangeNotifier::unguard(Registration& registration) {
+  auto guards = std::move(registration.guards);
+  registration.guards.clear();
+  for (const auto& [wd, path] : guards) refit(wd);
+}
+
+bool ChangeNotifier::guardedBy(int wd) const {
+  for (const Registration& registration : registrations_)
+    if (holds(registration.guards, wd)) return true;
+  return false;
+}
+
 void ChangeNotifier::addKernelFlags(int wd, uint32_t flags) {
   auto entry = std::find_if(kernelFlags_.begin(), kernelFlags_.end(),
                             [&](const auto& known) { return known.first == wd; });
@@ -253,7 +298,7 @@ void ChangeNotifier::addKernelFlags(int wd, uint32_t flags) {
 }
 
 bool ChangeNotifier::usedBy(int wd) const {
-  return wd >= 0 && (firstOn(wd) || waitedOn(wd));
+  return wd >= 0 && (firstOn(wd) || waitedOn(wd) || guardedBy(wd));
 }
 
 bool ChangeNotifier::waitedOn(int wd) const {
@@ -294,6 +339,11 @@ void ChangeNotifier::refit(int wd) {
       needed |= kWaitFlags;
       path = &registration.waitPath;
     }
+    for (const auto& [guardWd, guardPath] : registration.guards)
+      if (guardWd == wd) {
+        needed |= kGuardFlags;
+        path = &guardPath;
+      }
   }
   auto entry = std::find_if(kernelFlags_.begin(), kernelFlags_.end(),
                             [&](const auto& flags) { return flags.first == wd; });
@@ -327,19 +377,20 @@ DWORD ChangeNotifier::watch(HWND window, const std::string& hostPath, size_t roo
   if (wd < 0) return errorOfWatch(errno);
   addKernelFlags(wd, flags);
 
-  int previousWd = -1, previousWaitWd = -1;
+  std::vector<int> previous;
   auto old = std::find_if(registrations_.begin(), registrations_.end(),
                           [&](const Registration& known) { return known.window == window; });
   if (old != registrations_.end()) {
-    previousWd = old->wd;
-    previousWaitWd = old->waitWd;
+    previous = {old->wd, old->waitWd};
+    for (const auto& [guardWd, guardPath] : old->guards) previous.push_back(guardWd);
     registrations_.erase(old);
   }
   registrations_.push_back(Registration{window, wd, eventMask, hostPath,
-                                        ce::devicePathOf(hostPath), rootLength, -1, {}});
+                                        ce::devicePathOf(hostPath), rootLength, -1, {}, {}});
   refit(wd);
-  if (previousWd >= 0 && previousWd != wd) refit(previousWd);
-  if (previousWaitWd >= 0 && previousWaitWd != wd) refit(previousWaitWd);
+  guard(registrations_.back());
+  for (int stale : previous)
+    if (stale >= 0) refit(stale);
   return ERROR_SUCCESS;
 }
 
@@ -349,10 +400,11 @@ bool ChangeNotifier::unwatch(HWND window) {
   auto found = std::find_if(registrations_.begin(), registrations_.end(),
                             [&](const Registration& known) { return known.window == window; });
   if (found == registrations_.end()) return false;
-  int wd = found->wd, waitWd = found->waitWd;
+  std::vector<int> released = {found->wd, found->waitWd};
+  for (const auto& [guardWd, guardPath] : found->guards) released.push_back(guardWd);
   registrations_.erase(found);
-  if (wd >= 0) refit(wd);
-  if (waitWd >= 0) refit(waitWd);
+  for (int stale : released)
+    if (stale >= 0) refit(stale);
   return true;
 }
 

@@ -56,6 +56,9 @@ class ChangeNotifier final : public ce::MessageSource {
     // creations that may bring it back; -1 when none could be watched.
     int waitWd = -1;
     std::string waitPath;
+    // While the folder is watched: the folders between it and the root, watched for their own
+    // move or deletion, which takes the folder away without an event of its own.
+    std::vector<std::pair<int, std::string>> guards;
   };
 
   void drainLocked();
@@ -69,6 +72,9 @@ class ChangeNotifier final : public ce::MessageSource {
   // True when the registration's folder is watched again.
   bool watchAgain(Registration& registration);
   void stopWaiting(Registration& registration);
+  void guard(Registration& registration);
+  void unguard(Registration& registration);
+  bool guardedBy(int wd) const;
   void addKernelFlags(int wd, uint32_t flags);
   bool usedBy(int wd) const;
   bool waitedOn(int wd) const;

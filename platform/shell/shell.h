@@ -49,7 +49,8 @@ struct FILECHANGENOTIFY {
 // registration (which stands when the new one is refused). FALSE with the reason in GetLastError when the folder does not exist, is not a
 // folder, cannot be watched, the window is not one of this process, or fRecursive is TRUE.
 BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry);
-// A registration outlives its folder: when the folder is deleted or moved away the window gets
+// A registration outlives its folder: when the folder is deleted or moved away (or a folder
+// above it is) the window gets
 // SHCNE_RMDIR with the folder's own path, and once a folder is back under that path (within a
 // second) SHCNE_MKDIR with it, whatever the registration's mask.
 //

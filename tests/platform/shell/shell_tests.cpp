@@ -220,6 +220,13 @@ TEST_F(Shell, aFolderThatGoesAwayIsReportedAndWatchedAgainOnceItIsBack) {
   folder("Docs/A");
   ASSERT_TRUE(pumpUntil([] { return !seen.empty(); }));
   EXPECT_EQ(settle("Docs/A", L"w1 CREATE \\Docs\\A\\marker"), (Lines{L"w1 MKDIR \\Docs\\A"}));
+
+  // Moved away with the folder above it: the same, though the folder itself never moved.
+  move("Docs", "Moved");
+  create("Moved/A/late");
+  folder("Docs/A");
+  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
+  EXPECT_EQ(seen, (Lines{L"w1 RMDIR \\Docs\\A", L"w1 MKDIR \\Docs\\A"}));
 }
 
 TEST_F(Shell, namesThatAreNotUtf8AndNamesOf255BytesLeadBackToTheirFile) {
