@@ -1,8 +1,9 @@
 // winLog: the shared file settings, the named-mutex exclusion and the line format.
 //
 // A message costs: the level test, one named-mutex creation (two flock calls), the clock, one
-// open, one write (stdio buffers the whole line and flushes it at fclose) and one close: five
-// system calls where a bare append needs three. The file is never kept open between messages,
+// open, one write and one close: five system calls where a bare append needs three. The line
+// is built in memory (on the stack unless it is long) and handed to an unbuffered stream in
+// one piece, which becomes that one write. The file is never kept open between messages,
 // so every line is on storage when the call returns and another process may rename or delete
 // the file at any time. The wide form of the path is worked out once per path change, not per
 // line.
@@ -18,6 +19,7 @@
 
 #include "config/string_buffer.h"
 #include "encoding/conversions.h"
+#include "log/line_format.h"
 #include "log/timestamp.h"
 #include "platform/windows.h"
 
@@ -100,18 +102,21 @@ long streamSize(FILE* file) {
 }
 
 void appendEntry(const char* tag, const char* format, va_list args) {
+  LineText line;
   char stamp[64];
-  formatTimestamp(stamp, sizeof stamp, false);
+  line.append(stamp, std::strlen(formatTimestamp(stamp, sizeof stamp, false)));
+  line.append(" [", 2);
+  line.append(tag, std::strlen(tag));
+  line.append("] - ", 4);
+  appendFormatted(line, format, args);
+  line.append('\n');
   LogFileState& st = state();
   st.file = openLogFile(L"a+");
   if (!st.file) return;
-  // Our own buffer spares stdio the fstat it makes to size one; a line longer than this is
-  // still written whole, in several writes, while the mutex keeps other writers out.
-  char buffer[4096];
-  std::setvbuf(st.file, buffer, _IOFBF, sizeof buffer);
-  std::fprintf(st.file, "%s [%s] - ", stamp, tag);
-  std::vfprintf(st.file, format, args);
-  std::fputc('\n', st.file);
+  // Unbuffered, the line goes out in one write whatever its length (no stdio buffer, and no
+  // fstat to size one).
+  std::setvbuf(st.file, nullptr, _IONBF, 0);
+  std::fwrite(line.data(), 1, line.size(), st.file);
   closeLogFile();
 }
 

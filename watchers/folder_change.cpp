@@ -29,6 +29,12 @@ FolderChange decideFolderChange(LONG eventId, const std::wstring& name, bool fil
       return takePending(pending, name) ? FolderChange::temporaryDeleted : FolderChange::deleted;
     case SHCNE_UPDATEDIR:
       return FolderChange::changesLost;
+    // Folder events reach these windows only for the watched folder itself: they never ask
+    // for the events of subfolders.
+    case SHCNE_RMDIR:
+      return FolderChange::folderGone;
+    case SHCNE_MKDIR:
+      return FolderChange::folderBack;
     default:
       return FolderChange::ignored;
   }
@@ -41,6 +47,8 @@ bool recordsChange(FolderChange change) {
     case FolderChange::created:
     case FolderChange::deleted:
     case FolderChange::changesLost:
+    case FolderChange::folderGone:
+    case FolderChange::folderBack:
       return true;
     default:
       return false;

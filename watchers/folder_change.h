@@ -18,6 +18,8 @@ enum class FolderChange {
   temporaryDeleted,  // a pending temporary file went away: leaves the list, not recorded
   deleted,           // any other deletion
   changesLost,       // the shell lost events for the folder
+  folderGone,        // the watched folder itself was deleted or moved away
+  folderBack,        // a folder is back under the watched path, and watched again
   ignored,           // an event kind the folder does not handle
 };
 

@@ -19,15 +19,6 @@ FilterResult filterPath(const FolderWindowTraits& traits, const wchar_t* path) {
   return FilterResult::pass;
 }
 
-// The name as the log can print it: a file name that is not UTF-8 carries its stray bytes as
-// lone surrogates, which %S cannot print (the line would stop there); they show as U+FFFD.
-std::wstring printableName(const wchar_t* name) {
-  std::wstring printable = name ? name : L"";
-  for (wchar_t& c : printable)
-    if ((c >= 0xD800 && c <= 0xDFFF) || static_cast<unsigned long>(c) > 0x10FFFF) c = 0xFFFD;
-  return printable;
-}
-
 // The type and journal filters. A rename passes when either of its paths does, so a file
 // saved under a temporary name and then renamed to its real one is not missed; what is
 // logged for a dropped event follows the first path.
@@ -40,12 +31,30 @@ bool passesFilters(const FolderWindowTraits& traits, const FILECHANGENOTIFY& not
           FilterResult::pass)
     return true;
   if (first == FilterResult::wrongType)
-    sharedLog()->info(traits.texts.wrongType, printableName(name).c_str());
+    sharedLog()->info(traits.texts.wrongType, name);
   return false;
 }
 
 void record(const FolderWindowTraits& traits) {
   setPIMModifications(ClientPush::getInstance(), traits.sourceId);
+}
+
+// Events on the watched folder as a whole: what it holds may have changed, whatever the file
+// types, so they pass no filter.
+bool isWholeFolderEvent(LONG event) {
+  return event == SHCNE_UPDATEDIR || event == SHCNE_RMDIR || event == SHCNE_MKDIR;
+}
+
+bool isFileEvent(LONG event) {
+  return event == SHCNE_RENAMEITEM || event == SHCNE_CREATE || event == SHCNE_DELETE;
+}
+
+const char* wholeFolderText(const FolderTexts& texts, FolderChange change) {
+  switch (change) {
+    case FolderChange::folderGone: return texts.folderGone;
+    case FolderChange::folderBack: return texts.folderBack;
+    default: return texts.changesLost;
+  }
 }
 
 void handleChange(const FolderWindowTraits& traits, PendingTempFiles& pending,
@@ -81,7 +90,9 @@ void handleChange(const FolderWindowTraits& traits, PendingTempFiles& pending,
       }
       return;
     case SHCNE_UPDATEDIR:
-      log->info("%s", texts.changesLost);
+    case SHCNE_RMDIR:
+    case SHCNE_MKDIR:
+      log->info("%s", wholeFolderText(texts, decideFolderChange(event, name, false, pending)));
       record(traits);
       return;
     default:
@@ -96,16 +107,21 @@ void handleFileChange(const FolderWindowTraits& traits, PendingTempFiles& pendin
     return;
   }
   // The device copies the path into a MAX_PATH buffer before anything else; a longer one is
-  // dropped whole rather than cut.
+  // never cut.
   wchar_t name[MAX_PATH];
   const auto* item = reinterpret_cast<const wchar_t*>(notify->fci.dwItem1);
-  if (std::swprintf(name, MAX_PATH, L"%ls", item ? item : L"") < 0) {
+  if (!item) item = L"";
+  const LONG event = notify->fci.wEventId;
+  if (std::swprintf(name, MAX_PATH, L"%ls", item) < 0) {
     sharedLog()->error("%s", traits.texts.nameTooLong);
+    // The folder's bit needs no name, so the change still counts. Such a name can be neither
+    // pending nor found pending, so the temporary-file rules have nothing to say about it.
+    if (isWholeFolderEvent(event) || (isFileEvent(event) && passesFilters(traits, *notify, item)))
+      record(traits);
     SHChangeNotifyFree(notify);
     return;
   }
-  // Lost events are signalled whatever the file types: the folder as a whole may have changed.
-  if (notify->fci.wEventId == SHCNE_UPDATEDIR || passesFilters(traits, *notify, name))
+  if (isWholeFolderEvent(event) || passesFilters(traits, *notify, name))
     handleChange(traits, pending, *notify, name);
   SHChangeNotifyFree(notify);
 }

@@ -24,6 +24,8 @@ struct FolderTexts {
   const char* deleting;
   const char* deleted;
   const char* changesLost;
+  const char* folderGone;
+  const char* folderBack;
 };
 
 struct FolderWindowTraits {

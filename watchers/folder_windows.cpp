@@ -18,7 +18,9 @@ const FolderWindowTraits briefcaseTraits{
      "CP Briefcase: The file is a temporary file. It must not be signaled",
      "CP Briefcase: It is a new item inserted", "CP Briefcase: Deleting Item...",
      "CP Briefcase: The item is really deleting...",
-     "CP Briefcase: Folder changes lost, signalling the folder"}};
+     "CP Briefcase: Folder changes lost, signalling the folder",
+     "CP Briefcase: Folder removed or moved away, signalling the folder",
+     "CP Briefcase: Folder back and watched again, signalling the folder"}};
 
 const FolderWindowTraits notesTraits{
     WatchedFolder::notes, 601, noteFileType, false, &ClientPush::notesWindow,
@@ -29,7 +31,9 @@ const FolderWindowTraits notesTraits{
      "CP note: It is a renaming...", "CP note: Creating Item...",
      "CP note: The file is a temporary file. It must not be signaled",
      "CP note: It is a new item inserted", "CP note:Deleting Item...",
-     "The item is really deleting...", "CP note: Folder changes lost, signalling the folder"}};
+     "The item is really deleting...", "CP note: Folder changes lost, signalling the folder",
+     "CP note: Folder removed or moved away, signalling the folder",
+     "CP note: Folder back and watched again, signalling the folder"}};
 
 const FolderWindowTraits pictureTraits{
     WatchedFolder::picture, 604, pictureFileType, true, &ClientPush::pictureWindow,
@@ -42,7 +46,9 @@ const FolderWindowTraits pictureTraits{
      "CP Picture: The file is a temporary file. It must not be signaled",
      "CP Picture: It is a new item inserted", "CP Picture: Deleting Item...",
      "CP Picture: The item is really deleting...",
-     "CP Picture: Folder changes lost, signalling the folder"}};
+     "CP Picture: Folder changes lost, signalling the folder",
+     "CP Picture: Folder removed or moved away, signalling the folder",
+     "CP Picture: Folder back and watched again, signalling the folder"}};
 
 }  // namespace
 

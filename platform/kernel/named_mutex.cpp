@@ -12,9 +12,11 @@
 // The lock file stays open per name for the life of the process, and handles are counted in
 // the process, so a create/close pair costs two flock calls and no open.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,20 +41,24 @@ struct MutexHandle {
 
 std::mutex tableMutex;
 std::map<std::wstring, NamedMutex> table;
-pid_t tableOwner = 0;
+// Set in a child forked without exec: the table it holds is its parent's. A fork handler
+// rather than a getpid per call, which is a system call here and the log pays it per line.
+std::atomic<bool> tableInherited{false};
+
+void markTableInherited() { tableInherited = true; }
 
 // A child forked without exec inherits the parent's lock files, whose flocks it would share
 // with the parent: it starts a table of its own. Closing the inherited descriptors leaves the
 // parent's locks in place (the parent still holds its own descriptors). Caller holds
 // tableMutex.
 void forgetInheritedTable() {
-  pid_t self = getpid();
-  if (tableOwner == self) return;
-  if (tableOwner != 0)
-    for (auto& [name, entry] : table)
-      if (entry.fd >= 0) close(entry.fd);
+  // Registered before the first entry exists, so no child can inherit one unnoticed.
+  static const bool hooked = pthread_atfork(nullptr, nullptr, &markTableInherited) == 0;
+  (void)hooked;
+  if (!tableInherited.exchange(false)) return;
+  for (auto& [name, entry] : table)
+    if (entry.fd >= 0) close(entry.fd);
   table.clear();
-  tableOwner = self;
 }
 
 std::string lockFileName(const std::wstring& name) {
@@ -136,10 +142,9 @@ BOOL CloseHandle(HANDLE object) {
 namespace ce::kernel {
 void resetNamedMutexes() {
   std::lock_guard<std::mutex> lock(tableMutex);
-  if (tableOwner == getpid())
+  if (!tableInherited.exchange(false))
     for (auto& [name, entry] : table)
       if (entry.fd >= 0) close(entry.fd);
   table.clear();
-  tableOwner = getpid();
 }
 }  // namespace ce::kernel

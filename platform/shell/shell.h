@@ -49,8 +49,12 @@ struct FILECHANGENOTIFY {
 // registration (which stands when the new one is refused). FALSE with the reason in GetLastError when the folder does not exist, is not a
 // folder, cannot be watched, the window is not one of this process, or fRecursive is TRUE.
 BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry);
-// Ends the window's registration; FALSE when it has none. A registration ends by itself when
-// its folder is deleted or moved away, so the window's later call gets FALSE.
+// A registration outlives its folder: when the folder is deleted or moved away (or a folder
+// above it is) the window gets
+// SHCNE_RMDIR with the folder's own path, and once a folder is back under that path (within a
+// second) SHCNE_MKDIR with it, whatever the registration's mask.
+//
+// Ends the window's registration, also while its folder is gone; FALSE when it has none.
 BOOL SHChangeNotifyDeregister(HWND window);
 // Releases a record received with WM_FILECHANGEINFO. Pointers that are not live records are
 // ignored.

@@ -60,8 +60,10 @@ BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry) {
     return FALSE;
   }
   std::string hostPath;
+  size_t rootLength = 0;
   try {
     if (!ce::hostPathOf(entry->pszWatchDir, hostPath)) return FALSE;
+    rootLength = ce::fsRoot().size();
   } catch (const std::runtime_error&) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
@@ -76,7 +78,7 @@ BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry) {
     notifier = std::move(made);
     ce::addMessageSource(notifier.get());
   }
-  DWORD error = notifier->watch(window, hostPath, entry->dwEventMask);
+  DWORD error = notifier->watch(window, hostPath, rootLength, entry->dwEventMask);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return FALSE;

@@ -2,6 +2,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <gmock/gmock.h>
+
 #include "config/dm_tree.h"
 #include "config/management_node.h"
 #include "tests/e2e/device_fixture.h"
@@ -44,7 +46,17 @@ class FolderProcessTest : public ce::test::DeviceProcessTest {
     EXPECT_TRUE(waitForSetting("clientPushList", list)) << command;
   }
 
+  // Returns once every change made before it has been recorded: the listener handles one
+  // message at a time and logs a note's creation just before recording it, so the second
+  // note's line comes after the first note's record. Counts on no other note being created.
+  void waitUntilHandled() {
+    for (int i = 0; i < 2; ++i)
+      shell("echo x > Notes/handled-" + std::to_string(++handled_) + ".pwi");
+    ASSERT_TRUE(waitForLog("CP note: It is a new item inserted", handled_));
+  }
+
   int controls_ = 0;
+  int handled_ = 0;
 };
 
 TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
@@ -85,13 +97,36 @@ TEST_F(FolderProcessTest, NamesThatAreNotUtf8AreHandledLikeAnyOther) {
                          "note: break"));
 }
 
-// A watched folder that goes away ends its watch; once it is back, a refresh watches it again.
-TEST_F(FolderProcessTest, DeletedFolderIsWatchedAgainAfterARefresh) {
-  shell("rm -rf Briefcase");
-  expectNothingRecordedBy("mkdir Briefcase && echo x > Briefcase/lost.doc");
-  ASSERT_EQ(cedevice({"send", "refresh", "briefcase"}).exitCode, 0);
-  ASSERT_TRUE(waitForLog("CP Briefcase: command change dir"));
-  expectRecorded("echo x > Briefcase/found.doc", "32");
+// A watched folder that goes away is a change of its source, and once a folder is back under
+// its path it is watched again at once, without a refresh.
+TEST_F(FolderProcessTest, AFolderThatGoesAwayIsRecordedAndWatchedAgainOnceBack) {
+  setSetting("clientPushList", "0");
+  shell("mv 'My Pictures' ../Pictures.away && rmdir Briefcase");
+  ASSERT_TRUE(waitForLog("CP Picture: Folder removed or moved away, signalling the folder"));
+  ASSERT_TRUE(waitForLog("CP Briefcase: Folder removed or moved away, signalling the folder"));
+  waitUntilHandled();
+  EXPECT_EQ(setting("clientPushList"), "112");
+
+  shell("mv ../Pictures.away 'My Pictures' && mkdir Briefcase");
+  ASSERT_TRUE(waitForLog("CP Picture: Folder back and watched again, signalling the folder"));
+  ASSERT_TRUE(waitForLog("CP Briefcase: Folder back and watched again, signalling the folder"));
+  shell("echo p > 'My Pictures/IMG_02.jpg' && echo x > Briefcase/found.doc");
+  EXPECT_TRUE(waitForLog("CP Picture: It is a new item inserted"));
+  EXPECT_TRUE(waitForLog("CP Briefcase: It is a new item inserted"));
+}
+
+// A name longer than any device path still changes its folder; one holding a line break
+// cannot forge a line of the log.
+TEST_F(FolderProcessTest, NamesTheDeviceNeverHadAreRecordedAndLoggedOnOneLine) {
+  setSetting("clientPushList", "0");
+  shell("python3 -c \"open('Briefcase/' + 'a' * 240 + '.doc', 'w').close()\n"
+        "open('Notes/x\\n12:00:00 GMT +0:00 [ERROR] - forged.txt', 'w').close()\"");
+  ASSERT_TRUE(waitForLog("CP Briefcase: Insufficient buffer to get the file name"));
+  ASSERT_TRUE(waitForLog("CP note:  The \\My Documents\\Notes\\x\\n12:00:00 GMT +0:00 [ERROR] - "
+                         "forged.txt file is not a note: break"));
+  waitUntilHandled();
+  EXPECT_EQ(setting("clientPushList"), "48");
+  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"forged"}), testing::IsEmpty());
 }
 
 TEST_F(FolderProcessTest, RefreshMovesTheBriefcaseToTheFolderTheClientNowNames) {

@@ -95,6 +95,25 @@ TEST_F(LogTest, EachMessageIsOneLineWithItsArgumentsAndLeavesNoFileOpen) {
   EXPECT_EQ(GetLastError(), 1234u);
 }
 
+// A text handed to the log cannot start a line of its own, whoever chose it (a file name);
+// the format's own text stays as written, and numbers print as printf prints them.
+TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
+  Log* log = listenerLog();
+  log->info("CP note:  The %S file is not a note: break",
+            L"\\Notes\\x\n12:00:00 GMT +0:00 [ERROR] - forged");
+  log->info("%s|%c|%-4s|%.3s|%3s|%ls|%lc", "a\r\tb\x1b\x7f \xC2\x85 caf\xC3\xA9", '\n', "ab",
+            "abcdef", "a\n", L"\u0085 bad \xdce9 \x110000 \U0001F600",
+            static_cast<wint_t>(L'\x01'));
+  log->error("%05d|%-3x|%+.2f|%lld|%zu|%hhu|%o|%*d|%.*s|%%", -42, 255u, 1.5, -1ll, size_t{7},
+             257u, 8u, 3, 1, 2, "xyz");
+  EXPECT_EQ(logText(),
+            "14:05:09 GMT +1:00 [INFO] - CP note:  The \\Notes\\x\\n12:00:00 GMT +0:00 [ERROR] - "
+            "forged file is not a note: break\n"
+            "14:05:09 GMT +1:00 [INFO] - a\\r\\tb\\x1b\\x7f \\u0085 caf\xC3\xA9|\\n|ab  |abc|a\\n|"
+            "\\u0085 bad \xEF\xBF\xBD \xEF\xBF\xBD \xF0\x9F\x98\x80|\\x01\n"
+            "14:05:09 GMT +1:00 [ERROR] - -0042|ff |+1.50|-1|7|1|10|  1|xy|%\n");
+}
+
 TEST_F(LogTest, PathsComposeFromDirectoryAndFileName) {
   Log* log = sharedLog();
   EXPECT_STREQ(winLog::currentPath(), ".\\synclog.txt");

@@ -50,11 +50,17 @@ TEST_F(FolderChangeTest, DeletionsAreRecordedUnlessATemporaryFileWentAway) {
   EXPECT_THAT(pending, IsEmpty());
 }
 
-TEST_F(FolderChangeTest, LostChangesAreRecordedAndOtherKindsIgnored) {
+// The shell reports these three on the watched folder itself, never on a subfolder: the
+// listener's windows do not ask for folder events.
+TEST_F(FolderChangeTest, WholeFolderEventsAreRecordedAndOtherKindsIgnored) {
   PendingTempFiles pending{L"\\B\\t"};
   EXPECT_EQ(decideFolderChange(SHCNE_UPDATEDIR, L"\\B", false, pending), FolderChange::changesLost);
-  EXPECT_TRUE(recordsChange(FolderChange::changesLost));
-  for (LONG kind : {SHCNE_MKDIR, SHCNE_RMDIR, SHCNE_UPDATEITEM, 0L, 3L})
+  EXPECT_EQ(decideFolderChange(SHCNE_RMDIR, L"\\B", false, pending), FolderChange::folderGone);
+  EXPECT_EQ(decideFolderChange(SHCNE_MKDIR, L"\\B", true, pending), FolderChange::folderBack);
+  for (FolderChange change :
+       {FolderChange::changesLost, FolderChange::folderGone, FolderChange::folderBack})
+    EXPECT_TRUE(recordsChange(change));
+  for (LONG kind : {SHCNE_UPDATEITEM, SHCNE_RENAMEFOLDER, 0L, 3L})
     EXPECT_EQ(decideFolderChange(kind, L"\\B\\t", false, pending), FolderChange::ignored) << kind;
   EXPECT_THAT(pending, ElementsAre(L"\\B\\t"));
 }

@@ -190,25 +190,43 @@ TEST_F(Shell, registeringAgainReplacesTheFolderAndRefusalsChangeNothing) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST_F(Shell, aFolderDeletedOrMovedAwayEndsItsRegistrationsUntilItIsBack) {
-  folder("A"), folder("B");
-  create("A/f");
-  ASSERT_TRUE(watch(1, L"\\A"));
-  ASSERT_TRUE(watch(2, L"\\A", SHCNE_DELETE));
-  fs::remove_all(host("A"));
-  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
-  EXPECT_EQ(seen, (Lines{L"w1 DELETE \\A\\f", L"w2 DELETE \\A\\f"}));
-  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
-  EXPECT_FALSE(SHChangeNotifyDeregister(windows[1]));
-
-  seen.clear();
-  folder("A");
-  ASSERT_TRUE(watch(1, L"\\A"));
-  move("A", "A2");  // it would go on reporting under a path that is no longer its own
+// A folder that goes away keeps its registrations: every window on it hears that it went
+// and, once a folder is back under its path, that it is back; then it hears of its files again.
+TEST_F(Shell, aFolderThatGoesAwayIsReportedAndWatchedAgainOnceItIsBack) {
+  folder("Docs/A"), folder("B");
+  create("Docs/A/f");
+  ASSERT_TRUE(watch(1, L"\\Docs\\A"));
+  ASSERT_TRUE(watch(2, L"\\Docs\\A", SHCNE_DELETE));
   ASSERT_TRUE(watch(3, L"\\B"));
-  create("A2/g");
-  EXPECT_EQ(settle("B", L"w3 CREATE \\B\\marker"), Lines{});
-  EXPECT_FALSE(SHChangeNotifyDeregister(windows[0]));
+  fs::remove_all(host("Docs/A"));
+  EXPECT_EQ(settle("B", L"w3 CREATE \\B\\marker"),
+            (Lines{L"w1 DELETE \\Docs\\A\\f", L"w2 DELETE \\Docs\\A\\f",
+                   L"w1 RMDIR \\Docs\\A", L"w2 RMDIR \\Docs\\A"}));
+
+  folder("Docs/A");
+  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
+  EXPECT_EQ(seen, (Lines{L"w1 MKDIR \\Docs\\A", L"w2 MKDIR \\Docs\\A"}));
+  seen.clear();
+  fs::remove(host("B/marker"));
+  create("Docs/A/g");
+  move("Docs/A", "A2");  // it must not go on reporting under a path that is no longer its own
+  create("A2/h");
+  fs::remove_all(host("Docs"));  // and the folder it then waits in goes too
+  EXPECT_EQ(settle("B", L"w3 CREATE \\B\\marker"),
+            (Lines{L"w3 DELETE \\B\\marker", L"w1 CREATE \\Docs\\A\\g", L"w1 RMDIR \\Docs\\A",
+                   L"w2 RMDIR \\Docs\\A"}));
+  EXPECT_TRUE(SHChangeNotifyDeregister(windows[1]));
+
+  folder("Docs/A");
+  ASSERT_TRUE(pumpUntil([] { return !seen.empty(); }));
+  EXPECT_EQ(settle("Docs/A", L"w1 CREATE \\Docs\\A\\marker"), (Lines{L"w1 MKDIR \\Docs\\A"}));
+
+  // Moved away with the folder above it: the same, though the folder itself never moved.
+  move("Docs", "Moved");
+  create("Moved/A/late");
+  folder("Docs/A");
+  ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
+  EXPECT_EQ(seen, (Lines{L"w1 RMDIR \\Docs\\A", L"w1 MKDIR \\Docs\\A"}));
 }
 
 TEST_F(Shell, namesThatAreNotUtf8AndNamesOf255BytesLeadBackToTheirFile) {
