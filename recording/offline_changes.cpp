@@ -170,6 +170,10 @@ void rememberFolderSummaries(ClientPush* clientPush) {
   if (!clientPush->node) return;
   getRegConfig()->read();
   for (const FolderSource& folder : folderSources) {
+    // A change the listener holds because the list could not be written is not recorded
+    // yet: a summary taken now would hide it from the next start.
+    const DataSource* source = sourceById(folder.sourceId);
+    if (source && (clientPush->unrecorded.bits & source->bit)) continue;
     std::optional<std::string> summary = currentSummary(folder);
     if (!summary) continue;
     // Looked at after the listing: every event of a change the listing saw is queued by now,
