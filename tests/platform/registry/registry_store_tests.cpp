@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/registry/name_collation.h"
 #include "platform/registry/transaction.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
@@ -30,6 +31,7 @@ std::string integrityOf(const std::string& database) {
   sqlite3_stmt* row = nullptr;
   std::string result = "cannot check";
   if (sqlite3_open(database.c_str(), &db) == SQLITE_OK &&
+      ce::registry::registerNameCollation(db) == SQLITE_OK &&
       sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &row, nullptr) == SQLITE_OK &&
       sqlite3_step(row) == SQLITE_ROW)
     result = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
