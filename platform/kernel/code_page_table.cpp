@@ -9,8 +9,10 @@
 // unsupported. Left out:
 //   10001-10005, 10008 (Mac CJK, Arabic, Hebrew), 20000, 20002 (CNS, ETEN), 20105-20108 (IA5
 //   national variants), 20833, 29001, 50931: no converter has their tables;
-//   720, 1361 (Johab) and 10079 (Mac Icelandic): ICU lacks them or has IBM's variant, and
-//   glibc lacks them or departs from the published tables.
+//   1361 (Johab) and 10079 (Mac Icelandic): ICU lacks them and glibc departs from the
+//   published tables.
+// Where ICU has IBM's variant of a page and the device only adds to it (720, 932), the
+// additions live beside the ICU converter (icu_page_converter.cpp).
 #include "platform/kernel/code_page_table.h"
 
 #include <algorithm>
@@ -28,6 +30,7 @@ constexpr CodePageConverter converters[] = {
     {37, icu, "ibm-37_P100-1995"},
     {437, iconv, "IBM437"},
     {708, iconv, "ASMO-708"},
+    {720, icu, "ibm-720_P100-1997"},
     {737, iconv, "CP737"},
     {775, iconv, "CP775"},
     {850, iconv, "IBM850"},
