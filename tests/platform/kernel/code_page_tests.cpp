@@ -116,9 +116,11 @@ TEST(CodePageTest, EveryPagePythonKnowsConvertsAsItsPublishedTableSays) {
               ", first " + page.differences.front() + "\n";
     EXPECT_EQ(departures.count(number), 1u)
         << number << " (" << page.codec << ") differs: " << page.differences.front();
-    if (number == 932)  // its departure is in encoding only
-      for (const auto& difference : page.differences)
+    if (number == 932) {  // its departure is in encoding only
+      for (const auto& difference : page.differences) {
         EXPECT_EQ(difference.rfind("encoding", 0), 0u) << difference;
+      }
+    }
   }
   std::printf("code pages exact against Python's codecs: %d of %zu\n%s", exact, pages.size(),
               report.c_str());
