@@ -121,20 +121,32 @@ std::wstring valueLine(const Value& value, const Writer& writer) {
   return line + hexList(typePrefix(value.type), value.data.data(), value.data.size());
 }
 
-void exportTree(const Key& key, Writer& writer) {
-  std::vector<Value> values = key.values();
-  // The root has no header of its own unless it holds values.
-  if (!key.path().empty() || !values.empty()) {
-    if (!quotable(key.path()))
-      throw Failure("cannot export the key " + keyDisplayName(key.path()) +
-                        ": its name holds a control character", 1);
-    writer.line(L"[" + widen(keyDisplayName(key.path())) + L"]");
-    for (const auto& value : values) writer.line(valueLine(value, writer));
-    writer.line(L"");
-  }
-  for (const auto& name : key.subkeys()) {
-    Key child(key.path().empty() ? name : key.path() + L"\\" + name);
-    exportTree(child, writer);
+// Depth first, keys in creation order, with a stack of its own. A store nested deeper than an
+// import may go (only the API can make one) is refused: its file could not be read back, and
+// its key lines alone grow with the square of the depth.
+void exportTree(const std::wstring& top, Writer& writer) {
+  std::vector<std::wstring> pending{top};
+  while (!pending.empty()) {
+    Key key(pending.back());
+    pending.pop_back();
+    const std::wstring& path = key.path();
+    if (!path.empty() &&
+        static_cast<size_t>(std::count(path.begin(), path.end(), L'\\')) >= maxKeyDepth)
+      throw Failure("cannot export " + keyDisplayName(top) + ": its keys nest deeper than " +
+                        std::to_string(maxKeyDepth) + " levels", 1);
+    std::vector<Value> values = key.values();
+    // The root has no header of its own unless it holds values.
+    if (!key.path().empty() || !values.empty()) {
+      if (!quotable(key.path()))
+        throw Failure("cannot export the key " + keyDisplayName(key.path()) +
+                          ": its name holds a control character", 1);
+      writer.line(L"[" + widen(keyDisplayName(key.path())) + L"]");
+      for (const auto& value : values) writer.line(valueLine(value, writer));
+      writer.line(L"");
+    }
+    std::vector<std::wstring> names = key.subkeys();
+    for (auto name = names.rbegin(); name != names.rend(); ++name)
+      pending.push_back(key.path().empty() ? *name : key.path() + L"\\" + *name);
   }
 }
 
@@ -148,7 +160,6 @@ class LineReader {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
   }
-  int number() const { return number_; }
   [[noreturn]] void fail(const std::string& problem) const {
     throw Failure(source_ + ":" + std::to_string(number_) + ": " + problem, 1);
   }
@@ -319,11 +330,10 @@ void checkLimits(const std::vector<Change>& changes, const std::string& source) 
 }  // namespace
 
 void exportKey(const std::wstring& path, FileFormat format, std::ostream& out) {
-  Key key(path);
   Writer writer(format);
   writer.line(widen(format == FileFormat::version5 ? version5Header : regedit4Header));
   writer.line(L"");
-  exportTree(key, writer);
+  exportTree(path, writer);
   writer.write(out);
 }
 

@@ -121,6 +121,14 @@ TEST_F(RegFileTest, OversizedImportsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("more than 100000 keys"), std::string::npos) << run.err;
   EXPECT_FALSE(ce::test::keyExists(L"Software\\First"));
+
+  // A store nested that deep through the API is refused by export too, cleanly.
+  std::wstring path = L"Deep";
+  for (int i = 0; i < 600; ++i) path += L"\\k";
+  RegCloseKey(ce::test::createKey(path.c_str()));
+  run = reg({"export", "--regedit4"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("deeper than 512 levels"), std::string::npos) << run.err;
 }
 
 TEST_F(RegFileTest, SetTakesEveryTypeAsRegAddDoes) {
