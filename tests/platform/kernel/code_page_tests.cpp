@@ -93,11 +93,11 @@ TEST(CodePageTest, EveryPagePythonKnowsConvertsAsItsPublishedTableSays) {
       932,    // characters held twice: Python encodes to the NEC-selected rows ED/EE, ICU to
               // the IBM rows FA-FC; every byte and pair decodes alike
       950,    // Python's table carries the ETEN kana rows C6A1 and up
-      1026,   // 9A: ICU and Python's file disagree on one letter
+      1026,   // 9A: ICU has IBM's later lira sign U+20BA, Python the ordinal U+00AA
       1361,   // unsupported: no converter carries the published Johab table
       10079,  // unsupported: glibc's Mac Icelandic departs in 12 bytes and ICU lacks it
-      20273,  // BC: the overline, where Python's table has the macron's neighbour
-      20424,  // B3, BC: the published file revised two Hebrew symbols
+      20273,  // BC: ICU has the macron U+00AF, Python the overline U+203E
+      20424,  // B3, BC: ICU has U+2022 and U+203E, Python U+00B7 and U+00AF
       50225,  // ISO-2022-KR: ICU announces the character set before plain ASCII too
       51932,  // A1C1 and A1C2: Python follows JIS, the device its own 932 table
       52936,  // HZ: ICU closes with an escape even after plain ASCII
