@@ -1,6 +1,10 @@
 // `cedevice reg`: reads and changes the device registry as other programs on the device do,
-// and exports and imports it as REGEDIT4 text.
+// and exports and imports it as registry files.
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -19,7 +23,71 @@ struct Options {
   std::string value;
   std::string data;
   std::string file;
+  std::string type = "sz";
+  bool regedit4 = false;
 };
+
+// `reg set` data of each type, as `reg add /t` takes it.
+struct TypeName {
+  const char* name;
+  DWORD type;
+};
+const TypeName typeNames[] = {{"sz", REG_SZ},         {"expand_sz", REG_EXPAND_SZ},
+                              {"multi_sz", REG_MULTI_SZ}, {"dword", REG_DWORD},
+                              {"qword", REG_QWORD},   {"binary", REG_BINARY}};
+
+// A number as `reg add` reads it: decimal, or hexadecimal after 0x.
+bool parseNumber(const std::string& text, unsigned long long limit, unsigned long long& number) {
+  if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
+    return false;
+  errno = 0;
+  char* end = nullptr;
+  number = std::strtoull(text.c_str(), &end, 0);
+  return errno == 0 && end && *end == '\0' && number <= limit;
+}
+
+// The bytes RegSetValueExW takes for `data` of `type`. multi_sz separates its strings with
+// "\0", as `reg add` does; binary is hex digits.
+std::vector<BYTE> dataOf(DWORD type, const std::string& data) {
+  std::vector<BYTE> bytes;
+  auto wideBytes = [&bytes](const std::wstring& text) {
+    const auto* begin = reinterpret_cast<const BYTE*>(text.c_str());
+    bytes.assign(begin, begin + (text.size() + 1) * sizeof(WCHAR));
+  };
+  unsigned long long number = 0;
+  switch (type) {
+    case REG_DWORD:
+    case REG_QWORD: {
+      bool wide = type == REG_QWORD;
+      if (!parseNumber(data, wide ? ~0ULL : 0xFFFFFFFFULL, number))
+        throw cedevice::Failure("not a " + std::string(wide ? "qword" : "dword") + ": " + data, 2);
+      bytes.resize(wide ? 8 : 4);
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(number >> (8 * i));
+      return bytes;
+    }
+    case REG_BINARY:
+      if (data.size() % 2 != 0 || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw cedevice::Failure("binary data is pairs of hex digits: " + data, 2);
+      for (size_t i = 0; i < data.size(); i += 2)
+        bytes.push_back(static_cast<BYTE>(std::stoul(data.substr(i, 2), nullptr, 16)));
+      return bytes;
+    case REG_MULTI_SZ: {
+      std::wstring all;
+      for (size_t start = 0;;) {
+        size_t cut = data.find("\\0", start);
+        std::wstring part = cedevice::widen(data.substr(start, cut - start));
+        if (!part.empty()) all += part + L'\0';
+        if (cut == std::string::npos) break;
+        start = cut + 2;
+      }
+      wideBytes(all);  // the list ends with an empty string
+      return bytes;
+    }
+    default:
+      wideBytes(cedevice::widen(data));
+      return bytes;
+  }
+}
 
 const char* const keyHelp =
     "HKLM\\..., HKEY_LOCAL_MACHINE\\... or a path below it (Software\\...)";
@@ -41,15 +109,18 @@ void getValues(const Options& options, bool oneValue) {
 }
 
 void setValue(const Options& options) {
+  DWORD type = REG_SZ;
+  for (const auto& known : typeNames)
+    if (options.type == known.name) type = known.type;
+  std::vector<BYTE> data = dataOf(type, options.data);  // refused before the key is created
   std::wstring path = keyPathOf(options.key);
   HKEY key = nullptr;
   LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) fail("cannot create " + keyDisplayName(path), rc);
   std::wstring name = cedevice::widen(options.value);
-  std::wstring data = cedevice::widen(options.data);
-  rc = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                      static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR)));
+  rc = RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                      static_cast<DWORD>(data.size()));
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) fail("cannot set \"" + options.value + "\" in " + keyDisplayName(path), rc);
 }
@@ -86,7 +157,7 @@ void importFile(const Options& options) {
 void setup(CLI::App& app) {
   static Options options;
   auto* reg = app.add_subcommand("reg", "Read and change the device registry "
-                                        "(HKEY_LOCAL_MACHINE); export and import REGEDIT4 text");
+                                        "(HKEY_LOCAL_MACHINE); export and import registry files");
   reg->require_subcommand(1);
 
   auto* get = reg->add_subcommand("get", "Print a value's data, or every value of a key as "
@@ -95,10 +166,17 @@ void setup(CLI::App& app) {
   auto* getValue = get->add_option("value", options.value, "The value's name (\"\": default)");
   get->callback([getValue] { getValues(options, getValue->count() > 0); });
 
-  auto* set = reg->add_subcommand("set", "Set a REG_SZ value, creating the key if needed");
+  auto* set = reg->add_subcommand("set", "Set a value, creating the key if needed");
   set->add_option("key", options.key, keyHelp)->required()->check(keyValidator());
   set->add_option("value", options.value, "The value's name (\"\": default)")->required();
-  set->add_option("data", options.data, "The text to store (UTF-8)")->required();
+  set->add_option("data", options.data,
+                  "The data: text (UTF-8; \\0 separates multi_sz strings), a number (decimal "
+                  "or 0x...) or hex digits (binary)")
+      ->required();
+  std::vector<std::string> names;
+  for (const auto& known : typeNames) names.push_back(known.name);
+  set->add_option("-t,--type", options.type, "The value's type (default sz)")
+      ->check(CLI::IsMember(names));
   set->callback([] { setValue(options); });
 
   auto* remove = reg->add_subcommand("delete", "Delete a value, or a key with everything "
@@ -116,18 +194,24 @@ void setup(CLI::App& app) {
   });
 
   auto* exportCommand = reg->add_subcommand(
-      "export", "Write a key and everything below it (default: all of HKEY_LOCAL_MACHINE) as "
-                "REGEDIT4 text in UTF-8 to standard output");
+      "export", "Write a key and everything below it (default: all of HKEY_LOCAL_MACHINE) to "
+                "standard output as a registry file: version 5.00 in UTF-16LE, or REGEDIT4 in "
+                "code page 1252");
   exportCommand->add_option("key", options.key, keyHelp)->check(keyValidator());
+  exportCommand->add_flag("--regedit4", options.regedit4,
+                          "Write the REGEDIT4 form in code page 1252 (text outside it as "
+                          "UTF-16LE hex data)");
   exportCommand->callback([] {
-    exportKey(keyPathOf(options.key), std::cout);
+    exportKey(keyPathOf(options.key),
+              options.regedit4 ? FileFormat::regedit4 : FileFormat::version5, std::cout);
     std::cout.flush();
     if (!std::cout) throw cedevice::Failure("cannot write the export", 1);
   });
 
   auto* importCommand = reg->add_subcommand(
-      "import", "Apply a REGEDIT4 file: all of it, or nothing when a line is not understood or "
-                "the registry refuses a change");
+      "import", "Apply a registry file (REGEDIT4 or version 5.00; UTF-16LE, UTF-8 or code page "
+                "1252): all of it, or nothing when a line is not understood, the file is too "
+                "large or the registry refuses a change");
   importCommand->add_option("file", options.file, "The file (- for standard input)")->required();
   importCommand->callback([] { importFile(options); });
 }

@@ -1,68 +1,152 @@
-// Writing and reading REGEDIT4 text.
+// Writing and reading registry files.
 #include "apps/cedevice/reg_file.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cwctype>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <set>
+#include <sstream>
 #include <istream>
 #include <ostream>
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/reg_text.h"
 #include "platform/registry/transaction.h"
 
 namespace cedevice::reg {
 
 namespace {
 
-// What a REGEDIT4 quoted string can carry: no control characters.
+const char* const version5Header = "Windows Registry Editor Version 5.00";
+const char* const regedit4Header = "REGEDIT4";
+
+bool isTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// What a quoted string can carry: no control characters.
 bool quotable(const std::wstring& text) {
   for (wchar_t c : text)
     if (c < 0x20 || c == 0x7F) return false;
   return true;
 }
 
-std::string quoteText(const std::wstring& text) {
-  std::string out = "\"";
-  for (char c : narrow(text)) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
+// Builds the file as wide text; the format decides its encoding at the end.
+class Writer {
+ public:
+  explicit Writer(FileFormat format) : format_(format) {}
+
+  bool fits(const std::wstring& text) const {
+    std::string ansi;
+    return format_ == FileFormat::version5 || ansiOf(text, ansi);
   }
-  return out + "\"";
+
+  std::wstring quoted(const std::wstring& text) const {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+      if (c == L'\\' || c == L'"') out += L'\\';
+      out += c;
+    }
+    return out + L"\"";
+  }
+
+  void line(const std::wstring& text) { document_ += text + L"\r\n"; }
+
+  void write(std::ostream& out) const {
+    if (format_ == FileFormat::version5) {
+      std::vector<BYTE> bytes = utf16leOf(document_);
+      out.write("\xFF\xFE", 2);
+      out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      return;
+    }
+    std::string ansi;
+    if (!ansiOf(document_, ansi))
+      throw Failure("cannot export as REGEDIT4: a name has no form in code page 1252; "
+                    "export without --regedit4", 1);
+    out << ansi;
+  }
+
+ private:
+  FileFormat format_;
+  std::wstring document_;
+};
+
+std::wstring hexList(const std::wstring& prefix, const BYTE* bytes, size_t size) {
+  std::wstring out = prefix;
+  for (size_t i = 0; i < size; ++i) {
+    wchar_t byte[4];
+    std::swprintf(byte, 4, i ? L",%02x" : L"%02x", bytes[i]);
+    out += byte;
+  }
+  return out;
 }
 
-std::string valueLine(const Value& value) {
-  if (!quotable(value.name))
+std::wstring typePrefix(DWORD type) {
+  if (type == REG_BINARY) return L"hex:";
+  wchar_t prefix[24];
+  std::swprintf(prefix, 24, L"hex(%x):", static_cast<unsigned>(type));
+  return prefix;
+}
+
+// The registry's wide characters as the UTF-16LE a file carries; raw bytes when the data is
+// not whole characters.
+std::vector<BYTE> textBytes(const Value& value) {
+  if (value.data.size() % sizeof(WCHAR) != 0) return value.data;
+  std::wstring units(value.data.size() / sizeof(WCHAR), L'\0');
+  std::memcpy(units.data(), value.data.data(), value.data.size());
+  return utf16leOf(units);
+}
+
+std::wstring valueLine(const Value& value, const Writer& writer) {
+  if (!quotable(value.name) || !writer.fits(value.name))
     throw Failure("cannot export the value name \"" + narrow(value.name) +
-                      "\": it holds a control character", 1);
-  std::string line = value.name.empty() ? "@" : quoteText(value.name);
-  line += '=';
+                      "\": it holds a control character or a character outside code page 1252", 1);
+  std::wstring line = value.name.empty() ? L"@" : writer.quoted(value.name);
+  line += L'=';
   std::wstring text;
-  if (textOf(value, text) && quotable(text)) return line + quoteText(text);
+  if (textOf(value, text) && quotable(text) && writer.fits(text)) return line + writer.quoted(text);
   if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
     DWORD number;
     std::memcpy(&number, value.data.data(), sizeof number);
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "dword:%08x", static_cast<unsigned>(number));
+    wchar_t digits[16];
+    std::swprintf(digits, 16, L"dword:%08x", static_cast<unsigned>(number));
     return line + digits;
   }
-  return line + hexData(value);
+  if (isTextType(value.type)) {
+    std::vector<BYTE> bytes = textBytes(value);
+    return line + hexList(typePrefix(value.type), bytes.data(), bytes.size());
+  }
+  return line + hexList(typePrefix(value.type), value.data.data(), value.data.size());
 }
 
-void exportTree(const Key& key, std::ostream& out) {
-  std::vector<Value> values = key.values();
-  // The root has no header of its own unless it holds values.
-  if (!key.path().empty() || !values.empty()) {
-    if (!quotable(key.path()))
-      throw Failure("cannot export the key " + keyDisplayName(key.path()) +
-                        ": its name holds a control character", 1);
-    out << '[' << keyDisplayName(key.path()) << "]\n";
-    for (const auto& value : values) out << valueLine(value) << '\n';
-    out << '\n';
-  }
-  for (const auto& name : key.subkeys()) {
-    Key child(key.path().empty() ? name : key.path() + L"\\" + name);
-    exportTree(child, out);
+// Depth first, keys in creation order, with a stack of its own. A store nested deeper than an
+// import may go (only the API can make one) is refused: its file could not be read back, and
+// its key lines alone grow with the square of the depth.
+void exportTree(const std::wstring& top, Writer& writer) {
+  std::vector<std::wstring> pending{top};
+  while (!pending.empty()) {
+    Key key(pending.back());
+    pending.pop_back();
+    const std::wstring& path = key.path();
+    if (!path.empty() &&
+        static_cast<size_t>(std::count(path.begin(), path.end(), L'\\')) >= maxKeyDepth)
+      throw Failure("cannot export " + keyDisplayName(top) + ": its keys nest deeper than " +
+                        std::to_string(maxKeyDepth) + " levels", 1);
+    std::vector<Value> values = key.values();
+    // The root has no header of its own unless it holds values.
+    if (!key.path().empty() || !values.empty()) {
+      if (!quotable(key.path()))
+        throw Failure("cannot export the key " + keyDisplayName(key.path()) +
+                          ": its name holds a control character", 1);
+      writer.line(L"[" + widen(keyDisplayName(key.path())) + L"]");
+      for (const auto& value : values) writer.line(valueLine(value, writer));
+      writer.line(L"");
+    }
+    std::vector<std::wstring> names = key.subkeys();
+    for (auto name = names.rbegin(); name != names.rend(); ++name)
+      pending.push_back(key.path().empty() ? *name : key.path() + L"\\" + *name);
   }
 }
 
@@ -74,7 +158,6 @@ class LineReader {
     if (!std::getline(in_, line)) return false;
     ++number_;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (number_ == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     return true;
   }
   [[noreturn]] void fail(const std::string& problem) const {
@@ -87,7 +170,8 @@ class LineReader {
   int number_ = 0;
 };
 
-// A quoted string starting at text[at]; `at` ends after the closing quote.
+// A quoted string starting at text[at]; `at` ends after the closing quote. Takes the escapes
+// the desktop editors write: \\, \", \n, \r and \0.
 bool readQuoted(const std::string& text, size_t& at, std::string& out) {
   if (at >= text.size() || text[at] != '"') return false;
   out.clear();
@@ -98,12 +182,34 @@ bool readQuoted(const std::string& text, size_t& at, std::string& out) {
       return true;
     }
     if (c == '\\') {
-      if (++at >= text.size() || (text[at] != '\\' && text[at] != '"')) return false;
-      c = text[at];
+      if (++at >= text.size()) return false;
+      switch (text[at]) {
+        case '\\': case '"': c = text[at]; break;
+        case 'n': c = '\n'; break;
+        case 'r': c = '\r'; break;
+        case '0': c = '\0'; break;
+        default: return false;
+      }
     }
     out += c;
   }
   return false;
+}
+
+void skipBlanks(const std::string& text, size_t& at) {
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+}
+
+// Whether what follows `at` is only blanks or a "; comment".
+bool onlyCommentFrom(const std::string& text, size_t at) {
+  skipBlanks(text, at);
+  return at == text.size() || text[at] == ';';
+}
+
+std::string trimmed(std::string text) {
+  size_t end = text.find_last_not_of(" \t");
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  return text;
 }
 
 int hexDigit(char c) {
@@ -150,7 +256,8 @@ void parseData(const std::string& data, Value& value, const LineReader& reader) 
   if (data.front() == '"') {
     size_t at = 0;
     std::string text;
-    if (!readQuoted(data, at, text) || at != data.size()) reader.fail("bad string: " + data);
+    if (!readQuoted(data, at, text) || !onlyCommentFrom(data, at))
+      reader.fail("bad string: " + data);
     std::wstring wide = widen(text);
     value.type = REG_SZ;
     value.data.resize((wide.size() + 1) * sizeof(WCHAR));
@@ -186,18 +293,56 @@ void parseData(const std::string& data, Value& value, const LineReader& reader) 
   } else {
     reader.fail("unknown kind of data: " + data);
   }
-  if (!parseHexBytes(list, value.data)) reader.fail("bad hex bytes: " + data);
+  if (!parseHexBytes(list.substr(0, list.find(';')), value.data))
+    reader.fail("bad hex bytes: " + data);
+  if (isTextType(value.type)) {
+    // Text in a file is UTF-16LE; the registry holds it as its own wide text.
+    std::wstring text;
+    if (!wideOfUtf16le(value.data.data(), value.data.size(), text))
+      reader.fail("bad UTF-16 text in " + data.substr(0, data.find(':')) + " data");
+    value.data.resize(text.size() * sizeof(WCHAR));
+    std::memcpy(value.data.data(), text.data(), value.data.size());
+  }
+}
+
+// The keys an import would create, with every parent, against the limits.
+void checkLimits(const std::vector<Change>& changes, const std::string& source) {
+  std::set<std::wstring> keys;
+  for (const auto& change : changes) {
+    if (change.kind == Change::Kind::deleteKey || change.kind == Change::Kind::deleteValue)
+      continue;
+    std::wstring path;
+    for (wchar_t c : change.key) path += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    size_t depth = path.empty() ? 0 : 1 + static_cast<size_t>(std::count(path.begin(), path.end(), L'\\'));
+    if (depth > maxKeyDepth)
+      throw Failure(source + ": keys nested deeper than " + std::to_string(maxKeyDepth) +
+                        " levels; nothing was imported", 1);
+    while (!path.empty() && keys.insert(path).second) {
+      size_t cut = path.rfind(L'\\');
+      path.erase(cut == std::wstring::npos ? 0 : cut);
+    }
+    if (keys.size() > maxImportKeys)
+      throw Failure(source + ": more than " + std::to_string(maxImportKeys) +
+                        " keys; nothing was imported", 1);
+  }
 }
 
 }  // namespace
 
-void exportKey(const std::wstring& path, std::ostream& out) {
-  Key key(path);
-  out << "REGEDIT4\n\n";
-  exportTree(key, out);
+void exportKey(const std::wstring& path, FileFormat format, std::ostream& out) {
+  Writer writer(format);
+  writer.line(widen(format == FileFormat::version5 ? version5Header : regedit4Header));
+  writer.line(L"");
+  exportTree(path, writer);
+  writer.write(out);
 }
 
-std::vector<Change> parseRegistryFile(std::istream& in, const std::string& source) {
+std::vector<Change> parseRegistryFile(std::istream& file, const std::string& source) {
+  std::ostringstream raw;
+  raw << file.rdbuf();
+  std::string text, problem;
+  if (!fileTextAsUtf8(raw.str(), text, problem)) throw Failure(source + ": " + problem, 1);
+  std::istringstream in(text);
   LineReader reader(in, source);
   std::vector<Change> changes;
   std::string line;
@@ -207,16 +352,19 @@ std::vector<Change> parseRegistryFile(std::istream& in, const std::string& sourc
   while (reader.next(line)) {
     if (!header) {
       if (line.empty()) continue;
-      if (line != "REGEDIT4") reader.fail("not a REGEDIT4 file (the first line must be REGEDIT4)");
+      std::string first = trimmed(line);
+      if (first != regedit4Header && first != version5Header)
+        reader.fail(std::string("not a registry file (the first line must be ") + regedit4Header +
+                    " or " + version5Header + ")");
       header = true;
       continue;
     }
     size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == ';') continue;
+    if (first == std::string::npos || line[first] == ';' || line[first] == '#') continue;
     line.erase(0, first);
     if (line.front() == '[') {
       size_t close = line.rfind(']');
-      if (close == std::string::npos || line.find_first_not_of(" \t", close + 1) != std::string::npos)
+      if (close == std::string::npos || !onlyCommentFrom(line, close + 1))
         reader.fail("a key line must end with ]");
       bool remove = line.size() > 1 && line[1] == '-';
       key = keyOfHeader(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1)), reader);
@@ -235,14 +383,19 @@ std::vector<Change> parseRegistryFile(std::istream& in, const std::string& sourc
       reader.fail("a value line starts with @ or a quoted name");
     }
     value.name = widen(name);
+    skipBlanks(line, at);
     if (at >= line.size() || line[at] != '=') reader.fail("'=' expected after the value name");
-    std::string data = line.substr(at + 1);
+    ++at;
+    skipBlanks(line, at);
+    std::string data = line.substr(at);
+    if (data.front() != '"') data = trimmed(data.substr(0, data.find(';')));
     // Hex lists may go on over several lines, each but the last ending with '\'.
     while (data.rfind("hex", 0) == 0 && !data.empty() && data.back() == '\\') {
       data.pop_back();
       std::string more;
       if (!reader.next(more)) reader.fail("the file ends inside a continued value");
-      data += more;
+      if (!more.empty() && more.back() == '\r') more.pop_back();
+      data += trimmed(more.substr(0, more.find(';')));
     }
     if (data.empty()) reader.fail("no data after '='");
     if (data == "-") {
@@ -252,7 +405,8 @@ std::vector<Change> parseRegistryFile(std::istream& in, const std::string& sourc
     parseData(data, value, reader);
     changes.push_back({Change::Kind::setValue, key, std::move(value)});
   }
-  if (!header) reader.fail("not a REGEDIT4 file (it is empty)");
+  if (!header) reader.fail("not a registry file (it is empty)");
+  checkLimits(changes, source);
   return changes;
 }
 

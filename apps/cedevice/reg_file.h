@@ -1,15 +1,18 @@
-// REGEDIT4 text: the registry written out and read back by `reg export` and `reg import`.
+// Registry files: the registry written out and read back by `reg export` and `reg import`.
 //
-// The file is REGEDIT4 as the desktop registry editor writes it, in UTF-8: a "REGEDIT4" line,
-// then for each key a "[HKEY_LOCAL_MACHINE\...]" line followed by its values, one a line:
+// Two forms, as the desktop registry editors write them. "Windows Registry Editor Version 5.00"
+// in UTF-16LE with a BOM (the default), and "REGEDIT4" in code page 1252. Then for each key a
+// "[HKEY_LOCAL_MACHINE\...]" line followed by its values, one a line:
 //   @="text"                 the default value
 //   "name"="text"            REG_SZ; '\' and '"' are written \\ and \"
 //   "name"=dword:0000001e    REG_DWORD
 //   "name"=hex:01,02         REG_BINARY
-//   "name"=hex(7):61,00,...  any other type, and a REG_SZ that is not one plain line of text,
-//                            as the bytes the registry holds (wide characters are 4 bytes here)
-// Reading also takes "[-KEY]" (delete the key), "name"=- (delete the value), comments (';'),
-// blank lines and hex lists continued with a trailing '\'.
+//   "name"=hex(b):...        any other type, by its number in hexadecimal. Text types
+//                            (hex(1), hex(2), hex(7)) are UTF-16LE: a REG_SZ that is not one
+//                            plain line, or has no form in code page 1252 (REGEDIT4), goes here.
+// Reading takes either header in UTF-16LE, UTF-8 or code page 1252, "[-KEY]" (delete the key),
+// "name"=- (delete the value), \n escapes, comment lines (';' or '#'), a trailing "; comment",
+// blanks around '=' and hex lists continued with a trailing '\'.
 #pragma once
 
 #include <iosfwd>
@@ -20,8 +23,14 @@
 
 namespace cedevice::reg {
 
+enum class FileFormat { version5, regedit4 };
+
 // Writes the key at `path` and everything below it, keys in creation order.
-void exportKey(const std::wstring& path, std::ostream& out);
+void exportKey(const std::wstring& path, FileFormat format, std::ostream& out);
+
+// What one import may create, checked before anything is written.
+constexpr size_t maxImportKeys = 100000;
+constexpr size_t maxKeyDepth = 512;
 
 struct Change {
   enum class Kind { createKey, deleteKey, setValue, deleteValue } kind;
@@ -30,7 +39,8 @@ struct Change {
 };
 
 // The changes a file asks for. Throws Failure (exit 1) "<source>:<line>: <problem>" at the
-// first line that is not understood; nothing is changed by reading.
+// first line that is not understood, or when the file asks for more than the limits above;
+// nothing is changed by reading.
 std::vector<Change> parseRegistryFile(std::istream& in, const std::string& source);
 
 // Applies all changes in one registry transaction: all of them, or none.

@@ -133,7 +133,9 @@ bool textOf(const Value& value, std::wstring& text) {
 }
 
 std::string hexData(const Value& value) {
-  std::string out = value.type == REG_BINARY ? "hex:" : "hex(" + std::to_string(value.type) + "):";
+  char prefix[24];
+  std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(value.type));
+  std::string out = value.type == REG_BINARY ? "hex:" : prefix;
   for (size_t i = 0; i < value.data.size(); ++i) {
     char byte[4];
     std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x", value.data[i]);

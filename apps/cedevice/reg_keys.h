@@ -46,7 +46,7 @@ class Key {
 bool textOf(const Value& value, std::wstring& text);
 // One line for `reg get`: text, a decimal dword, or hex bytes as in an exported file.
 std::string displayData(const Value& value);
-// "hex:01,02" (REG_BINARY) or "hex(7):61,00,..." for other types.
+// "hex:01,02" (REG_BINARY) or "hex(b):..." for other types, numbered in hexadecimal.
 std::string hexData(const Value& value);
 
 // Throws Failure (exit 1) naming what failed and the registry's error code.

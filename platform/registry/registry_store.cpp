@@ -10,6 +10,7 @@
 #include "platform/registry/registry_store.h"
 
 #include "platform/registry/key_names.h"
+#include "platform/registry/name_collation.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/store_schema.h"
 
@@ -62,6 +63,7 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   Connection connection(raw);
   if (rc != SQLITE_OK) return errorOf(rc, false);
   sqlite3_busy_timeout(raw, busyTimeoutMs);
+  if (int error = registerNameCollation(raw)) return errorOf(error, false);
   if (LONG error = prepareSchema(raw)) return error;
   if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
     return error;

@@ -1,8 +1,11 @@
-// The schema of registry.db (version 1, in PRAGMA user_version):
+// The schema of registry.db (version 2, in PRAGMA user_version):
 //   keys(id, parent, name, path)          one row per key; HKEY_LOCAL_MACHINE is id 1 with the
 //                                         empty path; `path` is the full path below it,
-//                                         unique without regard to ASCII case (NOCASE)
-//   key_values(id, key, name, type, data) one row per value, unique per key by NOCASE name
+//                                         unique without regard to case (REGISTRY_NOCASE,
+//                                         see name_collation.h)
+//   key_values(id, key, name, type, data) one row per value, unique per key by name, compared
+//                                         the same way
+// Version 1 was the same with SQLite's ASCII-only NOCASE; see store_migration.cpp.
 // Rows are numbered in creation order, which is the order of enumeration.
 //
 // Why a path column: the listener's hot path opens one deep key per call. With the full path
@@ -56,26 +59,26 @@ LONG execute(sqlite3* db, const char* sql, bool writing) {
 
 namespace {
 
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 
 const char* const schema = R"sql(
 CREATE TABLE keys (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER REFERENCES keys(id),
   name TEXT NOT NULL,
-  path TEXT NOT NULL COLLATE NOCASE UNIQUE
+  path TEXT NOT NULL COLLATE REGISTRY_NOCASE UNIQUE
 );
 CREATE INDEX keys_by_parent ON keys(parent, id);
 CREATE TABLE key_values (
   id INTEGER PRIMARY KEY,
   key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
-  name TEXT NOT NULL COLLATE NOCASE,
+  name TEXT NOT NULL COLLATE REGISTRY_NOCASE,
   type INTEGER NOT NULL,
   data BLOB NOT NULL,
   UNIQUE (key, name)
 );
 INSERT INTO keys(id, parent, name, path) VALUES (1, NULL, '', '');
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 )sql";
 
 // The schema version and the number of schema objects, read in one snapshot (another process
@@ -100,6 +103,7 @@ LONG prepareSchema(sqlite3* db) {
   long long version = 0, objects = 0;
   if (LONG rc = readSchemaState(db, version, objects)) return rc;
   if (version == schemaVersion) return ERROR_SUCCESS;
+  if (version == 1) return migrateFromVersion1(db);
   if (version != 0 || objects != 0) return ERROR_BADDB;
   // The journal mode sticks to the file: set it before the first write.
   if (LONG rc = errorOf(ce::sqlite::switchToWal(db, busyTimeoutMilliseconds), true)) return rc;
@@ -107,7 +111,8 @@ LONG prepareSchema(sqlite3* db) {
   // Another process may have created the schema while we waited for the lock.
   LONG rc = readSchemaState(db, version, objects);
   if (rc == ERROR_SUCCESS && version == 0) rc = objects == 0 ? execute(db, schema, true) : ERROR_BADDB;
-  if (rc == ERROR_SUCCESS && version != 0 && version != schemaVersion) rc = ERROR_BADDB;
+  if (rc == ERROR_SUCCESS && version != 0 && version != schemaVersion && version != 1)
+    rc = ERROR_BADDB;
   if (rc == ERROR_SUCCESS) rc = execute(db, "COMMIT", true);
   if (rc != ERROR_SUCCESS) execute(db, "ROLLBACK", true);
   return rc;

@@ -19,4 +19,8 @@ LONG execute(sqlite3* db, const char* sql, bool writing);
 // file that is not a database or a database that is not a registry, which stay untouched.
 LONG prepareSchema(sqlite3* db);
 
+// Rebuilds a version 1 store with the Unicode collation. A store that holds two names equal
+// only under it (possible before) is left at version 1, where it works as it always did.
+LONG migrateFromVersion1(sqlite3* db);
+
 }  // namespace ce::registry

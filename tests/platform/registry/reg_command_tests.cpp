@@ -81,22 +81,22 @@ TEST_F(RegCommandTest, ExportThenImportIntoAnEmptyDeviceGivesTheSameRegistry) {
   RegCloseKey(ce::test::createKey(L"Software\\Quillbex\\a/b]\\deep"));
   RegCloseKey(ce::test::createKey(L"Software\\Empty"));
 
-  Run exported = reg({"export"});
+  Run exported = reg({"export", "--regedit4"});
   ASSERT_EQ(exported.exitCode, 0) << exported.err;
   const std::string expectedStart =
-      "REGEDIT4\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software]\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Quillbex]\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\SyncclientPIM]\n"
-      "\"path\"=\"\\\\Program Files\\\\\\\"Quoted\\\" Caf\xc3\xa9\"\n"
-      "@=\"default\"\n"
-      "\"lines\"=hex(1):";
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Quillbex]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\SyncclientPIM]\r\n"
+      "\"path\"=\"\\\\Program Files\\\\\\\"Quoted\\\" Caf\xe9\"\r\n"
+      "@=\"default\"\r\n"
+      "\"lines\"=hex(1):61,00,0a,00,62,00,00,00\r\n";
   EXPECT_EQ(exported.out.substr(0, expectedStart.size()), expectedStart);
-  EXPECT_NE(exported.out.find("\n\"interval\"=dword:0000001e\n\"bin\"=hex:00,ff,10\n"
-                              "\"empty\"=hex:\n\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]]\n\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]\\deep]\n\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Empty]\n\n"),
+  EXPECT_NE(exported.out.find("\n\"interval\"=dword:0000001e\r\n\"bin\"=hex:00,ff,10\r\n"
+                              "\"empty\"=hex:\r\n\r\n"
+                              "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]]\r\n\r\n"
+                              "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]\\deep]\r\n\r\n"
+                              "[HKEY_LOCAL_MACHINE\\Software\\Empty]\r\n\r\n"),
             std::string::npos)
       << exported.out;
 
@@ -105,11 +105,11 @@ TEST_F(RegCommandTest, ExportThenImportIntoAnEmptyDeviceGivesTheSameRegistry) {
   std::string other = home() + "/other-device";
   Run imported = reg({"import", file}, other);
   ASSERT_EQ(imported.exitCode, 0) << imported.err;
-  EXPECT_EQ(reg({"export"}, other).out, exported.out);
-  Run part = reg({"export", "HKLM\\Software\\Quillbex\\a/b]"}, other);
+  EXPECT_EQ(reg({"export", "--regedit4"}, other).out, exported.out);
+  Run part = reg({"export", "--regedit4", "HKLM\\Software\\Quillbex\\a/b]"}, other);
   EXPECT_EQ(part.out,
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]]\n\n"
-            "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]\\deep]\n\n");
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]\\deep]\r\n\r\n");
   EXPECT_EQ(reg({"export", "HKLM\\Nope"}, other).exitCode, 1);
 }
 

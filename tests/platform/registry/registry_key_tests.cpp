@@ -39,15 +39,15 @@ TEST_F(RegistryKeyTest, CreateMakesTheWholePathAndOpenNeverCreates) {
   EXPECT_EQ(subkeysOf(self), L"sources");
 }
 
-TEST_F(RegistryKeyTest, NamesIgnoreAsciiCaseAndKeepTheCaseTheyWereCreatedWith) {
+TEST_F(RegistryKeyTest, NamesIgnoreCaseAndKeepTheCaseTheyWereCreatedWith) {
   HKEY key = createKey(L"Software\\MiXed");
   createKey(L"SOFTWARE\\mixed\\Child");
   EXPECT_EQ(subkeysOf(HKEY_LOCAL_MACHINE), L"Software");
   EXPECT_EQ(subkeysOf(key), L"Child");
-  // Only ASCII letters fold: these are two keys.
+  // Letters beyond ASCII fold too: one key.
   createKey(L"Software\\\u00C4");
   createKey(L"Software\\\u00E4");
-  EXPECT_EQ(subkeysOf(createKey(L"Software")), L"MiXed,\u00C4,\u00E4");
+  EXPECT_EQ(subkeysOf(createKey(L"Software")), L"MiXed,\u00C4");
 
   ce::test::setString(key, L"Path", L"\\Program Files");
   ce::test::setString(createKey(L"software\\MIXED"), L"PATH", L"\\Windows");

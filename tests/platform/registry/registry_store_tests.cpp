@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/registry/name_collation.h"
 #include "platform/registry/transaction.h"
 #include "platform/testing.h"
 #include "platform/windows.h"

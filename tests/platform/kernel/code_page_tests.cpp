@@ -1,0 +1,164 @@
+// The code-page conversions against Python's codecs, an implementation built from the published
+// tables independently of ours, and strict UTF-8 at its boundaries.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/windows.h"
+
+namespace {
+
+std::string bytesOf(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+std::wstring textOf(const std::string& points) {
+  std::wstring out;
+  std::stringstream in(points);
+  for (std::string point; std::getline(in, point, '.');)
+    if (!point.empty()) out += static_cast<wchar_t>(std::stoul(point, nullptr, 16));
+  return out;
+}
+
+bool decodes(UINT page, const std::string& bytes, const std::wstring& expected) {
+  wchar_t out[64];
+  int n = MultiByteToWideChar(page, 0, bytes.data(), static_cast<int>(bytes.size()), out, 64);
+  return n > 0 && std::wstring(out, static_cast<size_t>(n)) == expected;
+}
+
+bool encodes(UINT page, const std::wstring& text, const std::string& expected) {
+  char out[64];
+  BOOL usedDefault = FALSE;
+  int n = WideCharToMultiByte(page, 0, text.data(), static_cast<int>(text.size()), out, 64,
+                              nullptr, &usedDefault);
+  return n > 0 && !usedDefault && std::string(out, static_cast<size_t>(n)) == expected;
+}
+
+struct PageResult {
+  std::string codec;
+  int checked = 0;
+  std::vector<std::string> differences;
+};
+
+// Runs the reference script and compares every mapping it gives.
+std::map<UINT, PageResult> compareWithPython() {
+  std::map<UINT, PageResult> pages;
+  std::unique_ptr<FILE, int (*)(FILE*)> reference(
+      popen("python3 " CE_CODE_PAGE_REFERENCE, "r"), pclose);
+  if (!reference) return pages;
+  PageResult* page = nullptr;
+  UINT number = 0;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, reference.get())) {
+    std::stringstream line(buffer);
+    std::string kind, first, second, third;
+    line >> kind >> first >> second >> third;
+    if (kind == "page") {
+      number = static_cast<UINT>(std::stoul(first));
+      page = &pages[number];
+      page->codec = second;
+      continue;
+    }
+    if (!page) continue;
+    ++page->checked;
+    std::string bytes = bytesOf(first);
+    std::wstring text = textOf(second);
+    std::string problem;
+    if (!decodes(number, bytes, text)) problem = "decoding " + first + " (expected " + second + ")";
+    else if (kind == "m" && third != "-" && !encodes(number, text, bytesOf(third)))
+      problem = "encoding " + second + " (expected " + third + ")";
+    else if (kind == "s" && !encodes(number, text, bytes))
+      problem = "encoding " + second + " (expected " + first + ")";
+    if (!problem.empty()) page->differences.push_back(problem);
+  }
+  return pages;
+}
+
+TEST(CodePageTest, EveryPagePythonKnowsConvertsAsItsPublishedTableSays) {
+  std::map<UINT, PageResult> pages = compareWithPython();
+  ASSERT_GT(pages.size(), 50u) << "the reference script did not run";
+  // Where the device's table and Python's codec part ways, the device wins; each entry says
+  // which differences are expected, and is checked to still differ.
+  const std::set<UINT> departures = {
+      875,    // Python maps six unassigned bytes to SUB as the vendor file lists them
+      932,    // characters held twice: Python encodes to the NEC-selected rows ED/EE, ICU to
+              // the IBM rows FA-FC; every byte and pair decodes alike
+      950,    // Python's table carries the ETEN kana rows C6A1 and up
+      1026,   // 9A: ICU has IBM's later lira sign U+20BA, Python the ordinal U+00AA
+      1361,   // unsupported: no converter carries the published Johab table
+      10079,  // unsupported: glibc's Mac Icelandic departs in 12 bytes and ICU lacks it
+      20273,  // BC: ICU has the macron U+00AF, Python the overline U+203E
+      20424,  // B3, BC: ICU has U+2022 and U+203E, Python U+00B7 and U+00AF
+      50225,  // ISO-2022-KR: ICU announces the character set before plain ASCII too
+      51932,  // A1C1 and A1C2: Python follows JIS, the device its own 932 table
+      52936,  // HZ: ICU closes with an escape even after plain ASCII
+  };
+  int exact = 0;
+  std::string report;
+  for (const auto& [number, page] : pages) {
+    EXPECT_GT(page.checked, 0) << number;
+    if (page.differences.empty()) {
+      ++exact;
+      EXPECT_EQ(departures.count(number), 0u) << number << " now agrees: drop its departure";
+      continue;
+    }
+    report += std::to_string(number) + " (" + page.codec + "): " +
+              std::to_string(page.differences.size()) + " of " + std::to_string(page.checked) +
+              ", first " + page.differences.front() + "\n";
+    EXPECT_EQ(departures.count(number), 1u)
+        << number << " (" << page.codec << ") differs: " << page.differences.front();
+    if (number == 932) {  // its departure is in encoding only
+      for (const auto& difference : page.differences) {
+        EXPECT_EQ(difference.rfind("encoding", 0), 0u) << difference;
+      }
+    }
+  }
+  std::printf("code pages exact against Python's codecs: %d of %zu\n%s", exact, pages.size(),
+              report.c_str());
+}
+
+TEST(CodePageTest, Utf8IsStrictAtEveryBoundary) {
+  wchar_t wide[8];
+  for (const char* rejected : {"\xC0\xAF", "\xE0\x82\xA9", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
+                               "\xF4\x90\x80\x80", "\xED\xA0\x80"}) {
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, rejected, -1, wide, 8), 0) << rejected;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  }
+  struct { const char* bytes; wchar_t expected; } accepted[] = {
+      {"\xDF\xBF", 0x7FF}, {"\xE0\xA0\x80", 0x800}, {"\xF0\x90\x80\x80", 0x10000},
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF}};
+  for (const auto& a : accepted) {
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, a.bytes, -1, wide, 8), 2) << a.bytes;
+    EXPECT_EQ(wide[0], a.expected);
+  }
+}
+
+TEST(CodePageTest, UnmappableCharactersTakeTheCallersDefaultAndUndefinedBytesFail) {
+  char narrow[16];
+  BOOL usedDefault = FALSE;
+  EXPECT_EQ(WideCharToMultiByte(874, 0, L"\u20ac\u4e2d", 2, narrow, 16, "*", &usedDefault), 2);
+  EXPECT_EQ(std::string(narrow, 2), "\x80*");
+  EXPECT_TRUE(usedDefault);
+  // EBCDIC's own question mark, not ASCII's.
+  EXPECT_EQ(WideCharToMultiByte(37, 0, L"\u4e2d", 1, narrow, 16, nullptr, nullptr), 1);
+  EXPECT_EQ(narrow[0], '\x6f');
+  // No best fit: the device writes '?' for an a with a ring in a page that lacks it.
+  EXPECT_EQ(WideCharToMultiByte(1251, 0, L"\u00e5", 1, narrow, 16, nullptr, &usedDefault), 1);
+  EXPECT_EQ(narrow[0], '?');
+  wchar_t wide[8];
+  EXPECT_EQ(MultiByteToWideChar(936, 0, "a\x81", 2, wide, 8), 0);  // a lead byte alone
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  EXPECT_EQ(MultiByteToWideChar(29001, 0, "a", 1, wide, 8), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+}  // namespace
