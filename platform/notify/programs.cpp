@@ -76,8 +76,7 @@ class SpawnSetup {
 
 std::string narrow(const std::wstring& text) {
   std::string bytes;
-  if (!ce::narrowFileName(text, bytes)) bytes = "?";
-  return bytes;
+  return ce::narrowFileName(text, bytes) ? bytes : std::string("?");
 }
 
 void reportNotStarted(const Request& request, const std::string& reason) {
