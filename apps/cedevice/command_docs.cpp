@@ -1,8 +1,8 @@
 #include "apps/cedevice/command_docs.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -105,11 +105,15 @@ void roffParagraphs(std::ostringstream& out, const std::string& text) {
   }
 }
 
-void markdownParagraphs(std::ostringstream& out, const std::string& text) {
-  for (const auto& paragraph : paragraphsOf(text)) {
-    if (isLiteral(paragraph)) out << "```\n" << paragraph << "\n```\n\n";
-    else out << trimmed(paragraph) << "\n\n";
-  }
+void markdownParagraphs(std::vector<std::string>& blocks, const std::string& text) {
+  for (const auto& paragraph : paragraphsOf(text))
+    blocks.push_back(isLiteral(paragraph) ? "```\n" + paragraph + "\n```" : trimmed(paragraph));
+}
+
+void markdownOptions(std::vector<std::string>& blocks, const std::vector<OptionDoc>& options) {
+  std::string list;
+  for (const auto& option : options) list += "- `" + option.names + "`: " + option.text + "\n";
+  if (!list.empty()) blocks.push_back(trimmed(list));
 }
 
 std::string upper(std::string text) {
@@ -149,28 +153,35 @@ std::string manualPage(const CLI::App& app, const std::string& version) {
 std::string markdownPage(const CLI::App& app) {
   std::vector<CommandDoc> commands;
   collect(app, app.get_name(), commands);
-  std::ostringstream out;
-  out << "# " << app.get_name() << "\n\n";
-  out << "<!-- Written by `make docs` from the tool's own command definitions, which --help and "
-         "the manual page show too: change those, not this file. -->\n\n";
-  out << commands[0].summary << "\n\n`" << commands[0].usage << "`\n\n";
-  markdownParagraphs(out, commands[0].details);
-  for (const auto& option : commands[0].options)
-    out << "- `" << option.names << "`: " << option.text << "\n";
-  out << "\n## Commands\n";
+  std::vector<std::string> blocks;
+  blocks.push_back("# " + app.get_name());
+  blocks.push_back("<!-- Written by `make docs` from the tool's own command definitions, which "
+                   "--help and the manual page show too: change those, not this file. -->");
+  blocks.push_back(commands[0].summary);
+  blocks.push_back("`" + commands[0].usage + "`");
+  markdownParagraphs(blocks, commands[0].details);
+  markdownOptions(blocks, commands[0].options);
+  blocks.push_back("## Commands");
   for (size_t i = 1; i < commands.size(); ++i) {
     const CommandDoc& command = commands[i];
-    out << "\n### " << command.path << "\n\n`" << command.usage << "`\n\n"
-        << command.summary << "\n\n";
-    markdownParagraphs(out, command.details);
-    for (const auto& option : command.options)
-      out << "- `" << option.names << "`: " << option.text << "\n";
-    if (!command.options.empty()) out << "\n";
+    blocks.push_back("### " + command.path);
+    blocks.push_back("`" + command.usage + "`");
+    blocks.push_back(command.summary);
+    markdownParagraphs(blocks, command.details);
+    markdownOptions(blocks, command.options);
   }
-  std::string text = out.str();
-  while (text.size() > 1 && text[text.size() - 1] == '\n' && text[text.size() - 2] == '\n')
-    text.pop_back();
+  std::string text;
+  for (const auto& block : blocks) text += block + "\n\n";
+  text.pop_back();
   return text;
+}
+
+void dropInheritedDetails(CLI::App& app) {
+  std::string own = app.get_footer();
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    dropInheritedDetails(*sub);
+    if (sub->get_footer() == own) sub->footer("");
+  }
 }
 
 void addDocsCommand(CLI::App& app, const std::string& version) {

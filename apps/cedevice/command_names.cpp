@@ -72,25 +72,27 @@ std::string nearestName(const std::string& word, const std::vector<std::string>&
   return best;
 }
 
-std::optional<std::string> unknownCommand(const CLI::App& app,
-                                          const std::vector<std::string>& args) {
-  std::optional<std::string> message;
+std::optional<UnknownCommand> unknownCommand(const CLI::App& app,
+                                             const std::vector<std::string>& args) {
+  std::optional<UnknownCommand> found;
   walkCommands(app, args, [&](const CLI::App& level, size_t index) {
     std::vector<std::string> visible;
     for (const CLI::App* sub : commandsOf(level))
       if (!sub->get_group().empty()) visible.push_back(sub->get_name());
+    std::string path = app.get_name();
     std::string text = "unknown command '" + args[index] + "'";
     if (&level != &app) {
-      std::string path = level.get_name();
+      std::string below = level.get_name();
       for (const CLI::App* up = level.get_parent(); up && up != &app; up = up->get_parent())
-        path = up->get_name() + " " + path;
-      text += " for 'cedevice " + path + "'";
+        below = up->get_name() + " " + below;
+      path += " " + below;
+      text += " for '" + path + "'";
     }
     std::string nearest = nearestName(args[index], visible);
     if (!nearest.empty()) text += " (did you mean '" + nearest + "'?)";
-    message = text;
+    found = UnknownCommand{text, &level, path};
   });
-  return message;
+  return found;
 }
 
 size_t firstCommandWord(const CLI::App& app, const std::vector<std::string>& args) {

@@ -10,9 +10,16 @@
 
 namespace cedevice {
 
-// "unknown command 'statsu' (did you mean 'status'?)" for the first word of `args` (argv
-// without the program name) that stands where a command is expected and names none.
-std::optional<std::string> unknownCommand(const CLI::App& app, const std::vector<std::string>& args);
+struct UnknownCommand {
+  std::string message;     // "unknown command 'statsu' (did you mean 'status'?)"
+  const CLI::App* level;   // the command whose subcommand it should have been
+  std::string path;        // "cedevice reg"
+};
+
+// The first word of `args` (argv without the program name) that stands where a command is
+// expected and names none.
+std::optional<UnknownCommand> unknownCommand(const CLI::App& app,
+                                             const std::vector<std::string>& args);
 
 // The visible name nearest to `word` within a couple of typing mistakes, or "".
 std::string nearestName(const std::string& word, const std::vector<std::string>& names);

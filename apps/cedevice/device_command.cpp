@@ -209,10 +209,9 @@ void setup(CLI::App& app) {
       "Creates what is missing and keeps what is there: the folders \\My Documents\\Briefcase,\n"
       "\\My Documents\\Notes and \\My Documents\\My Pictures, the launcher\n"
       "\\Program Files\\Quillbex\\startsync.exe (a copy of the startsync program installed\n"
-      "beside cedevice),\n"
-      "and the settings under HKLM\\Software\\Quillbex\\SyncclientPIM: \"path\" (the\n"
-      "launcher's folder), \"clientPushInterval\" = 1 (minutes from the latest change to the\n"
-      "launcher's start) and \"logLevel\" = 2.");
+      "beside cedevice), and the settings under HKLM\\Software\\Quillbex\\SyncclientPIM:\n"
+      "\"path\" (the launcher's folder), \"clientPushInterval\" = 1 (minutes from the latest\n"
+      "change to the launcher's start) and \"logLevel\" = 2.");
   init->callback([] {
     cedevice::initDevice(true);
     std::printf("device ready in %s\n", ce::deviceHome().c_str());

@@ -114,7 +114,7 @@ void setup(CLI::App& app) {
       "It ends with Ctrl-C, or with --until-shutdown when the listener ends.");
   log->add_flag("-f,--follow", options->follow, "Keep printing new lines until Ctrl-C");
   log->add_option("-n,--lines", options->lines, "Print only the last N lines")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Validator(CLI::Range(0, 1000000)).description(""))
       ->type_name("N");
   log->add_flag("--until-shutdown", options->untilShutdown,
                 "Follow the log until the listener ends (implies -f)");

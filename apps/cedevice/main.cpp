@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
   cedevice::describe(&app, cedevice::overview());
   std::string home;
   app.add_option("--home", home, "Device home (default: $CE_DEVICE_HOME, else ./device)")
-      ->envname("CE_DEVICE_HOME");
+      ->envname("CE_DEVICE_HOME")
+      ->type_name("DIR");
   app.parse_complete_callback([&] {
     if (!home.empty()) setenv("CE_DEVICE_HOME", home.c_str(), 1);
     auto chosen = app.get_subcommands();
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
   for (auto& [order, setup] : groups) setup(app);
   app.add_subcommand("help", "Describe cedevice, or a command: help [COMMAND [SUBCOMMAND]]");
   cedevice::addDocsCommand(app, version);
+  cedevice::dropInheritedDetails(app);
 
   // `cedevice help reg set` is `cedevice reg set --help`.
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -104,8 +106,11 @@ int main(int argc, char** argv) {
 
   try {
     if (auto unknown = cedevice::unknownCommand(app, args)) {
-      std::fprintf(stderr, "cedevice: %s\nRun `cedevice --help` for the list of commands.\n",
-                   unknown->c_str());
+      CLI::Formatter formatter;
+      std::string usage = formatter.make_usage(unknown->level, unknown->path);
+      std::fprintf(stderr, "cedevice: %s\n%sRun `%s --help` for the list of commands.\n",
+                   unknown->message.c_str(), usage.substr(usage.find_first_not_of('\n')).c_str(),
+                   unknown->path.c_str());
       return 2;
     }
     std::vector<const char*> parsed{argv[0]};

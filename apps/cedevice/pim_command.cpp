@@ -70,8 +70,11 @@ struct Options {
 
 void setup(CLI::App& app) {
   static Options options;
-  auto* pim = app.add_subcommand("pim", "Add, change, delete or list contacts, appointments "
-                                        "and tasks, notifying the subscribed windows");
+  auto* pim = cedevice::describe(
+      app.add_subcommand("pim", "Add, change, delete or list contacts, appointments "
+                                "and tasks, notifying the subscribed windows"),
+      "Each change notifies the subscribed windows of other processes, as the device's PIM\n"
+      "store does, so a running listener records it. An unknown id exits 1.");
   pim->require_subcommand(1);
 
   auto* add = pim->add_subcommand("add", "Add an item and print its id");

@@ -58,8 +58,12 @@ void runForeground() {
 }
 
 void setup(CLI::App& app) {
-  auto* schedule = app.add_subcommand(
-      "schedule", "List pending program starts, earliest first: 'YYYY-MM-DD HH:MM:SS <program>'");
+  auto* schedule = cedevice::describe(
+      app.add_subcommand("schedule", "List pending program starts, earliest first: "
+                                     "'YYYY-MM-DD HH:MM:SS <program>'"),
+      "The run-at-time requests programs made (CeRunAppAtTime), in device local time, with the\n"
+      "device path of each program. A program has at most one pending request: a new one\n"
+      "replaces it.");
   auto json = std::make_shared<bool>(false);
   schedule->add_flag("--json", *json,
                      "Print a JSON array of {\"due\": \"YYYY-MM-DD HH:MM:SS\", \"program\": PATH}");
