@@ -3,8 +3,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
-# The project's own builds check warnings as errors and build the benchmarks too.
-PROJECT_FLAGS = -DCE_WERROR=ON -DCE_BENCHMARKS=ON
+# The project's own builds check warnings as errors and build the tests and benchmarks.
+PROJECT_FLAGS = -DCE_WERROR=ON -DCE_BENCHMARKS=ON -DCE_REQUIRE_TESTS=ON
 
 .PHONY: all setup configure build test test-fast test-asan run demo bench docs clean
 

@@ -1,6 +1,8 @@
 // `cedevice reg`: reads and changes the device registry as other programs on the device do,
 // and exports and imports it as REGEDIT4 text.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -77,7 +79,7 @@ void importFile(const Options& options) {
     changes = parseRegistryFile(std::cin, "<stdin>");
   } else {
     std::ifstream in(options.file, std::ios::binary);
-    if (!in) throw cedevice::Failure("cannot open " + options.file, 1);
+    if (!in) throw cedevice::Failure("cannot open " + options.file + ": " + std::strerror(errno), 1);
     changes = parseRegistryFile(in, options.file);
   }
   applyChanges(changes);

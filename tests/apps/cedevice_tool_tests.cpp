@@ -101,8 +101,12 @@ TEST_F(CedeviceToolTest, StoppedDeviceStatusExits3AndJsonOutputsParse) {
   EXPECT_EQ(nlohmann::json::parse(schedule.out), nlohmann::json::array());
 }
 
-TEST_F(CedeviceToolTest, OutputThatCannotBeWrittenIsAFailure) {
+TEST_F(CedeviceToolTest, FilesThatCannotBeReadOrWrittenFailWithTheSystemsReason) {
   init();
+  ToolRun missing = cedevice({"reg", "import", home() + "/missing.reg"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_THAT(missing.err, HasSubstr("cannot open " + home() + "/missing.reg: No such file or directory"));
+
   ToolRun full = onHome(home(), {"schedule", "--json"}, " >/dev/full");
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_THAT(full.err, HasSubstr("cannot write standard output: No space left on device"));
