@@ -37,13 +37,15 @@ std::vector<OptionDoc> optionsOf(const CLI::App& command) {
   std::vector<OptionDoc> options;
   for (const CLI::Option* option : command.get_options()) {
     if (option->get_group().empty() || option->check_name("--help")) continue;
-    std::string names = option->get_positional() ? option->get_name(true)
-                                                 : option->get_name(false, true);
-    for (size_t comma = names.find(','); comma != std::string::npos;
-         comma = names.find(',', comma + 2))
-      names.insert(comma + 1, " ");
+    std::string listed = option->get_positional() ? option->get_name(true)
+                                                  : option->get_name(false, true);
+    std::string names;  // "-f, --follow"
+    for (char c : listed) {
+      names += c;
+      if (c == ',') names += ' ';
+    }
     if (option->nonpositional() && option->get_items_expected_max() > 0)
-      names += " " + option->get_type_name();
+      names.append(" ").append(option->get_type_name());
     options.push_back({names, option->get_description()});
   }
   return options;
