@@ -85,6 +85,11 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   EXPECT_EQ(status.exitCode, 0);
   EXPECT_THAT(status.out, HasSubstr("listener: running"));
   EXPECT_THAT(status.out, HasSubstr("(contacts)"));
+  // The listener that runs is the installed one, not the build tree's.
+  size_t pidAt = status.out.find("(pid ");
+  ASSERT_NE(pidAt, std::string::npos) << status.out;
+  std::string pid = status.out.substr(pidAt + 5, status.out.find(')', pidAt) - pidAt - 5);
+  EXPECT_EQ(fs::read_symlink("/proc/" + pid + "/exe"), fs::path(bin_ + "/notlstnr"));
   ToolRun down = run({"--home", device(), "shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_THAT(down.out, HasSubstr("listener exited with code 0"));
