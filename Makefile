@@ -3,27 +3,29 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# The project's own builds check warnings as errors and build the tests and benchmarks.
+PROJECT_FLAGS = -DCE_WERROR=ON -DCE_BENCHMARKS=ON -DCE_REQUIRE_TESTS=ON
 
-.PHONY: all setup build test test-fast test-asan run demo bench clean
+.PHONY: all setup configure build test test-fast test-asan run demo bench docs clean
 
 all: build
 
 setup:
 	@scripts/setup
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+# Configured every time (a no-op when nothing changed), so that a build folder made by hand
+# still gets the project's flags.
+configure: setup
+	@cmake -S . -B $(BUILD) $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null
 
-build: setup $(BUILD)/CMakeCache.txt
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 
-$(ASAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(ASAN_BUILD) -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
-
-test-asan: setup $(ASAN_BUILD)/CMakeCache.txt
+test-asan: setup
+	@cmake -S . -B $(ASAN_BUILD) -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j2
 
@@ -32,12 +34,19 @@ test: test-fast test-asan
 run: build
 	@scripts/run
 
-demo: build
+# The tour is printed on its own: the build's output goes to a file, shown only if it fails.
+demo: configure
+	@echo "building (output in $(BUILD)/demo-build.log)..."
+	@cmake --build $(BUILD) -j $(JOBS) >$(BUILD)/demo-build.log 2>&1 || { cat $(BUILD)/demo-build.log; exit 1; }
 	@scripts/demo
 
-bench: build
+bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@scripts/bench $(BUILD)
+
+# Rewrites docs/cedevice.md from the tool's own command definitions.
+docs: configure
+	cmake --build $(BUILD) --target update-docs
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -30,4 +30,12 @@ class Failure : public std::runtime_error {
 // Exit code a command left for main() to return (0 unless a command sets it).
 void setExitCode(int code);
 
+// Commands may be given a longer text shown after their options in --help, in the manual page
+// and in docs/cedevice.md. Paragraphs are separated by a blank line; a paragraph whose lines
+// all start with two spaces is shown as it is written, the others may be reflowed.
+inline CLI::App* describe(CLI::App* command, const std::string& details) {
+  command->footer(details);
+  return command;
+}
+
 }  // namespace cedevice

@@ -47,7 +47,7 @@ std::vector<std::string> sourceNames() {
 std::string describeList(int list) {
   std::string names;
   for (const DataSource& source : dataSources)
-    if (list & source.bit) names += (names.empty() ? "" : ",") + std::string(source.name);
+    if (list & source.bit) names.append(names.empty() ? "" : ",").append(source.name);
   return names.empty() ? "none" : names;
 }
 

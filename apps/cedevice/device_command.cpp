@@ -1,4 +1,4 @@
-// `cedevice init`, `boot`, `shutdown`, `status` and `log`: the device as a whole.
+// `cedevice init`, `boot` and `shutdown`: the device as a whole.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -263,88 +263,30 @@ int shutdown() {
   return 0;
 }
 
-std::string hwndText(HWND window) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%llx",
-                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
-  return text;
-}
-
-const char* folderName(int folder) {
-  return folder == 10 ? "contacts" : folder == 9 ? "calendar" : folder == 13 ? "tasks" : "?";
-}
-
-void status() {
-  std::printf("device home: %s\n", ce::deviceHome().c_str());
-  HWND window = cedevice::findListenerWindow();
-  int pid = window ? cedevice::ownerOf(window) : 0;
-  if (window) std::printf("listener: running (pid %d)\n", pid);
-  else std::printf("listener: not running\n");
-  if (window) {
-    std::printf("windows:\n");
-    for (const auto& info : ce::listWindows())
-      if (info.pid == pid)
-        std::printf("  %s %s\n", hwndText(info.hwnd).c_str(), cedevice::narrow(info.className).c_str());
-  }
-  std::vector<ce::pim::Subscription> subscriptions;
-  if (ce::pim::listSubscriptions(subscriptions)) {
-    std::printf("PIM subscriptions:%s\n", subscriptions.empty() ? " none" : "");
-    for (const auto& s : subscriptions)
-      std::printf("  %s (folder %d) -> window %s of pid %d, mode %u\n", folderName(s.folder),
-                  s.folder, hwndText(s.window).c_str(), s.pid, s.mode);
-  } else {
-    std::printf("PIM subscriptions: unreadable store\n");
-  }
-  std::wstring list;
-  if (cedevice::readClientSetting(L"clientPushList", list)) {
-    int value = std::atoi(cedevice::narrow(list).c_str());
-    std::printf("clientPushList: %s (%s)\n", cedevice::narrow(list).c_str(),
-                cedevice::describeList(value).c_str());
-  } else {
-    std::printf("clientPushList: not set\n");
-  }
-  try {
-    auto requests = ce::notify::pendingRequests();
-    std::printf("pending requests:%s\n", requests.empty() ? " none" : "");
-    for (const auto& request : requests)
-      std::printf("  %04d-%02d-%02d %02d:%02d:%02d %s\n", request.due.wYear, request.due.wMonth,
-                  request.due.wDay, request.due.wHour, request.due.wMinute, request.due.wSecond,
-                  cedevice::narrow(request.app).c_str());
-  } catch (const std::exception& e) {
-    std::printf("pending requests: %s\n", e.what());
-  }
-  if (window) {
-    std::string flags = cedevice::knownFlags(pid), suspended;
-    for (const DataSource& source : dataSources)
-      if (flags[static_cast<size_t>(source.flagPosition)] == '1')
-        suspended += (suspended.empty() ? "" : ",") + std::string(source.name);
-    std::printf("suspended sources (sent with cedevice send): %s\n",
-                suspended.empty() ? "none" : suspended.c_str());
-  }
-}
-
-void showLog(bool follow) {
-  std::string path = cedevice::listenerLogPath();
-  if (!follow && !fs::exists(path)) throw Failure("the listener has not written a log yet (" + path + ")");
-  std::unique_ptr<ce::EventWaiter> waiter;
-  if (follow) waiter = std::make_unique<ce::EventWaiter>(path);
-  uintmax_t offset = 0;
-  std::fputs(newLines(path, offset).c_str(), stdout);
-  std::fflush(stdout);
-  while (follow && waiter->wait(-1) != ce::EventWaiter::Event::interrupted) {
-    std::fputs(newLines(path, offset).c_str(), stdout);
-    std::fflush(stdout);
-  }
-}
-
 void setup(CLI::App& app) {
-  auto* init = app.add_subcommand("init", "Create the device image (folders, launcher, registry defaults)");
+  auto* init = cedevice::describe(
+      app.add_subcommand("init", "Create the device image (folders, launcher, registry defaults)"),
+      "Creates what is missing and keeps what is there: the folders \\My Documents\\Briefcase,\n"
+      "\\My Documents\\Notes and \\My Documents\\My Pictures, the launcher\n"
+      "\\Program Files\\Quillbex\\startsync.exe (a copy of the startsync program installed\n"
+      "beside cedevice), and the settings under HKLM\\Software\\Quillbex\\SyncclientPIM:\n"
+      "\"path\" (the launcher's folder), \"clientPushInterval\" = 1 (minutes from the latest\n"
+      "change to the launcher's start) and \"logLevel\" = 2.");
   init->callback([] {
     cedevice::initDevice(true);
     std::printf("device ready in %s\n", ce::deviceHome().c_str());
   });
 
-  auto* bootCommand = app.add_subcommand("boot", "Start the scheduler and the listener");
+  auto* bootCommand = cedevice::describe(
+      app.add_subcommand("boot", "Start the scheduler and the listener"),
+      "Runs `init` first, then the scheduler and the listener (notlstnr, installed beside\n"
+      "cedevice) in the foreground, printing the listener's new log lines and each program the\n"
+      "scheduler starts. Ctrl-C or SIGTERM closes the listener through its own close sequence\n"
+      "(WM_CLOSE); boot then stops the scheduler and exits with the listener's exit code. A\n"
+      "second boot of a running device exits 1.\n"
+      "\n"
+      "With --detach it returns once the listener waits for messages, or fails after 10 s with\n"
+      "the reason; the device's output then goes to run/boot.log in the device home.");
   auto detach = std::make_shared<bool>(false);
   auto quiet = std::make_shared<bool>(false);
   auto readyFd = std::make_shared<int>(-1);
@@ -355,16 +297,11 @@ void setup(CLI::App& app) {
     cedevice::setExitCode(*detach ? bootDetached() : boot(!*quiet, *readyFd));
   });
 
-  auto* shutdownCommand = app.add_subcommand("shutdown", "Close the listener and stop the device");
+  auto* shutdownCommand = cedevice::describe(
+      app.add_subcommand("shutdown", "Close the listener and stop the device"),
+      "Sends WM_CLOSE to the listener, waits up to 30 s for it and the scheduler to end and\n"
+      "prints the listener's exit code. Exits 1 when the device is not running.");
   shutdownCommand->callback([] { cedevice::setExitCode(shutdown()); });
-
-  auto* statusCommand = app.add_subcommand("status", "Show the listener, its subscriptions, the recorded changes and the schedule");
-  statusCommand->callback(status);
-
-  auto* logCommand = app.add_subcommand("log", "Print the listener's log");
-  auto follow = std::make_shared<bool>(false);
-  logCommand->add_flag("-f,--follow", *follow, "Keep printing new lines until Ctrl-C");
-  logCommand->callback([follow] { showLog(*follow); });
 }
 
 cedevice::CommandGroup group(10, setup);

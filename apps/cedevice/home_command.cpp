@@ -2,13 +2,14 @@
 #include <cstdio>
 
 #include "apps/cedevice/command.h"
-#include "platform/device.h"
+#include "apps/cedevice/device_presence.h"
 
 namespace {
 
 void setup(CLI::App& app) {
-  auto* home = app.add_subcommand("home", "Print the device home, creating it if needed");
-  home->callback([] { std::printf("%s\n", ce::deviceHome().c_str()); });
+  auto* home = app.add_subcommand("home", "Print the device home (whether or not it holds a "
+                                          "device yet)");
+  home->callback([] { std::printf("%s\n", cedevice::requestedHome().c_str()); });
 }
 
 cedevice::CommandGroup group(90, setup);

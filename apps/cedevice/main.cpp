@@ -1,13 +1,21 @@
 // cedevice: boots an emulated device and drives it. Command groups register themselves (see
-// command.h); this file owns the global options and the mapping of failures to exit codes.
+// command.h); this file owns the global options, the words that are not commands and the
+// mapping of failures to exit codes.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <algorithm>
+#include <iostream>
 #include <utility>
 #include <vector>
 
 #include "apps/cedevice/command.h"
+#include "apps/cedevice/command_docs.h"
+#include "apps/cedevice/command_names.h"
+#include "apps/cedevice/device_presence.h"
+#include "recording/data_sources.h"
 
 namespace cedevice {
 
@@ -17,6 +25,42 @@ std::vector<std::pair<int, CommandSetup>>& groups() {
   return all;
 }
 int pendingExitCode = 0;
+
+const char* const overviewText =
+    "Every command works on one device home: --home DIR, else $CE_DEVICE_HOME, else ./device.\n"
+    "Only `init` and `boot` create a device; the other commands refuse a home that holds\n"
+    "none, so a mistyped --home creates nothing. `cedevice help COMMAND` or `cedevice COMMAND\n"
+    "--help` describes a command.\n"
+    "\n"
+    "Exit status: 0 success; 1 a failure, with one line on standard error saying why; 2 bad\n"
+    "usage (an unknown command or option, a missing argument); 3 from `status` when the\n"
+    "listener is not running. A failure to write standard output (a full disk, a closed pipe)\n"
+    "is a failure too.\n"
+    "\n"
+    "See docs/device.md for the device home, the registry settings and a glossary. The\n"
+    "device's sources and their bits in \"clientPushList\":\n"
+    "\n";
+
+std::string overview() {
+  std::string text = overviewText;
+  for (const DataSource& source : dataSources)
+    text += "  " + std::string(source.name) + std::string(12 - std::strlen(source.name), ' ') +
+            std::to_string(source.bit) + "\n";
+  text.pop_back();
+  return text;
+}
+
+// Commands that may run where there is no device yet.
+bool makesOrNeedsNoDevice(const std::string& name) {
+  return name == "init" || name == "boot" || name == "home" || name == "help" || name == "docs";
+}
+
+void checkedFlush() {
+  std::cout.flush();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)
+    throw Failure(std::string("cannot write standard output: ") + std::strerror(errno));
+}
+
 }  // namespace
 
 CommandGroup::CommandGroup(int order, CommandSetup setup) { groups().emplace_back(order, setup); }
@@ -27,29 +71,61 @@ void setExitCode(int code) { pendingExitCode = code; }
 
 int main(int argc, char** argv) {
   std::setlocale(LC_CTYPE, "C.UTF-8");
-  CLI::App app{"cedevice: boots an emulated device with the client push listener and drives it.",
+  const std::string version = CE_VERSION;
+  CLI::App app{"boots an emulated device with the client push listener and drives it",
                "cedevice"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "cedevice " + version, "Print the version and exit");
+  cedevice::describe(&app, cedevice::overview());
   std::string home;
   app.add_option("--home", home, "Device home (default: $CE_DEVICE_HOME, else ./device)")
-      ->envname("CE_DEVICE_HOME");
+      ->envname("CE_DEVICE_HOME")
+      ->type_name("DIR");
   app.parse_complete_callback([&] {
     if (!home.empty()) setenv("CE_DEVICE_HOME", home.c_str(), 1);
+    auto chosen = app.get_subcommands();
+    if (!chosen.empty() && !cedevice::makesOrNeedsNoDevice(chosen.front()->get_name()))
+      cedevice::requireDevice();
   });
 
   auto groups = cedevice::groups();
   std::stable_sort(groups.begin(), groups.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [order, setup] : groups) setup(app);
+  app.add_subcommand("help", "Describe cedevice, or a command: help [COMMAND [SUBCOMMAND]]");
+  cedevice::addDocsCommand(app, version);
+  cedevice::dropInheritedDetails(app);
+
+  // `cedevice help reg set` is `cedevice reg set --help`.
+  std::vector<std::string> args(argv + 1, argv + argc);
+  size_t first = cedevice::firstCommandWord(app, args);
+  if (first < args.size() && args[first] == "help") {
+    args.erase(args.begin() + static_cast<long>(first));
+    args.push_back("--help");
+  }
 
   try {
-    app.parse(argc, argv);
+    if (auto unknown = cedevice::unknownCommand(app, args)) {
+      CLI::Formatter formatter;
+      std::string usage = formatter.make_usage(unknown->level, unknown->path);
+      std::fprintf(stderr, "cedevice: %s\n%sRun `%s --help` for the list of commands.\n",
+                   unknown->message.c_str(), usage.substr(usage.find_first_not_of('\n')).c_str(),
+                   unknown->path.c_str());
+      return 2;
+    }
+    std::vector<const char*> parsed{argv[0]};
+    for (const auto& arg : args) parsed.push_back(arg.c_str());
+    app.parse(static_cast<int>(parsed.size()), parsed.data());
+    cedevice::checkedFlush();
   } catch (const CLI::CallForHelp&) {
     std::printf("%s", app.help().c_str());
-    return 0;
+    return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const CLI::CallForAllHelp&) {
     std::printf("%s", app.help("", CLI::AppFormatMode::All).c_str());
-    return 0;
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  } catch (const CLI::CallForVersion& e) {
+    std::printf("%s\n", e.what());
+    return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const CLI::ParseError& e) {
     // Usage errors: the reason, then the usage line of the (sub)command, exit 2.
     std::fprintf(stderr, "cedevice: %s\n", e.what());
@@ -67,9 +143,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Run with --help for more information.\n");
     return 2;
   } catch (const cedevice::Failure& e) {
+    std::fflush(stdout);
     std::fprintf(stderr, "cedevice: %s\n", e.what());
     return e.exitCode();
   } catch (const std::exception& e) {
+    std::fflush(stdout);
     std::fprintf(stderr, "cedevice: %s\n", e.what());
     return 1;
   }

@@ -8,6 +8,7 @@
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/json_output.h"
 #include "platform/pimstore.h"
 #include "platform/windows.h"
 
@@ -64,12 +65,16 @@ struct Options {
   std::string subject;
   uint32_t id = 0;
   std::string folder;
+  bool json = false;
 };
 
 void setup(CLI::App& app) {
   static Options options;
-  auto* pim = app.add_subcommand("pim", "Add, change, delete or list contacts, appointments "
-                                        "and tasks, notifying the subscribed windows");
+  auto* pim = cedevice::describe(
+      app.add_subcommand("pim", "Add, change, delete or list contacts, appointments "
+                                "and tasks, notifying the subscribed windows"),
+      "Each change notifies the subscribed windows of other processes, as the device's PIM\n"
+      "store does, so a running listener records it. An unknown id exits 1.");
   pim->require_subcommand(1);
 
   auto* add = pim->add_subcommand("add", "Add an item and print its id");
@@ -100,9 +105,21 @@ void setup(CLI::App& app) {
   auto* list = pim->add_subcommand("list", "List items: id, folder, last change, subject");
   list->add_option("folder", options.folder, "contacts, calendar or tasks (default: all)")
       ->check(CLI::IsMember({"contacts", "calendar", "tasks"}));
+  list->add_flag("--json", options.json,
+                 "Print a JSON array of {\"id\", \"folder\", \"modified\", \"subject\"}");
   list->callback([] {
     std::vector<ce::pim::Item> items;
     check(ce::pim::listItems(items, options.folder.empty() ? 0 : folderOfList(options.folder)));
+    if (options.json) {
+      nlohmann::json out = nlohmann::json::array();
+      for (const auto& item : items)
+        out.push_back({{"id", item.oid},
+                       {"folder", folderName(item.folder)},
+                       {"modified", timeText(item.modified)},
+                       {"subject", item.subject}});
+      cedevice::printJson(out);
+      return;
+    }
     for (const auto& item : items)
       std::printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(item.oid), folderName(item.folder),
                   timeText(item.modified).c_str(), cedevice::oneLine(item.subject, true).c_str());

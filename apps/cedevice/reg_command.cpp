@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 #include <fstream>
 #include <iostream>
@@ -148,7 +149,7 @@ void importFile(const Options& options) {
     changes = parseRegistryFile(std::cin, "<stdin>");
   } else {
     std::ifstream in(options.file, std::ios::binary);
-    if (!in) throw cedevice::Failure("cannot open " + options.file, 1);
+    if (!in) throw cedevice::Failure("cannot open " + options.file + ": " + std::strerror(errno), 1);
     changes = parseRegistryFile(in, options.file);
   }
   applyChanges(changes);

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "apps/cedevice/command.h"
+#include "apps/cedevice/json_output.h"
 #include "platform/device.h"
 #include "platform/notify.h"
 
@@ -24,12 +26,16 @@ std::string printable(const std::wstring& devicePath) {
   return ce::narrowFileName(devicePath, bytes) ? bytes : std::string("?");
 }
 
-void listSchedule() {
+void listSchedule(bool json) {
   std::vector<ce::notify::Request> requests;
   try {
     requests = ce::notify::pendingRequests();
   } catch (const ce::notify::StoreError& e) {
     throw cedevice::Failure(e.what());
+  }
+  if (json) {
+    cedevice::printJson(cedevice::scheduleJson(requests));
+    return;
   }
   for (const auto& request : requests)
     std::printf("%04u-%02u-%02u %02u:%02u:%02u %s\n", request.due.wYear, request.due.wMonth,
@@ -52,9 +58,16 @@ void runForeground() {
 }
 
 void setup(CLI::App& app) {
-  auto* schedule = app.add_subcommand(
-      "schedule", "List pending program starts, earliest first: 'YYYY-MM-DD HH:MM:SS <program>'");
-  schedule->callback(listSchedule);
+  auto* schedule = cedevice::describe(
+      app.add_subcommand("schedule", "List pending program starts, earliest first: "
+                                     "'YYYY-MM-DD HH:MM:SS <program>'"),
+      "The run-at-time requests programs made (CeRunAppAtTime), in device local time, with the\n"
+      "device path of each program. A program has at most one pending request: a new one\n"
+      "replaces it.");
+  auto json = std::make_shared<bool>(false);
+  schedule->add_flag("--json", *json,
+                     "Print a JSON array of {\"due\": \"YYYY-MM-DD HH:MM:SS\", \"program\": PATH}");
+  schedule->callback([json] { listSchedule(*json); });
 
   auto* scheduler = app.add_subcommand(
       "scheduler",

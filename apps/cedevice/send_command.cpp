@@ -36,7 +36,20 @@ void sendFlag(const std::string& name, bool suspend) {
 }
 
 void setup(CLI::App& app) {
-  auto* send = app.add_subcommand("send", "Send a control message to the running listener");
+  auto* send = cedevice::describe(
+      app.add_subcommand("send", "Send a control message to the running listener"),
+      "The messages other processes send to the listener's window \"ClientPushWindow\":\n"
+      "\n"
+      "  send suspend SOURCE    WM_COMMAND, the source's flag number, lParam 1\n"
+      "  send resume SOURCE     WM_COMMAND, the source's flag number, lParam 0\n"
+      "  send resume all        WM_COMMAND, 100, lParam 0\n"
+      "  send close             WM_CLOSE\n"
+      "  send refresh FOLDER    WM_COMMAND to that folder's window: it looks its folder up again\n"
+      "\n"
+      "SOURCE is contacts, calendar, tasks, notes, briefcase or pictures. A suspended source's\n"
+      "changes are not recorded until it is resumed. With no listener running the command\n"
+      "exits 1. The listener keeps its flags in memory only; `status` shows what `cedevice\n"
+      "send` told the running listener.");
   send->require_subcommand(1);
   auto options = std::make_shared<Options>();
   auto names = cedevice::sourceNames();

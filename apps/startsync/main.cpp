@@ -2,13 +2,41 @@
 // changes were recorded by naming them in \startsync.txt, then clears exactly their bits.
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "clientlib/mainclient.h"
 #include "recording/data_sources.h"
 #include "platform/windows.h"
 
-int main() {
+namespace {
+
+const char* const helpText =
+    "Usage: startsync\n"
+    "\n"
+    "The synchronisation client's launcher on the emulated device: it names the sources whose\n"
+    "changes are recorded in \"clientPushList\" in \\startsync.txt and clears their bits. The\n"
+    "device's scheduler starts it when the listener's request falls due; `cedevice init`\n"
+    "copies it into the device as \\Program Files\\Quillbex\\startsync.exe. See cedevice(1).\n"
+    "\n"
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+      std::fputs(helpText, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+      std::printf("startsync %s\n", CE_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    std::fprintf(stderr, "startsync: unexpected argument '%s' (see startsync --help)\n", argv[1]);
+    return 2;
+  }
   std::setlocale(LC_CTYPE, "C.UTF-8");
   int list = getPIMModifications();
   int synchronised = 0;

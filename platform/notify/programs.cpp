@@ -39,8 +39,7 @@ std::vector<ce::Process> programs;
 
 std::string narrow(const std::wstring& text) {
   std::string bytes;
-  if (!ce::narrowFileName(text, bytes)) bytes = "?";
-  return bytes;
+  return ce::narrowFileName(text, bytes) ? bytes : std::string("?");
 }
 
 void reportNotStarted(const Request& request, const std::string& reason) {

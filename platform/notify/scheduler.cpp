@@ -53,8 +53,7 @@ std::vector<Request> requestsDueBy(long long ticks) {
 
 std::string narrow(const std::wstring& text) {
   std::string bytes;
-  if (!ce::narrowFileName(text, bytes)) bytes = "?";
-  return bytes;
+  return ce::narrowFileName(text, bytes) ? bytes : std::string("?");
 }
 
 std::string startLine(const SYSTEMTIME& now, const StartedProgram& program) {

@@ -9,15 +9,11 @@
 
 namespace ce::test {
 
-namespace {
-
 std::string shellQuoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
-
-}  // namespace
 
 ToolRun runCedevice(const std::string& home, const std::vector<std::string>& args) {
   std::string command =
@@ -25,7 +21,11 @@ ToolRun runCedevice(const std::string& home, const std::vector<std::string>& arg
   for (const auto& arg : args) command += " " + shellQuoted(arg);
   std::error_code ignored;
   std::filesystem::create_directories(home, ignored);  // the tool makes it too; stderr lands there
-  std::string errFile = home + "/.cedevice.err";
+  return runShell(command, home + "/.cedevice.err");
+}
+
+ToolRun runShell(const std::string& commandLine, const std::string& errFile) {
+  std::string command = "{ " + commandLine + "; }";
   command += " 2>" + shellQuoted(errFile) + " </dev/null";
   ToolRun run;
   FILE* pipe = popen(command.c_str(), "r");

@@ -15,4 +15,9 @@ struct ToolRun {
 // `cedevice --home HOME ARGS...`, waited for; standard input is empty.
 ToolRun runCedevice(const std::string& home, const std::vector<std::string>& args);
 
+// A shell command line, waited for; standard error goes through `errFile`.
+ToolRun runShell(const std::string& command, const std::string& errFile);
+// `text` quoted for the shell.
+std::string shellQuoted(const std::string& text);
+
 }  // namespace ce::test

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/device.h"
 #include "tests/support/device_test.h"
 #include "tests/support/tool_run.h"
 
@@ -9,6 +10,12 @@ namespace {
 
 class PimCommandTest : public ce::test::DeviceTest {
  protected:
+  // An empty device: the tool works on existing devices only.
+  void SetUp() override {
+    ce::test::DeviceTest::SetUp();
+    ce::deviceHome();
+  }
+
   using Run = ce::test::ToolRun;
 
   // Runs `cedevice pim ARGS...` on this test's device.

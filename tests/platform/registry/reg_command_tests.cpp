@@ -1,8 +1,10 @@
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/device.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
@@ -12,6 +14,12 @@ namespace {
 
 class RegCommandTest : public ce::test::DeviceTest {
  protected:
+  // An empty device: the tool works on existing devices only, and `init` would add settings.
+  void SetUp() override {
+    ce::test::DeviceTest::SetUp();
+    ce::deviceHome();
+  }
+
   using Run = ce::test::ToolRun;
 
   // Runs `cedevice --home HOME reg ARGS...` (this test's home unless another is given).
@@ -103,6 +111,8 @@ TEST_F(RegCommandTest, ExportThenImportIntoAnEmptyDeviceGivesTheSameRegistry) {
   std::string file = home() + "/export.reg";
   ce::test::writeFile(file, exported.out);
   std::string other = home() + "/other-device";
+  std::filesystem::create_directories(other + "/fs");
+  std::filesystem::create_directories(other + "/system");
   Run imported = reg({"import", file}, other);
   ASSERT_EQ(imported.exitCode, 0) << imported.err;
   EXPECT_EQ(reg({"export", "--regedit4"}, other).out, exported.out);

@@ -1,0 +1,16 @@
+// Whether the home a command names holds a device. Only `init` and `boot` make one; every
+// other command refuses a home without a device, so a mistyped --home creates nothing.
+#pragma once
+
+#include <string>
+
+namespace cedevice {
+
+// The device home named by --home or $CE_DEVICE_HOME (else ./device), absolute; nothing is
+// created.
+std::string requestedHome();
+
+// Throws Failure (exit 1) when the requested home holds no device.
+void requireDevice();
+
+}  // namespace cedevice

@@ -1,0 +1,159 @@
+// cedevice as a person uses it: what it refuses, how it names mistakes, its exit codes and
+// its machine-readable output.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/process.h"
+#include "tests/support/device_test.h"
+#include "tests/support/tool_run.h"
+
+namespace {
+
+using ce::test::runCedevice;
+using ce::test::ToolRun;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace fs = std::filesystem;
+
+class CedeviceToolTest : public ce::test::DeviceTest {
+ protected:
+  ToolRun cedevice(const std::vector<std::string>& args) { return runCedevice(home(), args); }
+  void init() { ASSERT_EQ(cedevice({"init"}).exitCode, 0); }
+
+  // The tool on a home that may not exist, with `redirect` appended to the command line.
+  ToolRun onHome(const std::string& deviceHome, const std::vector<std::string>& args,
+                 const std::string& redirect = "") {
+    std::string command = ce::test::shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice") +
+                          " --home " + ce::test::shellQuoted(deviceHome);
+    for (const auto& arg : args) command += " " + ce::test::shellQuoted(arg);
+    return ce::test::runShell(command + redirect, home() + "/.tool.err");
+  }
+};
+
+TEST_F(CedeviceToolTest, HomesWithoutADeviceAreRefusedAndLeftAsTheyWere) {
+  const std::vector<std::vector<std::string>> readers = {
+      {"status"}, {"log"}, {"schedule"}, {"reg", "get", "HKLM"}, {"reg", "export"},
+      {"pim", "list"}, {"send", "close"}, {"shutdown"}};
+  std::string typo = home() + "/no-such-device";
+  for (const auto& args : readers) {
+    ToolRun run = onHome(typo, args);
+    EXPECT_EQ(run.exitCode, 1) << args[0];
+    EXPECT_THAT(run.err, HasSubstr("no device in " + typo + " (run `cedevice init`)")) << args[0];
+    EXPECT_FALSE(fs::exists(typo)) << args[0] << " created the home";
+  }
+  // An existing but empty folder stays empty too.
+  EXPECT_EQ(cedevice({"status"}).exitCode, 1);
+  EXPECT_FALSE(fs::exists(home() + "/system"));
+  EXPECT_FALSE(fs::exists(home() + "/fs"));
+  // Asking for help needs no device.
+  EXPECT_EQ(onHome(typo, {"status", "--help"}).exitCode, 0);
+  EXPECT_FALSE(fs::exists(typo));
+}
+
+TEST_F(CedeviceToolTest, UnknownCommandsAreNamedWithTheNearestOneAndExit2) {
+  ToolRun typo = cedevice({"statsu"});
+  EXPECT_EQ(typo.exitCode, 2);
+  EXPECT_THAT(typo.err, HasSubstr("unknown command 'statsu' (did you mean 'status'?)"));
+  ToolRun nested = cedevice({"reg", "lsit", "HKLM"});
+  EXPECT_EQ(nested.exitCode, 2);
+  EXPECT_THAT(nested.err, HasSubstr("unknown command 'lsit' for 'cedevice reg' (did you mean 'list'?)"));
+  ToolRun far = cedevice({"frobnicate"});
+  EXPECT_EQ(far.exitCode, 2);
+  EXPECT_THAT(far.err, Not(HasSubstr("did you mean")));
+
+  ToolRun help = cedevice({"help", "send", "suspend"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out, cedevice({"send", "suspend", "--help"}).out);
+  EXPECT_THAT(help.out, HasSubstr("cedevice send suspend"));
+  EXPECT_EQ(cedevice({"help", "sned"}).exitCode, 2);
+}
+
+TEST_F(CedeviceToolTest, StoppedDeviceStatusExits3AndJsonOutputsParse) {
+  init();
+  ToolRun text = cedevice({"status"});
+  EXPECT_EQ(text.exitCode, 3);
+  EXPECT_THAT(text.out, HasSubstr("listener: not running"));
+
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Quillbex\\SyncclientPIM", "clientPushList",
+                      "18"}).exitCode, 0);
+  ToolRun status = cedevice({"status", "--json"});
+  EXPECT_EQ(status.exitCode, 3);
+  auto json = nlohmann::json::parse(status.out);
+  EXPECT_EQ(json["listener"]["running"], false);
+  EXPECT_EQ(json["clientPushList"]["value"], 18);
+  EXPECT_EQ(json["clientPushList"]["sources"], nlohmann::json({"contacts", "notes"}));
+
+  // Subjects are the user's text: quotes and newlines survive as valid JSON.
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann \"Q\"\nline"}).exitCode, 0);
+  ToolRun items = cedevice({"pim", "list", "--json"});
+  ASSERT_EQ(items.exitCode, 0) << items.err;
+  auto list = nlohmann::json::parse(items.out);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["folder"], "contacts");
+  EXPECT_EQ(list[0]["subject"], "Ann \"Q\"\nline");
+
+  ToolRun schedule = cedevice({"schedule", "--json"});
+  ASSERT_EQ(schedule.exitCode, 0);
+  EXPECT_EQ(nlohmann::json::parse(schedule.out), nlohmann::json::array());
+}
+
+TEST_F(CedeviceToolTest, FilesThatCannotBeReadOrWrittenFailWithTheSystemsReason) {
+  init();
+  ToolRun missing = cedevice({"reg", "import", home() + "/missing.reg"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_THAT(missing.err, HasSubstr("cannot open " + home() + "/missing.reg: No such file or directory"));
+
+  ToolRun full = onHome(home(), {"schedule", "--json"}, " >/dev/full");
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_THAT(full.err, HasSubstr("cannot write standard output: No space left on device"));
+}
+
+// A device that runs: `log -f` is only meaningful while the listener writes.
+class RunningDeviceTest : public CedeviceToolTest {
+ protected:
+  void TearDown() override {
+    cedevice({"shutdown"});
+    CedeviceToolTest::TearDown();
+  }
+  std::string logPath() { return home() + "/fs/notlstnr.txt"; }
+  bool outputShows(const std::string& path, const std::string& text) {
+    return ce::test::waitFor([&] { return ce::test::readFile(path).find(text) != std::string::npos; },
+                             std::chrono::seconds(30));
+  }
+};
+
+TEST_F(RunningDeviceTest, FollowedLogGoesOnAfterTruncationAndRecreationUntilShutdown) {
+  init();
+  ASSERT_EQ(cedevice({"boot", "--detach"}).exitCode, 0);
+  ce::SpawnOptions follow;
+  follow.argv = {ce::test::buildDir() + "/apps/cedevice/cedevice", "--home", home(), "log", "-f",
+                 "--until-shutdown"};
+  std::string output = home() + "/follow.out";
+  follow.outputPath = output;
+  std::string error;
+  int pid = ce::spawnProcess(follow, error);
+  ASSERT_GT(pid, 0) << error;
+  // The last lines come first; booting ends with the listener's ready line.
+  ASSERT_TRUE(outputShows(output, "CP: Init waiting PIM notification messages..."));
+
+  fs::resize_file(logPath(), 0);
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
+  EXPECT_TRUE(outputShows(output, "CP: Item is 1"));
+  EXPECT_THAT(ce::test::readFile(output), HasSubstr("file truncated"));
+
+  fs::rename(logPath(), logPath() + ".old");
+  ASSERT_EQ(cedevice({"pim", "add", "task", "Report"}).exitCode, 0);
+  EXPECT_TRUE(outputShows(output, "CP: Item is 2"));
+
+  ASSERT_EQ(cedevice({"shutdown"}).exitCode, 0);
+  EXPECT_EQ(ce::waitChild(pid, 30000), 0) << "log --until-shutdown did not end with the device";
+  // Each line once: a re-read from the start would repeat the boot lines.
+  std::string shown = ce::test::readFile(output);
+  EXPECT_EQ(shown.find("CP: Item is 1"), shown.rfind("CP: Item is 1"));
+}
+
+}  // namespace
