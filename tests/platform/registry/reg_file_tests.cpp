@@ -1,9 +1,11 @@
 // Registry files in both forms, written by hand from the format's rules, and round trips.
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/device.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
@@ -13,6 +15,11 @@ namespace {
 
 class RegFileTest : public ce::test::DeviceTest {
  protected:
+  // The tool works only on a home that holds a device.
+  void SetUp() override {
+    ce::test::DeviceTest::SetUp();
+    ce::deviceHome();
+  }
   ce::test::ToolRun reg(std::vector<std::string> args, const std::string& otherHome = "") {
     args.insert(args.begin(), "reg");
     return ce::test::runCedevice(otherHome.empty() ? home() : otherHome, args);
@@ -97,6 +104,8 @@ TEST_F(RegFileTest, BothExportFormsComeBackUnchanged) {
     std::string path = home() + "/round.reg";
     ce::test::writeFile(path, file);
     std::string other = home() + "/other";
+    std::filesystem::create_directories(other + "/fs");
+    std::filesystem::create_directories(other + "/system");
     ASSERT_EQ(reg({"import", path}, other).exitCode, 0);
     EXPECT_TRUE(reg({"export"}, other).out == version5);
     // Imported again over itself, nothing drifts.
