@@ -1,35 +1,10 @@
-// A descriptor owned by one object: closed once, when the owner goes. Platform-internal.
+// The window layer uses the kernel layer's owned descriptor under its own namespace.
 #pragma once
 
-#include <unistd.h>
-
-#include <utility>
+#include "platform/kernel/unique_fd.h"
 
 namespace ce::user {
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // close() is never retried: on Linux the descriptor is gone even when it reports EINTR.
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
+using ce::kernel::UniqueFd;
 
 }  // namespace ce::user
