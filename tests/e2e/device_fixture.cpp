@@ -6,9 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "config/dm_tree.h"
-#include "config/management_node.h"
 #include "platform/process.h"
+#include "tests/support/settings.h"
 
 namespace ce::test {
 
@@ -46,23 +45,10 @@ int DeviceProcessTest::startListener() {
   return pid;
 }
 
-std::string DeviceProcessTest::setting(const char* name) {
-  DMTree* tree = createTree("Quillbex/SyncclientPIM");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
-  char* value = node->readValue(name);
-  std::string text = value;
-  delete[] value;
-  delete node;
-  delete tree;
-  return text;
-}
+std::string DeviceProcessTest::setting(const char* name) { return readSetting(name); }
 
 void DeviceProcessTest::setSetting(const char* name, const std::string& value) {
-  DMTree* tree = createTree("Quillbex/SyncclientPIM");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
-  node->writeValue(name, value.c_str());
-  delete node;
-  delete tree;
+  writeSetting(name, value);
 }
 
 bool DeviceProcessTest::waitForLog(const std::string& message, int count) {

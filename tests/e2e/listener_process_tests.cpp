@@ -2,7 +2,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/notify.h"
@@ -146,22 +145,6 @@ TEST_F(ListenerProcessTest, EachChangeAloneStartsTheLauncherWhichSynchronisesIts
     ASSERT_EQ(lines.size(), runs);
     EXPECT_TRUE(lines.back().ends_with(synchronised)) << lines.back();
   }
-}
-
-// One minute after the change, within the scheduler's second. A minute long, so only on request.
-TEST_F(ListenerProcessTest, IntervalOfOneMinuteStartsTheLauncherAMinuteLater) {
-  const char* wanted = std::getenv("CE_LONG_TESTS");
-  if (!wanted || std::string(wanted) != "1") GTEST_SKIP() << "set CE_LONG_TESTS=1 to run";
-  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  setSetting("clientPushInterval", "1");
-  bootDevice();
-  auto changed = std::chrono::steady_clock::now();
-  ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
-  ASSERT_TRUE(ce::test::waitFor([&] { return !launcherRuns().empty(); }, std::chrono::seconds(70)));
-  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - changed).count();
-  EXPECT_GE(seconds, 58.0);
-  EXPECT_LE(seconds, 64.0);
-  EXPECT_TRUE(launcherRuns()[0].ends_with(" sync contacts")) << launcherRuns()[0];
 }
 
 // A registry held by another writer past its wait: the change is kept with one ERROR line and
