@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "platform/process.h"
-#include "tests/support/settings.h"
 
 namespace ce::test {
 
@@ -43,12 +42,6 @@ int DeviceProcessTest::startListener() {
   EXPECT_GT(pid, 0) << error;
   listeners_.push_back(pid);
   return pid;
-}
-
-std::string DeviceProcessTest::setting(const char* name) { return readSetting(name); }
-
-void DeviceProcessTest::setSetting(const char* name, const std::string& value) {
-  writeSetting(name, value);
 }
 
 bool DeviceProcessTest::waitForLog(const std::string& message, int count) {

@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 
 #include "tests/e2e/device_fixture.h"
-#include "tests/support/settings.h"
 
 namespace {
 
