@@ -90,12 +90,6 @@ TEST_F(ChangeRecordingTest, RefusedRequestStillLogsAndRecords) {
   EXPECT_EQ(list(), "8");
   EXPECT_TRUE(requests().empty());
   EXPECT_EQ(log().size(), 3u);  // two scheduling lines and the refusal's ERROR line
-
-  ce::testing::setFailPoint("CeRunAppAtTime", FALSE, ERROR_ACCESS_DENIED);
-  clientPush->launcherPath = L"\\x\\startsync.exe";
-  EXPECT_FALSE(scheduleNextSync(clientPush));
-  ce::testing::clearFailPoints();
-  EXPECT_TRUE(scheduleNextSync(clientPush));
 }
 
 TEST_F(ChangeRecordingTest, MissingTreeOrNodeIsLoggedAndNothingRecorded) {
