@@ -168,22 +168,6 @@ TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLat
   EXPECT_EQ(ce::test::entriesStartingWith(log(), {"CP: clientPushList could not"}).size(), 1u);
 }
 
-// Another program keeps the list as a number; the device tool shows it as one.
-TEST_F(ListenerProcessTest, StatusShowsAListStoredAsANumber) {
-  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  DWORD list = 18;
-  ASSERT_EQ(RegSetValueExW(key, L"clientPushList", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&list), sizeof list),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-  auto status = cedevice({"status"});
-  EXPECT_THAT(status.out, HasSubstr("clientPushList: 18 (contacts,notes)")) << status.out;
-}
-
 TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {
   std::filesystem::create_directories(fsPath("My Documents/Notes"));
   int pid = startListener();
