@@ -61,9 +61,8 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   fs::create_directories(cwd_);
   tool_ = "cedevice";
 
-  EXPECT_EQ(run({"--version"}).out, std::string("cedevice ") + CE_VERSION + "\n");
-  EXPECT_EQ(run({"--version"}, "startsync").out, std::string("startsync ") + CE_VERSION + "\n");
-  EXPECT_EQ(run({"--version"}, "notlstnr").out, std::string("notlstnr ") + CE_VERSION + "\n");
+  for (std::string program : {"cedevice", "startsync", "notlstnr"})
+    EXPECT_EQ(run({"--version"}, program).out, program + " " + CE_VERSION + "\n");
   ToolRun listenerHelp = run({"--help"}, "notlstnr");
   EXPECT_EQ(listenerHelp.exitCode, 0);
   EXPECT_THAT(listenerHelp.out, HasSubstr("cedevice boot"));

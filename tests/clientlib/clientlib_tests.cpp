@@ -5,32 +5,15 @@
 #include <string>
 
 #include "clientlib/mainclient.h"
-#include "config/dm_tree.h"
-#include "config/management_node.h"
 #include "tests/support/device_test.h"
+#include "tests/support/settings.h"
 
 namespace {
 
 using ClientLibraryTest = ce::test::DeviceTest;
 
-std::string storedList() {
-  DMTree* tree = createTree("Quillbex/SyncclientPIM");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
-  char* value = node->readValue("clientPushList");
-  std::string text = value;
-  delete[] value;
-  delete node;
-  delete tree;
-  return text;
-}
-
-void storeSetting(const char* name, const char* value) {
-  DMTree* tree = createTree("Quillbex/SyncclientPIM");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
-  node->writeValue(name, value);
-  delete node;
-  delete tree;
-}
+std::string storedList() { return ce::test::readSetting("clientPushList"); }
+void storeSetting(const char* name, const char* value) { ce::test::writeSetting(name, value); }
 
 // The kernel's calendar is the standard library's; what is ours is the tick arithmetic.
 TEST_F(ClientLibraryTest, AddDiffCarriesThroughTheCalendarAndRefusesWhatFallsOutside) {
@@ -62,34 +45,28 @@ TEST_F(ClientLibraryTest, AddDiffCarriesThroughTheCalendarAndRefusesWhatFallsOut
 
 TEST_F(ClientLibraryTest, LogLevelIsOneUnlessANumberIsStored) {
   EXPECT_EQ(getLOGLevel(), 1);
-  storeSetting("logLevel", "2");
-  EXPECT_EQ(getLOGLevel(), 2);
-  storeSetting("logLevel", "0");
-  EXPECT_EQ(getLOGLevel(), 0);
-  storeSetting("logLevel", "2x");
-  EXPECT_EQ(getLOGLevel(), 1);
-  storeSetting("logLevel", "");
-  EXPECT_EQ(getLOGLevel(), 1);
-  storeSetting("logLevel", "99999999999999");
-  EXPECT_EQ(getLOGLevel(), 1);
+  const std::pair<const char*, int> rows[] = {{"2", 2}, {"0", 0}, {"2x", 1}, {"", 1},
+                                              {"99999999999999", 1}};
+  for (auto [stored, level] : rows) {
+    storeSetting("logLevel", stored);
+    EXPECT_EQ(getLOGLevel(), level) << stored;
+  }
 }
 
 TEST_F(ClientLibraryTest, SyncDirsFollowTheRegistryWithDefaults) {
   RegConfig* config = getRegConfig();
   EXPECT_EQ(config, getRegConfig());
-  EXPECT_STREQ(getSyncDir(getWinSyncSourceConfig(config, "briefcase")), "\\My Documents\\Briefcase");
-  EXPECT_STREQ(getSyncDir(getWinSyncSourceConfig(config, "note")), "\\My Documents\\Notes");
-  EXPECT_STREQ(getSyncDir(getWinSyncSourceConfig(config, "picture")), "\\My Documents\\My Pictures");
-  EXPECT_STREQ(getSyncDir(getWinSyncSourceConfig(config, "unknown")), "");
+  auto dir = [&](const char* source) { return getSyncDir(getWinSyncSourceConfig(config, source)); };
+  EXPECT_STREQ(dir("briefcase"), "\\My Documents\\Briefcase");
+  EXPECT_STREQ(dir("note"), "\\My Documents\\Notes");
+  EXPECT_STREQ(dir("picture"), "\\My Documents\\My Pictures");
+  EXPECT_STREQ(dir("unknown"), "");
 
-  DMTree* tree = createTree("Quillbex/SyncclientPIM/sources");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM/sources/briefcase");
-  node->writeValue("dir", "\\Elsewhere\\Caf\xc3\xa9");
-  delete node;
-  delete tree;
-  EXPECT_STREQ(getSyncDir(getWinSyncSourceConfig(config, "briefcase")), "\\My Documents\\Briefcase");
+  ce::test::writeSetting("dir", "\\Elsewhere\\Caf\xc3\xa9",
+                         "Quillbex/SyncclientPIM/sources/briefcase");
+  EXPECT_STREQ(dir("briefcase"), "\\My Documents\\Briefcase");
   config->read();
-  EXPECT_STREQ(getSyncDir(getWinSyncSourceConfig(config, "briefcase")), "\\Elsewhere\\Caf\xc3\xa9");
+  EXPECT_STREQ(dir("briefcase"), "\\Elsewhere\\Caf\xc3\xa9");
 }
 
 TEST_F(ClientLibraryTest, ResetClearsOnlyTheGivenBits) {

@@ -147,24 +147,4 @@ TEST_F(NodeTest, ChildNamesAndDeletionKeepASlashInsideTheName) {
   EXPECT_STREQ(lastErrorText.c_str(), "Error enumerating children nodes");
 }
 
-TEST_F(NodeTest, ChildrenInMemoryAreClonesOwnedByTheNode) {
-  DeviceManagementNode parent("Quillbex", "SyncclientPIM");
-  {
-    DeviceManagementNode child("Quillbex/SyncclientPIM", "sources");
-    child.appendChild(DeviceManagementNode("Quillbex/SyncclientPIM/sources", "note"));
-    EXPECT_EQ(parent.appendChild(child), 0);
-    EXPECT_EQ(parent.appendChild(DeviceManagementNode("elsewhere", "sources")), 1);
-  }
-  EXPECT_EQ(parent.childAt(2), nullptr);
-
-  auto* copy = static_cast<ManagementNode*>(parent.clone());
-  ASSERT_EQ(copy->childCount(), 2);
-  EXPECT_NE(copy->childAt(0), parent.childAt(0));
-  ASSERT_EQ(copy->childAt(0)->childCount(), 1);
-  EXPECT_EQ(keyPathOf(*copy->childAt(0)->childAt(0)),
-            L"Software\\Quillbex\\SyncclientPIM\\sources\\note");
-  delete copy;
-  EXPECT_STREQ(parent.childAt(0)->childAt(0)->getName(), "note");
-}
-
 }  // namespace

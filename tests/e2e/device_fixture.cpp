@@ -6,8 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "config/dm_tree.h"
-#include "config/management_node.h"
 #include "platform/process.h"
 
 namespace ce::test {
@@ -44,25 +42,6 @@ int DeviceProcessTest::startListener() {
   EXPECT_GT(pid, 0) << error;
   listeners_.push_back(pid);
   return pid;
-}
-
-std::string DeviceProcessTest::setting(const char* name) {
-  DMTree* tree = createTree("Quillbex/SyncclientPIM");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
-  char* value = node->readValue(name);
-  std::string text = value;
-  delete[] value;
-  delete node;
-  delete tree;
-  return text;
-}
-
-void DeviceProcessTest::setSetting(const char* name, const std::string& value) {
-  DMTree* tree = createTree("Quillbex/SyncclientPIM");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM");
-  node->writeValue(name, value.c_str());
-  delete node;
-  delete tree;
 }
 
 bool DeviceProcessTest::waitForLog(const std::string& message, int count) {

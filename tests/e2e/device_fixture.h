@@ -7,6 +7,7 @@
 
 #include "tests/support/device_test.h"
 #include "tests/support/log_lines.h"
+#include "tests/support/settings.h"
 #include "tests/support/tool_run.h"
 
 namespace ce::test {
@@ -24,8 +25,8 @@ class DeviceProcessTest : public DeviceTest {
   // Starts the listener directly (no scheduler); its pid.
   int startListener();
 
-  std::string setting(const char* name);  // "" when absent
-  void setSetting(const char* name, const std::string& value);
+  std::string setting(const char* name) { return readSetting(name); }  // "" when absent
+  void setSetting(const char* name, const std::string& value) { writeSetting(name, value); }
   std::vector<std::string> log() { return logEntries(home()); }
   // Waits until the log holds an entry with this text (after the tag).
   bool waitForLog(const std::string& message, int count = 1);

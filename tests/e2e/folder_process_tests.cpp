@@ -4,8 +4,6 @@
 
 #include <gmock/gmock.h>
 
-#include "config/dm_tree.h"
-#include "config/management_node.h"
 #include "tests/e2e/device_fixture.h"
 
 namespace {
@@ -71,12 +69,6 @@ TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
   expectNothingRecordedBy("mkdir Briefcase/sub && echo x > Briefcase/sub/inner.doc");
 }
 
-TEST_F(FolderProcessTest, NotesAndPicturesRecordTheirOwnFileTypes) {
-  expectRecorded("echo n > Notes/memo.pwi", "16");
-  expectRecorded("echo p > 'My Pictures/IMG_01.JPG'", "64");
-  expectNothingRecordedBy("echo t > Notes/readme.txt && echo t > 'My Pictures/thumbs.dat.jpg'");
-}
-
 // Editors save through a temporary file renamed over the original: still a change.
 TEST_F(FolderProcessTest, SavesThroughATemporaryFileAreRecorded) {
   shell("echo one > Notes/memo.pwi");
@@ -131,11 +123,7 @@ TEST_F(FolderProcessTest, NamesTheDeviceNeverHadAreRecordedAndLoggedOnOneLine) {
 
 TEST_F(FolderProcessTest, RefreshMovesTheBriefcaseToTheFolderTheClientNowNames) {
   fs::create_directories(fsPath("Elsewhere"));
-  DMTree* tree = createTree("Quillbex/SyncclientPIM/sources");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM/sources/briefcase");
-  node->writeValue("dir", "\\Elsewhere");
-  delete node;
-  delete tree;
+  ce::test::writeSetting("dir", "\\Elsewhere", "Quillbex/SyncclientPIM/sources/briefcase");
   ASSERT_EQ(cedevice({"send", "refresh", "briefcase"}).exitCode, 0);
   ASSERT_TRUE(waitForLog("CP Briefcase: command change dir"));
   expectRecorded("echo x > ../Elsewhere/new.doc", "32");

@@ -101,7 +101,7 @@ TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
   EXPECT_EQ(converted.c_str(), nullptr);
 }
 
-TEST_F(EncodingTest, CopiesCaseAndExtensions) {
+TEST_F(EncodingTest, CopiesAndCaseFolding) {
   std::unique_ptr<char[]> ab(duplicateString("abc", 2)), padded(duplicateString("ab", 4));
   EXPECT_STREQ(ab.get(), "ab");
   EXPECT_EQ(std::string(padded.get(), 5), std::string("ab\0\0\0", 5));
@@ -112,18 +112,6 @@ TEST_F(EncodingTest, CopiesCaseAndExtensions) {
   EXPECT_FALSE(textEqualsIgnoreCase(nullptr, nullptr));
   EXPECT_FALSE(textEqualsIgnoreCase("@[", "`{"));              // neighbours of the letters
   EXPECT_FALSE(textEqualsIgnoreCase("\xC3\xA9", "\xC3\x89"));  // no case beyond ASCII
-
-  struct { const char* name; bool ignoringCase; bool exactly; } rows[] = {
-      {"photo.backup.JPG", true, false}, {"photo.jpg", true, true}, {"photo.", false, false},
-      {"photo", false, false},           {".jpg", true, true},      {"a.jpg.tmp", false, false},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(extensionMatches(row.name, "jpg", true), row.ignoringCase) << row.name;
-    EXPECT_EQ(extensionMatches(row.name, "jpg", false), row.exactly) << row.name;
-  }
-  EXPECT_TRUE(wideExtensionMatches(L"\\My Documents\\Notes\\memo.PWI", L"pwi", true));
-  EXPECT_FALSE(wideExtensionMatches(L"a.\u00c9T\u00c9", L"\u00e9t\u00e9", true));
-  EXPECT_FALSE(wideExtensionMatches(nullptr, L"pwi", true));
 }
 
 }  // namespace

@@ -116,14 +116,6 @@ TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
 
 TEST_F(LogTest, PathsComposeFromDirectoryAndFileName) {
   Log* log = sharedLog();
-  EXPECT_STREQ(winLog::currentPath(), ".\\synclog.txt");
-  log->setDirectory("");
-  log->setFileName("notlstnr.txt");
-  EXPECT_STREQ(winLog::currentPath(), "\\notlstnr.txt");
-  log->setDirectory(nullptr);
-  log->setFileName(nullptr);
-  EXPECT_STREQ(winLog::currentPath(), ".\\synclog.txt");
-
   std::filesystem::create_directories(hostPath("fs/logs"));
   log->setDirectory("\\logs");
   log->setFileName("j\xC3\xA9.txt");

@@ -1,8 +1,5 @@
-#include <sys/stat.h>
-
 #include <filesystem>
 
-#include "clientlib/mainclient.h"
 #include "tests/recording/listener_fixture.h"
 #include "watchers/folder_windows.h"
 
@@ -185,38 +182,6 @@ TEST_F(FolderWindowTest, CloseAndDestroyOnlyEndTheLoop) {
   ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
   EXPECT_THAT(log(), IsEmpty());
-}
-
-// WM_COMMAND asks the client library again: a new folder takes effect at once, even when
-// the old registration could not be removed.
-TEST_F(FolderWindowTest, CommandRegistersTheFolderTheLibraryNowReports) {
-  WNDCLASS record{};
-  record.lpfnWndProc = BriefcaseWndProc;
-  record.hInstance = GetModuleHandleW(nullptr);
-  record.lpszClassName = L"ClientPushWindowBriefcase";
-  ASSERT_NE(RegisterClassW(&record), 0);
-  clientPush->briefcaseWindow = CreateWindowExW(0, record.lpszClassName, nullptr, WS_BORDER, 0, 0,
-                                                0, 0, nullptr, nullptr, record.hInstance, nullptr);
-  ASSERT_NE(clientPush->briefcaseWindow, nullptr);
-  std::filesystem::create_directories(hostPath("fs/Elsewhere"));
-  DMTree* tree = createTree("Quillbex/SyncclientPIM/sources");
-  ManagementNode* node = tree->readManagementNode("Quillbex/SyncclientPIM/sources/briefcase");
-  node->writeValue("dir", "\\Elsewhere");
-  delete node;
-  delete tree;
-
-  SendMessageW(clientPush->briefcaseWindow, WM_COMMAND, 0, 0);
-  EXPECT_THAT(info(), ElementsAre("[INFO] - CP Briefcase: command change dir",
-                                  "[ERROR] - Problem unregister listener folder briefcase"));
-  touch("My Documents/Briefcase/old.doc");
-  touch("Elsewhere/new.doc");
-  MSG message;
-  ASSERT_TRUE(ce::test::waitFor([&] {
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    return list() == "32";
-  }));
-  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP Briefcase: Creating"}), testing::SizeIs(1));
-  EXPECT_TRUE(SHChangeNotifyDeregister(clientPush->briefcaseWindow));
 }
 
 }  // namespace
