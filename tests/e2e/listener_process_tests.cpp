@@ -147,6 +147,22 @@ TEST_F(ListenerProcessTest, EachChangeAloneStartsTheLauncherWhichSynchronisesIts
   }
 }
 
+// One minute after the change, within the scheduler's second. A minute long, so only on request.
+TEST_F(ListenerProcessTest, IntervalOfOneMinuteStartsTheLauncherAMinuteLater) {
+  const char* wanted = std::getenv("CE_LONG_TESTS");
+  if (!wanted || std::string(wanted) != "1") GTEST_SKIP() << "set CE_LONG_TESTS=1 to run";
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  setSetting("clientPushInterval", "1");
+  bootDevice();
+  auto changed = std::chrono::steady_clock::now();
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
+  ASSERT_TRUE(ce::test::waitFor([&] { return !launcherRuns().empty(); }, std::chrono::seconds(70)));
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - changed).count();
+  EXPECT_GE(seconds, 58.0);
+  EXPECT_LE(seconds, 64.0);
+  EXPECT_TRUE(launcherRuns()[0].ends_with(" sync contacts")) << launcherRuns()[0];
+}
+
 // A registry held by another writer past its wait: the change is kept with one ERROR line and
 // reaches the launcher once the registry is free again, without another change.
 TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLater) {
