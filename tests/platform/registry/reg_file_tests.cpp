@@ -1,29 +1,13 @@
 // Registry files in both forms, written by hand from the format's rules, and round trips.
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
-#include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
-#include "tests/support/device_test.h"
-#include "tests/support/tool_run.h"
 
 namespace {
 
-class RegFileTest : public ce::test::DeviceTest {
+class RegFileTest : public ce::test::RegToolTest {
  protected:
-  // The tool works only on a home that holds a device.
-  void SetUp() override {
-    ce::test::DeviceTest::SetUp();
-    ce::deviceHome();
-  }
-  ce::test::ToolRun reg(std::vector<std::string> args, const std::string& otherHome = "") {
-    args.insert(args.begin(), "reg");
-    return ce::test::runCedevice(otherHome.empty() ? home() : otherHome, args);
-  }
   ce::test::ToolRun importFixture(const char* name) {
     return reg({"import", std::string(CE_REG_FIXTURES) + "/" + name});
   }
@@ -103,9 +87,7 @@ TEST_F(RegFileTest, BothExportFormsComeBackUnchanged) {
   for (const std::string& file : {version5, regedit4}) {
     std::string path = home() + "/round.reg";
     ce::test::writeFile(path, file);
-    std::string other = home() + "/other";
-    std::filesystem::create_directories(other + "/fs");
-    std::filesystem::create_directories(other + "/system");
+    std::string other = otherDevice();
     ASSERT_EQ(reg({"import", path}, other).exitCode, 0);
     EXPECT_TRUE(reg({"export"}, other).out == version5);
     // Imported again over itself, nothing drifts.
@@ -160,21 +142,6 @@ TEST_F(RegFileTest, SetTakesEveryTypeAsRegAddDoes) {
     EXPECT_EQ(reg(args).exitCode, 2) << bad[1];
   }
   EXPECT_FALSE(ce::test::keyExists(L"Software\\Refused"));
-}
-
-// Opt-in: runs only where Wine is installed (CI need not have it).
-TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
-  if (std::system("command -v wine >/dev/null 2>&1") != 0) GTEST_SKIP() << "wine is not installed";
-  ASSERT_EQ(importFixture("version5.reg").exitCode, 0);
-  std::string ours = home() + "/ours.reg", theirs = home() + "/theirs.reg";
-  ce::test::writeFile(ours, reg({"export", "HKLM\\Software\\Fixture"}).out);
-  std::string wine = "WINEPREFIX=" + home() + "/wine WINEDEBUG=-all wine regedit ";
-  ASSERT_EQ(std::system((wine + "/S " + ours).c_str()), 0);
-  ASSERT_EQ(std::system((wine + "/E " + theirs + " \"HKEY_LOCAL_MACHINE\\Software\\Fixture\"").c_str()), 0);
-  std::string other = home() + "/other";
-  auto run = reg({"import", theirs}, other);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(reg({"export", "HKLM\\Software\\Fixture"}, other).out == ce::test::readFile(ours));
 }
 
 }  // namespace
