@@ -16,9 +16,8 @@ namespace {
 using notify_test::at;
 using notify_test::pending;
 using RunAtTimeTest = ce::test::DeviceTest;
-using Lines = std::vector<std::string>;
-
-constexpr const wchar_t* launcher = L"\\Program Files\\Quillbex\\startsync.exe";
+using notify_test::launcher;
+using notify_test::Lines;
 const Lines launcherAtNoon = {"2024-03-01 12:00:00.000 \\Program Files\\Quillbex\\startsync.exe"};
 
 struct SqliteCloser {

@@ -23,9 +23,8 @@ using notify_test::pending;
 using notify_test::text;
 using ce::test::readFile;
 using ce::test::waitFor;
-using Lines = std::vector<std::string>;
-
-constexpr const wchar_t* launcher = L"\\Program Files\\Quillbex\\startsync.exe";
+using notify_test::launcher;
+using notify_test::Lines;
 
 class SchedulerTest : public ce::test::DeviceTest {
  protected:

@@ -180,13 +180,6 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
   EXPECT_EQ(items[0].subject, "Ann Sample \xc3\xa9");
   EXPECT_EQ(ticks(items[0].modified), created + 2);
 
-  // A long subject of every kind of character survives byte for byte.
-  std::string longSubject;
-  while (longSubject.size() < 100 * 1024) longSubject += "Zo\xc3\xab \xe2\x82\xac \xf0\x9f\x93\x85 \t\n";
-  ASSERT_TRUE(ce::pim::changeItem(task, longSubject));
-  ASSERT_TRUE(ce::pim::listItems(items, olFolderTasks));
-  EXPECT_EQ(items.at(0).subject, longSubject);
-
   // Ids are never given again, not even the highest one after its deletion.
   ASSERT_TRUE(ce::pim::deleteItem(task));
   EXPECT_EQ(ce::pim::deleteItem(task).status, ce::pim::Status::noSuchItem);

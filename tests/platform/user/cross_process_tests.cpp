@@ -263,11 +263,6 @@ TEST_F(CrossProcessTest, AReceiverThatNeverReadsMakesThePosterFailAfterTheBounde
   EXPECT_GT(posted, 0);
   EXPECT_LE(posted, queueLength + 1);
   EXPECT_GE(waited, std::chrono::milliseconds(200));
-
-  kill(sink.pid(), SIGKILL);
-  sink.wait();
-  EXPECT_FALSE(PostMessageW(stuck, WM_USER, 0, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
 }
 
 }  // namespace
