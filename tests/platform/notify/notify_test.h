@@ -10,6 +10,9 @@
 
 namespace notify_test {
 
+using Lines = std::vector<std::string>;
+constexpr const wchar_t* launcher = L"\\Program Files\\Quillbex\\startsync.exe";
+
 inline SYSTEMTIME at(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second = 0,
                      WORD milliseconds = 0) {
   return SYSTEMTIME{year, month, 0, day, hour, minute, second, milliseconds};
@@ -23,8 +26,8 @@ inline std::string text(const SYSTEMTIME& t) {
 }
 
 // "<time> <device path>" per pending request, earliest first.
-inline std::vector<std::string> pending() {
-  std::vector<std::string> lines;
+inline Lines pending() {
+  Lines lines;
   for (const auto& request : ce::notify::pendingRequests()) {
     std::string app;
     for (wchar_t c : request.app) app += static_cast<char>(c < 128 ? c : '?');

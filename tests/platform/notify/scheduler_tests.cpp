@@ -1,6 +1,5 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "platform/notify.h"
 #include "platform/testing.h"
+#include "tests/platform/child_processes.h"
 #include "tests/platform/notify/notify_test.h"
 #include "tests/support/device_test.h"
 
@@ -23,9 +23,8 @@ using notify_test::pending;
 using notify_test::text;
 using ce::test::readFile;
 using ce::test::waitFor;
-using Lines = std::vector<std::string>;
-
-constexpr const wchar_t* launcher = L"\\Program Files\\Quillbex\\startsync.exe";
+using notify_test::launcher;
+using notify_test::Lines;
 
 class SchedulerTest : public ce::test::DeviceTest {
  protected:
@@ -224,28 +223,11 @@ TEST_F(SchedulerTest, TwoSchedulersNeverStartOneRequestTwice) {
     std::wstring app = L"\\" + std::wstring(name.begin(), name.end()) + L".exe";
     request(app.c_str(), at(2024, 3, 1, 12, 0));
   }
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  std::vector<pid_t> schedulers;
-  for (int i = 0; i < 2; ++i) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      char byte;
-      close(go[1]);
-      if (read(go[0], &byte, 1) != 0) _exit(2);  // released together when the pipe closes
-      ce::notify::Pass pass = ce::notify::startDueRequests(at(2024, 3, 1, 12, 1));
-      while (ce::notify::reapPrograms() != 0) usleep(1000);
-      _exit(pass.storeError.empty() ? 0 : 1);
-    }
-    schedulers.push_back(pid);
-  }
-  close(go[0]);
-  close(go[1]);
-  for (pid_t pid : schedulers) {
-    int status = -1;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+  EXPECT_TRUE(ce::test::allAtOnce(2, [](int) {
+    ce::notify::Pass pass = ce::notify::startDueRequests(at(2024, 3, 1, 12, 1));
+    while (ce::notify::reapPrograms() != 0) usleep(1000);
+    return pass.storeError.empty() ? 0 : 1;
+  }));
   std::string lines = started();
   for (int i = 0; i < programs; ++i) {
     std::string line = "p" + std::to_string(i) + " args=0";

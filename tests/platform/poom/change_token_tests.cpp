@@ -26,10 +26,7 @@ LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void pumpUntilIdle() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+using ce::test::pumpUntilIdle;
 
 TEST_F(ChangeTokenTest, EveryCommittedChangeRaisesItsOwnFolderTokenOnly) {
   EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 0}, {13, 0}}));
@@ -54,20 +51,10 @@ TEST_F(ChangeTokenTest, EveryCommittedChangeRaisesItsOwnFolderTokenOnly) {
 // The token and the item are one commit: when the commit fails both stay as they were, and
 // a subscriber hears of a change only once it is committed.
 TEST_F(ChangeTokenTest, AFailedCommitRaisesNothingAndNotifiesNobody) {
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = recordingProc;
-  cls.lpszClassName = L"ChangeTokenTestWindow";
-  ASSERT_NE(RegisterClassW(&cls), 0);
-  HWND window = CreateWindowExW(0, cls.lpszClassName, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr,
-                                nullptr, nullptr, nullptr);
-  IPOutlookApp2* app = ce::test::createApplication();
+  HWND window = ce::test::makeWindow(L"ChangeTokenTestWindow", recordingProc);
+  IPOutlookApp2* app = ce::test::logOnAndSubscribe(window, olFolderTasks,
+                                                   PIMFOLDERNOTIFICATION_LOCAL);
   ASSERT_NE(app, nullptr);
-  ASSERT_EQ(app->Logon(reinterpret_cast<long>(window)), S_OK);
-  IItem* item = ce::test::folderItem(app, olFolderTasks);
-  ASSERT_NE(item, nullptr);
-  CEPROPVAL value = ce::test::notificationsProp(PIMFOLDERNOTIFICATION_LOCAL);
-  ASSERT_EQ(item->SetProps(0, 1, &value), S_OK);
-  item->Release();
 
   DWORD task = 0;
   ASSERT_TRUE(ce::pim::addItem(olFolderTasks, "milk", task));

@@ -10,6 +10,8 @@
 namespace {
 
 using ce::test::exitCodeInChild;
+using ce::test::logOnAndSubscribe;
+using ce::test::pumpUntilIdle;
 using PimNotificationTest = ce::test::PoomTest;
 
 constexpr UINT kMarker = WM_APP + 1;
@@ -28,39 +30,13 @@ LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND makeWindow() {
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = recordingProc;
-  cls.lpszClassName = L"PimNotificationTestWindow";
-  if (!RegisterClassW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
-  return CreateWindowExW(0, cls.lpszClassName, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr,
-                         nullptr, nullptr);
-}
-
-void pumpUntilIdle() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+HWND makeWindow() { return ce::test::makeWindow(L"PimNotificationTestWindow", recordingProc); }
 
 bool pumpUntilMarker() {
   return ce::test::waitFor([] {
     pumpUntilIdle();
     return !received.empty() && received.back().message == kMarker;
   });
-}
-
-// The listener's own sequence, minus the error paths; null when any step failed.
-IPOutlookApp2* logOnAndSubscribe(HWND window, int folderId, ULONG mode) {
-  IPOutlookApp2* app = ce::test::createApplication();
-  if (!app) return nullptr;
-  IItem* item = SUCCEEDED(app->Logon(reinterpret_cast<long>(window)))
-                    ? ce::test::folderItem(app, folderId)
-                    : nullptr;
-  CEPROPVAL value = ce::test::notificationsProp(mode);
-  bool ok = item && item->SetProps(0, 1, &value) == S_OK;
-  if (item) item->Release();
-  if (!ok) app->Release();
-  return ok ? app : nullptr;
 }
 
 WPARAM asWParam(DWORD oid) { return static_cast<WPARAM>(oid); }

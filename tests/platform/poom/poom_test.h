@@ -46,4 +46,32 @@ inline CEPROPVAL notificationsProp(ULONG mode) {
   return value;
 }
 
+// A window of class `className` (registered on first use) whose messages go to `proc`.
+inline HWND makeWindow(const wchar_t* className, WNDPROC proc) {
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = proc;
+  cls.lpszClassName = className;
+  if (!RegisterClassW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
+  return CreateWindowExW(0, className, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                         nullptr);
+}
+
+inline void pumpUntilIdle() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+// The listener's own sequence, minus the error paths; null when any step failed.
+inline IPOutlookApp2* logOnAndSubscribe(HWND window, int folderId, ULONG mode) {
+  IPOutlookApp2* app = createApplication();
+  if (!app) return nullptr;
+  IItem* item = SUCCEEDED(app->Logon(reinterpret_cast<long>(window))) ? folderItem(app, folderId)
+                                                                      : nullptr;
+  CEPROPVAL value = notificationsProp(mode);
+  bool ok = item && item->SetProps(0, 1, &value) == S_OK;
+  if (item) item->Release();
+  if (!ok) app->Release();
+  return ok ? app : nullptr;
+}
+
 }  // namespace ce::test

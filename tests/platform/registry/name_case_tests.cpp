@@ -86,17 +86,17 @@ PRAGMA user_version = 1;
   sqlite3_close(db);
 }
 
-long long userVersionOf(const std::string& file) {
+// The first column of the first row of `sql` on its own connection; -1 when that failed.
+long long numberFrom(const std::string& file, const char* sql) {
   sqlite3* db = nullptr;
   sqlite3_stmt* row = nullptr;
-  long long version = -1;
+  long long number = -1;
   if (sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &row, nullptr) == SQLITE_OK &&
-      sqlite3_step(row) == SQLITE_ROW)
-    version = sqlite3_column_int64(row, 0);
+      sqlite3_prepare_v2(db, sql, -1, &row, nullptr) == SQLITE_OK && sqlite3_step(row) == SQLITE_ROW)
+    number = sqlite3_column_int64(row, 0);
   sqlite3_finalize(row);
   sqlite3_close(db);
-  return version;
+  return number;
 }
 
 TEST_F(NameCaseTest, AnOlderStoreIsRebuiltWithItsIdsAndData) {
@@ -106,17 +106,10 @@ TEST_F(NameCaseTest, AnOlderStoreIsRebuiltWithItsIdsAndData) {
   HKEY key = createKey(L"SOFTWARE\\\u00e4RGER");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(getString(key, L"wert"), L"alt");
-  EXPECT_EQ(userVersionOf(file), 2);
+  EXPECT_EQ(numberFrom(file, "PRAGMA user_version"), 2);
   // The key counter carried over: a new key never takes a deleted key's id.
   RegCloseKey(createKey(L"Software\\New"));
-  sqlite3* db = nullptr;
-  sqlite3_stmt* row = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT max(id) FROM keys", -1, &row, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(row), SQLITE_ROW);
-  EXPECT_GT(sqlite3_column_int64(row, 0), 40);
-  sqlite3_finalize(row);
-  sqlite3_close(db);
+  EXPECT_GT(numberFrom(file, "SELECT max(id) FROM keys"), 40);
 }
 
 TEST_F(NameCaseTest, AnOlderStoreWithNamesOnlyUnicodeFindsEqualKeepsWorking) {
@@ -129,7 +122,7 @@ TEST_F(NameCaseTest, AnOlderStoreWithNamesOnlyUnicodeFindsEqualKeepsWorking) {
   ASSERT_EQ(ce::test::openKey(L"Software\\\u00e4rger", lower), ERROR_SUCCESS);
   EXPECT_EQ(getString(upper, L"WERT"), L"alt");
   EXPECT_EQ(setString(lower, L"x", L"y"), ERROR_SUCCESS);
-  EXPECT_EQ(userVersionOf(file), 1);
+  EXPECT_EQ(numberFrom(file, "PRAGMA user_version"), 1);
 }
 
 }  // namespace

@@ -1,33 +1,11 @@
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
-#include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
-#include "tests/support/device_test.h"
-#include "tests/support/tool_run.h"
 
 namespace {
 
-class RegCommandTest : public ce::test::DeviceTest {
- protected:
-  // An empty device: the tool works on existing devices only, and `init` would add settings.
-  void SetUp() override {
-    ce::test::DeviceTest::SetUp();
-    ce::deviceHome();
-  }
-
-  using Run = ce::test::ToolRun;
-
-  // Runs `cedevice --home HOME reg ARGS...` (this test's home unless another is given).
-  Run reg(std::vector<std::string> args, const std::string& otherHome = "") {
-    args.insert(args.begin(), "reg");
-    return ce::test::runCedevice(otherHome.empty() ? home() : otherHome, args);
-  }
-};
+using RegCommandTest = ce::test::RegToolTest;
 
 TEST_F(RegCommandTest, ValuesAreSetReadListedAndDeleted) {
   const std::string node = "HKLM\\Software\\Quillbex\\SyncclientPIM";
@@ -110,9 +88,7 @@ TEST_F(RegCommandTest, ExportThenImportIntoAnEmptyDeviceGivesTheSameRegistry) {
 
   std::string file = home() + "/export.reg";
   ce::test::writeFile(file, exported.out);
-  std::string other = home() + "/other-device";
-  std::filesystem::create_directories(other + "/fs");
-  std::filesystem::create_directories(other + "/system");
+  std::string other = otherDevice();
   Run imported = reg({"import", file}, other);
   ASSERT_EQ(imported.exitCode, 0) << imported.err;
   EXPECT_EQ(reg({"export", "--regedit4"}, other).out, exported.out);

@@ -1,30 +1,15 @@
 // Registry files in both forms, written by hand from the format's rules, and round trips.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
-#include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
-#include "tests/support/device_test.h"
-#include "tests/support/tool_run.h"
 
 namespace {
 
-class RegFileTest : public ce::test::DeviceTest {
+class RegFileTest : public ce::test::RegToolTest {
  protected:
-  // The tool works only on a home that holds a device.
-  void SetUp() override {
-    ce::test::DeviceTest::SetUp();
-    ce::deviceHome();
-  }
-  ce::test::ToolRun reg(std::vector<std::string> args, const std::string& otherHome = "") {
-    args.insert(args.begin(), "reg");
-    return ce::test::runCedevice(otherHome.empty() ? home() : otherHome, args);
-  }
   ce::test::ToolRun importFixture(const char* name) {
     return reg({"import", std::string(CE_REG_FIXTURES) + "/" + name});
   }
@@ -104,9 +89,7 @@ TEST_F(RegFileTest, BothExportFormsComeBackUnchanged) {
   for (const std::string& file : {version5, regedit4}) {
     std::string path = home() + "/round.reg";
     ce::test::writeFile(path, file);
-    std::string other = home() + "/other";
-    std::filesystem::create_directories(other + "/fs");
-    std::filesystem::create_directories(other + "/system");
+    std::string other = otherDevice();
     ASSERT_EQ(reg({"import", path}, other).exitCode, 0);
     EXPECT_TRUE(reg({"export"}, other).out == version5);
     // Imported again over itself, nothing drifts.
@@ -172,9 +155,7 @@ TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
   std::string wine = "WINEPREFIX=" + home() + "/wine WINEDEBUG=-all wine regedit ";
   ASSERT_EQ(std::system((wine + "/S " + ours).c_str()), 0);
   ASSERT_EQ(std::system((wine + "/E " + theirs + " \"HKEY_LOCAL_MACHINE\\Software\\Fixture\"").c_str()), 0);
-  std::string other = home() + "/other";
-  std::filesystem::create_directories(other + "/fs");
-  std::filesystem::create_directories(other + "/system");
+  std::string other = otherDevice();
   auto run = reg({"import", theirs}, other);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   // Wine lists a key's values by name, we in the order they were made: compare line sets.
