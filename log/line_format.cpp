@@ -135,18 +135,18 @@ void appendText(LineText& line, int width, bool leftAligned, Fill fill) {
 }
 
 template <typename Value>
-void appendPrintf(LineText& line, const char* spec, Value value) {
+void appendPrintf(LineText& line, const char* printfFormat, Value value) {
   char buffer[128];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  int n = std::snprintf(buffer, sizeof buffer, spec, value);
+  int n = std::snprintf(buffer, sizeof buffer, printfFormat, value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof buffer) {
     line.append(buffer, static_cast<size_t>(n));
     return;
   }
   std::string large(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(large.data(), large.size(), spec, value);
+  std::snprintf(large.data(), large.size(), printfFormat, value);
 #pragma GCC diagnostic pop
   line.append(large.data(), static_cast<size_t>(n));
 }
@@ -163,7 +163,7 @@ void appendInteger(LineText& line, Integer value, int base, bool upper) {
 
 enum class Length { none, hh, h, l, ll, j, z, t, L };
 
-// One conversion's parsed parts, and the printf spec that stands for it once any '*' has been
+// One conversion's parsed parts, and the printf format that stands for it once any '*' has been
 // replaced by the number it took.
 struct Conversion {
   bool leftAligned = false;
@@ -172,7 +172,7 @@ struct Conversion {
   int precision = -1;
   Length length = Length::none;
   char kind = 0;
-  char spec[64] = {};
+  char printfFormat[64] = {};
 };
 
 template <typename Value>
@@ -184,7 +184,7 @@ void appendNumber(LineText& line, const Conversion& conversion, Value value) {
   else if (plain && (kind == 'x' || kind == 'X'))
     appendInteger(line, value, 16, kind == 'X');
   else
-    appendPrintf(line, conversion.spec, value);
+    appendPrintf(line, conversion.printfFormat, value);
 }
 
 template <typename Signed, typename Unsigned>
@@ -261,11 +261,11 @@ const char* parseConversion(const char* p, Conversion& conversion, va_list& args
   }
   conversion.width = std::min(conversion.width, 100000);
   conversion.leftAligned = flags[0];
-  // Each flag once, and numbers no longer than six digits: the spec always fits.
-  std::string spec = "%";
+  // Each flag once, and numbers no longer than six digits: the format always fits.
+  std::string printfFormat = "%";
   for (size_t i = 0; i < sizeof flags; ++i)
-    if (flags[i]) spec += kFlags[i];
-  if (conversion.width >= 0) spec += std::to_string(conversion.width);
+    if (flags[i]) printfFormat += kFlags[i];
+  if (conversion.width >= 0) printfFormat += std::to_string(conversion.width);
   if (*p == '.') {
     ++p;
     if (*p == '*') {
@@ -275,7 +275,7 @@ const char* parseConversion(const char* p, Conversion& conversion, va_list& args
       conversion.precision = readNumber(p);
     }
     conversion.precision = std::min(conversion.precision, 100000);
-    if (conversion.precision >= 0) spec += "." + std::to_string(conversion.precision);
+    if (conversion.precision >= 0) printfFormat += "." + std::to_string(conversion.precision);
   }
   const char* lengthStart = p;
   switch (*p) {
@@ -294,11 +294,11 @@ const char* parseConversion(const char* p, Conversion& conversion, va_list& args
     case 'L': conversion.length = Length::L; ++p; break;
     default: break;
   }
-  spec.append(lengthStart, p);
+  printfFormat.append(lengthStart, p);
   if (!*p) return nullptr;
   conversion.kind = *p;
-  spec += *p;
-  std::memcpy(conversion.spec, spec.c_str(), spec.size() + 1);
+  printfFormat += *p;
+  std::memcpy(conversion.printfFormat, printfFormat.c_str(), printfFormat.size() + 1);
   return p + 1;
 }
 
@@ -363,12 +363,12 @@ void appendFormatted(LineText& line, const char* format, va_list args) {
         break;
       case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
         if (conversion.length == Length::L)
-          appendPrintf(line, conversion.spec, va_arg(rest, long double));
+          appendPrintf(line, conversion.printfFormat, va_arg(rest, long double));
         else
-          appendPrintf(line, conversion.spec, va_arg(rest, double));
+          appendPrintf(line, conversion.printfFormat, va_arg(rest, double));
         break;
       case 'p':
-        appendPrintf(line, conversion.spec, va_arg(rest, void*));
+        appendPrintf(line, conversion.printfFormat, va_arg(rest, void*));
         break;
       case 'n':
         (void)va_arg(rest, void*);  // a log line writes nothing back into its caller
