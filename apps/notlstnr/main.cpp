@@ -1,8 +1,7 @@
 // The listener process: the device starts it without arguments.
 #include <clocale>
-#include <cstdio>
-#include <cstring>
 
+#include "apps/no_options.h"
 #include "listener/startup.h"
 
 namespace {
@@ -22,20 +21,10 @@ const char* const helpText =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    // The device never passes arguments; anything given is a person asking about the program.
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-      std::fputs(helpText, stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::printf("notlstnr %s\n", CE_VERSION);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    std::fprintf(stderr, "notlstnr: unexpected argument '%s': the listener takes no options\n"
-                         "Run `notlstnr --help`, or start it with `cedevice boot`.\n", argv[1]);
-    return 2;
-  }
+  if (auto exitCode = apps::answerArguments(
+          argc, argv, "notlstnr", helpText,
+          ": the listener takes no options\nRun `notlstnr --help`, or start it with `cedevice boot`."))
+    return *exitCode;
   // Every process of the device prints any character through %S.
   std::setlocale(LC_CTYPE, "C.UTF-8");
   wchar_t commandLine[] = L"";

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "apps/no_options.h"
 #include "clientlib/mainclient.h"
 #include "recording/data_sources.h"
 #include "platform/windows.h"
@@ -25,18 +26,9 @@ const char* const helpText =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-      std::fputs(helpText, stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::printf("startsync %s\n", CE_VERSION);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    std::fprintf(stderr, "startsync: unexpected argument '%s' (see startsync --help)\n", argv[1]);
-    return 2;
-  }
+  if (auto exitCode =
+          apps::answerArguments(argc, argv, "startsync", helpText, " (see startsync --help)"))
+    return *exitCode;
   std::setlocale(LC_CTYPE, "C.UTF-8");
   int list = getPIMModifications();
   int synchronised = 0;
