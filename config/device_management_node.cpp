@@ -63,22 +63,21 @@ char* emptyText() {
 
 const wchar_t* printable(const wchar_t* keyPath) { return keyPath ? keyPath : L""; }
 
-// The value's data as wide text (its type is not examined); null when missing or unreadable.
-std::vector<WCHAR> queryText(HKEY key, const wchar_t* name) {
-  for (int attempt = 0; attempt < readAttempts; ++attempt) {
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-        size == 0)
-      return {};
-    // Room for a terminator after whatever the data holds, even an odd byte count.
-    std::vector<WCHAR> buffer(size / sizeof(WCHAR) + 2, L'\0');
-    LONG rc = RegQueryValueExW(key, name, nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (rc == ERROR_SUCCESS) return buffer;
-    // Another process made it longer between the two queries: ask again.
-    if (rc != ERROR_MORE_DATA) return {};
+// The value's type and data, with room for a terminator after whatever the data holds, even
+// an odd byte count; false when missing or unreadable. One query serves the short values
+// that settings are; a longer one is asked for again at its size.
+bool queryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<WCHAR>& data,
+                DWORD& size) {
+  size = 64 * sizeof(WCHAR);
+  for (int attempt = 0; attempt <= readAttempts; ++attempt) {
+    data.assign(size / sizeof(WCHAR) + 2, L'\0');
+    LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                               &size);
+    if (rc == ERROR_SUCCESS) return true;
+    // Longer than the room given, or made longer by another process since: ask again.
+    if (rc != ERROR_MORE_DATA) return false;
   }
-  return {};
+  return false;
 }
 
 // True when the value is a REG_DWORD, which another program may have stored where text is
@@ -203,15 +202,18 @@ char* DeviceManagementNode::readValue(const char* valueName) {
     setLastError(10000, "Invalid context path: %ls", printable(keyPath));
     return emptyText();
   }
+  DWORD type = 0, size = 0;
+  std::vector<WCHAR> data;
+  if (!queryValue(key.get(), wideName.text, type, data, size) || size == 0) return emptyText();
   // A number read as text would be its raw bytes; its decimal text is what every reader means.
-  if (DWORD number = 0; queryDword(key.get(), wideName.text, number)) {
+  if (type == REG_DWORD && size == sizeof(DWORD)) {
+    DWORD number = 0;
+    std::memcpy(&number, data.data(), sizeof number);
     std::string decimal = std::to_string(number);
     char* text = new char[decimal.size() + 1];
     std::memcpy(text, decimal.c_str(), decimal.size() + 1);
     return text;
   }
-  std::vector<WCHAR> data = queryText(key.get(), wideName.text);
-  if (data.empty()) return emptyText();
   char* text = toMultibyte(data.data());
   return text ? text : emptyText();
 }

@@ -146,6 +146,10 @@ class EventWaiter {
   // process that has ended keeps reporting it). `processes` must outlive the wait.
   Event wait(int timeoutMs, const std::vector<Process*>& processes = {});
 
+  // Stops reporting the followed file. Every line the listener writes wakes a follower, and
+  // the writer pays for waking it; a caller that no longer reads the file should not.
+  void stopFollowing();
+
  private:
   int signalFd_ = -1;
   int inotifyFd_ = -1;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "clientlib/mainclient.h"
 #include "config/dm_tree.h"
@@ -40,15 +41,20 @@ int32_t numberOf(const char* text) {
 LONG writeList(ClientPush* clientPush, int32_t bits, int32_t sourceId) {
   return ce::registry::runInTransaction([&]() -> LONG {
     char* stored = clientPush->node->readValue("clientPushList");
-    int32_t list = numberOf(stored) | bits;
-    delete[] stored;
     char text[16];
-    std::snprintf(text, sizeof text, "%d", list);
-    // writeValue reports nothing but the node's last error; a refused write must roll back
-    // and keep the bits, not pass for a recorded change.
-    lastErrorCode = 0;
-    clientPush->node->writeValue("clientPushList", text);
-    if (lastErrorCode != 0) return static_cast<LONG>(lastErrorCode);
+    std::snprintf(text, sizeof text, "%d", numberOf(stored) | bits);
+    // In a burst the bit is set by the first change: the rest would write the very text the
+    // store holds. The transaction's write lock still orders this read after any other
+    // writer's, so a list cleared meanwhile is seen and written again.
+    bool unchanged = std::strcmp(stored, text) == 0;
+    delete[] stored;
+    if (!unchanged) {
+      // writeValue reports nothing but the node's last error; a refused write must roll back
+      // and keep the bits, not pass for a recorded change.
+      lastErrorCode = 0;
+      clientPush->node->writeValue("clientPushList", text);
+      if (lastErrorCode != 0) return static_cast<LONG>(lastErrorCode);
+    }
     // In the list's own commit, so a restart never sees the bit without the state it covers.
     rememberRecordedState(clientPush, sourceId);
     return ERROR_SUCCESS;

@@ -141,7 +141,7 @@ int boot(bool echoLog, int readyFd) {
   bool schedulerRunning = true;
   for (;;) {
     auto event = waiter.wait(-1, {&listener, schedulerRunning ? &scheduler : nullptr});
-    std::string lines = newLines(logPath, offset);
+    std::string lines = echoLog || !ready ? newLines(logPath, offset) : std::string();
     if (echoLog) std::fputs(lines.c_str(), stdout);
     std::fflush(stdout);
     if (event == ce::EventWaiter::Event::interrupted) closeListener(listener);
@@ -156,6 +156,8 @@ int boot(bool echoLog, int readyFd) {
     cannotServe = cedevice::whyListenerCannotServe(listener.id());
     if (cannotServe.empty()) {
       ready = true;
+      // Quiet, the log was read only to see the listener start.
+      if (!echoLog) waiter.stopFollowing();
       ce::ReadyChannel::send(readyFd, "ready " + std::to_string(listener.id()));
     } else {
       std::fprintf(stderr, "cedevice: %s\n", cannotServe.c_str());

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
@@ -91,22 +92,30 @@ bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
+  // Every log line and every file event maps a path: each part is converted straight onto
+  // the end of the result, with no copy of its own.
   std::string out = fsRoot();
+  out.reserve(out.size() + 1 + length * 3);
   size_t i = 0;
   while (i < length) {
     while (i < length && isSeparator(devicePath[i])) ++i;
     size_t start = i;
     while (i < length && !isSeparator(devicePath[i])) ++i;
     if (i == start) break;
-    std::wstring part(devicePath + start, i - start);
+    std::wstring_view part(devicePath + start, i - start);
     if (part == L".") continue;
-    std::string bytes;
-    if (part == L".." || !narrowFileName(part, bytes)) {
+    long bytes = part == L".." ? -1
+                               : utf8::fromWide(part.data(), part.size(), nullptr, 0,
+                                                utf8::InvalidChars::unescape);
+    if (bytes < 0) {
       SetLastError(ERROR_INVALID_NAME);
       return false;
     }
     out += '/';
-    out += bytes;
+    size_t at = out.size();
+    out.resize(at + static_cast<size_t>(bytes));
+    utf8::fromWide(part.data(), part.size(), out.data() + at, static_cast<size_t>(bytes),
+                   utf8::InvalidChars::unescape);
   }
   hostPath = std::move(out);
   return true;

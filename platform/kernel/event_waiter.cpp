@@ -24,9 +24,11 @@ EventWaiter::EventWaiter(const std::string& followedFile) {
     fileName_ = path.filename().string();
     inotifyFd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     // The folder is watched, so a file that does not exist yet is seen when it appears.
+    // Growth and truncation both come as IN_MODIFY; IN_CLOSE_WRITE would only double the
+    // events of a writer that opens and closes the file for every line.
     if (inotifyFd_ >= 0 &&
         inotify_add_watch(inotifyFd_, path.parent_path().c_str(),
-                          IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+                          IN_MODIFY | IN_CREATE | IN_MOVED_TO) < 0) {
       close(inotifyFd_);
       inotifyFd_ = -1;
     }
@@ -36,6 +38,11 @@ EventWaiter::EventWaiter(const std::string& followedFile) {
 EventWaiter::~EventWaiter() {
   if (signalFd_ >= 0) close(signalFd_);
   if (inotifyFd_ >= 0) close(inotifyFd_);
+}
+
+void EventWaiter::stopFollowing() {
+  if (inotifyFd_ >= 0) close(inotifyFd_);
+  inotifyFd_ = -1;
 }
 
 EventWaiter::Event EventWaiter::wait(int timeoutMs, const std::vector<Process*>& processes) {

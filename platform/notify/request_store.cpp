@@ -14,6 +14,7 @@
 // text would not past 9999.
 #include "platform/notify/request_store.h"
 
+#include <pthread.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -93,13 +94,13 @@ struct Connection {
 
 std::mutex connectionMutex;
 std::optional<Connection> connection;
-pid_t connectionOwner = 0;
 
 // SQLite forbids using a connection inherited through fork(), and closing it could
 // checkpoint and remove the parent's WAL under its feet: a child leaves the inherited one
-// alone, unclosed, and opens its own. Caller holds connectionMutex.
+// alone, unclosed, and opens its own. Run in the child by fork() itself, so that no
+// operation pays to ask which process it is in.
 void abandonInheritedConnection() {
-  if (!connection || connectionOwner == getpid()) return;
+  if (!connection) return;
   static auto* abandoned = new std::vector<Connection>;  // never closed, on purpose
   abandoned->push_back(std::move(*connection));
   connection.reset();
@@ -195,13 +196,14 @@ Result open(Connection& out) {
 // kept: the next operation tries again.
 template <typename Body>
 Result withConnection(Body body) {
+  static std::once_flag forkHandler;
+  std::call_once(forkHandler,
+                 [] { pthread_atfork(nullptr, nullptr, &abandonInheritedConnection); });
   std::lock_guard<std::mutex> lock(connectionMutex);
-  abandonInheritedConnection();
   if (!connection) {
     Connection opened;
     if (Result r = open(opened); !r.ok()) return r;
     connection = std::move(opened);
-    connectionOwner = getpid();
   }
   return body(*connection);
 }

@@ -84,6 +84,10 @@ TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
   node.writeValue("path", "\\Program Files\\Caf\xc3\xa9");
   EXPECT_EQ(take(node.readValue("CLIENTPUSHLIST")), "30");
   EXPECT_EQ(take(node.readValue("path")), "\\Program Files\\Caf\xc3\xa9");
+  std::string longPath = "\\Storage Card";
+  while (longPath.size() < 250) longPath += "\\Caf\xc3\xa9 folder";
+  node.writeValue("path", longPath.c_str());
+  EXPECT_EQ(take(node.readValue("path")), longPath);  // longer than any first read
   HKEY key = nullptr;
   ASSERT_EQ(ce::test::openKey(L"Software\\Quillbex\\SyncclientPIM", key), ERROR_SUCCESS);
   DWORD type = 0, size = 0;

@@ -10,6 +10,14 @@
 
 namespace ce::test {
 
+bool processRunning(int pid) {
+  // The pidfd of an ended process is readable even before it is reaped.
+  auto identity = ce::ProcessIdentity::of(pid);
+  if (!identity) return false;
+  ce::Process process = ce::Process::find(*identity);
+  return process.valid() && !process.waitForEnd(0);
+}
+
 
 void DeviceProcessTest::TearDown() {
   // Whatever the test left running goes down with it.

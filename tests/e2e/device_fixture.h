@@ -14,6 +14,10 @@ namespace ce::test {
 
 using ToolResult = ToolRun;
 
+// True while `pid` names a process that has not ended; a zombie has, whether or not anybody
+// reaps it.
+bool processRunning(int pid);
+
 class DeviceProcessTest : public DeviceTest {
  protected:
   void TearDown() override;

@@ -20,15 +20,7 @@ namespace {
 using DeviceToolProcessTest = ce::test::DeviceProcessTest;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
-
-// True while `pid` names a process that has not ended (a zombie has).
-bool running(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
+using ce::test::processRunning;
 
 std::vector<int> childrenOf(int pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
@@ -60,13 +52,13 @@ TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) 
   EXPECT_EQ(down.exitCode, 1) << down.out;
   EXPECT_THAT(down.err, HasSubstr("not running"));
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
-  EXPECT_TRUE(running(stranger));
+  EXPECT_TRUE(processRunning(stranger));
 
   // Boot and shutdown of the device itself go on around the stale records.
   bootDevice();
   down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
-  EXPECT_TRUE(running(stranger));
+  EXPECT_TRUE(processRunning(stranger));
   ce::terminateProcess(stranger);
   ce::waitChild(stranger, patienceMs);
 }
@@ -79,7 +71,10 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
   ASSERT_EQ(children.size(), 2u);  // the scheduler and the listener
   ASSERT_EQ(kill(supervisor, SIGKILL), 0);
   EXPECT_TRUE(ce::test::waitFor(
-      [&] { return !running(supervisor) && !running(children[0]) && !running(children[1]); },
+      [&] {
+        return !processRunning(supervisor) && !processRunning(children[0]) &&
+               !processRunning(children[1]);
+      },
       std::chrono::milliseconds(patienceMs)));
 
   // The next boot runs one scheduler and one listener of its own, and stops them.
@@ -88,7 +83,7 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
   EXPECT_EQ(childrenOf(next).size(), 2u);
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
-  EXPECT_TRUE(ce::test::waitFor([&] { return !running(next); }));
+  EXPECT_TRUE(ce::test::waitFor([&] { return !processRunning(next); }));
 }
 
 // A scheduler that outlived its supervisor (one that did not take the supervisor's death as

@@ -14,15 +14,6 @@
 
 namespace {
 
-// The pidfd of an ended process is readable even before it is reaped, so a listener that
-// died in the sweep does not pass for alive as its zombie.
-bool stillRunning(int pid) {
-  auto identity = ce::ProcessIdentity::of(pid);
-  if (!identity) return false;
-  ce::Process process = ce::Process::find(*identity);
-  return process.valid() && !process.waitForEnd(0);
-}
-
 using HostileMessagesTest = ce::test::DeviceProcessTest;
 
 // Integers, and values that look like addresses in a 64-bit process (stack, heap, code).
@@ -94,7 +85,7 @@ TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording)
   // handled too. It also resumes every source that the sweep's commands suspended.
   ASSERT_EQ(sendRaw(windows[0], WM_COMMAND, 100, 0), static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND resetFlag 100"));
-  EXPECT_TRUE(stillRunning(pid));
+  EXPECT_TRUE(ce::test::processRunning(pid));
 
   const size_t scheduledBefore = countStartingWith(log(), "CP: Next scheduled sync");
   std::ofstream(fsPath("My Documents/Briefcase/after.doc")) << "x";
@@ -106,7 +97,7 @@ TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording)
   EXPECT_TRUE(ce::test::waitFor(
       [&] { return countStartingWith(log(), "CP: Next scheduled sync") >= scheduledBefore + 3; },
       std::chrono::milliseconds(patienceMs)));
-  EXPECT_TRUE(stillRunning(pid));
+  EXPECT_TRUE(ce::test::processRunning(pid));
 
   // The refusals are told, not silent.
   std::string output = ce::test::readFile(home() + "/notlstnr-test.out");

@@ -69,8 +69,10 @@ TEST_F(OfflineChangesProcessTest, ChangesMadeAfterTheListenerWasKilledAreRecorde
   ASSERT_TRUE(waitForLog("CP: Item is 1"));
   ASSERT_EQ(setting("clientPushList"), "2");
   int listener = std::stoi(ce::test::readFile(hostPath("run/listener.pid")));
+  int supervisor = std::stoi(ce::test::readFile(hostPath("run/boot.pid")));
   ASSERT_EQ(kill(listener, SIGKILL), 0);
-  ASSERT_TRUE(ce::test::waitFor([&] { return kill(listener, 0) != 0; }));
+  // Its boot ends with it, and holds the device until then.
+  ASSERT_TRUE(ce::test::waitFor([&] { return !ce::test::processRunning(supervisor); }));
   write("My Pictures/IMG_01.JPG", "picture");
   setSetting("clientPushList", "0");
   boot(2);
