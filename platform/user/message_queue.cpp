@@ -6,6 +6,7 @@
 // the eventfd, the socket and every source's descriptor. Datagrams are taken from the socket
 // only when the queue is empty, and at most kMaxQueued at a time, so a flood from another
 // process meets the poster's bounded wait instead of growing our memory without end.
+#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -22,6 +23,18 @@ using namespace ce::user;
 namespace {
 
 constexpr size_t kMaxQueued = 10000;
+
+// A burst leaves its messages' memory (and the file records they carry) to the allocator,
+// which keeps it while anything allocated later sits above it. Once the queue has been this
+// long, the loop gives the free memory back before it sleeps: the cost comes once per burst,
+// never per message.
+constexpr size_t kBacklogWorthTrimming = 256;
+
+bool burstEndedLocked(State& s) {
+  if (s.queuePeak < kBacklogWorthTrimming) return false;
+  s.queuePeak = 0;
+  return true;
+}
 
 bool matches(const MSG& m, HWND filter, UINT first, UINT last) {
   // (HWND)-1 asks for thread messages only, as on the device.
@@ -87,6 +100,7 @@ bool retrieve(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool bl
     drainSources(s);
     std::vector<pollfd> waitOn;
     std::vector<ce::MessageSource*> sources;
+    bool trim = false;
     {
       std::lock_guard<std::mutex> lock(s.mutex);
       if (takeLocked(s, out, filter, first, last, remove)) return true;
@@ -97,6 +111,7 @@ bool retrieve(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool bl
       }
       if (receiveLocked(s) > 0) continue;
       if (!block) return false;
+      trim = burstEndedLocked(s);
       waitOn.push_back(pollfd{wakeupDescriptor(s), POLLIN, 0});
       // A socket we will not read (the queue is full of what a filter skips) must not wake us.
       if (s.socket.isOpen() && s.queue.size() < kMaxQueued)
@@ -104,6 +119,7 @@ bool retrieve(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool bl
       sources = s.sources;
       s.waiting = true;
     }
+    if (trim) malloc_trim(0);
     int timeout = -1;
     for (ce::MessageSource* source : sources) {
       waitOn.push_back(pollfd{source->descriptor(), POLLIN, 0});

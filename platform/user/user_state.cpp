@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwctype>
 
@@ -30,6 +31,7 @@ void clearLocked(State& s, bool keepFiles) {
   s.classes.clear();
   s.nextAtom = 0xC000;
   s.queue.clear();
+  s.queuePeak = 0;
   s.quitPending = false;
   s.quitCode = 0;
   s.sources.clear();
@@ -121,6 +123,7 @@ void wakeWaiterLocked(State& s) {
 
 void enqueueLocked(State& s, const MSG& message) {
   s.queue.push_back(message);
+  s.queuePeak = std::max(s.queuePeak, s.queue.size());
   wakeWaiterLocked(s);
 }
 

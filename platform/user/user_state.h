@@ -41,6 +41,7 @@ struct State {
   ATOM nextAtom = 0xC000;
   std::map<uint64_t, Window> windows;  // by handle, which is also creation order here
   std::deque<MSG> queue;
+  size_t queuePeak = 0;  // the longest the queue has been since memory was last given back
   bool quitPending = false;
   int quitCode = 0;
   std::vector<MessageSource*> sources;
