@@ -9,6 +9,8 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/device_processes.h"
 #include "apps/cedevice/device_image.h"
+#include "clientlib/mainclient.h"
+#include "log/log.h"
 #include "platform/device.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"
@@ -23,6 +25,8 @@ using cedevice::Failure;
 const wchar_t* const bootLockName = L"cedevice.boot";
 const char* const readyLine = "CP: Init waiting PIM notification messages...";
 constexpr int detachTimeoutMs = 10000;
+// How often a listener that cannot log its start is asked whether it serves yet.
+constexpr int serveCheckPeriodMs = 20;
 constexpr int shutdownTimeoutMs = 30000;
 
 int readNumber(const std::string& path) {
@@ -138,9 +142,15 @@ int boot(bool echoLog, int readyFd) {
   bool ready = false;
   std::string cannotServe;
   std::string startLog;  // the listener's lines until it is ready
+  // The start-up line is an info line: a device that logs less never writes it, and its
+  // listener is ready once it serves. Until then only its end, or the detaching caller's own
+  // deadline, says that it failed.
+  const bool startLogged = getLOGLevel() >= LogInfo;
   bool schedulerRunning = true;
   for (;;) {
-    auto event = waiter.wait(-1, {&listener, schedulerRunning ? &scheduler : nullptr});
+    bool asking = !ready && cannotServe.empty() && !startLogged;
+    auto event = waiter.wait(asking ? serveCheckPeriodMs : -1,
+                             {&listener, schedulerRunning ? &scheduler : nullptr});
     std::string lines = echoLog || !ready ? newLines(logPath, offset) : std::string();
     if (echoLog) std::fputs(lines.c_str(), stdout);
     std::fflush(stdout);
@@ -151,9 +161,13 @@ int boot(bool echoLog, int readyFd) {
     }
     if (listener.ended()) break;
     if (ready || !cannotServe.empty()) continue;
-    startLog += lines;
-    if (startLog.find(readyLine) == std::string::npos) continue;
-    cannotServe = cedevice::whyListenerCannotServe(listener.id());
+    if (startLogged) {
+      startLog += lines;
+      if (startLog.find(readyLine) == std::string::npos) continue;
+      cannotServe = cedevice::whyListenerCannotServe(listener.id());
+    } else if (!cedevice::whyListenerCannotServe(listener.id()).empty()) {
+      continue;
+    }
     if (cannotServe.empty()) {
       ready = true;
       // Quiet, the log was read only to see the listener start.

@@ -131,6 +131,18 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
   EXPECT_THAT(down.err, HasSubstr("not running"));
 }
 
+// Its start-up line is an info line, which a device that logs only errors never writes.
+TEST_F(DeviceToolProcessTest, ADeviceThatLogsOnlyErrorsBootsAndRecords) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  setSetting("logLevel", "0");
+  setSetting("clientPushInterval", "0");
+  auto boot = cedevice({"boot", "--detach"});
+  ASSERT_EQ(boot.exitCode, 0) << boot.err;
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
+  ASSERT_TRUE(waitForLauncherRuns(1));
+  EXPECT_TRUE(launcherRuns()[0].ends_with(" sync contacts")) << launcherRuns()[0];
+}
+
 // `$(cedevice boot --detach)` and wrappers that wait for a pipe: the device must not hold
 // any descriptor of the caller once the tool has returned.
 TEST_F(DeviceToolProcessTest, DetachedBootReturnsToACallerWaitingForItsPipe) {
