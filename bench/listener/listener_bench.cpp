@@ -314,8 +314,9 @@ int main(int argc, char** argv) {
   options.argv = {tools + "/notlstnr/notlstnr"};
   options.outputPath = home + "/run/notlstnr.out";
   std::string error;
-  int listener = ce::spawnProcess(options, error);
-  if (listener < 0) {
+  ce::Process listenerProcess = ce::Process::start(options, error);
+  const int listener = listenerProcess.id();
+  if (!listenerProcess.valid()) {
     std::fprintf(stderr, "listener_bench: %s\n", error.c_str());
     return 1;
   }
@@ -426,8 +427,8 @@ int main(int argc, char** argv) {
                 idleSeconds, idle, residentKiB(listener));
   emit("idle", fields);
 
-  ce::terminateProcess(listener);
-  int code = ce::waitChild(listener, 10000);
+  listenerProcess.terminate();
+  int code = listenerProcess.waitForEnd(10000) ? listenerProcess.exitCode() : -1;
   fs::remove_all(home);
   bool right = handled == static_cast<size_t>(burst) && pending == 1 &&
                burstHandled == static_cast<size_t>(burst) && filesPending == 1 &&
