@@ -18,6 +18,7 @@ void DeviceProcessTest::TearDown() {
     ce::terminateProcess(pid);
     ce::waitChild(pid, 10000);
   }
+  unsetenv("CE_REGISTRY_BUSY_TIMEOUT_MS");  // a test's own setting ends with it
   DeviceTest::TearDown();
 }
 

@@ -1,3 +1,6 @@
+#include <chrono>
+#include <memory>
+
 #include "listener/push_window.h"
 #include "listener/startup.h"
 #include "tests/recording/listener_fixture.h"
@@ -129,6 +132,37 @@ TEST_F(PushWindowTest, SubscriptionNeedsAnApplicationAndAMode) {
   EXPECT_EQ(releasePoom(clientPush), S_OK);
   EXPECT_EQ(clientPush->outlookApp, nullptr);
   EXPECT_EQ(releasePoom(clientPush), E_FAIL);
+}
+
+// A change the registry refused goes out on the loop's own timer, with no other message to
+// carry it: the test's window only watches the list and ends the loop.
+ClientPush* watched = nullptr;
+std::chrono::steady_clock::time_point giveUpAt;
+
+LRESULT CALLBACK quitWhenRecorded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_TIMER) return DefWindowProcW(window, message, wParam, lParam);
+  std::unique_ptr<char[]> list(watched->node->readValue("clientPushList"));
+  if (std::string(list.get()) == "2" || std::chrono::steady_clock::now() > giveUpAt)
+    PostQuitMessage(0);
+  return 0;
+}
+
+TEST_F(PushWindowTest, LoopWritesARefusedChangeOnItsOwnTimer) {
+  ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY, 1);
+  send(PIM_ITEM_CHANGED_REMOTE, 77, 10);
+  ASSERT_EQ(list(), "");
+  WNDCLASS record{};
+  record.lpfnWndProc = quitWhenRecorded;
+  record.lpszClassName = L"QuitWhenRecorded";
+  ASSERT_NE(RegisterClassW(&record), 0);
+  HWND window = CreateWindowExW(0, L"QuitWhenRecorded", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  watched = clientPush;
+  giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  ASSERT_NE(SetTimer(window, 1, 5, nullptr), 0u);
+  runMessageLoop(clientPush, 20);
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(requests(), ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
 }
 
 }  // namespace
