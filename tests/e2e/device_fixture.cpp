@@ -80,6 +80,21 @@ bool DeviceProcessTest::waitForLauncherRuns(size_t count, int timeoutMs) {
                  std::chrono::milliseconds(timeoutMs));
 }
 
+int DeviceProcessTest::recordedPid(const char* record) {
+  std::istringstream in(readFile(hostPath(std::string("run/") + record)));
+  int pid = 0;
+  in >> pid;
+  return pid;
+}
+
+bool running(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
 bool DeviceProcessTest::waitForSetting(const char* name, const std::string& value) {
   return waitFor([&] { return setting(name) == value; }, std::chrono::milliseconds(patienceMs));
 }

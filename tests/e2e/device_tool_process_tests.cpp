@@ -9,7 +9,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/process.h"
 #include "tests/e2e/device_fixture.h"
@@ -18,30 +17,15 @@
 namespace {
 
 using DeviceToolProcessTest = ce::test::DeviceProcessTest;
+using ce::test::running;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
-
-// True while `pid` names a process that has not ended (a zombie has).
-bool running(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
 
 std::vector<int> childrenOf(int pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
   std::vector<int> children;
   for (int child; in >> child;) children.push_back(child);
   return children;
-}
-
-int firstNumberIn(const std::string& path) {
-  std::istringstream in(ce::test::readFile(path));
-  int value = 0;
-  in >> value;
-  return value;
 }
 
 TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) {
@@ -73,7 +57,7 @@ TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) 
 
 TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong) {
   bootDevice();
-  int supervisor = firstNumberIn(hostPath("run/boot.pid"));
+  int supervisor = recordedPid("boot.pid");
   ASSERT_GT(supervisor, 0);
   std::vector<int> children = childrenOf(supervisor);
   ASSERT_EQ(children.size(), 2u);  // the scheduler and the listener
@@ -84,7 +68,7 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
 
   // The next boot runs one scheduler and one listener of its own, and stops them.
   bootDevice();
-  int next = firstNumberIn(hostPath("run/boot.pid"));
+  int next = recordedPid("boot.pid");
   EXPECT_EQ(childrenOf(next).size(), 2u);
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
@@ -117,8 +101,8 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   // Entries under the socket names of the pids the next processes will get (on this host
   // a thousand pids go by in minutes, not within one boot).
-  int last = firstNumberIn("/proc/sys/kernel/ns_last_pid");
-  int limit = firstNumberIn("/proc/sys/kernel/pid_max");
+  int last = std::stoi(ce::test::readFile("/proc/sys/kernel/ns_last_pid"));
+  int limit = std::stoi(ce::test::readFile("/proc/sys/kernel/pid_max"));
   ASSERT_GT(limit, 0);
   for (int i = 1; i <= 1000; ++i) {
     int pid = (last + i) % limit;
