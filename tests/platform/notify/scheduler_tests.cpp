@@ -196,6 +196,7 @@ TEST_F(SchedulerTest, WatcherSleepsThroughUnrelatedFilesAndWakesForTheStore) {
 TEST_F(SchedulerTest, ClaimTheStoreRefusesStartsNothingAndKeepsTheRequest) {
   install("/Program Files/Quillbex/startsync.exe", "sync");
   request(launcher, at(2024, 3, 1, 12, 0));
+  ce::testing::setRunAtTimeBusyTimeout(100);
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(hostPath("system/notify.db").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
