@@ -7,6 +7,7 @@
 #include "recording/folder_summary.h"
 #include "recording/offline_changes.h"
 #include "tests/recording/listener_fixture.h"
+#include "tests/support/test_window.h"
 
 namespace {
 
@@ -134,20 +135,11 @@ TEST_F(OfflineChangesTest, RecordedLiveChangesAreNotRecordedAgainButSuspendedOne
   EXPECT_THAT(restart(), IsEmpty());
 }
 
-LRESULT CALLBACK idleProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
 // A clean stop takes the folders as they are, except one whose change is still queued.
 TEST_F(OfflineChangesTest, ShutdownSummariesLeaveOutFoldersWithQueuedChanges) {
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = idleProc;
-  cls.lpszClassName = L"OfflineChangesTestWindow";
-  ASSERT_NE(RegisterClassW(&cls), 0);
   for (HWND* window : {&clientPush->briefcaseWindow, &clientPush->notesWindow,
                        &clientPush->pictureWindow})
-    *window = CreateWindowExW(0, cls.lpszClassName, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr,
-                              nullptr, nullptr, nullptr);
+    *window = ce::test::makeWindow(L"OfflineChangesTestWindow", DefWindowProcW);
   restart();
   write("Briefcase/report.doc", "recorded live");
   write("Notes/memo.pwi", "its event not handled yet");

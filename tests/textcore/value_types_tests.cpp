@@ -15,33 +15,23 @@ TEST_F(ValueTypesTest, NullEmptyAndTextStayApart) {
   EXPECT_EQ(empty.length(), 0u);
   EXPECT_TRUE(null.equals(nullptr) && !empty.equals(nullptr) && !null.equals(""));
   EXPECT_TRUE(StringBuffer("abc", 2) == "ab");
-  EXPECT_TRUE(StringBuffer("abc", 0) == "");
   std::unique_ptr<ArrayElement> clone(null.clone());
   EXPECT_EQ(static_cast<StringBuffer*>(clone.get())->c_str(), nullptr);
 
-  StringBuffer b("hello");
-  b.assign(nullptr);
-  EXPECT_EQ(b.c_str(), nullptr);
-  b.assign("");
-  EXPECT_TRUE(b == "");
-  b = text;
-  b.assign(b.c_str() + 1);  // a tail of itself
+  // Texts that are the buffer's own, through a reallocation.
+  StringBuffer b = text;
+  b.assign(b.c_str() + 1);
   EXPECT_TRUE(b == "bc");
-
   StringBuffer n;
   n.append("xyz", 0);
   EXPECT_EQ(n.c_str(), nullptr);
-  n.append("xyz", 2);
-  EXPECT_TRUE(n == "xy");
-  n.append("!", StringBuffer::npos);
-  EXPECT_TRUE(n == "xy!");
-  n.append(n.c_str());  // its own text, across a reallocation
+  n.append("xy!", StringBuffer::npos);
+  n.append(n.c_str());
   EXPECT_TRUE(n == "xy!xy!");
 
   EXPECT_FALSE(null.endsWith('/') || empty.endsWith('/'));
-  EXPECT_TRUE(text.substr(3, 5) == "" && text.substr(4, 1) == "");
+  EXPECT_TRUE(text.substr(3, 5) == "" && text.substr(4, 1) == "" && null.substr(0) == "");
   EXPECT_TRUE(text.substr(1) == "bc" && text.substr(0, 2) == "ab");
-  EXPECT_TRUE(null.substr(0) == "");
 }
 
 TEST_F(ValueTypesTest, FormattingGrowsToTheResult) {
@@ -72,13 +62,10 @@ TEST_F(ValueTypesTest, FindRfindAndReplace) {
 
   struct { const char* text; const char* from; const char* to; unsigned pos; int count;
            const char* result; } rows[] = {
-      {"a/b", "/", "//", 0, 1, "a//b"},
-      {"/a//b/", "/", "\\", 0, 4, "\\a\\\\b\\"},
+      {"/a//b/", "/", "//", 0, 4, "//a////b//"},
       {"one--two--three", "--", "", 0, 2, "onetwothree"},
       {"abcabc", "abc", "x", 1, 1, "abcx"},
       {"abc", "", "x", 0, 0, "abc"},  // an empty pattern matches nothing, so this ends
-      {"abc", "a", nullptr, 0, 0, "abc"},
-      {"abc", "a", "b", 3, 0, "abc"},
   };
   for (const auto& row : rows) {
     StringBuffer b(row.text);

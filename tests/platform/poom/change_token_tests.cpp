@@ -1,5 +1,3 @@
-#include <sqlite3.h>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -7,6 +5,7 @@
 #include "platform/device.h"
 #include "platform/testing.h"
 #include "tests/platform/poom/poom_test.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -86,9 +85,6 @@ TEST_F(ChangeTokenTest, AFailedCommitRaisesNothingAndNotifiesNobody) {
 
 // A store written before the tokens existed keeps its items and gains the tokens at 0.
 TEST_F(ChangeTokenTest, AnOlderStoreGainsTokensAndKeepsItsItems) {
-  std::string path = ce::systemDir() + "/pim.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   const char* older =
       "CREATE TABLE items(oid INTEGER PRIMARY KEY AUTOINCREMENT,"
       "  folder INTEGER NOT NULL CHECK (folder IN (9, 10, 13)), subject TEXT NOT NULL,"
@@ -99,8 +95,7 @@ TEST_F(ChangeTokenTest, AnOlderStoreGainsTokensAndKeepsItsItems) {
       "CREATE INDEX subscriptions_by_folder ON subscriptions(folder);"
       "INSERT INTO items(folder, subject, modified) VALUES (13, 'old task', 1);"
       "PRAGMA user_version=1;";
-  ASSERT_EQ(sqlite3_exec(db, older, nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_EQ(ce::test::sqlExec(ce::systemDir() + "/pim.db", older), SQLITE_OK);
 
   EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 0}, {13, 0}}));
   std::vector<ce::pim::Item> items;

@@ -6,6 +6,7 @@
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
+#include "tests/support/test_window.h"
 
 namespace ce::test {
 
@@ -44,21 +45,6 @@ inline CEPROPVAL notificationsProp(ULONG mode) {
   value.propid = PIMPR_FOLDERNOTIFICATIONS;
   value.val.ulVal = mode;
   return value;
-}
-
-// A window of class `className` (registered on first use) whose messages go to `proc`.
-inline HWND makeWindow(const wchar_t* className, WNDPROC proc) {
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = proc;
-  cls.lpszClassName = className;
-  if (!RegisterClassW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
-  return CreateWindowExW(0, className, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                         nullptr);
-}
-
-inline void pumpUntilIdle() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
 }
 
 // The listener's own sequence, minus the error paths; null when any step failed.

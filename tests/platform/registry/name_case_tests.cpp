@@ -1,7 +1,5 @@
 // Key and value names compare without regard to case in all of Unicode, in new stores and in
 // stores written before with ASCII-only folding.
-#include <sqlite3.h>
-
 #include <string>
 
 #include "platform/device.h"
@@ -10,6 +8,7 @@
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -27,8 +26,8 @@ TEST_F(NameCaseTest, NamesDifferingInAnyLettersCaseAreOneName) {
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
   EXPECT_EQ(getString(same, L"gr\u00f6\u00dfE"), L"1");
   EXPECT_EQ(setString(same, L"GR\u00d6\u00dfE", L"2"), ERROR_SUCCESS);
-  HKEY parent = createKey(L"Software");
-  EXPECT_EQ(ce::test::subkeysOf(parent), L"\u00c4rger");
+  EXPECT_EQ(getString(key, L"gr\u00f6\u00dfe"), L"2");
+  EXPECT_EQ(ce::test::subkeysOf(createKey(L"Software")), L"\u00c4rger");
 
   // A subtree is deleted by any spelling, and its neighbours, which sort just past it, stay.
   RegCloseKey(createKey(L"Software\\\u00c4rger2"));
@@ -54,8 +53,6 @@ TEST(NameCollationTest, OrdersFoldedCharactersAndKeepsBadBytesApart) {
 
 // A store as the previous version wrote it: ASCII-only NOCASE, user_version 1.
 void writeVersion1Store(const std::string& file, const char* extraRows) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
   std::string sql = R"sql(
 PRAGMA journal_mode=WAL;
 CREATE TABLE keys (
@@ -80,23 +77,7 @@ INSERT INTO key_values(key, name, type, data) VALUES (9, 'Wert', 1, 'alt');
 UPDATE sqlite_sequence SET seq = 40 WHERE name = 'keys';
 PRAGMA user_version = 1;
 )sql";
-  sql += extraRows;
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
-}
-
-// The first column of the first row of `sql` on its own connection; -1 when that failed.
-long long numberFrom(const std::string& file, const char* sql) {
-  sqlite3* db = nullptr;
-  sqlite3_stmt* row = nullptr;
-  long long number = -1;
-  if (sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, sql, -1, &row, nullptr) == SQLITE_OK && sqlite3_step(row) == SQLITE_ROW)
-    number = sqlite3_column_int64(row, 0);
-  sqlite3_finalize(row);
-  sqlite3_close(db);
-  return number;
+  ASSERT_EQ(ce::test::sqlExec(file, sql + extraRows), SQLITE_OK);
 }
 
 TEST_F(NameCaseTest, AnOlderStoreIsRebuiltWithItsIdsAndData) {
@@ -106,10 +87,10 @@ TEST_F(NameCaseTest, AnOlderStoreIsRebuiltWithItsIdsAndData) {
   HKEY key = createKey(L"SOFTWARE\\\u00e4RGER");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(getString(key, L"wert"), L"alt");
-  EXPECT_EQ(numberFrom(file, "PRAGMA user_version"), 2);
+  EXPECT_EQ(ce::test::sqlValue(file, "PRAGMA user_version"), "2");
   // The key counter carried over: a new key never takes a deleted key's id.
   RegCloseKey(createKey(L"Software\\New"));
-  EXPECT_GT(numberFrom(file, "SELECT max(id) FROM keys"), 40);
+  EXPECT_GT(std::stoi(ce::test::sqlValue(file, "SELECT max(id) FROM keys")), 40);
 }
 
 TEST_F(NameCaseTest, AnOlderStoreWithNamesOnlyUnicodeFindsEqualKeepsWorking) {
@@ -122,7 +103,7 @@ TEST_F(NameCaseTest, AnOlderStoreWithNamesOnlyUnicodeFindsEqualKeepsWorking) {
   ASSERT_EQ(ce::test::openKey(L"Software\\\u00e4rger", lower), ERROR_SUCCESS);
   EXPECT_EQ(getString(upper, L"WERT"), L"alt");
   EXPECT_EQ(setString(lower, L"x", L"y"), ERROR_SUCCESS);
-  EXPECT_EQ(numberFrom(file, "PRAGMA user_version"), 1);
+  EXPECT_EQ(ce::test::sqlValue(file, "PRAGMA user_version"), "1");
 }
 
 }  // namespace
