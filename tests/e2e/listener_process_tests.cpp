@@ -1,5 +1,4 @@
 #include <signal.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,6 +7,7 @@
 #include "platform/windows.h"
 #include "platform/process.h"
 #include "tests/e2e/device_fixture.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -171,16 +171,12 @@ TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLat
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   setSetting("clientPushInterval", "0");
   bootDevice();
-  sqlite3* holder = nullptr;
-  ASSERT_EQ(sqlite3_open(hostPath("system/registry.db").c_str(), &holder), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ce::test::StoreWriter holder(hostPath("system/registry.db"));
+  ASSERT_TRUE(holder.held());
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
-  const std::string refused =
-      "CP: clientPushList could not be written (error 170); the change is kept and retried";
-  bool reported = waitForLog(refused);
-  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(holder);
-  ASSERT_TRUE(reported);
+  ASSERT_TRUE(waitForLog(
+      "CP: clientPushList could not be written (error 170); the change is kept and retried"));
+  holder.release();
   ASSERT_EQ(cedevice({"pim", "add", "task", "Call Bob"}).exitCode, 0);
   ASSERT_TRUE(waitForLauncherRuns(1));
   EXPECT_THAT(launcherRuns(), ElementsAre(::testing::EndsWith(" sync contacts,tasks")));
@@ -199,11 +195,6 @@ TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {
   EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
 }
 
-}  // namespace
-
-namespace {
-
-using ::testing::HasSubstr;
 using LauncherTest = ce::test::DeviceProcessTest;
 
 // The launcher names the sources it synchronises, in table order, and clears only those.

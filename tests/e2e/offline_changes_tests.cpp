@@ -81,26 +81,4 @@ TEST_F(OfflineChangesProcessTest, ChangesMadeAfterTheListenerWasKilledAreRecorde
   EXPECT_EQ(pendingRequests(), 1u);
 }
 
-// Temporary files that come and go, files of other types, and the picture store's own
-// files are not changes of their folders.
-TEST_F(OfflineChangesProcessTest, BootsAfterNoChangeOrOnlyIgnoredFilesRecordNothing) {
-  shutdown();
-  setSetting("clientPushList", "0");
-  boot(2);
-  shutdown();
-  write("Notes/memo.pwi.tmp", "draft");
-  write("Notes/~memo.pwi", "draft");
-  write("Briefcase/~report.doc", "draft");
-  fs::remove(fsPath("My Documents/Notes/memo.pwi.tmp"));
-  fs::remove(fsPath("My Documents/Notes/~memo.pwi"));
-  fs::remove(fsPath("My Documents/Briefcase/~report.doc"));
-  write("Notes/readme.txt", "not a note");
-  write("My Pictures/thumbs.dat", "index");
-  write("My Pictures/cache.dat.jpg", "index");
-  boot(3);
-  EXPECT_THAT(offlineLines(), ::testing::IsEmpty());
-  EXPECT_EQ(setting("clientPushList"), "0");
-  EXPECT_EQ(pendingRequests(), 0u);
-}
-
 }  // namespace

@@ -1,4 +1,3 @@
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "tests/platform/child_processes.h"
 #include "tests/platform/notify/notify_test.h"
 #include "tests/support/device_test.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -197,15 +197,12 @@ TEST_F(SchedulerTest, ClaimTheStoreRefusesStartsNothingAndKeepsTheRequest) {
   install("/Program Files/Quillbex/startsync.exe", "sync");
   request(launcher, at(2024, 3, 1, 12, 0));
   ce::testing::setRunAtTimeBusyTimeout(100);
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(hostPath("system/notify.db").c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-
+  ce::test::StoreWriter other(hostPath("system/notify.db"));
+  ASSERT_TRUE(other.held());
   ce::notify::Pass held = ce::notify::startDueRequests(at(2024, 3, 1, 12, 1));
   EXPECT_TRUE(held.started.empty());
   EXPECT_NE(held.storeError, "");
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.release();
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
   EXPECT_FALSE(std::filesystem::exists(hostPath("fs/started.txt")));
 
