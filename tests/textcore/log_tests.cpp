@@ -110,21 +110,6 @@ TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
             "14:05:09 GMT +1:00 [ERROR] - -0042|ff |+1.50|-1|7|1|10|  1|xy|%\n");
 }
 
-TEST_F(LogTest, PathsComposeFromDirectoryAndFileName) {
-  Log* log = sharedLog();
-  std::filesystem::create_directories(hostPath("fs/logs"));
-  log->setDirectory("\\logs");
-  log->setFileName("j\xC3\xA9.txt");
-  EXPECT_STREQ(winLog::currentMutexName(), L"j\u00e9.txt");
-  log->info("in a folder");
-  EXPECT_EQ(ce::test::readFile(hostPath("fs/logs/j\xC3\xA9.txt")),
-            "14:05:09 GMT +1:00 [INFO] - in a folder\n");
-  log->setFileName(std::string(200, 'n').c_str());  // cut to what a mutex name may hold
-  EXPECT_EQ(std::wstring(winLog::currentMutexName()), std::wstring(127, L'n'));
-  log->setFileName("\xFF.txt");  // not UTF-8: one character per byte
-  EXPECT_STREQ(winLog::currentMutexName(), L"\u00ff.txt");
-}
-
 TEST_F(LogTest, UnwritableFilesDropMessagesAndNothingBreaks) {
   Log* log = listenerLog();
   log->setDirectory("\\no such folder");

@@ -75,19 +75,6 @@ TEST_F(PoomTest, FoldersTheDeviceLacksAndWindowlessLogonsAreRefused) {
   app->Release();
 }
 
-TEST_F(PoomTest, ReleasingALoggedOnApplicationEndsItsSubscriptions) {
-  IPOutlookApp2* app = createApplication();
-  ASSERT_EQ(app->Logon(logonWindow), S_OK);
-  IItem* item = folderItem(app, olFolderContacts);
-  ASSERT_NE(item, nullptr);
-  CEPROPVAL value = notificationsProp(PIMFOLDERNOTIFICATION_ALL);
-  ASSERT_EQ(item->SetProps(0, 1, &value), S_OK);
-  EXPECT_EQ(app->Release(), 1u);  // the folder still holds it
-  EXPECT_EQ(subscriptions().size(), 1u);
-  item->Release();
-  EXPECT_TRUE(subscriptions().empty());
-}
-
 TEST_F(PoomTest, AStoreThatIsNotOursIsRefusedAndLeftUntouched) {
   std::string path = ce::systemDir() + "/pim.db";
   IPOutlookApp2* app = createApplication();

@@ -67,23 +67,6 @@ TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesAreInvalidParameter
   EXPECT_EQ(subkeysOf(parent), longest);
 }
 
-TEST_F(RegistryKeyTest, SubkeysEnumerateInCreationOrderAndInfoCountsThem) {
-  HKEY root = createKey(L"Software\\Order");
-  for (const wchar_t* name : {L"c", L"a", L"B"})
-    createKey((std::wstring(L"Software\\Order\\") + name).c_str());
-  ASSERT_EQ(RegDeleteKeyW(root, L"A"), ERROR_SUCCESS);
-  createKey(L"Software\\Order\\a");
-  EXPECT_EQ(subkeysOf(root), L"c,B,a");
-
-  ce::test::setString(root, L"value", L"12345");
-  DWORD subKeys = 0xdeadbeef, values = 0xdeadbeef;
-  ASSERT_EQ(RegQueryInfoKeyW(root, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                             nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 3u);
-  EXPECT_EQ(values, 1u);
-}
-
 TEST_F(RegistryKeyTest, DeleteRemovesTheSubtreeAndNothingBeside) {
   HKEY deep = createKey(L"Software\\A\\B\\C");
   ce::test::setString(deep, L"v", L"1");
