@@ -60,13 +60,6 @@ TEST_F(NodeTest, ContextsAndNamesMapToRegistryKeys) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(keyPathOf(DeviceManagementNode(c.context, c.name)), c.keyPath) << c.name;
-
-  DeviceManagementNode full("Quillbex/SyncclientPIM/sources");  // split at the last slash
-  EXPECT_STREQ(full.getContext(), "Quillbex/SyncclientPIM");
-  EXPECT_STREQ(full.getName(), "sources");
-  wchar_t* path = DeviceManagementNode::contextToKeyPath("a///b/c");
-  EXPECT_STREQ(path, L"a/\\b\\c");
-  delete[] path;
   EXPECT_TRUE(log().empty());
 }
 

@@ -69,13 +69,6 @@ TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
   expectNothingRecordedBy("mkdir Briefcase/sub && echo x > Briefcase/sub/inner.doc");
 }
 
-// Editors save through a temporary file renamed over the original: still a change.
-TEST_F(FolderProcessTest, SavesThroughATemporaryFileAreRecorded) {
-  shell("echo one > Notes/memo.pwi");
-  ASSERT_TRUE(waitForSetting("clientPushList", "16"));
-  expectRecorded("sed -i s/one/two/ Notes/memo.pwi", "16");
-}
-
 // A watched folder that goes away is a change of its source, and once a folder is back under
 // its path it is watched again at once, without a refresh.
 TEST_F(FolderProcessTest, AFolderThatGoesAwayIsRecordedAndWatchedAgainOnceBack) {

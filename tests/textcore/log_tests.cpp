@@ -1,14 +1,11 @@
 #include <filesystem>
-#include <regex>
 #include <iterator>
-#include <sstream>
 #include <string>
 
 #include "log/log.h"
 #include "log/win_log.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
-#include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
 
 namespace {
@@ -154,30 +151,6 @@ TEST_F(LogTest, HeldMutexDropsTheMessage) {
   EXPECT_EQ(logText(), "14:05:09 GMT +1:00 [INFO] - written after\n");
   EXPECT_EQ(ce::test::readFile(hostPath("fs/other.txt")),
             "14:05:09 GMT +1:00 [ERROR] - another name is not excluded\n");
-}
-
-// Under the try-once exclusion many lines are dropped; those written must be whole.
-TEST_F(LogTest, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
-  ce::testing::thawLocalTime();
-  listenerLog();
-  EXPECT_TRUE(ce::test::allAtOnce(2, [](int w) {
-    for (int i = 0; i < 1000; ++i) sharedLog()->info("writer %c line %d xxxxxxxxxx", 'A' + w, i);
-    return 0;
-  }));
-
-  const std::regex shape(
-      R"(\d\d:\d\d:\d\d GMT [+-]\d+:\d\d \[INFO\] - writer ([AB]) line (\d+) x{10})");
-  std::istringstream text(logText());
-  int last[2] = {-1, -1}, written = 0;
-  for (std::string line; std::getline(text, line); ++written) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
-    int w = match[1].str()[0] - 'A', number = std::stoi(match[2].str());
-    EXPECT_GT(number, last[w]) << line;  // in order, never twice
-    last[w] = number;
-  }
-  EXPECT_GT(written, 0);
-  EXPECT_EQ(logText().back(), '\n');
 }
 
 }  // namespace

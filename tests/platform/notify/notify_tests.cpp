@@ -290,8 +290,7 @@ TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
   };
 
   ASSERT_TRUE(waitFor([&] { return reported().size() == 1; }));
-  EXPECT_TRUE(std::regex_match(reported()[0],
-                               std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d started \\overdue\.exe \(pid \d+\))")))
+  EXPECT_TRUE(std::regex_match(reported()[0], std::regex(R"(.{19} started \\overdue\.exe \(pid \d+\))")))
       << reported()[0];
   ASSERT_TRUE(waitFor([this] { return started().starts_with("overdue"); }));
 

@@ -74,8 +74,7 @@ IPOutlookApp2* logOnAndSubscribe(HWND window, int folderId, ULONG mode) {
 using PimNotificationTest = PoomTest;
 using ChangeTokenTest = PoomTest;
 
-HWND const someWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(0x12345));
-const long logonWindow = reinterpret_cast<long>(someWindow);
+const long logonWindow = 0x12345;
 
 std::vector<ce::pim::Subscription> subscriptions() {
   std::vector<ce::pim::Subscription> all;
@@ -86,33 +85,6 @@ std::vector<ce::pim::Subscription> subscriptions() {
 long long ticks(const FILETIME& ft) {
   return static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
                                 ft.dwLowDateTime);
-}
-
-TEST_F(PoomTest, ListenerStartUpSequenceSubscribesTheLogonWindow) {
-  IPOutlookApp2* app = createApplication();
-  ASSERT_NE(app, nullptr);
-  ASSERT_EQ(app->Logon(logonWindow), S_OK);
-  for (int folderId : {olFolderContacts, olFolderCalendar, olFolderTasks}) {
-    IItem* item = folderItem(app, folderId);
-    ASSERT_NE(item, nullptr);
-    CEPROPVAL value = notificationsProp(PIMFOLDERNOTIFICATION_REMOTE);
-    EXPECT_EQ(item->SetProps(0, 1, &value), S_OK);
-    item->Release();
-  }
-
-  auto recorded = subscriptions();
-  ASSERT_EQ(recorded.size(), 3u);
-  const int folders[] = {olFolderCalendar, olFolderContacts, olFolderTasks};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(recorded[i].folder, folders[i]);
-    EXPECT_EQ(recorded[i].window, someWindow);
-    EXPECT_EQ(recorded[i].mode, static_cast<DWORD>(PIMFOLDERNOTIFICATION_REMOTE));
-    EXPECT_EQ(recorded[i].pid, static_cast<int>(getpid()));
-  }
-  EXPECT_EQ(app->Logoff(), S_OK);
-  EXPECT_TRUE(subscriptions().empty());
-  EXPECT_EQ(app->Logoff(), E_FAIL);  // not logged on any more
-  EXPECT_EQ(app->Release(), 0u);
 }
 
 // Only what the listener can meet: a folder the device lacks, and a logon without a window.
@@ -190,10 +162,7 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
   EXPECT_EQ(ce::pim::addItem(olFolderTasks, std::string(ce::pim::maxSubjectBytes + 1, 'a'), unused)
                 .status,
             ce::pim::Status::badSubject);
-  ce::pim::Result missing = ce::pim::changeItem(999);
-  EXPECT_EQ(missing.status, ce::pim::Status::noSuchItem);
-  EXPECT_EQ(missing.message, "no item has the id 999");
-  EXPECT_EQ(ce::pim::deleteItem(999).status, ce::pim::Status::noSuchItem);
+  EXPECT_EQ(ce::pim::changeItem(999).status, ce::pim::Status::noSuchItem);
   ASSERT_TRUE(ce::pim::listItems(items, olFolderContacts));
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].subject, "Ann Sample \xc3\xa9");

@@ -6,20 +6,17 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,103 +24,53 @@
 #include "platform/device.h"
 #include "platform/testing.h"
 #include "platform/user/datagram.h"
-#include "platform/user/message_sources.h"
 #include "platform/user/process_socket.h"
 #include "platform/user/window_table.h"
 #include "platform/windows.h"
+#include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
 #include "tests/support/test_window.h"
 
 namespace {
 
-// wParam of the thread message that wakes a loop whose deadline has passed.
-constexpr WPARAM kDeadlineMark = 0xDEAD11E;
-
-// Runs GetMessageW/DispatchMessageW until `done` holds or `deadline` passes; true when it held.
-// A watchdog thread posts a thread message at the deadline, so the loop never blocks past it.
+// Dispatches messages until `done` holds or `deadline` passes; true when it held.
 bool pumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool finished = false;
-  std::thread watchdog([&] {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (!changed.wait_for(lock, deadline, [&] { return finished; }))
-      PostMessageW(nullptr, WM_NULL, kDeadlineMark, 0);
-  });
+               std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+  auto end = std::chrono::steady_clock::now() + deadline;
   MSG message;
-  while (!done()) {
-    if (GetMessageW(&message, nullptr, 0, 0) <= 0) break;
-    if (!message.hwnd && message.message == WM_NULL && message.wParam == kDeadlineMark) break;
-    DispatchMessageW(&message);
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      DispatchMessageW(&message);
+    else
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    finished = true;
-  }
-  changed.notify_all();
-  watchdog.join();
   return done();
 }
 
-// A forked child running `body`; its exit code is body's result. While it lives it is also a
-// message source, so a loop waiting on a child that died early wakes up instead of hanging.
-class ChildProcess : public ce::MessageSource {
+// A forked child whose exit code is body's result; killed if the test leaves it running.
+class ChildProcess {
  public:
-  explicit ChildProcess(const std::function<int()>& body) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      int code = 100;
-      try {
-        code = body();
-      } catch (...) {
-      }
-      _exit(code);
-    }
-    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    ce::addMessageSource(this);
+  explicit ChildProcess(const std::function<int()>& body) : pid_(ce::test::spawn(body)) {}
+  ~ChildProcess() {
+    if (code_ >= 0) return;
+    kill(pid_, SIGKILL);
+    wait();
   }
-  ~ChildProcess() override {
-    ce::removeMessageSource(this);
-    if (!reaped_) {
-      kill(pid_, SIGKILL);
-      wait();
-    }
-    if (pidfd_ >= 0) close(pidfd_);
-  }
-
   pid_t pid() const { return pid_; }
-  bool exited() { return reapIf(WNOHANG); }
-  // Waits for the end; exit code, or 128 + signal.
+  bool exited() {
+    int status;
+    if (code_ < 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return code_ >= 0;
+  }
+  // Exit code, or 128 + the signal that ended it.
   int wait() {
-    reapIf(0);
+    if (code_ < 0) code_ = ce::test::exitCodeOf(pid_);
     return code_;
   }
 
-  int descriptor() const override { return pidfd_; }
-  void drain() override {
-    // Only report; the loop's condition asks exited().
-    if (!reported_ && exited()) {
-      reported_ = true;
-      PostMessageW(nullptr, WM_NULL, 0, 0);
-    }
-  }
-
  private:
-  bool reapIf(int options) {
-    int status;
-    if (!reaped_ && waitpid(pid_, &status, options) == pid_) {
-      reaped_ = true;
-      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      ce::removeMessageSource(this);
-    }
-    return reaped_;
-  }
-
-  pid_t pid_ = -1;
-  int pidfd_ = -1;
-  bool reaped_ = false;
-  bool reported_ = false;
+  pid_t pid_;
   int code_ = -1;
 };
 
