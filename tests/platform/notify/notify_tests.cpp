@@ -146,8 +146,8 @@ TEST_F(RunAtTimeTest, UnusableStoreRefusesRequestsAndIsLeftAsItWas) {
   std::filesystem::remove(store);
 
   // A format from a newer build: never written by this one.
-  ASSERT_EQ(ce::test::sqlExec(store, "CREATE TABLE requests(x); INSERT INTO requests VALUES('kept');"
-                                     "PRAGMA user_version = 2"),
+  ASSERT_EQ(ce::test::sqlExec(store, "CREATE TABLE requests(x); INSERT INTO requests "
+                                     "VALUES('kept'); PRAGMA user_version = 2"),
             SQLITE_OK);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CeRunAppAtTime(launcher, &noon));
@@ -290,7 +290,8 @@ TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
   };
 
   ASSERT_TRUE(waitFor([&] { return reported().size() == 1; }));
-  EXPECT_TRUE(std::regex_match(reported()[0], std::regex(R"(.{19} started \\overdue\.exe \(pid \d+\))")))
+  EXPECT_TRUE(
+      std::regex_match(reported()[0], std::regex(R"(.{19} started \\overdue\.exe \(pid \d+\))")))
       << reported()[0];
   ASSERT_TRUE(waitFor([this] { return started().starts_with("overdue"); }));
 

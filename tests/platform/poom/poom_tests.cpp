@@ -325,7 +325,8 @@ TEST_F(ChangeTokenTest, AFailedCommitRaisesNothingAndNotifiesNobody) {
   DWORD task = 0;
   ASSERT_TRUE(ce::pim::addItem(olFolderTasks, "milk", task));
   pumpUntilIdle();
-  EXPECT_EQ(received, (std::vector<Received>{{window, PIM_ITEM_CREATED_LOCAL, task, olFolderTasks}}));
+  EXPECT_EQ(received,
+            (std::vector<Received>{{window, PIM_ITEM_CREATED_LOCAL, task, olFolderTasks}}));
 
   received.clear();
   ce::testing::setFailPoint("PimStoreCommit", 0, 0, 3);
@@ -345,7 +346,8 @@ TEST_F(ChangeTokenTest, AFailedCommitRaisesNothingAndNotifiesNobody) {
   // The store is usable again once commits succeed.
   ASSERT_TRUE(ce::pim::deleteItem(task));
   pumpUntilIdle();
-  EXPECT_EQ(received, (std::vector<Received>{{window, PIM_ITEM_DELETED_LOCAL, task, olFolderTasks}}));
+  EXPECT_EQ(received,
+            (std::vector<Received>{{window, PIM_ITEM_DELETED_LOCAL, task, olFolderTasks}}));
   EXPECT_EQ(tokens()[olFolderTasks], 2);
   app->Release();
 }

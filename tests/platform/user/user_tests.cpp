@@ -203,7 +203,8 @@ TEST_F(WindowTest, DestroyedAndUnknownHandlesAreRefusedAndQueuedMessagesForgotte
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
 
   // The destroyed one and one of a process that does not exist.
-  for (HWND handle : {window, reinterpret_cast<HWND>(static_cast<uintptr_t>(0x3FFFFFull << 32 | 1))}) {
+  HWND nobodys = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x3FFFFFull << 32 | 1));
+  for (HWND handle : {window, nobodys}) {
     SetLastError(0);
     EXPECT_FALSE(PostMessageW(handle, WM_USER, 0, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
