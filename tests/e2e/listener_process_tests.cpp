@@ -179,8 +179,11 @@ TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLat
   ce::test::StoreWriter holder(hostPath("system/registry.db"));
   ASSERT_TRUE(holder.held());
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
+  auto changed = std::chrono::steady_clock::now();
   ASSERT_TRUE(waitForLog(
       "CP: clientPushList could not be written (error 170); the change is kept and retried"));
+  // Well before the five seconds the listener would wait without the setting.
+  EXPECT_LT(std::chrono::steady_clock::now() - changed, std::chrono::seconds(3));
   holder.release();
   ASSERT_EQ(cedevice({"pim", "add", "task", "Call Bob"}).exitCode, 0);
   ASSERT_TRUE(waitForLauncherRuns(1));

@@ -20,6 +20,7 @@ namespace {
 
 using ce::test::exitCodeInChild;
 using ce::test::pumpUntilIdle;
+
 // COM initialised for the whole test.
 class PoomTest : public ce::test::DeviceTest {
  protected:
