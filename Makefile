@@ -21,8 +21,9 @@ configure: setup
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The tests mostly wait on other processes, so more run at once than there are cores.
 test-fast: build
-	cd $(BUILD) && ctest --output-on-failure -j2
+	cd $(BUILD) && ctest --output-on-failure -j4
 
 test-asan: setup
 	@cmake -S . -B $(ASAN_BUILD) -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null

@@ -58,34 +58,6 @@ void subscribeSources(ClientPush* clientPush) {
   log->info("CP: Piacture folder subscribed.");
 }
 
-// How often a change that a store refused is tried again while no other change comes.
-constexpr UINT retryIntervalMs = 5000;
-
-// While a change waits to be written or scheduled, a thread timer ticks; its tick, like any
-// change (which folds the waiting bits into its own write), tries again.
-void runMessageLoop(ClientPush* clientPush) {
-  UINT_PTR retryTimer = 0;
-  MSG message;
-  // GetMessageW reports an error as -1: that ends the loop rather than spinning on it.
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (!message.hwnd && message.message == WM_TIMER && retryTimer &&
-        message.wParam == retryTimer) {
-      retryUnrecordedChanges(clientPush);
-    } else {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    bool waiting = hasUnrecordedChanges(clientPush);
-    if (waiting && !retryTimer) {
-      retryTimer = SetTimer(nullptr, 0, retryIntervalMs, nullptr);
-    } else if (!waiting && retryTimer) {
-      KillTimer(nullptr, retryTimer);
-      retryTimer = 0;
-    }
-  }
-  if (retryTimer) KillTimer(nullptr, retryTimer);
-}
-
 // Opens the configuration, creates the windows, logs on to POOM and runs the loop. Returns
 // the negative result of createPushWindows, or 0 to go on to the clean-up.
 int startAndRun(ClientPush* clientPush, HINSTANCE moduleInstance) {
@@ -219,4 +191,29 @@ HRESULT subscribePimFolder(IPOutlookApp2* outlookApp, int folderKind, ULONG mode
   if (item) item->Release();
   if (folder) folder->Release();
   return result;
+}
+
+// While a change waits to be written or scheduled, a thread timer ticks; its tick, like any
+// change (which folds the waiting bits into its own write), tries again.
+void runMessageLoop(ClientPush* clientPush, UINT retryIntervalMs) {
+  UINT_PTR retryTimer = 0;
+  MSG message;
+  // GetMessageW reports an error as -1: that ends the loop rather than spinning on it.
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (!message.hwnd && message.message == WM_TIMER && retryTimer &&
+        message.wParam == retryTimer) {
+      retryUnrecordedChanges(clientPush);
+    } else {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    bool waiting = hasUnrecordedChanges(clientPush);
+    if (waiting && !retryTimer) {
+      retryTimer = SetTimer(nullptr, 0, retryIntervalMs, nullptr);
+    } else if (!waiting && retryTimer) {
+      KillTimer(nullptr, retryTimer);
+      retryTimer = 0;
+    }
+  }
+  if (retryTimer) KillTimer(nullptr, retryTimer);
 }

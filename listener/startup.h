@@ -16,5 +16,9 @@ int createPushWindows(ClientPush* clientPush, HINSTANCE moduleInstance);
 // 0: class registered and window created; 1: class already existed; -1: other failure.
 int registerPushWindow(WNDCLASS* classRecord, WNDPROC windowProcedure, LPCWSTR className,
                        HINSTANCE moduleInstance, HWND* windowHandle);
+// How often a change that a store refused is tried again while no other change comes.
+inline constexpr UINT defaultRetryIntervalMs = 5000;
+// Dispatches messages until WM_QUIT or an error of GetMessageW.
+void runMessageLoop(ClientPush* clientPush, UINT retryIntervalMs = defaultRetryIntervalMs);
 // Asks POOM to notify the logged-on window of that folder's changes.
 HRESULT subscribePimFolder(IPOutlookApp2* outlookApp, int folderKind, ULONG mode);

@@ -20,6 +20,8 @@ void clearTimeZoneBias();
 
 // How long a registry write waits for a store another process keeps locked (until reset()).
 void setRegistryBusyTimeout(int milliseconds);
+// The same for a run-at-time request or claim and notify.db.
+void setRunAtTimeBusyTimeout(int milliseconds);
 
 // The next `times` calls of `function` (all when negative) fail: they return `result` (cast
 // to the function's result type) with `lastError` set. Besides platform calls by their

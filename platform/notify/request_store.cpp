@@ -30,6 +30,7 @@
 #include "platform/notify.h"
 #include "platform/notify/time_ticks.h"
 #include "platform/sqlite/wal.h"
+#include "platform/testing.h"
 
 namespace ce::notify::store {
 
@@ -94,6 +95,7 @@ struct Connection {
 
 std::mutex connectionMutex;
 std::optional<Connection> connection;
+int busyTimeoutMs = storeBusyTimeoutMs;  // only tests shorten it (platform/testing.h)
 
 // SQLite forbids using a connection inherited through fork(), and closing it could
 // checkpoint and remove the parent's WAL under its feet: a child leaves the inherited one
@@ -171,7 +173,7 @@ Result open(Connection& out) {
   if (code != SQLITE_OK) return failure(raw, code);
   sqlite3* db = c.db.get();
   sqlite3_extended_result_codes(db, 0);
-  sqlite3_busy_timeout(db, storeBusyTimeoutMs);
+  sqlite3_busy_timeout(db, busyTimeoutMs);
   if (int code = ce::sqlite::switchToWal(db, storeBusyTimeoutMs); code != SQLITE_OK)
     return failure(db, code);
   if (Result r = execute(db, "PRAGMA synchronous = FULL"); !r.ok()) return r;
@@ -223,7 +225,10 @@ std::string columnText(sqlite3_stmt* statement, int column) {
               : std::string();
 }
 
-void resetStore() { close(); }
+void resetStore() {
+  close();
+  busyTimeoutMs = storeBusyTimeoutMs;
+}
 
 [[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetStore), true);
 
@@ -322,8 +327,18 @@ Result earliestDue(long long& due, bool& found) {
 
 void close() {
   std::lock_guard<std::mutex> lock(connectionMutex);
-  abandonInheritedConnection();
-  connection.reset();
+  connection.reset();  // a child of fork() has already let go of its parent's
 }
 
 }  // namespace ce::notify::store
+
+namespace ce::testing {
+
+void setRunAtTimeBusyTimeout(int milliseconds) {
+  std::lock_guard<std::mutex> lock(ce::notify::store::connectionMutex);
+  ce::notify::store::busyTimeoutMs = milliseconds;
+  if (ce::notify::store::connection)
+    sqlite3_busy_timeout(ce::notify::store::connection->db.get(), milliseconds);
+}
+
+}  // namespace ce::testing

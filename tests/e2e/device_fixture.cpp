@@ -10,15 +10,6 @@
 
 namespace ce::test {
 
-bool processRunning(int pid) {
-  // The pidfd of an ended process is readable even before it is reaped.
-  auto identity = ce::ProcessIdentity::of(pid);
-  if (!identity) return false;
-  ce::Process process = ce::Process::find(*identity);
-  return process.valid() && !process.waitForEnd(0);
-}
-
-
 void DeviceProcessTest::TearDown() {
   // Whatever the test left running goes down with it.
   cedevice({"shutdown"});
@@ -26,6 +17,7 @@ void DeviceProcessTest::TearDown() {
     ce::terminateProcess(pid);
     ce::waitChild(pid, 10000);
   }
+  unsetenv("CE_REGISTRY_BUSY_TIMEOUT_MS");  // a test's own setting ends with it
   DeviceTest::TearDown();
 }
 
@@ -85,6 +77,21 @@ bool DeviceProcessTest::waitForLauncherRuns(size_t count, int timeoutMs) {
   };
   return waitFor([&] { return launcherRuns().size() >= count && !launcherRunning(); },
                  std::chrono::milliseconds(timeoutMs));
+}
+
+int DeviceProcessTest::recordedPid(const char* record) {
+  std::istringstream in(readFile(hostPath(std::string("run/") + record)));
+  int pid = 0;
+  in >> pid;
+  return pid;
+}
+
+bool running(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
 bool DeviceProcessTest::waitForSetting(const char* name, const std::string& value) {

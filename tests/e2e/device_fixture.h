@@ -14,10 +14,6 @@ namespace ce::test {
 
 using ToolResult = ToolRun;
 
-// True while `pid` names a process that has not ended; a zombie has, whether or not anybody
-// reaps it.
-bool processRunning(int pid);
-
 class DeviceProcessTest : public DeviceTest {
  protected:
   void TearDown() override;
@@ -42,8 +38,14 @@ class DeviceProcessTest : public DeviceTest {
   // Waits until the launcher has written `count` lines and no launcher of this device runs.
   bool waitForLauncherRuns(size_t count, int timeoutMs = patienceMs);
 
+  // The device's own record of a role's process, "run/boot.pid" for one: its pid, 0 when none.
+  int recordedPid(const char* record);
+
   static constexpr int patienceMs = 30000;
   std::vector<int> listeners_;
 };
+
+// True while `pid` names a process that has not ended (a zombie has).
+bool running(int pid);
 
 }  // namespace ce::test

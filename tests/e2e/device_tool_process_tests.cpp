@@ -1,39 +1,38 @@
 // The device tool acts only on processes it started: records in run/ that outlived their
 // processes name nobody, a supervisor's death takes its children along, a listener that
 // cannot receive messages is not reported as booted, and a detached boot keeps none of its
-// caller's descriptors.
+// caller's descriptors. And no message another process can send stops the listener.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/process.h"
+#include "platform/user/datagram.h"
+#include "platform/user/process_socket.h"
+#include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
 #include "tests/platform/child_processes.h"
 
 namespace {
 
 using DeviceToolProcessTest = ce::test::DeviceProcessTest;
+using ce::test::running;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
-using ce::test::processRunning;
 
 std::vector<int> childrenOf(int pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
   std::vector<int> children;
   for (int child; in >> child;) children.push_back(child);
   return children;
-}
-
-int firstNumberIn(const std::string& path) {
-  std::istringstream in(ce::test::readFile(path));
-  int value = 0;
-  in >> value;
-  return value;
 }
 
 TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) {
@@ -52,38 +51,37 @@ TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) 
   EXPECT_EQ(down.exitCode, 1) << down.out;
   EXPECT_THAT(down.err, HasSubstr("not running"));
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
-  EXPECT_TRUE(processRunning(stranger));
+  EXPECT_TRUE(running(stranger));
 
   // Boot and shutdown of the device itself go on around the stale records.
   bootDevice();
   down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
-  EXPECT_TRUE(processRunning(stranger));
+  EXPECT_TRUE(running(stranger));
   ce::terminateProcess(stranger);
   ce::waitChild(stranger, patienceMs);
 }
 
 TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong) {
   bootDevice();
-  int supervisor = firstNumberIn(hostPath("run/boot.pid"));
+  int supervisor = recordedPid("boot.pid");
   ASSERT_GT(supervisor, 0);
   std::vector<int> children = childrenOf(supervisor);
   ASSERT_EQ(children.size(), 2u);  // the scheduler and the listener
   ASSERT_EQ(kill(supervisor, SIGKILL), 0);
   EXPECT_TRUE(ce::test::waitFor(
       [&] {
-        return !processRunning(supervisor) && !processRunning(children[0]) &&
-               !processRunning(children[1]);
+        return !running(supervisor) && !running(children[0]) && !running(children[1]);
       },
       std::chrono::milliseconds(patienceMs)));
 
   // The next boot runs one scheduler and one listener of its own, and stops them.
   bootDevice();
-  int next = firstNumberIn(hostPath("run/boot.pid"));
+  int next = recordedPid("boot.pid");
   EXPECT_EQ(childrenOf(next).size(), 2u);
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
-  EXPECT_TRUE(ce::test::waitFor([&] { return !processRunning(next); }));
+  EXPECT_TRUE(ce::test::waitFor([&] { return !running(next); }));
 }
 
 // A scheduler that outlived its supervisor (one that did not take the supervisor's death as
@@ -112,8 +110,8 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   // Entries under the socket names of the pids the next processes will get (on this host
   // a thousand pids go by in minutes, not within one boot).
-  int last = firstNumberIn("/proc/sys/kernel/ns_last_pid");
-  int limit = firstNumberIn("/proc/sys/kernel/pid_max");
+  int last = std::stoi(ce::test::readFile("/proc/sys/kernel/ns_last_pid"));
+  int limit = std::stoi(ce::test::readFile("/proc/sys/kernel/pid_max"));
   ASSERT_GT(limit, 0);
   for (int i = 1; i <= 1000; ++i) {
     int pid = (last + i) % limit;
@@ -175,6 +173,98 @@ TEST_F(DeviceToolProcessTest, DetachedBootReturnsToACallerWaitingForItsPipe) {
   EXPECT_EQ(ce::test::exitCodeOf(caller), 0);
   EXPECT_TRUE(endOfFile);
   EXPECT_THAT(output, HasSubstr("device booted"));
+}
+
+// Another process of the same user may send the listener's windows anything that fits in a
+// message datagram. None of it may take the listener down or stop it recording.
+using HostileMessagesTest = ce::test::DeviceProcessTest;
+
+// Integers, and values that look like addresses in a 64-bit process (stack, heap, code).
+const uint64_t hostileValues[] = {
+    0,          1,          2,          7,          0x111,
+    0xFFFF,     0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xDEADBEEF,
+    0x00007FFD12345678, 0x0000555555559000, 0x00007F0000001000, ~uint64_t{0},
+    uint64_t{1} << 63,
+};
+constexpr size_t kValueCount = std::size(hostileValues);
+
+// Message numbers of the system, of applications (WM_APP and the platform's own notifications
+// above it) and the range registered messages and atoms are given out from.
+std::vector<UINT> sweptMessages() {
+  std::vector<UINT> messages;
+  for (UINT m = 0; m <= 0x3FF; ++m)
+    // These end the listener by design.
+    if (m != WM_CLOSE && m != WM_DESTROY && m != WM_QUIT) messages.push_back(m);
+  for (UINT m = 0x8000; m <= 0x81FF; ++m) messages.push_back(m);
+  for (UINT m = 0xC000; m <= 0xC0FF; ++m) messages.push_back(m);
+  messages.push_back(0xFFFF);
+  return messages;
+}
+
+// Sent as the raw 40-byte datagram, as any process of the user can, without PostMessageW's
+// own checks on the sending side.
+DWORD sendRaw(HWND window, UINT message, uint64_t wParam, uint64_t lParam) {
+  ce::user::WindowMessageDatagram d{};
+  d.magic = ce::user::kDatagramMagic;
+  d.version = ce::user::kDatagramVersion;
+  d.hwnd = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
+  d.message = message;
+  d.wParam = wParam;
+  d.lParam = static_cast<int64_t>(lParam);
+  return ce::user::sendToOwner(d);
+}
+
+size_t countStartingWith(const std::vector<std::string>& entries, const std::string& text) {
+  return ce::test::entriesStartingWith(entries, {text}).size();
+}
+
+TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  const int pid = startListener();
+  ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
+  const wchar_t* classes[] = {L"ClientPushWindow", L"ClientPushWindowBriefcase",
+                              L"ClientPushWindowNotes", L"ClientPushWindowPicture"};
+  std::vector<HWND> windows;
+  for (const wchar_t* name : classes) {
+    HWND window = FindWindowW(name, nullptr);
+    ASSERT_NE(window, nullptr);
+    windows.push_back(window);
+  }
+
+  for (UINT message : sweptMessages())
+    for (HWND window : windows)
+      // Every value once as wParam and once as lParam, each time beside another one.
+      for (size_t i = 0; i < kValueCount; ++i) {
+        uint64_t wParam = hostileValues[i];
+        uint64_t lParam = hostileValues[(i + 6) % kValueCount];
+        // A dead listener's windows cannot be posted to: the first message that kills it is
+        // the one named here.
+        ASSERT_EQ(sendRaw(window, message, wParam, lParam), static_cast<DWORD>(ERROR_SUCCESS))
+            << "message 0x" << std::hex << message << " wParam 0x" << wParam << " lParam 0x"
+            << lParam << " to " << static_cast<const void*>(window);
+      }
+
+  // Messages from one sender are handled in order: once this is logged, the sweep has been
+  // handled too. It also resumes every source that the sweep's commands suspended.
+  ASSERT_EQ(sendRaw(windows[0], WM_COMMAND, 100, 0), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND resetFlag 100"));
+  EXPECT_TRUE(running(pid));
+
+  const size_t scheduledBefore = countStartingWith(log(), "CP: Next scheduled sync");
+  std::ofstream(fsPath("My Documents/Briefcase/after.doc")) << "x";
+  std::ofstream(fsPath("My Documents/Notes/after.pwi")) << "x";
+  std::ofstream(fsPath("My Documents/My Pictures/after.jpg")) << "x";
+  EXPECT_TRUE(waitForLog("CP Briefcase: It is a new item inserted"));
+  EXPECT_TRUE(waitForLog("CP note: It is a new item inserted"));
+  EXPECT_TRUE(waitForLog("CP Picture: It is a new item inserted"));
+  EXPECT_TRUE(ce::test::waitFor(
+      [&] { return countStartingWith(log(), "CP: Next scheduled sync") >= scheduledBefore + 3; },
+      std::chrono::milliseconds(patienceMs)));
+  EXPECT_TRUE(running(pid));
+
+  // The refusals are told, not silent.
+  std::string output = ce::test::readFile(home() + "/notlstnr-test.out");
+  EXPECT_NE(output.find("refused window message 0x8101"), std::string::npos);
 }
 
 }  // namespace

@@ -69,26 +69,6 @@ TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
   expectNothingRecordedBy("mkdir Briefcase/sub && echo x > Briefcase/sub/inner.doc");
 }
 
-// Editors save through a temporary file renamed over the original: still a change.
-TEST_F(FolderProcessTest, SavesThroughATemporaryFileAreRecorded) {
-  shell("echo one > Notes/memo.pwi");
-  ASSERT_TRUE(waitForSetting("clientPushList", "16"));
-  expectRecorded("sed -i s/one/two/ Notes/memo.pwi", "16");
-  expectRecorded("python3 -c \"import os, tempfile\n"
-                 "f = tempfile.NamedTemporaryFile('w', dir='Notes', suffix='.tmp', delete=False)\n"
-                 "f.write('three'); f.close(); os.replace(f.name, 'Notes/memo.pwi')\"",
-                 "16");
-}
-
-// Names are bytes on Linux: one that is not UTF-8 is still seen, judged and logged.
-TEST_F(FolderProcessTest, NamesThatAreNotUtf8AreHandledLikeAnyOther) {
-  expectRecorded("printf x > \"Briefcase/caf$(printf '\\351').doc\"", "32");
-  expectRecorded("printf x > \"Notes/caf$(printf '\\351').pwi\"", "16");
-  expectNothingRecordedBy("printf x > \"Notes/caf$(printf '\\351').txt\"");
-  EXPECT_TRUE(waitForLog("CP note:  The \\My Documents\\Notes\\caf\xef\xbf\xbd.txt file is not a "
-                         "note: break"));
-}
-
 // A watched folder that goes away is a change of its source, and once a folder is back under
 // its path it is watched again at once, without a refresh.
 TEST_F(FolderProcessTest, AFolderThatGoesAwayIsRecordedAndWatchedAgainOnceBack) {
@@ -105,20 +85,6 @@ TEST_F(FolderProcessTest, AFolderThatGoesAwayIsRecordedAndWatchedAgainOnceBack) 
   shell("echo p > 'My Pictures/IMG_02.jpg' && echo x > Briefcase/found.doc");
   EXPECT_TRUE(waitForLog("CP Picture: It is a new item inserted"));
   EXPECT_TRUE(waitForLog("CP Briefcase: It is a new item inserted"));
-}
-
-// A name longer than any device path still changes its folder; one holding a line break
-// cannot forge a line of the log.
-TEST_F(FolderProcessTest, NamesTheDeviceNeverHadAreRecordedAndLoggedOnOneLine) {
-  setSetting("clientPushList", "0");
-  shell("python3 -c \"open('Briefcase/' + 'a' * 240 + '.doc', 'w').close()\n"
-        "open('Notes/x\\n12:00:00 GMT +0:00 [ERROR] - forged.txt', 'w').close()\"");
-  ASSERT_TRUE(waitForLog("CP Briefcase: Insufficient buffer to get the file name"));
-  ASSERT_TRUE(waitForLog("CP note:  The \\My Documents\\Notes\\x\\n12:00:00 GMT +0:00 [ERROR] - "
-                         "forged.txt file is not a note: break"));
-  waitUntilHandled();
-  EXPECT_EQ(setting("clientPushList"), "48");
-  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"forged"}), testing::IsEmpty());
 }
 
 TEST_F(FolderProcessTest, RefreshMovesTheBriefcaseToTheFolderTheClientNowNames) {

@@ -1,3 +1,6 @@
+#include <chrono>
+#include <memory>
+
 #include "listener/push_window.h"
 #include "listener/startup.h"
 #include "tests/recording/listener_fixture.h"
@@ -58,16 +61,6 @@ TEST_F(PushWindowTest, RemoteNotificationsRecordUnlessSuspended) {
                           "[DEBUG] - CP: Item is 79", "[DEBUG] - CP: Item is 80"));
 }
 
-TEST_F(PushWindowTest, LocalNotificationsAreAnsweredAndIgnored) {
-  for (UINT message : {0x8100u, 0x8101u, 0x8102u}) EXPECT_EQ(send(message, 5, 10), 0);
-  EXPECT_EQ(list(), "");
-  EXPECT_THAT(log(), IsEmpty());
-  // 0x8103 and 0x8104 are no notification: they go to the default procedure like any other.
-  for (UINT message : {0x8103u, 0x8104u, 0x0400u})
-    EXPECT_EQ(send(message, 5, 10), DefWindowProcW(nullptr, message, 5, 10));
-  EXPECT_EQ(list(), "");
-}
-
 TEST_F(PushWindowTest, CloseSequenceRunsEveryStepInOrder) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   ASSERT_GE(createPushWindows(clientPush, instance), 0);
@@ -110,25 +103,50 @@ TEST_F(PushWindowTest, ClassAlreadyRegisteredSkipsOnlyThatWindow) {
   EXPECT_EQ(registerPushWindow(&second, ClientPushWndProc, L"Other", instance, &again), -1);
 }
 
-TEST_F(PushWindowTest, SubscriptionNeedsAnApplicationAndAMode) {
-  EXPECT_EQ(subscribePimFolder(nullptr, pimContacts, 1), E_FAIL);
+// The close releases what the start-up subscribed through.
+TEST_F(PushWindowTest, SubscribedApplicationIsReleasedOnce) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   IPOutlookApp2* app = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp2,
                              reinterpret_cast<LPVOID*>(&app)),
             S_OK);
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASS record{};
-  HWND window = nullptr;
-  ASSERT_EQ(registerPushWindow(&record, ClientPushWndProc, L"ClientPushWindow", instance, &window), 0);
-  ASSERT_EQ(app->Logon(reinterpret_cast<long>(window)), S_OK);
-  EXPECT_EQ(subscribePimFolder(app, pimContacts, 0), E_INVALIDARG);
+  ASSERT_EQ(app->Logon(0x12345), S_OK);
   EXPECT_EQ(subscribePimFolder(app, 99, 1), E_INVALIDARG);  // no such folder
-  EXPECT_EQ(subscribePimFolder(app, pimTasks, 1), S_OK);
   clientPush->outlookApp = app;
   EXPECT_EQ(releasePoom(clientPush), S_OK);
   EXPECT_EQ(clientPush->outlookApp, nullptr);
   EXPECT_EQ(releasePoom(clientPush), E_FAIL);
+}
+
+// A change the registry refused goes out on the loop's own timer, with no other message to
+// carry it: the test's window only watches the list and ends the loop.
+ClientPush* watched = nullptr;
+std::chrono::steady_clock::time_point giveUpAt;
+
+LRESULT CALLBACK quitWhenRecorded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_TIMER) return DefWindowProcW(window, message, wParam, lParam);
+  std::unique_ptr<char[]> list(watched->node->readValue("clientPushList"));
+  if (std::string(list.get()) == "2" || std::chrono::steady_clock::now() > giveUpAt)
+    PostQuitMessage(0);
+  return 0;
+}
+
+TEST_F(PushWindowTest, LoopWritesARefusedChangeOnItsOwnTimer) {
+  ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY, 1);
+  send(PIM_ITEM_CHANGED_REMOTE, 77, 10);
+  ASSERT_EQ(list(), "");
+  WNDCLASS record{};
+  record.lpfnWndProc = quitWhenRecorded;
+  record.lpszClassName = L"QuitWhenRecorded";
+  ASSERT_NE(RegisterClassW(&record), 0);
+  HWND window = CreateWindowExW(0, L"QuitWhenRecorded", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  watched = clientPush;
+  giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  ASSERT_NE(SetTimer(window, 1, 5, nullptr), 0u);
+  runMessageLoop(clientPush, 20);
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(requests(), ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
 }
 
 }  // namespace

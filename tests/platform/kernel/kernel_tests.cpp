@@ -1,8 +1,9 @@
-#include <cstdio>
-#include <cstring>
+#include <signal.h>
+
 #include <string>
 
 #include "platform/device.h"
+#include "platform/process.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"
@@ -31,41 +32,6 @@ TEST_F(KernelTest, DevicePathsAndFileNamesMapIntoFsAndNeverEscapeIt) {
   ASSERT_TRUE(ce::narrowFileName(ce::widenFileName("caf\xe9-\xff.txt"), back));
   EXPECT_EQ(back, "caf\xe9-\xff.txt");
   EXPECT_FALSE(ce::narrowFileName(std::wstring(1, static_cast<wchar_t>(0xD800)), back));
-}
-
-TEST_F(KernelTest, FilesAndAttributesUseDevicePaths) {
-  FILE* f = _wfopen(L"\\hello.txt", L"a+");
-  ASSERT_NE(f, nullptr);
-  std::fputs("hi", f);
-  std::fclose(f);
-  EXPECT_EQ(ce::test::readFile(hostPath("fs/hello.txt")), "hi");
-  EXPECT_EQ(GetFileAttributesW(L"\\hello.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
-  EXPECT_EQ(GetFileAttributesW(L"\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_EQ(GetFileAttributesW(L"\\gone.txt"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(_wfopen(L"\\no such dir\\x.txt", L"a+"), nullptr);
-}
-
-TEST_F(KernelTest, FileTimeCalendarIsExactAtTheEdges) {
-  FILETIME ft;
-  SYSTEMTIME back;
-  SYSTEMTIME first{1601, 1, 0, 1, 0, 0, 0, 0};
-  ASSERT_TRUE(SystemTimeToFileTime(&first, &ft));
-  EXPECT_EQ(ft.dwLowDateTime | ft.dwHighDateTime, 0u);
-  ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
-  EXPECT_EQ(back.wDayOfWeek, 1);  // a Monday
-
-  SYSTEMTIME leap{2024, 2, 0, 29, 23, 59, 59, 999};
-  ASSERT_TRUE(SystemTimeToFileTime(&leap, &ft));
-  ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
-  leap.wDayOfWeek = 4;  // a Thursday
-  EXPECT_EQ(std::memcmp(&back, &leap, sizeof leap), 0);
-
-  for (SYSTEMTIME bad :
-       {SYSTEMTIME{1900, 2, 0, 29, 0, 0, 0, 0}, SYSTEMTIME{30828, 1, 0, 1, 0, 0, 0, 0}})
-    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft)) << bad.wYear;
-  SYSTEMTIME last{30827, 12, 0, 31, 23, 59, 59, 999};
-  EXPECT_TRUE(SystemTimeToFileTime(&last, &ft));
 }
 
 // Whether a forked child (no exec, no reset) finds `name` held; it closes what it opened.
@@ -100,6 +66,42 @@ TEST_F(KernelTest, NamedMutexIsHeldWhileAnyHandleOfAnyProcessIsOpen) {
   HANDLE h = CreateMutexW(nullptr, TRUE, L"crash");
   EXPECT_EQ(GetLastError(), 0u);
   CloseHandle(h);
+}
+
+// Processes are known by pid and start time together: a pid alone may have been given again.
+using ProcessTest = ce::test::DeviceTest;
+
+ce::Process startSleeper() {
+  ce::SpawnOptions options;
+  options.argv = {"/bin/sleep", "60"};
+  std::string error;
+  ce::Process process = ce::Process::start(options, error);
+  EXPECT_TRUE(process.valid()) << error;
+  return process;
+}
+
+TEST_F(ProcessTest, AProcessIsFoundOnlyByItsOwnStartTimeAndOnlyWhileItRuns) {
+  ce::Process sleeper = startSleeper();
+  ce::ProcessIdentity identity = sleeper.identity();
+  ASSERT_GT(identity.startTime, 0u);
+  EXPECT_EQ(ce::ProcessIdentity::parse(identity.text())->startTime, identity.startTime);
+  EXPECT_FALSE(ce::ProcessIdentity::parse(std::to_string(identity.pid)));  // a bare pid
+
+  ce::ProcessIdentity earlier = identity;
+  earlier.startTime -= 1;  // an earlier process that had the same pid
+  ce::Process impostor = ce::Process::find(earlier);
+  EXPECT_FALSE(impostor.valid());
+  EXPECT_FALSE(impostor.terminate());
+  ce::Process found = ce::Process::find(identity);
+  ASSERT_TRUE(found.valid());
+
+  EXPECT_FALSE(sleeper.waitForEnd(0));
+  ASSERT_TRUE(found.terminate());
+  ASSERT_TRUE(sleeper.waitForEnd(10000));
+  EXPECT_EQ(sleeper.exitCode(), 128 + SIGTERM);
+  EXPECT_TRUE(found.ended());
+  EXPECT_FALSE(found.terminate());
+  EXPECT_FALSE(ce::Process::find(identity).valid());
 }
 
 }  // namespace

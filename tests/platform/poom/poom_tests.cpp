@@ -1,21 +1,81 @@
-#include <sqlite3.h>
+// The PIM store: items, subscriptions, the notifications of subscribed windows and the change
+// tokens committed with each change.
+#include <signal.h>
+#include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/pimstore.h"
 #include "platform/testing.h"
-#include "tests/platform/poom/poom_test.h"
+#include "platform/windows.h"
+#include "tests/platform/child_processes.h"
+#include "tests/support/device_test.h"
+#include "tests/support/sqlite_file.h"
+#include "tests/support/test_window.h"
 
 namespace {
 
-using ce::test::createApplication;
-using ce::test::folderItem;
-using ce::test::notificationsProp;
-using PoomTest = ce::test::PoomTest;
+using ce::test::exitCodeInChild;
+using ce::test::pumpUntilIdle;
 
-HWND const someWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(0x12345));
-const long logonWindow = reinterpret_cast<long>(someWindow);
+// COM initialised for the whole test.
+class PoomTest : public ce::test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  }
+  void TearDown() override {
+    CoUninitialize();
+    DeviceTest::TearDown();
+  }
+};
+
+// A new application object; null when it could not be made.
+IPOutlookApp2* createApplication() {
+  void* object = nullptr;
+  HRESULT result = CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IPOutlookApp2, &object);
+  return SUCCEEDED(result) ? static_cast<IPOutlookApp2*>(object) : nullptr;
+}
+
+// The IItem of a default folder, which the caller releases; null when a step failed.
+IItem* folderItem(IPOutlookApp2* app, int folderId) {
+  IFolder* folder = nullptr;
+  IItem* item = nullptr;
+  if (SUCCEEDED(app->GetDefaultFolder(folderId, &folder)))
+    folder->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item));
+  if (folder) folder->Release();
+  return item;
+}
+
+CEPROPVAL notificationsProp(ULONG mode) {
+  CEPROPVAL value{};
+  value.propid = PIMPR_FOLDERNOTIFICATIONS;
+  value.val.ulVal = mode;
+  return value;
+}
+
+// The listener's own sequence, minus the error paths; null when any step failed.
+IPOutlookApp2* logOnAndSubscribe(HWND window, int folderId, ULONG mode) {
+  IPOutlookApp2* app = createApplication();
+  if (!app) return nullptr;
+  IItem* item = SUCCEEDED(app->Logon(reinterpret_cast<long>(window))) ? folderItem(app, folderId)
+                                                                      : nullptr;
+  CEPROPVAL value = notificationsProp(mode);
+  bool ok = item && item->SetProps(0, 1, &value) == S_OK;
+  if (item) item->Release();
+  if (!ok) app->Release();
+  return ok ? app : nullptr;
+}
+
+using PimNotificationTest = PoomTest;
+using ChangeTokenTest = PoomTest;
+
+const long logonWindow = 0x12345;
 
 std::vector<ce::pim::Subscription> subscriptions() {
   std::vector<ce::pim::Subscription> all;
@@ -28,85 +88,25 @@ long long ticks(const FILETIME& ft) {
                                 ft.dwLowDateTime);
 }
 
-TEST_F(PoomTest, ListenerStartUpSequenceSubscribesTheLogonWindow) {
-  IPOutlookApp2* app = createApplication();
-  ASSERT_NE(app, nullptr);
-  ASSERT_EQ(app->Logon(logonWindow), S_OK);
-  for (int folderId : {olFolderContacts, olFolderCalendar, olFolderTasks}) {
-    IItem* item = folderItem(app, folderId);
-    ASSERT_NE(item, nullptr);
-    CEPROPVAL value = notificationsProp(PIMFOLDERNOTIFICATION_REMOTE);
-    EXPECT_EQ(item->SetProps(0, 1, &value), S_OK);
-    item->Release();
-  }
-
-  auto recorded = subscriptions();
-  ASSERT_EQ(recorded.size(), 3u);
-  const int folders[] = {olFolderCalendar, olFolderContacts, olFolderTasks};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(recorded[i].folder, folders[i]);
-    EXPECT_EQ(recorded[i].window, someWindow);
-    EXPECT_EQ(recorded[i].mode, static_cast<DWORD>(PIMFOLDERNOTIFICATION_REMOTE));
-    EXPECT_EQ(recorded[i].pid, static_cast<int>(getpid()));
-  }
-  EXPECT_EQ(app->Logoff(), S_OK);
-  EXPECT_TRUE(subscriptions().empty());
-  EXPECT_EQ(app->Logoff(), E_FAIL);  // not logged on any more
-  EXPECT_EQ(app->Release(), 0u);
-}
-
-TEST_F(PoomTest, EachMisuseGetsItsOwnCodeAndRecordsNothing) {
+// Only what the listener can meet: a folder the device lacks, and a logon without a window.
+TEST_F(PoomTest, FoldersTheDeviceLacksAndWindowlessLogonsAreRefused) {
   IPOutlookApp2* app = createApplication();
   IFolder* folder = reinterpret_cast<IFolder*>(0xdeadbeef);
   EXPECT_EQ(app->GetDefaultFolder(olFolderContacts, &folder), E_FAIL);  // before Logon
   EXPECT_EQ(folder, nullptr);
-  ASSERT_EQ(app->Logon(logonWindow), S_OK);
+  ASSERT_EQ(app->Logon(0), S_OK);
   for (int bad : {0, 8, 11, 12, 14, -10}) {
     folder = reinterpret_cast<IFolder*>(0xdeadbeef);
     EXPECT_EQ(app->GetDefaultFolder(bad, &folder), E_INVALIDARG) << bad;
     EXPECT_EQ(folder, nullptr);
   }
-
-  IItem* item = folderItem(app, olFolderTasks);
+  IItem* item = folderItem(app, olFolderCalendar);
   ASSERT_NE(item, nullptr);
-  CEPROPVAL values[2] = {notificationsProp(PIMFOLDERNOTIFICATION_REMOTE), notificationsProp(4)};
-  EXPECT_EQ(item->SetProps(0, 2, values), E_INVALIDARG);  // all or nothing
-  values[1] = notificationsProp(PIMFOLDERNOTIFICATION_ALL);
-  values[1].propid = 0x10020013;
-  EXPECT_EQ(item->SetProps(0, 2, values), E_INVALIDARG);
+  CEPROPVAL value = notificationsProp(PIMFOLDERNOTIFICATION_REMOTE);
+  EXPECT_EQ(item->SetProps(0, 1, &value), HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE));
   EXPECT_TRUE(subscriptions().empty());
-  EXPECT_EQ(item->SetProps(0, 1, values), S_OK);
-  EXPECT_EQ(subscriptions().size(), 1u);
-  CEPROPVAL off = notificationsProp(0);  // ends that folder's subscription
-  EXPECT_EQ(item->SetProps(0, 1, &off), S_OK);
-  EXPECT_TRUE(subscriptions().empty());
-
-  // The item keeps the application alive; once logged off, nothing can be subscribed.
-  EXPECT_EQ(app->Logoff(), S_OK);
-  EXPECT_EQ(item->SetProps(0, 1, values), E_FAIL);
-  EXPECT_TRUE(subscriptions().empty());
-  item->Release();
-
-  // Without a window there is nobody to notify.
-  ASSERT_EQ(app->Logon(0), S_OK);
-  item = folderItem(app, olFolderCalendar);
-  ASSERT_NE(item, nullptr);
-  EXPECT_EQ(item->SetProps(0, 1, values), HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE));
   item->Release();
   app->Release();
-}
-
-TEST_F(PoomTest, ReleasingALoggedOnApplicationEndsItsSubscriptions) {
-  IPOutlookApp2* app = createApplication();
-  ASSERT_EQ(app->Logon(logonWindow), S_OK);
-  IItem* item = folderItem(app, olFolderContacts);
-  ASSERT_NE(item, nullptr);
-  CEPROPVAL value = notificationsProp(PIMFOLDERNOTIFICATION_ALL);
-  ASSERT_EQ(item->SetProps(0, 1, &value), S_OK);
-  EXPECT_EQ(app->Release(), 1u);  // the folder still holds it
-  EXPECT_EQ(subscriptions().size(), 1u);
-  item->Release();
-  EXPECT_TRUE(subscriptions().empty());
 }
 
 TEST_F(PoomTest, AStoreThatIsNotOursIsRefusedAndLeftUntouched) {
@@ -116,14 +116,10 @@ TEST_F(PoomTest, AStoreThatIsNotOursIsRefusedAndLeftUntouched) {
   // Junk, then a real database of something else.
   for (const char* schema : {"", "CREATE TABLE notes(text); INSERT INTO notes VALUES('keep');"}) {
     unlink(path.c_str());
-    if (*schema) {
-      sqlite3* db = nullptr;
-      ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-      ASSERT_EQ(sqlite3_exec(db, schema, nullptr, nullptr, nullptr), SQLITE_OK);
-      sqlite3_close(db);
-    } else {
+    if (*schema)
+      ASSERT_EQ(ce::test::sqlExec(path, schema), SQLITE_OK);
+    else
       ce::test::writeFile(path, std::string(300, '#') + " this is not a database");
-    }
     std::string before = ce::test::readFile(path);
     ce::testing::reset();  // a fresh connection
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
@@ -167,10 +163,7 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
   EXPECT_EQ(ce::pim::addItem(olFolderTasks, std::string(ce::pim::maxSubjectBytes + 1, 'a'), unused)
                 .status,
             ce::pim::Status::badSubject);
-  ce::pim::Result missing = ce::pim::changeItem(999);
-  EXPECT_EQ(missing.status, ce::pim::Status::noSuchItem);
-  EXPECT_EQ(missing.message, "no item has the id 999");
-  EXPECT_EQ(ce::pim::deleteItem(999).status, ce::pim::Status::noSuchItem);
+  EXPECT_EQ(ce::pim::changeItem(999).status, ce::pim::Status::noSuchItem);
   ASSERT_TRUE(ce::pim::listItems(items, olFolderContacts));
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].subject, "Ann Sample \xc3\xa9");
@@ -182,12 +175,6 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
   DWORD next = 0;
   ASSERT_TRUE(ce::pim::addItem(olFolderTasks, "again", next));
   EXPECT_GT(next, task);
-
-  // Everything was committed: a fresh connection sees it.
-  ce::testing::reset();
-  ASSERT_TRUE(ce::pim::listItems(items));
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[2].oid, next);
 }
 
 TEST_F(PoomTest, ProcessesThatCreateTheStoreAtOnceAllSucceed) {
@@ -199,6 +186,199 @@ TEST_F(PoomTest, ProcessesThatCreateTheStoreAtOnceAllSucceed) {
   std::vector<ce::pim::Item> items;
   ASSERT_TRUE(ce::pim::listItems(items));
   EXPECT_EQ(items.size(), 6u);
+}
+
+constexpr UINT kMarker = WM_APP + 1;
+
+struct Received {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool operator==(const Received&) const = default;
+};
+std::vector<Received> received;
+
+LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_APP) received.push_back(Received{window, message, wParam, lParam});
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND makeWindow() { return ce::test::makeWindow(L"PimNotificationTestWindow", recordingProc); }
+
+bool pumpUntilMarker() {
+  return ce::test::waitFor([] {
+    pumpUntilIdle();
+    return !received.empty() && received.back().message == kMarker;
+  });
+}
+
+WPARAM asWParam(DWORD oid) { return static_cast<WPARAM>(oid); }
+
+std::map<int, long long> tokens() {
+  std::map<int, long long> all;
+  for (int folder : {olFolderCalendar, olFolderContacts, olFolderTasks})
+    EXPECT_TRUE(ce::pim::readChangeToken(folder, all[folder]));
+  return all;
+}
+
+TEST_F(PimNotificationTest, RemoteChangesReachTheSubscribedWindowUntilLogoff) {
+  HWND window = makeWindow();
+  ASSERT_NE(window, nullptr);
+  IPOutlookApp2* app = logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE);
+  ASSERT_NE(app, nullptr);
+
+  // Our own changes are local: a remote-only subscription hears nothing of them.
+  DWORD contact = 0, appointment = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
+  ASSERT_TRUE(ce::pim::addItem(olFolderCalendar, "Dentist", appointment));
+  pumpUntilIdle();
+  EXPECT_TRUE(received.empty());
+
+  ASSERT_EQ(exitCodeInChild([&] {
+              DWORD added = 0;
+              bool ok = ce::pim::changeItem(appointment, std::string("at 9")) &&  // not subscribed
+                        ce::pim::changeItem(contact, std::string("Ann Example")) &&
+                        ce::pim::addItem(olFolderContacts, "Bob", added) &&
+                        added == contact + 2 && ce::pim::deleteItem(contact);
+              return ok && PostMessageW(window, kMarker, 0, 0) ? 0 : 1;
+            }),
+            0);
+  ASSERT_TRUE(pumpUntilMarker());
+  std::vector<Received> expected = {
+      {window, PIM_ITEM_CHANGED_REMOTE, asWParam(contact), olFolderContacts},
+      {window, PIM_ITEM_CREATED_REMOTE, asWParam(contact + 2), olFolderContacts},
+      {window, PIM_ITEM_DELETED_REMOTE, asWParam(contact), olFolderContacts},
+      {window, kMarker, 0, 0},
+  };
+  EXPECT_EQ(received, expected);
+
+  ASSERT_EQ(app->Logoff(), S_OK);
+  received.clear();
+  ASSERT_EQ(exitCodeInChild([&] {
+              return ce::pim::changeItem(contact + 2) && PostMessageW(window, kMarker, 0, 0) ? 0
+                                                                                            : 1;
+            }),
+            0);
+  ASSERT_TRUE(pumpUntilMarker());
+  EXPECT_EQ(received, (std::vector<Received>{{window, kMarker, 0, 0}}));
+  app->Release();
+}
+
+TEST_F(PimNotificationTest, SubscriptionsOfGoneWindowsEndAtTheNextChange) {
+  // A subscriber that dies without logging off.
+  EXPECT_EQ(exitCodeInChild([&] {
+              HWND window = makeWindow();
+              if (!window ||
+                  !logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE))
+                return 2;
+              kill(getpid(), SIGKILL);
+              return 4;
+            }),
+            128 + SIGKILL);
+  std::vector<ce::pim::Subscription> subscriptions;
+  ASSERT_TRUE(ce::pim::listSubscriptions(subscriptions));
+  ASSERT_EQ(subscriptions.size(), 1u);
+  EXPECT_NE(kill(subscriptions[0].pid, 0), 0);  // the dead child's
+
+  // And one of our own windows destroyed while still subscribed.
+  HWND window = makeWindow();
+  IPOutlookApp2* app = logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_ALL);
+  ASSERT_NE(app, nullptr);
+  ASSERT_TRUE(DestroyWindow(window));
+
+  DWORD contact = 0;
+  ce::pim::Result added = ce::pim::addItem(olFolderContacts, "Ann", contact);
+  ASSERT_TRUE(added) << added.message;
+  EXPECT_EQ(added.undelivered, 0);
+  ASSERT_TRUE(ce::pim::listSubscriptions(subscriptions));
+  EXPECT_TRUE(subscriptions.empty());
+  app->Release();
+}
+
+TEST_F(ChangeTokenTest, EveryCommittedChangeRaisesItsOwnFolderTokenOnly) {
+  EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 0}, {13, 0}}));
+  DWORD task = 0, contact = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderTasks, "milk", task));
+  ASSERT_TRUE(ce::pim::changeItem(task, "more milk"));
+  ASSERT_TRUE(ce::pim::changeItem(task));
+  ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
+  ASSERT_TRUE(ce::pim::deleteItem(contact));
+  EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 2}, {13, 3}}));
+
+  // Refused changes commit nothing and raise nothing.
+  EXPECT_FALSE(ce::pim::deleteItem(contact));
+  EXPECT_FALSE(ce::pim::changeItem(task, std::string("bad\0nul", 7)));
+  DWORD none = 0;
+  EXPECT_FALSE(ce::pim::addItem(42, "nowhere", none));
+  EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 2}, {13, 3}}));
+  long long token = 0;
+  EXPECT_EQ(ce::pim::readChangeToken(42, token).status, ce::pim::Status::badFolder);
+}
+
+// The token and the item are one commit: when the commit fails both stay as they were, and
+// a subscriber hears of a change only once it is committed.
+TEST_F(ChangeTokenTest, AFailedCommitRaisesNothingAndNotifiesNobody) {
+  HWND window = makeWindow();
+  IPOutlookApp2* app = logOnAndSubscribe(window, olFolderTasks, PIMFOLDERNOTIFICATION_LOCAL);
+  ASSERT_NE(app, nullptr);
+
+  DWORD task = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderTasks, "milk", task));
+  pumpUntilIdle();
+  EXPECT_EQ(received,
+            (std::vector<Received>{{window, PIM_ITEM_CREATED_LOCAL, task, olFolderTasks}}));
+
+  received.clear();
+  ce::testing::setFailPoint("PimStoreCommit", 0, 0, 3);
+  DWORD other = 0;
+  EXPECT_EQ(ce::pim::addItem(olFolderTasks, "bread", other).status,
+            ce::pim::Status::storeFailed);
+  EXPECT_EQ(ce::pim::changeItem(task, "eggs").status, ce::pim::Status::storeFailed);
+  EXPECT_EQ(ce::pim::deleteItem(task).status, ce::pim::Status::storeFailed);
+  pumpUntilIdle();
+  EXPECT_TRUE(received.empty());
+  EXPECT_EQ(tokens()[olFolderTasks], 1);
+  std::vector<ce::pim::Item> items;
+  ASSERT_TRUE(ce::pim::listItems(items, olFolderTasks));
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].subject, "milk");
+
+  // The store is usable again once commits succeed.
+  ASSERT_TRUE(ce::pim::deleteItem(task));
+  pumpUntilIdle();
+  EXPECT_EQ(received,
+            (std::vector<Received>{{window, PIM_ITEM_DELETED_LOCAL, task, olFolderTasks}}));
+  EXPECT_EQ(tokens()[olFolderTasks], 2);
+  app->Release();
+}
+
+// A store written before the tokens existed keeps its items and gains the tokens at 0.
+TEST_F(ChangeTokenTest, AnOlderStoreGainsTokensAndKeepsItsItems) {
+  const char* older =
+      "CREATE TABLE items(oid INTEGER PRIMARY KEY AUTOINCREMENT,"
+      "  folder INTEGER NOT NULL CHECK (folder IN (9, 10, 13)), subject TEXT NOT NULL,"
+      "  modified INTEGER NOT NULL);"
+      "CREATE INDEX items_by_folder ON items(folder, oid);"
+      "CREATE TABLE subscriptions(window INTEGER NOT NULL, folder INTEGER NOT NULL,"
+      "  mode INTEGER NOT NULL, pid INTEGER NOT NULL, PRIMARY KEY (window, folder)) WITHOUT ROWID;"
+      "CREATE INDEX subscriptions_by_folder ON subscriptions(folder);"
+      "INSERT INTO items(folder, subject, modified) VALUES (13, 'old task', 1);"
+      "PRAGMA user_version=1;";
+  ASSERT_EQ(ce::test::sqlExec(ce::systemDir() + "/pim.db", older), SQLITE_OK);
+
+  EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 0}, {13, 0}}));
+  std::vector<ce::pim::Item> items;
+  ASSERT_TRUE(ce::pim::listItems(items));
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].subject, "old task");
+  ASSERT_TRUE(ce::pim::changeItem(items[0].oid, "new task"));
+  EXPECT_EQ(tokens()[olFolderTasks], 1);
+
+  // Upgraded once: a new connection opens it as it is.
+  ce::testing::reset();
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  EXPECT_EQ(tokens()[olFolderTasks], 1);
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
+// Keys, values and their names in the registry store.
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "platform/device.h"
+#include "platform/registry/name_collation.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -39,21 +45,6 @@ TEST_F(RegistryKeyTest, CreateMakesTheWholePathAndOpenNeverCreates) {
   EXPECT_EQ(subkeysOf(self), L"sources");
 }
 
-TEST_F(RegistryKeyTest, NamesIgnoreCaseAndKeepTheCaseTheyWereCreatedWith) {
-  HKEY key = createKey(L"Software\\MiXed");
-  createKey(L"SOFTWARE\\mixed\\Child");
-  EXPECT_EQ(subkeysOf(HKEY_LOCAL_MACHINE), L"Software");
-  EXPECT_EQ(subkeysOf(key), L"Child");
-  // Letters beyond ASCII fold too: one key.
-  createKey(L"Software\\\u00C4");
-  createKey(L"Software\\\u00E4");
-  EXPECT_EQ(subkeysOf(createKey(L"Software")), L"MiXed,\u00C4");
-
-  ce::test::setString(key, L"Path", L"\\Program Files");
-  ce::test::setString(createKey(L"software\\MIXED"), L"PATH", L"\\Windows");
-  EXPECT_EQ(ce::test::getString(key, L"path"), L"\\Windows");
-}
-
 TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesAreInvalidParameters) {
   createKey(L"Software\\Quillbex\\a/b");
   EXPECT_FALSE(keyExists(L"Software\\Quillbex\\a"));
@@ -81,23 +72,6 @@ TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesAreInvalidParameter
     EXPECT_EQ(ce::test::openKey(path.c_str(), result), ERROR_INVALID_PARAMETER);
   }
   EXPECT_EQ(subkeysOf(parent), longest);
-}
-
-TEST_F(RegistryKeyTest, SubkeysEnumerateInCreationOrderAndInfoCountsThem) {
-  HKEY root = createKey(L"Software\\Order");
-  for (const wchar_t* name : {L"c", L"a", L"B"})
-    createKey((std::wstring(L"Software\\Order\\") + name).c_str());
-  ASSERT_EQ(RegDeleteKeyW(root, L"A"), ERROR_SUCCESS);
-  createKey(L"Software\\Order\\a");
-  EXPECT_EQ(subkeysOf(root), L"c,B,a");
-
-  ce::test::setString(root, L"value", L"12345");
-  DWORD subKeys = 0xdeadbeef, values = 0xdeadbeef;
-  ASSERT_EQ(RegQueryInfoKeyW(root, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                             nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 3u);
-  EXPECT_EQ(values, 1u);
 }
 
 TEST_F(RegistryKeyTest, DeleteRemovesTheSubtreeAndNothingBeside) {
@@ -137,11 +111,166 @@ TEST_F(RegistryKeyTest, ClosedAndMadeUpHandlesAreInvalid) {
     EXPECT_EQ(ce::test::setString(handle, L"x", L"y"), ERROR_INVALID_HANDLE);
   }
   EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+}
 
-  // A reset forgets every handle of the process.
-  HKEY open = createKey(L"Software\\Handles");
+using RegistryValueTest = ce::test::DeviceTest;
+
+// The configuration reads a value in two calls: its size first, then into a buffer that size.
+TEST_F(RegistryValueTest, StringSizeCountsTheTerminatorAndAShortBufferIsRefused) {
+  HKEY key = createKey(L"Software\\Quillbex\\SyncclientPIM");
+  ASSERT_EQ(ce::test::setString(key, L"clientPushList", L"30"), ERROR_SUCCESS);
+  DWORD type = 0xdeadbeef, size = 0xdeadbeef;
+  ASSERT_EQ(RegQueryValueExW(key, L"clientPushList", nullptr, &type, nullptr, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 3 * sizeof(WCHAR));
+  WCHAR buffer[2];
+  size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExW(key, L"clientPushList", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(buffer), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 3 * sizeof(WCHAR));
+  EXPECT_EQ(RegQueryValueExW(key, L"missing", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryValueTest, EveryTypeAndOddStringComesBackExactlyAsWritten) {
+  HKEY key = createKey(L"Software\\Types");
+  auto wide = [](std::vector<WCHAR> chars) {
+    std::vector<BYTE> bytes(chars.size() * sizeof(WCHAR));
+    std::memcpy(bytes.data(), chars.data(), bytes.size());
+    return bytes;
+  };
+  const struct {
+    const wchar_t* name;
+    DWORD type;
+    std::vector<BYTE> data;
+  } cases[] = {
+      {L"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}},
+      {L"short dword", REG_DWORD, {0x01, 0x02}},
+      {L"binary", REG_BINARY, {0x00, 0xff, 0x10}},
+      {L"empty binary", REG_BINARY, {}},
+      {L"empty string", REG_SZ, {}},
+      {L"odd size", REG_SZ, {'a', 0, 0, 0, 'b'}},
+      {L"no terminator", REG_SZ, wide({L'a', L'b'})},
+      {L"inner nul", REG_SZ, wide({L'a', 0, L'b', 0})},
+      {L"surrogate", REG_SZ, wide({static_cast<WCHAR>(0xD800), 0})},
+      {L"beyond unicode", REG_SZ, wide({static_cast<WCHAR>(0x110000), 0})},
+      {L"multi", REG_MULTI_SZ, wide({L'a', 0, L'b', 0, 0})},
+  };
+  for (const auto& c : cases)
+    ASSERT_EQ(RegSetValueExW(key, c.name, 0, c.type, c.data.empty() ? nullptr : c.data.data(),
+                             static_cast<DWORD>(c.data.size())),
+              ERROR_SUCCESS);
+  for (const auto& c : cases) {
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    std::vector<BYTE> back(size + 1, 0xAA);
+    ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, back.data(), &size), ERROR_SUCCESS);
+    back.resize(size);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(back, c.data) << c.name;
+  }
+  EXPECT_EQ(RegSetValueExW(key, L"x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
+
+  // The default value has the empty name.
+  ce::test::setString(key, nullptr, L"default");
+  EXPECT_EQ(ce::test::getString(key, L""), L"default");
+  EXPECT_EQ(RegDeleteValueW(key, L"BINARY"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(key, L"binary"), ERROR_FILE_NOT_FOUND);
+}
+
+// Key and value names compare without regard to case in all of Unicode, in new stores and in
+// stores written before with ASCII-only folding.
+using NameCaseTest = ce::test::DeviceTest;
+
+TEST_F(NameCaseTest, NamesDifferingInAnyLettersCaseAreOneName) {
+  HKEY key = createKey(L"Software\\\u00c4rger\\\u03a9mega");
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(ce::test::setString(key, L"Gr\u00d6\u00dfe", L"1"), ERROR_SUCCESS);
+  DWORD disposition = 0;
+  HKEY same = createKey(L"software\\\u00e4RGER\\\u03c9MEGA", &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  EXPECT_EQ(ce::test::getString(same, L"gr\u00f6\u00dfE"), L"1");
+  EXPECT_EQ(ce::test::setString(same, L"GR\u00d6\u00dfE", L"2"), ERROR_SUCCESS);
+  EXPECT_EQ(ce::test::getString(key, L"gr\u00f6\u00dfe"), L"2");
+  EXPECT_EQ(ce::test::subkeysOf(createKey(L"Software")), L"\u00c4rger");
+
+  // A subtree is deleted by any spelling, and its neighbours, which sort just past it, stay.
+  RegCloseKey(createKey(L"Software\\\u00c4rger2"));
+  RegCloseKey(createKey(L"Software\\\u00c4rger]"));
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\\u00e4rger"), ERROR_SUCCESS);
+  EXPECT_FALSE(ce::test::keyExists(L"Software\\\u00c4rger\\\u03a9mega"));
+  EXPECT_TRUE(ce::test::keyExists(L"Software\\\u00e4rger2"));
+  EXPECT_TRUE(ce::test::keyExists(L"Software\\\u00e4rger]"));
+}
+
+TEST(NameCollationTest, OrdersFoldedCharactersAndKeepsBadBytesApart) {
+  using ce::registry::compareNames;
+  auto cmp = [](const std::string& a, const std::string& b) {
+    return compareNames(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()));
+  };
+  EXPECT_EQ(cmp("\xc3\x84rger", "\xc3\xa4RGER"), 0);
+  EXPECT_LT(cmp("a", "B"), 0);
+  EXPECT_LT(cmp("ab", "abc"), 0);
+  EXPECT_LT(cmp("a\\z", "a]"), 0);              // a subtree lies before the ']' bound
+  EXPECT_NE(cmp("\xff", "\xfe"), 0);            // not UTF-8: compared by byte, never equal
+  EXPECT_GT(cmp("\xff", "\xf4\x8f\xbf\xbf"), 0);
+}
+
+// A store as the previous version wrote it: ASCII-only NOCASE, user_version 1.
+void writeVersion1Store(const std::string& file, const char* extraRows) {
+  std::string sql = R"sql(
+PRAGMA journal_mode=WAL;
+CREATE TABLE keys (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER REFERENCES keys(id),
+  name TEXT NOT NULL,
+  path TEXT NOT NULL COLLATE NOCASE UNIQUE
+);
+CREATE INDEX keys_by_parent ON keys(parent, id);
+CREATE TABLE key_values (
+  id INTEGER PRIMARY KEY,
+  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+  name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  UNIQUE (key, name)
+);
+INSERT INTO keys(id, parent, name, path) VALUES (1, NULL, '', '');
+INSERT INTO keys(id, parent, name, path) VALUES (2, 1, 'Software', 'Software');
+INSERT INTO keys(id, parent, name, path) VALUES (9, 2, 'Ärger', 'Software\Ärger');
+INSERT INTO key_values(key, name, type, data) VALUES (9, 'Wert', 1, 'alt');
+UPDATE sqlite_sequence SET seq = 40 WHERE name = 'keys';
+PRAGMA user_version = 1;
+)sql";
+  ASSERT_EQ(ce::test::sqlExec(file, sql + extraRows), SQLITE_OK);
+}
+
+TEST_F(NameCaseTest, AnOlderStoreIsRebuiltWithItsIdsAndData) {
+  std::string file = ce::systemDir() + "/registry.db";
   ce::testing::reset();
-  EXPECT_EQ(RegCloseKey(open), ERROR_INVALID_HANDLE);
+  writeVersion1Store(file, "");
+  HKEY key = createKey(L"SOFTWARE\\\u00e4RGER");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(ce::test::getString(key, L"wert"), L"alt");
+  EXPECT_EQ(ce::test::sqlValue(file, "PRAGMA user_version"), "2");
+  // The key counter carried over: a new key never takes a deleted key's id.
+  RegCloseKey(createKey(L"Software\\New"));
+  EXPECT_GT(std::stoi(ce::test::sqlValue(file, "SELECT max(id) FROM keys")), 40);
+}
+
+TEST_F(NameCaseTest, AnOlderStoreWithNamesOnlyUnicodeFindsEqualKeepsWorking) {
+  std::string file = ce::systemDir() + "/registry.db";
+  ce::testing::reset();
+  writeVersion1Store(
+      file, "INSERT INTO keys(id, parent, name, path) VALUES (10, 2, 'ärger', 'Software\\ärger');");
+  HKEY upper = nullptr, lower = nullptr;
+  ASSERT_EQ(ce::test::openKey(L"Software\\\u00c4rger", upper), ERROR_SUCCESS);
+  ASSERT_EQ(ce::test::openKey(L"Software\\\u00e4rger", lower), ERROR_SUCCESS);
+  EXPECT_EQ(ce::test::getString(upper, L"WERT"), L"alt");
+  EXPECT_EQ(ce::test::setString(lower, L"x", L"y"), ERROR_SUCCESS);
+  EXPECT_EQ(ce::test::sqlValue(file, "PRAGMA user_version"), "1");
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "tests/platform/child_processes.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -45,11 +45,8 @@ TEST_F(RegistryStoreTest, AFileThatIsNotOurDatabaseIsRefusedAndLeftUntouched) {
   EXPECT_TRUE(ce::test::readFile(database) == junk);
 
   std::remove(database.c_str());
-  sqlite3* db = nullptr;
-  sqlite3_open(database.c_str(), &db);
-  sqlite3_exec(db, "CREATE TABLE mine(x); INSERT INTO mine VALUES (42);", nullptr, nullptr,
-               nullptr);
-  sqlite3_close(db);
+  ASSERT_EQ(ce::test::sqlExec(database, "CREATE TABLE mine(x); INSERT INTO mine VALUES (42);"),
+            SQLITE_OK);
   std::string before = ce::test::readFile(database);
   expectUnusable(ERROR_BADDB);
   EXPECT_TRUE(ce::test::readFile(database) == before);
@@ -89,15 +86,13 @@ TEST_F(RegistryStoreTest, AReadOnlyStoreReadsButRefusesWrites) {
 TEST_F(RegistryStoreTest, ALockedStoreStillReadsAndWritersFailCleanlyAfterWaiting) {
   HKEY key = createKey(L"Software\\Quillbex");
   setString(key, L"clientPushList", L"2");
-  ce::testing::setRegistryBusyTimeout(100);
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(hostPath("system/registry.db").c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ce::testing::setRegistryBusyTimeout(20);
+  ce::test::StoreWriter other(hostPath("system/registry.db"));
+  ASSERT_TRUE(other.held());
   EXPECT_EQ(getString(key, L"clientPushList"), L"2");
   EXPECT_EQ(setString(key, L"clientPushList", L"3"), ERROR_BUSY);
   EXPECT_EQ(runInTransaction([] { return ERROR_SUCCESS; }), ERROR_BUSY);
-  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.release();
   EXPECT_EQ(setString(key, L"clientPushList", L"3"), ERROR_SUCCESS);
 }
 

@@ -1,12 +1,17 @@
-#include <sys/wait.h>
-#include <unistd.h>
-
+// Recording a change: the list, the scheduled start, and what changed while the listener was
+// not running.
 #include <filesystem>
 #include <string>
 
+#include "platform/pimstore.h"
 #include "platform/windows.h"
 #include "recording/change_recording.h"
+#include "recording/file_type.h"
+#include "recording/folder_summary.h"
+#include "recording/offline_changes.h"
+#include "tests/platform/child_processes.h"
 #include "tests/recording/listener_fixture.h"
+#include "tests/support/test_window.h"
 
 namespace {
 
@@ -42,7 +47,8 @@ TEST_F(ChangeRecordingTest, ChangeMarksItsSourceAndSchedulesFromItsOwnTime) {
   EXPECT_EQ(requests().size(), 1u);
 }
 
-TEST_F(ChangeRecordingTest, SuspendedOrUnknownSourceWritesTheListBackUnchanged) {
+// Bits nobody knows, a list that is no number or too big for one: nothing stored is lost.
+TEST_F(ChangeRecordingTest, SuspendedUnknownOrJunkListsKeepEveryBitTheyCan) {
   setPIMModifications(clientPush, 42);
   EXPECT_EQ(list(), "0");  // an absent list is created
   setValue("clientPushList", "6");
@@ -51,101 +57,29 @@ TEST_F(ChangeRecordingTest, SuspendedOrUnknownSourceWritesTheListBackUnchanged) 
   EXPECT_EQ(list(), "6");
   EXPECT_TRUE(requests().empty());
   EXPECT_TRUE(log().empty());
-  // Bits nobody knows stay set.
   setValue("clientPushList", "129");
   setPIMModifications(clientPush, 13);
   EXPECT_EQ(list(), "137");
-}
-
-TEST_F(ChangeRecordingTest, JunkAndHugeListsKeepEveryBitTheyCan) {
   setValue("clientPushList", "junk");
   setPIMModifications(clientPush, 10);
   EXPECT_EQ(list(), "2");
-  // Out of range saturates instead of wrapping, so no stored bit can be lost.
+  // Out of range saturates instead of wrapping.
   setValue("clientPushList", "99999999999999999999");
   setPIMModifications(clientPush, 10);
   EXPECT_EQ(list(), "2147483647");
 }
 
-TEST_F(ChangeRecordingTest, IntervalCarriesThroughTheCalendar) {
-  clientPush->pushInterval = 90;
-  at(2026, 12, 31, 23, 45);
-  setPIMModifications(clientPush, 9);
-  EXPECT_THAT(requests(),
-              ElementsAre("2027-01-01 01:15 \\Program Files\\Quillbex\\startsync.exe"));
-  clientPush->pushInterval = -30;
-  setPIMModifications(clientPush, 9);
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-12-31 23:15 \\Program Files\\Quillbex\\startsync.exe"));
-  clientPush->pushInterval = 0;
-  setPIMModifications(clientPush, 9);
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-12-31 23:45 \\Program Files\\Quillbex\\startsync.exe"));
-}
-
-TEST_F(ChangeRecordingTest, RefusedRequestStillLogsAndRecords) {
-  clientPush->launcherPath = std::wstring(300, L'x') + L"\\startsync.exe";
-  EXPECT_FALSE(scheduleNextSync(clientPush));
-  setPIMModifications(clientPush, 13);
-  EXPECT_EQ(list(), "8");
-  EXPECT_TRUE(requests().empty());
-  EXPECT_EQ(log().size(), 3u);  // two scheduling lines and the refusal's ERROR line
-}
-
-TEST_F(ChangeRecordingTest, MissingTreeOrNodeIsLoggedAndNothingRecorded) {
-  DMTree* tree = clientPush->dmt;
-  clientPush->dmt = nullptr;
-  setPIMModifications(clientPush, 10);
-  clientPush->dmt = tree;
-  ManagementNode* node = clientPush->node;
-  clientPush->node = nullptr;
-  setPIMModifications(clientPush, 10);
-  clientPush->node = node;
-  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP setPIMModifications: dmt null",
-                                 "[ERROR] - CP setPIMModifications: node null"));
-  EXPECT_EQ(list(), "");
-  EXPECT_TRUE(requests().empty());
-}
-
 // Two processes recording different sources at the same moment (two listeners, or one and
 // the client) must both end up in the list: the read and the write are one transaction.
 TEST_F(ChangeRecordingTest, ConcurrentRecordersNeverLoseABit) {
-  struct Recorder {
-    pid_t pid;
-    int go, done;
-  };
-  auto start = [&](int sourceId) {
-    int go[2], done[2];
-    EXPECT_EQ(pipe(go), 0);
-    EXPECT_EQ(pipe(done), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-      char byte;
-      while (read(go[0], &byte, 1) == 1 && byte != 'q') {
-        setPIMModifications(clientPush, sourceId);
-        if (write(done[1], &byte, 1) != 1) break;
-      }
-      _exit(0);
-    }
-    close(go[0]);
-    close(done[1]);
-    return Recorder{pid, go[1], done[0]};
-  };
-  Recorder contacts = start(10), notes = start(601);
   int lost = 0;
-  for (int round = 0; round < 150; ++round) {
+  for (int round = 0; round < 20; ++round) {
     setValue("clientPushList", "0");
-    char byte = 'x';
-    ASSERT_EQ(write(contacts.go, &byte, 1), 1);
-    ASSERT_EQ(write(notes.go, &byte, 1), 1);
-    ASSERT_EQ(read(contacts.done, &byte, 1), 1);
-    ASSERT_EQ(read(notes.done, &byte, 1), 1);
+    ASSERT_TRUE(ce::test::allAtOnce(2, [this](int notes) {
+      setPIMModifications(clientPush, notes ? 601 : 10);
+      return 0;
+    }));
     if (list() != "18") ++lost;
-  }
-  for (Recorder recorder : {contacts, notes}) {
-    char quit = 'q';  // not EOF: the second child holds the first one's pipe too
-    EXPECT_EQ(write(recorder.go, &quit, 1), 1);
-    waitpid(recorder.pid, nullptr, 0);
   }
   EXPECT_EQ(lost, 0);
 }
@@ -250,19 +184,151 @@ TEST_F(ChangeRecordingTest, ListStoredAsDwordGetsTheBitAndKeepsItsType) {
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
                             0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  DWORD stored = 16;
-  ASSERT_EQ(RegSetValueExW(key, L"clientPushList", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&stored), sizeof stored),
-            ERROR_SUCCESS);
+  DWORD stored = 16, type = 0, size = sizeof stored;
+  RegSetValueExW(key, L"clientPushList", 0, REG_DWORD, reinterpret_cast<BYTE*>(&stored), size);
   setPIMModifications(clientPush, 10);
-  EXPECT_EQ(list(), "18");
-  DWORD type = 0, size = sizeof stored;
-  ASSERT_EQ(RegQueryValueExW(key, L"clientPushList", nullptr, &type,
-                             reinterpret_cast<BYTE*>(&stored), &size),
-            ERROR_SUCCESS);
+  RegQueryValueExW(key, L"clientPushList", nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(stored, 18u);
   RegCloseKey(key);
+}
+
+// What changed while the listener was not running.
+namespace fs = std::filesystem;
+using ::testing::IsEmpty;
+
+class OfflineChangesTest : public ce::test::ListenerTest {
+ protected:
+  void SetUp() override {
+    ListenerTest::SetUp();
+    for (const char* folder : {"Briefcase", "Notes", "My Pictures"})
+      fs::create_directories(documents() + folder);
+  }
+
+  std::string documents() { return hostPath("fs/My Documents/"); }
+  void write(const std::string& relative, const std::string& text) {
+    ce::test::writeFile(documents() + relative, text);
+  }
+  void addTask(const char* subject) {
+    DWORD oid = 0;
+    ASSERT_TRUE(ce::pim::addItem(olFolderTasks, subject, oid));
+  }
+
+  // A start as the listener makes it, from a clean list; what it logged about it.
+  std::vector<std::string> restart() {
+    setValue("clientPushList", "0");
+    for (const auto& request : ce::notify::pendingRequests())
+      CeRunAppAtTime(request.app.c_str(), nullptr);
+    size_t before = log().size();
+    recordChangesWhileStopped(clientPush);
+    std::vector<std::string> entries = log();
+    entries.erase(entries.begin(), entries.begin() + static_cast<long>(before));
+    return ce::test::entriesStartingWith(entries, {"CP: Changes"});
+  }
+};
+
+std::string summaryOf(const wchar_t* folder, FolderRules rules) {
+  return summarizeFolder(folder, rules).value_or("unlisted");
+}
+
+TEST_F(OfflineChangesTest, OnlyEntriesTheFolderWouldReportChangeItsSummary) {
+  const FolderRules pictures{pictureFileType, true};
+  const wchar_t* folder = L"\\My Documents\\My Pictures";
+  std::string empty = summaryOf(folder, pictures);
+  write("My Pictures/readme.txt", "x");
+  write("My Pictures/thumbs.dat.jpg", "x");
+  write("My Pictures/tmp.jpg", "x");
+  fs::remove(documents() + "My Pictures/tmp.jpg");
+  EXPECT_EQ(summaryOf(folder, pictures), empty);
+
+  std::string seen = {empty};
+  auto changes = [&](const char* what) {
+    std::string now = summaryOf(folder, pictures);
+    EXPECT_NE(now, seen) << what;
+    seen = now;
+  };
+  write("My Pictures/IMG_01.JPG", "one");
+  changes("added");
+  write("My Pictures/IMG_01.JPG", "three");
+  changes("resized");
+  fs::last_write_time(documents() + "My Pictures/IMG_01.JPG",
+                      fs::last_write_time(documents() + "My Pictures/IMG_01.JPG") -
+                          std::chrono::seconds(5));
+  changes("rewritten in place");
+  fs::rename(documents() + "My Pictures/IMG_01.JPG", documents() + "My Pictures/IMG_02.JPG");
+  changes("renamed");
+  auto time = fs::last_write_time(documents() + "My Pictures/IMG_02.JPG");
+  write("My Pictures/copy.jpg", "three");
+  fs::last_write_time(documents() + "My Pictures/copy.jpg", time);
+  fs::rename(documents() + "My Pictures/copy.jpg", documents() + "My Pictures/IMG_02.JPG");
+  changes("replaced by a file of the same name, size and time");
+  fs::remove(documents() + "My Pictures/IMG_02.JPG");
+  changes("removed");
+  EXPECT_EQ(seen, empty);
+
+  // The same contents elsewhere, or no folder at all, are not the same folder.
+  EXPECT_NE(summaryOf(L"\\My Documents\\Notes", pictures), empty);
+  std::string absent = summaryOf(L"\\My Documents\\Gone", pictures);
+  fs::create_directories(documents() + "Gone");
+  EXPECT_NE(summaryOf(L"\\My Documents\\Gone", pictures), absent);
+}
+
+TEST_F(OfflineChangesTest, FirstStartOnlyRemembersThenEachChangedSourceIsRecordedOnce) {
+  addTask("before the first start");
+  write("Notes/old.pwi", "x");
+  EXPECT_THAT(restart(), IsEmpty());
+  EXPECT_EQ(list(), "0");
+  EXPECT_THAT(requests(), IsEmpty());
+  EXPECT_THAT(restart(), IsEmpty());
+
+  addTask("milk");
+  write("Notes/memo.pwi", "x");
+  write("My Pictures/IMG_01.JPG", "x");
+  write("Notes/readme.txt", "not a note");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: tasks, notes, pictures"));
+  EXPECT_EQ(list(), "88");
+  EXPECT_THAT(requests(),
+              ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_THAT(restart(), IsEmpty());
+  EXPECT_EQ(list(), "0");
+}
+
+TEST_F(OfflineChangesTest, RecordedLiveChangesAreNotRecordedAgainButSuspendedOnesAre) {
+  restart();
+  DWORD contact = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
+  setPIMModifications(clientPush, olFolderContacts);
+  EXPECT_THAT(restart(), IsEmpty());
+
+  // Suspended while the client synchronises: not recorded live, so recorded at the start.
+  clientPush->setFlag(1);
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann B."));
+  setPIMModifications(clientPush, olFolderContacts);
+  clientPush->resetFlag(100);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
+
+  // A start whose recording does not reach the list leaves the change to be found again.
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann C."));
+  clientPush->setFlag(1);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
+  clientPush->resetFlag(100);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(restart(), IsEmpty());
+}
+
+// A clean stop takes the folders as they are, except one whose change is still queued.
+TEST_F(OfflineChangesTest, ShutdownSummariesLeaveOutFoldersWithQueuedChanges) {
+  for (HWND* window : {&clientPush->briefcaseWindow, &clientPush->notesWindow,
+                       &clientPush->pictureWindow})
+    *window = ce::test::makeWindow(L"OfflineChangesTestWindow", DefWindowProcW);
+  restart();
+  write("Briefcase/report.doc", "recorded live");
+  write("Notes/memo.pwi", "its event not handled yet");
+  ASSERT_TRUE(PostMessageW(clientPush->notesWindow, WM_FILECHANGEINFO, 0, 0));
+  ASSERT_TRUE(PostMessageW(clientPush->briefcaseWindow, WM_COMMAND, 0, 0));
+  rememberFolderSummaries(clientPush);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
 }
 
 }  // namespace

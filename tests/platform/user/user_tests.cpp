@@ -1,0 +1,496 @@
+// The windowing core: classes, windows and the message loop within one process, and messages
+// between processes (lookup by class, delivery, refusal of strangers, junk and addresses, dead
+// owners and a receiver that stops reading).
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/testing.h"
+#include "platform/user/datagram.h"
+#include "platform/user/process_socket.h"
+#include "platform/user/window_table.h"
+#include "platform/windows.h"
+#include "tests/platform/child_processes.h"
+#include "tests/support/device_test.h"
+#include "tests/support/test_window.h"
+
+namespace {
+
+// Dispatches messages until `done` holds or `deadline` passes; true when it held.
+bool pumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+  auto end = std::chrono::steady_clock::now() + deadline;
+  MSG message;
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      DispatchMessageW(&message);
+    else
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  return done();
+}
+
+// A forked child whose exit code is body's result; killed if the test leaves it running.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::function<int()>& body) : pid_(ce::test::spawn(body)) {}
+  ~ChildProcess() {
+    if (code_ >= 0) return;
+    kill(pid_, SIGKILL);
+    wait();
+  }
+  pid_t pid() const { return pid_; }
+  bool exited() {
+    int status;
+    if (code_ < 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return code_ >= 0;
+  }
+  // Exit code, or 128 + the signal that ended it.
+  int wait() {
+    if (code_ < 0) code_ = ce::test::exitCodeOf(pid_);
+    return code_;
+  }
+
+ private:
+  pid_t pid_;
+  int code_ = -1;
+};
+
+// A one-way pipe between parent and child, for "ready" signals and small values.
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~Pipe() {
+    for (int fd : fds_)
+      if (fd >= 0) close(fd);
+  }
+  template <typename T>
+  void send(const T& value) {
+    ssize_t ignored = write(fds_[1], &value, sizeof value);
+    (void)ignored;
+  }
+  // False when nothing came within the deadline.
+  template <typename T>
+  bool receive(T& value, int deadlineMs = 10000) {
+    pollfd p{fds_[0], POLLIN, 0};
+    if (poll(&p, 1, deadlineMs) != 1) return false;
+    return read(fds_[0], &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+  }
+  // Blocks until the other side writes or every writer is gone.
+  void block() {
+    char c;
+    ssize_t ignored = read(fds_[0], &c, 1);
+    (void)ignored;
+  }
+
+ private:
+  int fds_[2];
+};
+
+size_t countOf(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++count;
+  return count;
+}
+
+struct Seen {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool operator==(const Seen&) const = default;
+};
+std::vector<Seen> seen;
+LPVOID createParamsSeen = nullptr;
+
+LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  seen.push_back({hwnd, message, wParam, lParam});
+  if (message == WM_CREATE)
+    createParamsSeen = reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams;
+  if (message == WM_DESTROY) PostQuitMessage(3);
+  return message == WM_CLOSE ? DefWindowProcW(hwnd, message, wParam, lParam) : 0;
+}
+
+ATOM registerClass(const wchar_t* name, WNDPROC proc = recordingProc) {
+  WNDCLASSW wc{0, proc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr,
+               static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)), nullptr, name};
+  return RegisterClassW(&wc);
+}
+
+HWND createWindow(const wchar_t* className, LPVOID params = nullptr) {
+  return CreateWindowExW(0, className, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), params);
+}
+
+bool hasDefaultSigterm() {
+  struct sigaction current;
+  sigaction(SIGTERM, nullptr, &current);
+  return current.sa_handler == SIG_DFL;
+}
+
+// A fresh recording and the class "Recorder" registered.
+class WindowTest : public ce::test::DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    seen.clear();
+    createParamsSeen = nullptr;
+    ASSERT_NE(registerClass(L"Recorder"), 0);
+  }
+};
+
+TEST_F(WindowTest, ClassesRegisterOncePerNameAndStayWhileTheirWindowsLive) {
+  EXPECT_GE(registerClass(L"ClientPushWindow"), 0xC000);
+  for (const wchar_t* again : {L"ClientPushWindow", L"CLIENTPUSHWINDOW"}) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(registerClass(again), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  }
+  EXPECT_EQ(createWindow(L"NoSuchClass"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+
+  // The listener's close order: unregister while the window lives, destroy, unregister again.
+  HWND window = createWindow(L"ClientPushWindow");
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", GetModuleHandleW(nullptr)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_HAS_WINDOWS));
+  EXPECT_TRUE(DestroyWindow(window));
+  EXPECT_TRUE(UnregisterClassW(L"clientpushwindow", GetModuleHandleW(nullptr)));
+  EXPECT_FALSE(UnregisterClassW(L"ClientPushWindow", GetModuleHandleW(nullptr)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
+}
+
+TEST_F(WindowTest, DestroyedAndUnknownHandlesAreRefusedAndQueuedMessagesForgotten) {
+  int params = 0;
+  HWND window = createWindow(L"Recorder", &params);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(createParamsSeen, &params);
+  EXPECT_TRUE(ce::isWindowOfThisProcess(window));
+  EXPECT_EQ(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)) >> 32,
+            static_cast<uint64_t>(getpid()));
+
+  ASSERT_TRUE(PostMessageW(window, WM_USER, 1, 2));
+  ASSERT_TRUE(DestroyWindow(window));
+  std::vector<Seen> expected{{window, WM_CREATE, 0, seen[0].lParam}, {window, WM_DESTROY, 0, 0}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_FALSE(ce::isWindowOfThisProcess(window));
+
+  // The WM_USER posted before the destruction is gone; only the quit of WM_DESTROY remains.
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+
+  // The destroyed one and one of a process that does not exist.
+  HWND nobodys = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x3FFFFFull << 32 | 1));
+  for (HWND handle : {window, nobodys}) {
+    SetLastError(0);
+    EXPECT_FALSE(PostMessageW(handle, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_FALSE(IsWindow(handle));
+    EXPECT_FALSE(DestroyWindow(handle));
+  }
+  EXPECT_TRUE(ce::listWindows().empty());
+  HWND mine = createWindow(L"Recorder");
+  EXPECT_FALSE(EndDialog(mine, 0));  // not a dialog: it stays
+  EXPECT_TRUE(IsWindow(mine));
+}
+
+TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
+  HWND first = createWindow(L"Recorder");
+  HWND second = createWindow(L"Recorder");
+  raise(SIGTERM);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.hwnd, first);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_CLOSE));
+  DestroyWindow(first);
+  raise(SIGINT);
+  ASSERT_TRUE(GetMessageW(&message, nullptr, WM_CLOSE, WM_CLOSE));
+  EXPECT_EQ(message.hwnd, second);
+  DestroyWindow(second);
+  // Without windows the process is back to the default: the signal would end it.
+  EXPECT_TRUE(hasDefaultSigterm());
+  struct sigaction current;
+  sigaction(SIGINT, nullptr, &current);
+  EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+TEST_F(WindowTest, TheWindowTableSkipsWhatIsNotOurs) {
+  HWND window = createWindow(L"Recorder");
+  ASSERT_NE(window, nullptr);
+  // Not ours: a FIFO (a plain open would block), junk, and a record of a window nobody holds.
+  ASSERT_EQ(mkfifo((ce::runDir() + "/window.00000001000000aa").c_str(), 0600), 0);
+  ce::test::writeFile(ce::runDir() + "/window.00000001000000bb", "junk");
+  ce::test::writeFile(ce::runDir() + "/window.00000001000000cc",
+                      "ce-window 1\nhwnd 00000001000000cc\npid 1\norder 0\nclass Recorder\n"
+                      "title \n");
+  auto windows = ce::listWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(windows[0].hwnd, window);
+  EXPECT_EQ(FindWindowW(L"Recorder", nullptr), window);
+  EXPECT_FALSE(IsWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000000aaull))));
+  EXPECT_FALSE(PostMessageW(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000000ccull)),
+                            WM_USER, 0, 0));
+}
+
+std::vector<WPARAM> ticks;
+
+LRESULT CALLBACK tickingProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_TIMER) ticks.push_back(wParam);
+  return 0;
+}
+
+TEST_F(WindowTest, TimersTickUntilKilledAndThreadTimersGetIdsOfTheirOwn) {
+  HWND window = ce::test::makeWindow(L"Ticking", tickingProc);
+  EXPECT_EQ(SetTimer(window, 5, 20, nullptr), 5u);
+  EXPECT_EQ(SetTimer(window, 6, 20, nullptr), 6u);
+  ASSERT_TRUE(pumpUntil([] {
+    return std::count(ticks.begin(), ticks.end(), 5u) >= 2 &&
+           std::count(ticks.begin(), ticks.end(), 6u) >= 2;
+  }));
+  EXPECT_TRUE(KillTimer(window, 5));
+  EXPECT_FALSE(KillTimer(window, 5));
+  EXPECT_TRUE(KillTimer(window, 6));
+
+  UINT_PTR first = SetTimer(nullptr, 0, 1000, nullptr), second = SetTimer(nullptr, 0, 1000, nullptr);
+  EXPECT_NE(first, 0u);
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(KillTimer(nullptr, first));
+  EXPECT_TRUE(KillTimer(nullptr, second));
+}
+
+using CrossProcessTest = ce::test::DeviceTest;
+
+std::vector<MSG> received;  // WM_USER and above
+// Every message but those of the window's own creation and end.
+std::vector<MSG> everything;
+
+LRESULT CALLBACK keepingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_CREATE && message != WM_DESTROY)
+    everything.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
+  if (message >= WM_USER) received.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+HWND makeWindow(const wchar_t* className) { return ce::test::makeWindow(className, keepingProc); }
+
+uint64_t valueOf(HWND window) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)); }
+
+// A socket of the child's own, connected straight to the parent's, for hand-made datagrams.
+int connectToParent() {
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = ce::user::socketPathOf(getppid());
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
+  return fd;
+}
+
+void drainQueue() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// WM_CREATE, WM_SETTEXT, WM_COPYDATA, WM_TIMER (whose lParam is a procedure to call) and
+// the shell's WM_FILECHANGEINFO.
+constexpr UINT addressMessages[] = {0x0001, 0x000C, 0x004A, 0x0113, 0x8101};
+
+ce::user::WindowMessageDatagram datagramFor(HWND window, UINT message, WPARAM wParam) {
+  ce::user::WindowMessageDatagram d{};
+  d.magic = ce::user::kDatagramMagic;
+  d.version = ce::user::kDatagramVersion;
+  d.hwnd = valueOf(window);
+  d.message = message;
+  d.wParam = wParam;
+  return d;
+}
+
+TEST_F(CrossProcessTest, AChildFindsTheWindowByClassAndItsMessagesArriveInOrderThenClose) {
+  constexpr WPARAM kCount = 10000;
+  HWND window = makeWindow(L"ClientPushWindow");
+  ChildProcess child([] {
+    HWND target = FindWindowW(L"clientpushwindow", nullptr);
+    for (WPARAM i = 0; i < kCount; ++i)
+      if (!PostMessageW(target, WM_APP, i, ~static_cast<LPARAM>(i))) return 10;
+    return PostMessageW(target, WM_CLOSE, 0, 0) ? 0 : 11;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return !IsWindow(window) || child.exited(); }));
+  // What the child posted before it exited is already in our socket.
+  ASSERT_TRUE(pumpUntil([&] { return !IsWindow(window); }, std::chrono::seconds(5)))
+      << "child exit code " << child.wait();
+  EXPECT_EQ(child.wait(), 0);
+  ASSERT_EQ(received.size(), kCount);
+  for (WPARAM i = 0; i < kCount; ++i) {
+    ASSERT_EQ(received[i].wParam, i);
+    ASSERT_EQ(received[i].lParam, ~static_cast<LPARAM>(i));
+    ASSERT_EQ(received[i].hwnd, window);
+  }
+}
+
+// Datagrams written by hand, as any process of the user can: one from another user, malformed
+// ones and ones whose parameter would be read as an address are dropped with a line each
+// (PostMessageW refuses the last kind before sending); integers and good datagrams arrive.
+TEST_F(CrossProcessTest, ForeignMalformedAndAddressDatagramsAreDroppedWithALine) {
+  HWND window = makeWindow(L"Guarded");
+  testing::internal::CaptureStderr();
+  // The kernel reports the child's real uid; the receiver is told to expect another one.
+  const long long self = getuid();
+  ce::testing::acceptMessagesFromUser(self + 1);
+  ChildProcess stranger([window] {
+    int fd = connectToParent();
+    auto d = datagramFor(window, WM_USER, 1);
+    return fd >= 0 && send(fd, &d, sizeof d, 0) == sizeof d ? 0 : 1;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return stranger.exited(); }));
+  drainQueue();
+  EXPECT_EQ(stranger.wait(), 0);
+  EXPECT_TRUE(everything.empty());
+
+  ce::testing::acceptMessagesFromUser(-1);
+  ChildProcess sender([window] {
+    for (UINT message : addressMessages)
+      if (PostMessageW(window, message, 1, 0x1234) || GetLastError() != ERROR_MESSAGE_SYNC_ONLY)
+        return 1;
+    int fd = connectToParent();
+    if (fd < 0) return 2;
+    auto wrongMagic = datagramFor(window, WM_USER, 2);
+    wrongMagic.magic ^= 1;
+    auto wrongVersion = datagramFor(window, WM_USER, 3);
+    wrongVersion.version = ce::user::kDatagramVersion + 1;
+    char longer[sizeof(ce::user::WindowMessageDatagram) + 1] = {};
+    auto good = datagramFor(window, WM_USER, 4);
+    std::memcpy(longer, &good, sizeof good);
+    send(fd, "abc", 3, 0);
+    send(fd, &wrongMagic, sizeof wrongMagic, 0);
+    send(fd, &wrongVersion, sizeof wrongVersion, 0);
+    send(fd, longer, sizeof longer, 0);
+    for (UINT message : addressMessages) {
+      auto d = datagramFor(window, message, 1);
+      d.lParam = 0xDEADBEEF;
+      send(fd, &d, sizeof d, 0);
+    }
+    // The address messages' neighbours carry integers and pass.
+    for (UINT message : {0x8100u, 0x8102u, static_cast<UINT>(WM_COMMAND)})
+      if (!PostMessageW(window, message, 1, 0xDEADBEEF)) return 4;
+    return send(fd, &good, sizeof good, 0) == sizeof good ? 0 : 5;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return sender.exited(); }));
+  drainQueue();
+  EXPECT_EQ(sender.wait(), 0);
+  std::vector<UINT> arrived;
+  for (const MSG& m : everything) arrived.push_back(m.message);
+  EXPECT_THAT(arrived, ::testing::ElementsAre(0x8100u, 0x8102u, static_cast<UINT>(WM_COMMAND),
+                                              static_cast<UINT>(WM_USER)));
+  std::string lines = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(countOf(lines, "refused a window message datagram from uid " +
+                                         std::to_string(self) + " "),
+            1u)
+      << lines;
+  EXPECT_EQ(countOf(lines, "dropped a malformed window message datagram"), 4u)
+      << lines;
+  EXPECT_EQ(countOf(lines, "refused window message 0x"), std::size(addressMessages))
+      << lines;
+  EXPECT_EQ(countOf(lines, "refused window message 0x8101 from pid " +
+                                         std::to_string(sender.pid())),
+            1u)
+      << lines;
+  EXPECT_EQ(countOf(lines, "\n"), 5u + std::size(addressMessages)) << lines;
+}
+
+TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
+  Pipe handle;
+  ChildProcess owner([&handle] {
+    HWND window = makeWindow(L"Ghost");
+    handle.send(window);
+    pause();
+    return 0;
+  });
+  HWND ghost = nullptr;
+  ASSERT_TRUE(handle.receive(ghost));
+  HWND mine = makeWindow(L"Ghost");
+  // Both live: the older one is found first, and both are listed in creation order.
+  EXPECT_EQ(FindWindowW(L"Ghost", nullptr), ghost);
+  auto windows = ce::listWindows();
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].pid, owner.pid());
+  EXPECT_EQ(windows[1].hwnd, mine);
+  EXPECT_TRUE(IsWindow(ghost));
+  EXPECT_TRUE(PostMessageW(ghost, WM_USER, 0, 0));
+  EXPECT_FALSE(DestroyWindow(ghost));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  kill(owner.pid(), SIGKILL);
+  EXPECT_EQ(owner.wait(), 128 + SIGKILL);
+  EXPECT_EQ(FindWindowW(L"Ghost", nullptr), mine);
+  EXPECT_FALSE(IsWindow(ghost));
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageW(ghost, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  ASSERT_EQ(ce::listWindows().size(), 1u);
+}
+
+TEST_F(CrossProcessTest, ChildExitLeavesTheParentsWindowsInPlace) {
+  HWND window = makeWindow(L"Parent");
+  ChildProcess child([] {
+    // A normal exit, with exit handlers, as a tool process ends.
+    std::exit(FindWindowW(L"Parent", nullptr) ? 0 : 1);
+    return 2;
+  });
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(FindWindowW(L"Parent", nullptr), window);
+  ChildProcess poster([window] { return PostMessageW(window, WM_USER, 1, 0) ? 0 : 1; });
+  EXPECT_EQ(poster.wait(), 0);
+}
+
+TEST_F(CrossProcessTest, AReceiverThatNeverReadsMakesThePosterFailAfterTheBoundedWait) {
+  Pipe ready, release;
+  ChildProcess sink([&] {
+    HWND window = makeWindow(L"Stuck");
+    ready.send(window);
+    release.block();
+    return 0;
+  });
+  HWND stuck = nullptr;
+  ASSERT_TRUE(ready.receive(stuck));
+  ce::user::setPostTimeoutMs(50);
+  // The kernel queues one datagram more than this for a socket nobody reads (fewer when
+  // their bytes fill its buffer first): the post after them has to wait.
+  int queueLength = 0;
+  std::ifstream("/proc/sys/net/unix/max_dgram_qlen") >> queueLength;
+  ASSERT_GT(queueLength, 0);
+  int posted = 0;
+  auto start = std::chrono::steady_clock::now();
+  while (posted <= queueLength + 1 && PostMessageW(stuck, WM_USER, static_cast<WPARAM>(posted), 0))
+    ++posted;
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+  EXPECT_GT(posted, 0);
+  EXPECT_LE(posted, queueLength + 1);
+  EXPECT_GE(waited, std::chrono::milliseconds(50));
+}
+
+}  // namespace
