@@ -80,7 +80,6 @@ class Process {
   Process(int fd, int pid, unsigned long long startTime, bool child)
       : fd_(fd), pid_(pid), startTime_(startTime), child_(child) {}
   void reset();
-  friend int waitChild(int pid, int timeoutMs);
 
   int fd_ = -1;
   int pid_ = 0;
@@ -116,14 +115,6 @@ class ReadyChannel {
   std::string received_;
 };
 
-// Conveniences over Process for callers that keep a child's pid, such as tests.
-// Starts a program; its pid, or -1 with the reason in `error`.
-int spawnProcess(const SpawnOptions& options, std::string& error);
-// Waits for a child of this process up to timeoutMs (< 0: forever). Its exit code, 128 + the
-// signal that ended it, or -1 when it is still running at the timeout.
-int waitChild(int pid, int timeoutMs);
-// Asks a child of this process to end (SIGTERM); false when it does not exist.
-bool terminateProcess(int pid);
 // Folder of the running executable.
 std::string executableDir();
 // This process's id.

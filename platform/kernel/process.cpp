@@ -291,21 +291,6 @@ bool Process::terminate() { return signal(SIGTERM); }
 
 bool Process::kill() { return signal(SIGKILL); }
 
-int spawnProcess(const SpawnOptions& options, std::string& error) {
-  Process process = Process::start(options, error);
-  return process.valid() ? process.id() : -1;
-}
-
-int waitChild(int pid, int timeoutMs) {
-  if (pid <= 0) return -1;
-  // A child that is not reaped keeps its pid, so this pidfd is its own.
-  Process child(openPidfd(pid), pid, 0, true);
-  if (!child.waitForEnd(timeoutMs) || !child.valid()) return -1;
-  return child.exitCode();
-}
-
-bool terminateProcess(int pid) { return pid > 0 && ::kill(pid, SIGTERM) == 0; }
-
 std::string executableDir() {
   std::error_code error;
   auto self = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -185,8 +185,8 @@ TEST_F(RunningDeviceTest, FollowedLogGoesOnAfterTruncationAndRecreationUntilShut
   std::string output = home() + "/follow.out";
   follow.outputPath = output;
   std::string error;
-  int pid = ce::spawnProcess(follow, error);
-  ASSERT_GT(pid, 0) << error;
+  ce::Process follower = ce::Process::start(follow, error);
+  ASSERT_TRUE(follower.valid()) << error;
   // The last lines come first; booting ends with the listener's ready line.
   ASSERT_TRUE(outputShows(output, "CP: Init waiting PIM notification messages..."));
 
@@ -200,7 +200,8 @@ TEST_F(RunningDeviceTest, FollowedLogGoesOnAfterTruncationAndRecreationUntilShut
   EXPECT_TRUE(outputShows(output, "CP: Item is 2"));
 
   ASSERT_EQ(cedevice({"shutdown"}).exitCode, 0);
-  EXPECT_EQ(ce::waitChild(pid, 30000), 0) << "log --until-shutdown did not end with the device";
+  EXPECT_TRUE(follower.waitForEnd(30000)) << "log --until-shutdown did not end with the device";
+  EXPECT_EQ(follower.exitCode(), 0);
   // Each line once: a re-read from the start would repeat the boot lines.
   std::string shown = ce::test::readFile(output);
   EXPECT_EQ(shown.find("CP: Item is 1"), shown.rfind("CP: Item is 1"));

@@ -13,9 +13,9 @@ namespace ce::test {
 void DeviceProcessTest::TearDown() {
   // Whatever the test left running goes down with it.
   cedevice({"shutdown"});
-  for (int pid : listeners_) {
-    ce::terminateProcess(pid);
-    ce::waitChild(pid, 10000);
+  for (ce::Process& listener : listeners_) {
+    listener.terminate();
+    listener.waitForEnd(10000);
   }
   unsetenv("CE_REGISTRY_BUSY_TIMEOUT_MS");  // a test's own setting ends with it
   DeviceTest::TearDown();
@@ -32,16 +32,19 @@ void DeviceProcessTest::bootDevice() {
   ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err;
 }
 
-int DeviceProcessTest::startListener() {
+ce::Process& DeviceProcessTest::startListener() {
   ce::SpawnOptions options;
   options.argv = {buildDir() + "/apps/notlstnr/notlstnr"};
   options.outputPath = home() + "/notlstnr-test.out";
   options.environment.emplace_back("CE_DEVICE_HOME", home());
   std::string error;
-  int pid = ce::spawnProcess(options, error);
-  EXPECT_GT(pid, 0) << error;
-  listeners_.push_back(pid);
-  return pid;
+  listeners_.push_back(ce::Process::start(options, error));
+  EXPECT_TRUE(listeners_.back().valid()) << error;
+  return listeners_.back();
+}
+
+int DeviceProcessTest::exitCodeOf(ce::Process& child, int timeoutMs) {
+  return child.waitForEnd(timeoutMs) ? child.exitCode() : -1;
 }
 
 bool DeviceProcessTest::waitForLog(const std::string& message, int count) {

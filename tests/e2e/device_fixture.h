@@ -2,8 +2,11 @@
 // as separate processes, and the test looks at the same registry, store and files.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
+
+#include "platform/process.h"
 
 #include "tests/support/device_test.h"
 #include "tests/support/log_lines.h"
@@ -22,8 +25,10 @@ class DeviceProcessTest : public DeviceTest {
   ToolResult cedevice(const std::vector<std::string>& args);
   // `cedevice init` and `cedevice boot --detach`, checked.
   void bootDevice();
-  // Starts the listener directly (no scheduler); its pid.
-  int startListener();
+  // Starts the listener directly (no scheduler); it is ended with the test if still running.
+  ce::Process& startListener();
+  // Waits for a child to end; its exit code, or -1 when it is still running after timeoutMs.
+  static int exitCodeOf(ce::Process& child, int timeoutMs = patienceMs);
 
   std::string setting(const char* name) { return readSetting(name); }  // "" when absent
   void setSetting(const char* name, const std::string& value) { writeSetting(name, value); }
@@ -42,7 +47,7 @@ class DeviceProcessTest : public DeviceTest {
   int recordedPid(const char* record);
 
   static constexpr int patienceMs = 30000;
-  std::vector<int> listeners_;
+  std::deque<ce::Process> listeners_;  // a deque keeps the references handed out
 };
 
 // True while `pid` names a process that has not ended (a zombie has).

@@ -40,8 +40,9 @@ TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) 
   ce::SpawnOptions sleeper;
   sleeper.argv = {"/bin/sleep", "60"};
   std::string error;
-  int stranger = ce::spawnProcess(sleeper, error);
-  ASSERT_GT(stranger, 0) << error;
+  ce::Process sleeping = ce::Process::start(sleeper, error);
+  ASSERT_TRUE(sleeping.valid()) << error;
+  const int stranger = sleeping.id();
   // A device that died left its records; the pid has since gone to an unrelated process.
   for (const char* record : {"boot.pid", "listener.pid", "scheduler.pid"})
     ce::test::writeFile(hostPath(std::string("run/") + record), std::to_string(stranger) + "\n");
@@ -58,8 +59,8 @@ TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) 
   down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_TRUE(running(stranger));
-  ce::terminateProcess(stranger);
-  ce::waitChild(stranger, patienceMs);
+  sleeping.kill();
+  sleeping.waitForEnd(patienceMs);
 }
 
 TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong) {
@@ -220,7 +221,7 @@ size_t countStartingWith(const std::vector<std::string>& entries, const std::str
 
 TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  const int pid = startListener();
+  const int pid = startListener().id();
   ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
   const wchar_t* classes[] = {L"ClientPushWindow", L"ClientPushWindowBriefcase",
                               L"ClientPushWindowNotes", L"ClientPushWindowPicture"};

@@ -107,14 +107,14 @@ TEST_F(ListenerProcessTest, SecondListenerStartsAndBothSeeChanges) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   startListener();
   ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
-  int second = startListener();
+  ce::Process& second = startListener();
   ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages...", 2));
   ASSERT_EQ(cedevice({"send", "suspend", "tasks"}).exitCode, 0);
   ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND setFlag 3"));
   ASSERT_EQ(cedevice({"pim", "add", "task", "Report"}).exitCode, 0);
   EXPECT_TRUE(waitForSetting("clientPushList", "8"));  // the second's
-  ce::terminateProcess(second);
-  EXPECT_EQ(ce::waitChild(second, patienceMs), 0);
+  second.terminate();
+  EXPECT_EQ(exitCodeOf(second), 0);
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
   EXPECT_TRUE(waitForSetting("clientPushList", "10"));  // the first's
   EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
@@ -123,8 +123,7 @@ TEST_F(ListenerProcessTest, SecondListenerStartsAndBothSeeChanges) {
 TEST_F(ListenerProcessTest, CorruptPimStoreSkipsSubscriptionsAndExitsZero) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   ce::test::writeFile(hostPath("system/pim.db"), std::string(4096, 'J'));
-  int pid = startListener();
-  EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
+  EXPECT_EQ(exitCodeOf(startListener()), 0);
   EXPECT_THAT(log(), ElementsAre("[INFO] - CP: Client push class created", "[DEBUG] - Init Poom",
                                  "[DEBUG] - CP: Log on the IPOutlookApp2 interface"));
   EXPECT_EQ(ce::test::readFile(hostPath("system/pim.db")), std::string(4096, 'J'));
@@ -193,14 +192,14 @@ TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLat
 
 TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {
   std::filesystem::create_directories(fsPath("My Documents/Notes"));
-  int pid = startListener();
+  ce::Process& listener = startListener();
   ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages..."));
   auto problems = ce::test::entriesStartingWith(log(), {"Problem notify folder"});
   EXPECT_EQ(problems.size(), 2u);  // Briefcase and Pictures are missing
   ce::test::writeFile(fsPath("My Documents/Notes/a.pwi"), "note");
   EXPECT_TRUE(waitForSetting("clientPushList", "16"));
-  ce::terminateProcess(pid);
-  EXPECT_EQ(ce::waitChild(pid, patienceMs), 0);
+  listener.terminate();
+  EXPECT_EQ(exitCodeOf(listener), 0);
 }
 
 using LauncherTest = ce::test::DeviceProcessTest;
@@ -214,8 +213,8 @@ TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
     options.argv = {launcher};
     options.environment.emplace_back("CE_DEVICE_HOME", home());
     std::string error;
-    int pid = ce::spawnProcess(options, error);
-    return pid > 0 ? ce::waitChild(pid, patienceMs) : -1;
+    ce::Process launcherProcess = ce::Process::start(options, error);
+    return exitCodeOf(launcherProcess);
   };
   setSetting("clientPushList", "70");  // calendar, contacts, pictures
   ASSERT_EQ(runLauncher(), 0);
