@@ -130,6 +130,29 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
   EXPECT_THAT(down.err, HasSubstr("not running"));
 }
 
+// `make run`: a boot in the foreground shows the listener's log as it is written, and
+// Ctrl-C shuts the device down.
+TEST_F(DeviceToolProcessTest, ForegroundBootShowsTheLogUntilCtrlCEndsIt) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  ce::SpawnOptions options;
+  options.argv = {ce::test::buildDir() + "/apps/cedevice/cedevice", "--home", home(), "boot"};
+  options.outputPath = hostPath("console.out");
+  std::string error;
+  ce::Process boot = ce::Process::start(options, error);
+  ASSERT_TRUE(boot.valid()) << error;
+  auto shows = [&](const std::string& text) {
+    return ce::test::waitFor(
+        [&] { return ce::test::readFile(options.outputPath).find(text) != std::string::npos; },
+        std::chrono::milliseconds(patienceMs));
+  };
+  ASSERT_TRUE(shows("CP: Init waiting PIM notification messages..."));
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
+  EXPECT_TRUE(shows("CP: Item is 1"));  // written after the listener was ready
+  ASSERT_TRUE(boot.signal(SIGINT));
+  EXPECT_EQ(exitCodeOf(boot), 0);
+  EXPECT_TRUE(shows("listener exited with code 0"));
+}
+
 // Its start-up line is an info line, which a device that logs only errors never writes.
 TEST_F(DeviceToolProcessTest, ADeviceThatLogsOnlyErrorsBootsAndRecords) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
