@@ -1,7 +1,6 @@
 // `cedevice init`, `boot` and `shutdown`: the device as a whole.
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 #include "apps/cedevice/command.h"
@@ -9,6 +8,7 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/device_processes.h"
 #include "apps/cedevice/device_image.h"
+#include "apps/cedevice/log_reader.h"
 #include "clientlib/mainclient.h"
 #include "log/log.h"
 #include "platform/device.h"
@@ -19,7 +19,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using cedevice::Failure;
 
 const wchar_t* const bootLockName = L"cedevice.boot";
@@ -38,25 +37,6 @@ int readNumber(const std::string& path) {
 void writeNumber(const std::string& path, int value) {
   std::ofstream out(path, std::ios::trunc);
   out << value << '\n';
-}
-
-uintmax_t sizeOf(const std::string& path) {
-  std::error_code error;
-  uintmax_t size = fs::file_size(path, error);
-  return error ? 0 : size;
-}
-
-// Text appended to `path` since `offset`, whole lines only; advances the offset.
-std::string newLines(const std::string& path, uintmax_t& offset) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t end = text.rfind('\n');
-  if (end == std::string::npos) return "";
-  text.resize(end + 1);
-  offset += text.size();
-  return text;
 }
 
 // True while a boot of this device holds its lock.
@@ -118,7 +98,7 @@ int boot(bool echoLog, int readyFd) {
   }
   std::string logPath = cedevice::listenerLogPath();
   ce::EventWaiter waiter(logPath);  // before any child: signals are ours to handle
-  uintmax_t offset = sizeOf(logPath);
+  cedevice::LogReader logReader(logPath, cedevice::LogReader::Start::atEnd);
   std::remove(cedevice::runFile("listener.exit").c_str());
   if (auto self = ce::ProcessIdentity::of(ce::currentProcessId()))
     cedevice::recordProcess(cedevice::bootRole, *self);
@@ -151,7 +131,7 @@ int boot(bool echoLog, int readyFd) {
     bool asking = !ready && cannotServe.empty() && !startLogged;
     auto event = waiter.wait(asking ? serveCheckPeriodMs : -1,
                              {&listener, schedulerRunning ? &scheduler : nullptr});
-    std::string lines = echoLog || !ready ? newLines(logPath, offset) : std::string();
+    std::string lines = echoLog || !ready ? logReader.next() : std::string();
     if (echoLog) std::fputs(lines.c_str(), stdout);
     std::fflush(stdout);
     if (event == ce::EventWaiter::Event::interrupted) closeListener(listener);
@@ -182,7 +162,7 @@ int boot(bool echoLog, int readyFd) {
     readyFd = -1;
   }
   int exitCode = listener.exitCode();
-  if (echoLog) std::fputs(newLines(logPath, offset).c_str(), stdout);
+  if (echoLog) std::fputs(logReader.next().c_str(), stdout);
   if (schedulerRunning && !cedevice::stopProcess(scheduler, 5000))
     std::fprintf(stderr, "cedevice: the scheduler (pid %d) does not end\n", scheduler.id());
   writeNumber(cedevice::runFile("listener.exit"), exitCode);

@@ -2,14 +2,12 @@
 // `tail -F` does, through truncation and re-creation of the file.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
-#include "platform/file_identity.h"
+#include "apps/cedevice/log_reader.h"
 #include "platform/process.h"
 
 namespace {
@@ -24,44 +22,6 @@ struct Options {
   bool follow = false;
   bool untilShutdown = false;
   int lines = -1;  // -1: the whole log (10 when following)
-};
-
-// Reads a file by name from an offset, whole lines at a time.
-class LogReader {
- public:
-  explicit LogReader(std::string path) : path_(std::move(path)) {}
-
-  // Whole lines added since the last call. A file that shrank or was replaced is read again
-  // from its start, with a note on standard error as tail gives.
-  std::string next() {
-    auto identity = ce::fileIdentity(path_);
-    if (!identity) return "";
-    std::error_code error;
-    uintmax_t size = fs::file_size(path_, error);
-    if (error) return "";
-    if (identity_ && *identity != *identity_) {
-      std::fprintf(stderr, "cedevice: %s has been replaced; following the new file\n", path_.c_str());
-      offset_ = 0;
-    } else if (size < offset_) {
-      std::fprintf(stderr, "cedevice: %s: file truncated\n", path_.c_str());
-      offset_ = 0;
-    }
-    identity_ = identity;
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return "";
-    in.seekg(static_cast<std::streamoff>(offset_));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t end = text.rfind('\n');
-    if (end == std::string::npos) return "";
-    text.resize(end + 1);
-    offset_ += text.size();
-    return text;
-  }
-
- private:
-  std::string path_;
-  std::optional<ce::FileIdentity> identity_;
-  uintmax_t offset_ = 0;
 };
 
 // The last `count` lines of `text` (all of it when count < 0).
@@ -94,7 +54,7 @@ void showLog(const Options& options) {
   // Watching starts before the first read, so no line falls between the two.
   std::unique_ptr<ce::EventWaiter> waiter;
   if (follow) waiter = std::make_unique<ce::EventWaiter>(path);
-  LogReader reader(path);
+  cedevice::LogReader reader(path);
   print(lastLines(reader.next(), options.lines < 0 && follow ? 10 : options.lines));
   if (!follow || (options.untilShutdown && !listener.valid())) return;
   for (;;) {
