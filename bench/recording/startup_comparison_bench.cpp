@@ -12,6 +12,7 @@
 #include "config/dm_tree.h"
 #include "config/management_node.h"
 #include "log/log.h"
+#include "bench/recording/listener_state.h"
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"
 
@@ -22,9 +23,7 @@ namespace fs = std::filesystem;
 constexpr int fileCount = 10000;
 
 std::string makeHome() {
-  char pattern[] = "/tmp/startup-comparison-bench-XXXXXX";
-  std::string home = mkdtemp(pattern);
-  setenv("CE_DEVICE_HOME", home.c_str(), 1);
+  std::string home = bench::makeDeviceHome("/tmp/startup-comparison-bench-XXXXXX");
   std::string notes = home + "/fs/My Documents/Notes";
   fs::create_directories(notes);
   fs::create_directories(home + "/fs/My Documents/Briefcase");
@@ -41,19 +40,8 @@ const std::string& home() {
 
 ClientPush* preparedClientPush() {
   home();
-  Log* log = sharedLog();
-  log->setDirectory("");
-  log->setFileName("notlstnr.txt");
-  log->setLevel(LogDebug);
-  ClientPush* clientPush = ClientPush::getInstance();
-  if (!clientPush->node) {
-    clientPush->dmt = createTree("Quillbex/SyncclientPIM");
-    clientPush->node = clientPush->dmt->readManagementNode("Quillbex/SyncclientPIM");
-    clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
-    clientPush->pushInterval = 1;
-    recordChangesWhileStopped(clientPush);  // the first start: only remembers
-  }
-  return clientPush;
+  // The first start only remembers what it finds.
+  return bench::listenerState(recordChangesWhileStopped);
 }
 
 void BM_StartupComparisonNothingChanged(benchmark::State& state) {
