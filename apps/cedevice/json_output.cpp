@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/device.h"
+#include "apps/cedevice/schedule_text.h"
 
 namespace cedevice {
 
@@ -15,13 +15,7 @@ void printJson(const nlohmann::json& value) {
 nlohmann::json scheduleJson(const std::vector<ce::notify::Request>& requests) {
   nlohmann::json out = nlohmann::json::array();
   for (const auto& request : requests) {
-    char due[48];
-    std::snprintf(due, sizeof due, "%04d-%02d-%02d %02d:%02d:%02d", request.due.wYear,
-                  request.due.wMonth, request.due.wDay, request.due.wHour, request.due.wMinute,
-                  request.due.wSecond);
-    std::string program;
-    out.push_back({{"due", due},
-                   {"program", ce::narrowFileName(request.app, program) ? program : "?"}});
+    out.push_back({{"due", dueText(request.due)}, {"program", programText(request.app)}});
   }
   return out;
 }

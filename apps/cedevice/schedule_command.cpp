@@ -8,6 +8,7 @@
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/json_output.h"
+#include "apps/cedevice/schedule_text.h"
 #include "platform/device.h"
 #include "platform/notify.h"
 
@@ -19,11 +20,6 @@ std::atomic<bool> stopRequested{false};
 void requestStop(int) {
   stopRequested = true;
   ce::notify::wakeScheduler();
-}
-
-std::string printable(const std::wstring& devicePath) {
-  std::string bytes;
-  return ce::narrowFileName(devicePath, bytes) ? bytes : std::string("?");
 }
 
 void listSchedule(bool json) {
@@ -38,9 +34,7 @@ void listSchedule(bool json) {
     return;
   }
   for (const auto& request : requests)
-    std::printf("%04u-%02u-%02u %02u:%02u:%02u %s\n", request.due.wYear, request.due.wMonth,
-                request.due.wDay, request.due.wHour, request.due.wMinute, request.due.wSecond,
-                printable(request.app).c_str());
+    std::printf("%s\n", cedevice::scheduleLine(request).c_str());
 }
 
 void runForeground() {

@@ -12,6 +12,7 @@
 #include "apps/cedevice/control_flags.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/json_output.h"
+#include "apps/cedevice/schedule_text.h"
 #include "platform/device.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"
@@ -75,13 +76,6 @@ Status collect() {
   return status;
 }
 
-std::string dueText(const SYSTEMTIME& due) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", due.wYear, due.wMonth,
-                due.wDay, due.wHour, due.wMinute, due.wSecond);
-  return text;
-}
-
 void printText(const Status& status) {
   std::printf("device home: %s\n", status.home.c_str());
   if (status.listenerPid) std::printf("listener: running (pid %d)\n", status.listenerPid);
@@ -109,7 +103,7 @@ void printText(const Status& status) {
   } else {
     std::printf("pending requests:%s\n", status.requests.empty() ? " none" : "");
     for (const auto& request : status.requests)
-      std::printf("  %s %s\n", dueText(request.due).c_str(), cedevice::narrow(request.app).c_str());
+      std::printf("  %s\n", cedevice::scheduleLine(request).c_str());
   }
   if (status.listenerPid) {
     std::string suspended;
