@@ -17,3 +17,10 @@ bool isPictureStoreFile(const wchar_t* path) {
   // ".dat.jour" contains ".dat": one test covers both.
   return path && std::wcsstr(path, L".dat");
 }
+
+RuleVerdict applyFolderRules(const FolderRules& rules, const wchar_t* path) {
+  if (rules.requiredFileType && getFileTypeCode(path) != rules.requiredFileType)
+    return RuleVerdict::wrongType;
+  if (rules.dropPictureStoreFiles && isPictureStoreFile(path)) return RuleVerdict::pictureStoreFile;
+  return RuleVerdict::counts;
+}

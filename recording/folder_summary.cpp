@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "platform/windows.h"
-#include "recording/file_type.h"
 
 namespace {
 
@@ -36,12 +35,6 @@ class EntryHash {
 
 uint64_t wide(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
-bool counts(const FolderRules& rules, const std::wstring& path) {
-  if (rules.requiredFileType && getFileTypeCode(path.c_str()) != rules.requiredFileType)
-    return false;
-  return !(rules.dropPictureStoreFiles && isPictureStoreFile(path.c_str()));
-}
-
 std::string format(const char* count, uint64_t digest) {
   char text[48];
   std::snprintf(text, sizeof text, "%s-%016llx", count, static_cast<unsigned long long>(digest));
@@ -71,7 +64,7 @@ std::optional<std::string> summarizeFolder(const std::wstring& devicePath,
   do {
     path.resize(prefix.size());
     path += data.cFileName;
-    if (!counts(rules, path)) continue;
+    if (applyFolderRules(rules, path.c_str()) != RuleVerdict::counts) continue;
     EntryHash entry;
     entry.add(path);
     entry.add(wide(data.nFileSizeHigh, data.nFileSizeLow));

@@ -4,16 +4,11 @@
 #include <optional>
 #include <string>
 
-// Which entries of a folder its window would ever report: the same rules, on the same full
-// device paths.
-struct FolderRules {
-  int requiredFileType;         // 0: every entry; otherwise getFileTypeCode must give this
-  bool dropPictureStoreFiles;  // entries that isPictureStoreFile matches do not count
-};
+#include "recording/file_type.h"
 
 // A short text that changes whenever an entry that counts is added, removed, renamed,
 // resized, rewritten (modification time) or replaced (object identity), or when the folder
-// itself appears, disappears or is a different path. Entries that do not count never change
-// it. Null when the folder exists but cannot be listed.
+// itself appears, disappears or is a different path. Entries that do not count by `rules`,
+// which the folder's window applies to the same full device paths, never change it. Null when the folder exists but cannot be listed.
 std::optional<std::string> summarizeFolder(const std::wstring& devicePath,
                                            const FolderRules& rules);

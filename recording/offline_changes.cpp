@@ -43,10 +43,9 @@ struct FolderSource {
 // The rules are the folder windows' own: Briefcase takes every entry, Notes only notes,
 // Pictures only pictures outside the picture store's files.
 const FolderSource folderSources[] = {
-    {600, "clientPushSeenBriefcase", "briefcase", {0, false}, &ClientPush::briefcaseWindow},
-    {601, "clientPushSeenNotes", "note", {noteFileType, false}, &ClientPush::notesWindow},
-    {604, "clientPushSeenPictures", "picture", {pictureFileType, true},
-     &ClientPush::pictureWindow},
+    {600, "clientPushSeenBriefcase", "briefcase", briefcaseRules, &ClientPush::briefcaseWindow},
+    {601, "clientPushSeenNotes", "note", notesRules, &ClientPush::notesWindow},
+    {604, "clientPushSeenPictures", "picture", pictureRules, &ClientPush::pictureWindow},
 };
 
 std::string remembered(ClientPush* clientPush, const char* valueName) {

@@ -9,28 +9,18 @@
 
 namespace {
 
-enum class FilterResult { pass, wrongType, journalFile };
-
-FilterResult filterPath(const FolderWindowTraits& traits, const wchar_t* path) {
-  if (traits.requiredFileType && getFileTypeCode(path) != traits.requiredFileType)
-    return FilterResult::wrongType;
-  if (traits.dropDatFiles && isPictureStoreFile(path))
-    return FilterResult::journalFile;
-  return FilterResult::pass;
-}
-
 // The type and journal filters. A rename passes when either of its paths does, so a file
 // saved under a temporary name and then renamed to its real one is not missed; what is
 // logged for a dropped event follows the first path.
 bool passesFilters(const FolderWindowTraits& traits, const FILECHANGENOTIFY& notify,
                    const wchar_t* name) {
-  FilterResult first = filterPath(traits, name);
-  if (first == FilterResult::pass) return true;
+  RuleVerdict first = applyFolderRules(traits.rules, name);
+  if (first == RuleVerdict::counts) return true;
   if (notify.fci.wEventId == SHCNE_RENAMEITEM &&
-      filterPath(traits, reinterpret_cast<const wchar_t*>(notify.fci.dwItem2)) ==
-          FilterResult::pass)
+      applyFolderRules(traits.rules, reinterpret_cast<const wchar_t*>(notify.fci.dwItem2)) ==
+          RuleVerdict::counts)
     return true;
-  if (first == FilterResult::wrongType)
+  if (first == RuleVerdict::wrongType)
     sharedLog()->info(traits.texts.wrongType, name);
   return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/windows.h"
+#include "recording/file_type.h"
 #include "watchers/folder_change.h"
 #include "watchers/folder_registration.h"
 
@@ -31,8 +32,7 @@ struct FolderTexts {
 struct FolderWindowTraits {
   WatchedFolder folder;
   int sourceId;
-  int requiredFileType;  // 0: every file counts
-  bool dropDatFiles;     // paths holding ".dat" are journal files of the picture store
+  FolderRules rules;
   HWND ClientPush::*window;
   FolderTexts texts;
 };

@@ -8,7 +8,7 @@
 namespace {
 
 const FolderWindowTraits briefcaseTraits{
-    WatchedFolder::briefcase, 600, 0, false, &ClientPush::briefcaseWindow,
+    WatchedFolder::briefcase, 600, briefcaseRules, &ClientPush::briefcaseWindow,
     {"CP Briefcase: command change dir", "Problem unregister listener folder briefcase",
      "CP Briefcase: error notify briefcase change",
      "CP Briefcase: Insufficient buffer to get the file name", nullptr,
@@ -23,7 +23,7 @@ const FolderWindowTraits briefcaseTraits{
      "CP Briefcase: Folder back and watched again, signalling the folder"}};
 
 const FolderWindowTraits notesTraits{
-    WatchedFolder::notes, 601, noteFileType, false, &ClientPush::notesWindow,
+    WatchedFolder::notes, 601, notesRules, &ClientPush::notesWindow,
     {"CP note: command change dir", "Problem unregister listener folder notes",
      "CP note: error notify briefcase change", "CP note:Insufficient buffer to get the file name",
      "CP note:  The %S file is not a note: break", "CP note: Renaming Item...",
@@ -36,7 +36,7 @@ const FolderWindowTraits notesTraits{
      "CP note: Folder back and watched again, signalling the folder"}};
 
 const FolderWindowTraits pictureTraits{
-    WatchedFolder::picture, 604, pictureFileType, true, &ClientPush::pictureWindow,
+    WatchedFolder::picture, 604, pictureRules, &ClientPush::pictureWindow,
     {"CP Picture: command change dir", "Problem unregister listener folder picture",
      "CP Picture: error notify picture change",
      "CP Picture: Insufficient buffer to get the file name",
