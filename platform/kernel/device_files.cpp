@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/device.h"
+#include "platform/kernel/host_files.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
 
@@ -25,7 +26,11 @@ DWORD errorFromErrno(int error) {
   }
 }
 
-bool hostPath(const wchar_t* devicePath, std::string& out) {
+}  // namespace
+
+namespace ce::kernel {
+
+bool hostPathForCall(const wchar_t* devicePath, std::string& out) {
   try {
     return ce::hostPathOf(devicePath, out);
   } catch (...) {
@@ -34,7 +39,14 @@ bool hostPath(const wchar_t* devicePath, std::string& out) {
   }
 }
 
-}  // namespace
+DWORD attributesOf(const struct stat& info) {
+  DWORD attributes = 0;
+  if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (!(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+}  // namespace ce::kernel
 
 FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
   long long forced;
@@ -54,7 +66,7 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
   }
   hostMode += 'e';  // close-on-exec: programs the scheduler starts inherit no log file
   std::string host;
-  if (!hostPath(path, host)) return nullptr;
+  if (!ce::kernel::hostPathForCall(path, host)) return nullptr;
   FILE* file = std::fopen(host.c_str(), hostMode.c_str());
   if (!file) SetLastError(errorFromErrno(errno));
   return file;
@@ -64,14 +76,11 @@ DWORD GetFileAttributesW(LPCWSTR path) {
   long long forced;
   if (ce::failPointHit("GetFileAttributesW", forced)) return static_cast<DWORD>(forced);
   std::string host;
-  if (!hostPath(path, host)) return INVALID_FILE_ATTRIBUTES;
+  if (!ce::kernel::hostPathForCall(path, host)) return INVALID_FILE_ATTRIBUTES;
   struct stat info;
   if (stat(host.c_str(), &info) != 0) {
     SetLastError(errorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;
   }
-  DWORD attributes = 0;
-  if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (!(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-  return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return ce::kernel::attributesOf(info);
 }

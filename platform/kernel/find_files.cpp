@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/device.h"
+#include "platform/kernel/host_files.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
 
@@ -60,10 +61,7 @@ bool nextEntry(FindState& state, WIN32_FIND_DATAW& data) {
     std::wstring name = ce::widenFileName(entry->d_name);
     if (name.size() >= MAX_PATH) continue;
     data = WIN32_FIND_DATAW{};
-    DWORD attributes = 0;
-    if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-    data.dwFileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    data.dwFileAttributes = ce::kernel::attributesOf(info);
     data.ftCreationTime = fileTimeOf(info.st_ctim);
     data.ftLastAccessTime = fileTimeOf(info.st_atim);
     data.ftLastWriteTime = fileTimeOf(info.st_mtim);
@@ -88,12 +86,7 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     return INVALID_HANDLE_VALUE;
   }
   std::string host;
-  try {
-    if (!ce::hostPathOf(folder.c_str(), host)) return INVALID_HANDLE_VALUE;
-  } catch (...) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!ce::kernel::hostPathForCall(folder.c_str(), host)) return INVALID_HANDLE_VALUE;
   auto state = std::make_unique<FindState>();
   state->dir.reset(opendir(host.c_str()));
   if (!state->dir) {
