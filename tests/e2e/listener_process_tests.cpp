@@ -17,10 +17,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-const std::vector<std::string> closeLines = {
-    "[INFO] - CP: WM_CLOSE the application", "[DEBUG] - Unregister class",
-    "[DEBUG] - End dialog", "[DEBUG] - Destroy wnd"};
-
 TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
   bootDevice();
   // The class, then six subscriptions each announced and confirmed, then the loop.
@@ -34,17 +30,8 @@ TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
   ASSERT_TRUE(waitForSetting("clientPushList", "2"));
   ASSERT_TRUE(waitForLog("CP: Item is " + added.out.substr(0, added.out.find('\n'))));
 
-  // One request, exactly at the logged time: the change time plus one minute.
-  auto scheduled = ce::test::entriesStartingWith(log(), {"CP: Next scheduled sync"});
-  ASSERT_EQ(scheduled.size(), 1u);
-  auto requests = ce::notify::pendingRequests();
-  ASSERT_EQ(requests.size(), 1u);
-  char expected[64];
-  const SYSTEMTIME& due = requests[0].due;
-  std::snprintf(expected, sizeof expected, "' %04d-%02d-%02d %02d.%02d.%02d'", due.wYear, due.wMonth,
-                due.wDay, due.wHour, due.wMinute, due.wSecond);
-  EXPECT_THAT(scheduled[0], HasSubstr(expected));
-  EXPECT_EQ(requests[0].app, L"\\Program Files\\Quillbex\\startsync.exe");
+  // That the logged time is the requested one is ChangeRecordingTest's, on a frozen clock.
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
 
   auto status = cedevice({"status"});
   EXPECT_EQ(status.exitCode, 0);
@@ -76,9 +63,9 @@ TEST_F(ListenerProcessTest, ShutdownClosesInOrderAndReportsTheListenersExitCode)
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_EQ(down.out, "listener exited with code 0\n");
+  // The order of the close's steps is PushWindowTest's; here, that the close ran to its end.
   auto entries = log();
-  std::vector<std::string> tail(entries.end() - 4, entries.end());
-  EXPECT_EQ(tail, closeLines);
+  EXPECT_EQ(entries.back(), "[DEBUG] - Destroy wnd");
   // Everything was registered, so no deregistration failed.
   EXPECT_THAT(ce::test::entriesStartingWith(entries, {"Problem"}), IsEmpty());
   EXPECT_EQ(cedevice({"shutdown"}).exitCode, 1);
