@@ -114,7 +114,8 @@ size_t countOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
-std::vector<ce::test::Received> seen;
+using ce::test::Received;
+std::vector<Received> seen;
 LPVOID createParamsSeen = nullptr;
 
 LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -179,7 +180,8 @@ TEST_F(WindowTest, DestroyedAndUnknownHandlesAreRefusedAndQueuedMessagesForgotte
 
   ASSERT_TRUE(PostMessageW(window, WM_USER, 1, 2));
   ASSERT_TRUE(DestroyWindow(window));
-  std::vector<ce::test::Received> expected{{window, WM_CREATE, 0, seen[0].lParam}, {window, WM_DESTROY, 0, 0}};
+  std::vector<Received> expected{{window, WM_CREATE, 0, seen[0].lParam},
+                                 {window, WM_DESTROY, 0, 0}};
   EXPECT_EQ(seen, expected);
   EXPECT_FALSE(ce::isWindowOfThisProcess(window));
 
