@@ -17,48 +17,21 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-const std::vector<std::string> startupLines = {
-    "[INFO] - CP: Client push class created",
-    "[DEBUG] - Init Poom",
-    "[DEBUG] - CP: Log on the IPOutlookApp2 interface",
-    "[DEBUG] - CP: Subscription of Contact folder...",
-    "[INFO] - CP: Contact folder subscribed.",
-    "[DEBUG] - CP: Subscription of Calendar folder...",
-    "[INFO] - CP: Calendar folder subscribed.",
-    "[INFO] - CP: Subscription of Task folder...",
-    "[INFO] - CP: Task folder subscribed.",
-    "[INFO] - CP: Subscription of Briefcase folder...",
-    "[INFO] - CP: Briefcase folder subscribed.",
-    "[INFO] - CP: Subscription of Notes folder...",
-    "[INFO] - CP: Notes folder subscribed.",
-    "[INFO] - CP: Subscription of Picture folder...",
-    "[INFO] - CP: Piacture folder subscribed.",
-    "[INFO] - CP: Init waiting PIM notification messages...",
-};
-
-const std::vector<std::string> closeLines = {
-    "[INFO] - CP: WM_CLOSE the application", "[DEBUG] - Unregister class",
-    "[DEBUG] - End dialog", "[DEBUG] - Destroy wnd"};
-
 TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
   bootDevice();
-  EXPECT_EQ(log(), startupLines);
+  // The class, then six subscriptions each announced and confirmed, then the loop.
+  auto started = log();
+  ASSERT_EQ(started.size(), 16u);
+  EXPECT_EQ(started[0], "[INFO] - CP: Client push class created");
+  EXPECT_EQ(started[14], "[INFO] - CP: Piacture folder subscribed.");
+  EXPECT_EQ(started[15], "[INFO] - CP: Init waiting PIM notification messages...");
   auto added = cedevice({"pim", "add", "contact", "Alice"});
   ASSERT_EQ(added.exitCode, 0) << added.err;
   ASSERT_TRUE(waitForSetting("clientPushList", "2"));
   ASSERT_TRUE(waitForLog("CP: Item is " + added.out.substr(0, added.out.find('\n'))));
 
-  // One request, exactly at the logged time: the change time plus one minute.
-  auto scheduled = ce::test::entriesStartingWith(log(), {"CP: Next scheduled sync"});
-  ASSERT_EQ(scheduled.size(), 1u);
-  auto requests = ce::notify::pendingRequests();
-  ASSERT_EQ(requests.size(), 1u);
-  char expected[64];
-  const SYSTEMTIME& due = requests[0].due;
-  std::snprintf(expected, sizeof expected, "' %04d-%02d-%02d %02d.%02d.%02d'", due.wYear, due.wMonth,
-                due.wDay, due.wHour, due.wMinute, due.wSecond);
-  EXPECT_THAT(scheduled[0], HasSubstr(expected));
-  EXPECT_EQ(requests[0].app, L"\\Program Files\\Quillbex\\startsync.exe");
+  // That the logged time is the requested one is ChangeRecordingTest's, on a frozen clock.
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
 
   auto status = cedevice({"status"});
   EXPECT_EQ(status.exitCode, 0);
@@ -90,9 +63,9 @@ TEST_F(ListenerProcessTest, ShutdownClosesInOrderAndReportsTheListenersExitCode)
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_EQ(down.out, "listener exited with code 0\n");
+  // The order of the close's steps is PushWindowTest's; here, that the close ran to its end.
   auto entries = log();
-  std::vector<std::string> tail(entries.end() - 4, entries.end());
-  EXPECT_EQ(tail, closeLines);
+  EXPECT_EQ(entries.back(), "[DEBUG] - Destroy wnd");
   // Everything was registered, so no deregistration failed.
   EXPECT_THAT(ce::test::entriesStartingWith(entries, {"Problem"}), IsEmpty());
   EXPECT_EQ(cedevice({"shutdown"}).exitCode, 1);
@@ -232,71 +205,45 @@ TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
 // on the log: the line that ends the listener's start, counted across boots.
 class OfflineChangesProcessTest : public ce::test::DeviceProcessTest {
  protected:
-  void SetUp() override {
-    DeviceProcessTest::SetUp();
-    bootDevice();
-    ASSERT_TRUE(startedTimes(1));
-  }
-
   bool startedTimes(int count) {
     return waitForLog("CP: Init waiting PIM notification messages...", count);
-  }
-  void shutdown() {
-    auto result = cedevice({"shutdown"});
-    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
   }
   void boot(int nth) {
     auto result = cedevice({"boot", "--detach"});
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     ASSERT_TRUE(startedTimes(nth));
   }
-  void write(const std::string& relative, const std::string& text) {
-    ce::test::writeFile(fsPath("My Documents/" + relative), text);
-  }
-  void pim(const std::string& kind, const std::string& subject) {
-    auto result = cedevice({"pim", "add", kind, subject});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-  }
   std::vector<std::string> offlineLines() {
     return ce::test::entriesStartingWith(log(), {"CP: Changes while stopped"});
   }
-  size_t pendingRequests() { return ce::notify::pendingRequests().size(); }
 };
 
-TEST_F(OfflineChangesProcessTest, ChangesMadeWhileShutDownAreRecordedAtTheNextBootOnly) {
-  shutdown();
-  pim("task", "milk");
-  write("Notes/memo.pwi", "remember");
-  boot(2);
-  EXPECT_THAT(offlineLines(),
-              ::testing::ElementsAre("[INFO] - CP: Changes while stopped: tasks, notes"));
-  EXPECT_EQ(setting("clientPushList"), "24");
-  EXPECT_EQ(pendingRequests(), 1u);
-
-  // Nothing changed since: the next boot has nothing to add.
-  shutdown();
-  setSetting("clientPushList", "0");
-  boot(3);
-  EXPECT_EQ(offlineLines().size(), 1u);
-  EXPECT_EQ(setting("clientPushList"), "0");
-}
-
-TEST_F(OfflineChangesProcessTest, ChangesMadeAfterTheListenerWasKilledAreRecorded) {
+TEST_F(OfflineChangesProcessTest, ChangesMadeWhileKilledOrShutDownAreRecordedAtTheNextBoot) {
+  bootDevice();
+  ASSERT_TRUE(startedTimes(1));
   // A live change first: recorded then, and not again after the kill.
-  pim("contact", "Ann");
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
   ASSERT_TRUE(waitForLog("CP: Item is 1"));
   ASSERT_EQ(setting("clientPushList"), "2");
   // The boot ends with its listener; the next one may start once it has.
   int supervisor = recordedPid("boot.pid");
   ASSERT_EQ(kill(recordedPid("listener.pid"), SIGKILL), 0);
   ASSERT_TRUE(ce::test::waitFor([&] { return !ce::test::running(supervisor); }));
-  write("My Pictures/IMG_01.JPG", "picture");
+  ce::test::writeFile(fsPath("My Documents/My Pictures/IMG_01.JPG"), "picture");
   setSetting("clientPushList", "0");
   boot(2);
-  EXPECT_THAT(offlineLines(),
-              ::testing::ElementsAre("[INFO] - CP: Changes while stopped: pictures"));
+  EXPECT_THAT(offlineLines(), ElementsAre("[INFO] - CP: Changes while stopped: pictures"));
   EXPECT_EQ(setting("clientPushList"), "64");
-  EXPECT_EQ(pendingRequests(), 1u);
+  EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
+
+  ASSERT_EQ(cedevice({"shutdown"}).exitCode, 0);
+  ASSERT_EQ(cedevice({"pim", "add", "task", "milk"}).exitCode, 0);
+  ce::test::writeFile(fsPath("My Documents/Notes/memo.pwi"), "remember");
+  setSetting("clientPushList", "0");
+  boot(3);
+  EXPECT_THAT(offlineLines(), ElementsAre("[INFO] - CP: Changes while stopped: pictures",
+                                          "[INFO] - CP: Changes while stopped: tasks, notes"));
+  EXPECT_EQ(setting("clientPushList"), "24");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A listener state on a fresh device: configuration open, log at debug level in
-// \notlstnr.txt, clock frozen, bias 0.
+// \notlstnr.txt, clock frozen, bias 0, the three watched folders in place.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ class ListenerTest : public DeviceTest {
     clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
     clientPush->pushInterval = 1;
     for (auto& flag : clientPush->sourceFlags) flag = 0;
+    for (const char* folder : {"Briefcase", "Notes", "My Pictures"})
+      std::filesystem::create_directories(hostPath(std::string("fs/My Documents/") + folder));
   }
 
   void at(int year, int month, int day, int hour, int minute) {

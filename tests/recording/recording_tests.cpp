@@ -199,12 +199,6 @@ using ::testing::IsEmpty;
 
 class OfflineChangesTest : public ce::test::ListenerTest {
  protected:
-  void SetUp() override {
-    ListenerTest::SetUp();
-    for (const char* folder : {"Briefcase", "Notes", "My Pictures"})
-      fs::create_directories(documents() + folder);
-  }
-
   std::string documents() { return hostPath("fs/My Documents/"); }
   void write(const std::string& relative, const std::string& text) {
     ce::test::writeFile(documents() + relative, text);

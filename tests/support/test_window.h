@@ -16,6 +16,15 @@ inline HWND makeWindow(const wchar_t* className, WNDPROC procedure,
                          nullptr);
 }
 
+// One message as a window procedure was handed it.
+struct Received {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool operator==(const Received&) const = default;
+};
+
 // Dispatches every message already queued.
 inline void pumpUntilIdle() {
   MSG message;

@@ -86,17 +86,12 @@ TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
   // 10001 is in the table but not in the platform
   EXPECT_EQ(wide("abc", "x-mac-japanese"), L"abc");
   EXPECT_EQ(narrow(L"abc", "x-mac-japanese"), "<null>");
-  // bad bytes, and a character cut short at the very end of the n + 2 buffer (ASan)
-  EXPECT_EQ(wide("ab\xFE\xFF" "cd"), L"<null>");
+  // a character cut short at the very end of the n + 2 buffer (ASan)
   EXPECT_EQ(wide("abc\xE2\x82"), L"<null>");
   EXPECT_EQ(logLines(),
             "[ERROR] - toWideChar: error 87 \n\tConverting: abc\n\tWith encoding x-mac-japanese\n"
             "[ERROR] - toWideChar: try to use default codepage.\n"
             "[ERROR] - toMultibyte: invalid encoding\n"
-            "[ERROR] - toWideChar: error 1113 \n\tConverting: ab\xFE\xFF" "cd\n"
-            "\tWith encoding (null)\n"
-            "[ERROR] - toWideChar: try to use default codepage.\n"
-            "[ERROR] - toWideChar: error 1113 converting the string using default codepage.\n"
             "[ERROR] - toWideChar: error 1113 \n\tConverting: abc\xE2\x82\n"
             "\tWith encoding (null)\n"
             "[ERROR] - toWideChar: try to use default codepage.\n"
@@ -274,9 +269,7 @@ TEST_F(LogTest, LevelsDecideTheKindsAndStampsCarryTheStandardOffset) {
   }
 
   removeLog();
-  struct { LONG bias; const char* offset; } rows[] = {
-      {0, "+0:00"}, {300, "-5:00"}, {-330, "+5:30"}, {45, "-0:45"}, {-765, "+12:45"},
-  };
+  struct { LONG bias; const char* offset; } rows[] = {{0, "+0:00"}, {-330, "+5:30"}, {45, "-0:45"}};
   std::string expected;
   for (const auto& row : rows) {
     ce::testing::setTimeZoneBias(row.bias);

@@ -12,12 +12,6 @@ using ::testing::IsEmpty;
 
 class FolderWindowTest : public ce::test::ListenerTest {
  protected:
-  void SetUp() override {
-    ListenerTest::SetUp();
-    for (const char* dir : {"Briefcase", "Notes", "My Pictures"})
-      std::filesystem::create_directories(hostPath(std::string("fs/My Documents/") + dir));
-  }
-
   // Hands the window a record as the shell would, for one path (and the new one of a rename).
   LRESULT notify(WNDPROC procedure, LONG event, const std::wstring& path,
                  const std::wstring& newPath = L"") {
@@ -27,6 +21,14 @@ class FolderWindowTest : public ce::test::ListenerTest {
     record.fci.dwItem1 = reinterpret_cast<DWORD_PTR>(path.c_str());
     record.fci.dwItem2 = newPath.empty() ? 0 : reinterpret_cast<DWORD_PTR>(newPath.c_str());
     return procedure(nullptr, WM_FILECHANGEINFO, 0, reinterpret_cast<LPARAM>(&record));
+  }
+
+  // The list after one change on a cleared list.
+  std::string recorded(WNDPROC procedure, LONG event, const std::wstring& path,
+                       const std::wstring& newPath = L"") {
+    setValue("clientPushList", "0");
+    notify(procedure, event, path, newPath);
+    return list();
   }
 
   void touch(const std::string& deviceRelative) {
@@ -52,10 +54,8 @@ TEST_F(FolderWindowTest, BriefcaseRecordsChangesAndSortsOutTemporaryFiles) {
   notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\~b.tmp");
   notify(BriefcaseWndProc, SHCNE_DELETE, L"\\My Documents\\Briefcase\\old.doc");  // real
   EXPECT_EQ(list(), "32");
-  setValue("clientPushList", "0");
-  notify(BriefcaseWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Briefcase\\~b.tmp",
-         L"\\My Documents\\Briefcase\\a.doc");
-  EXPECT_EQ(list(), "32");
+  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Briefcase\\~b.tmp",
+                     L"\\My Documents\\Briefcase\\a.doc"), "32");
   notify(BriefcaseWndProc, SHCNE_UPDATEITEM, L"\\My Documents\\Briefcase\\a.doc");
   EXPECT_THAT(info(), ElementsAre(
       "[INFO] - CP Briefcase: Creating Item...",
@@ -81,22 +81,15 @@ TEST_F(FolderWindowTest, RenameIsRecordedBeforeItsKindIsLogged) {
 }
 
 TEST_F(FolderWindowTest, NotesTakeOnlyNoteFilesByEitherPathOfARename) {
-  notify(NotesWndProc, SHCNE_CREATE, L"\\My Documents\\Notes\\x.txt");
-  EXPECT_EQ(list(), "");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_CREATE, L"\\My Documents\\Notes\\x.txt"), "0");
   // Saved under a temporary name, then renamed to the note: a change of the note.
-  notify(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.tmp",
-         L"\\My Documents\\Notes\\memo.pwi");
-  EXPECT_EQ(list(), "16");
-  setValue("clientPushList", "0");
-  notify(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.pwi",
-         L"\\My Documents\\Notes\\memo.bak");
-  EXPECT_EQ(list(), "16");
-  setValue("clientPushList", "0");
-  notify(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\a.tmp",
-         L"\\My Documents\\Notes\\b.txt");
-  touch("My Documents/Notes/n.PWI");
-  notify(NotesWndProc, SHCNE_DELETE, L"\\My Documents\\Notes\\gone.pwi");
-  EXPECT_EQ(list(), "16");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.tmp",
+                     L"\\My Documents\\Notes\\memo.pwi"), "16");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.pwi",
+                     L"\\My Documents\\Notes\\memo.bak"), "16");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\a.tmp",
+                     L"\\My Documents\\Notes\\b.txt"), "0");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_DELETE, L"\\My Documents\\Notes\\gone.pwi"), "16");
   EXPECT_THAT(info(), ElementsAre(
       "[INFO] - CP note:  The \\My Documents\\Notes\\x.txt file is not a note: break",
       "[INFO] - CP note: Renaming Item...",
@@ -119,9 +112,8 @@ TEST_F(FolderWindowTest, PicturesDropWrongTypesAndJournalFiles) {
   notify(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
          L"\\My Documents\\My Pictures\\x.txt");
   EXPECT_EQ(list(), "0");
-  notify(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
-         L"\\My Documents\\My Pictures\\x.jpg");
-  EXPECT_EQ(list(), "64");
+  EXPECT_EQ(recorded(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
+                     L"\\My Documents\\My Pictures\\x.jpg"), "64");
   auto lines = info();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[2], "[INFO] - CP picture:  The \\My Documents\\My Pictures\\photo.jpg.bak file "
@@ -139,15 +131,11 @@ TEST_F(FolderWindowTest, MissingRecordsAreReportedAndLongNamesStillRecorded) {
   for (WNDPROC procedure : {BriefcaseWndProc, NotesWndProc, PictureWndProc})
     EXPECT_EQ(notify(procedure, SHCNE_CREATE, longName), 0);  // gone, yet not held as temporary
   EXPECT_EQ(list(), "48");
-  setValue("clientPushList", "0");
-  notify(BriefcaseWndProc, SHCNE_DELETE, longName);
-  EXPECT_EQ(list(), "32");
-  setValue("clientPushList", "0");
+  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_DELETE, longName), "32");
   // Exactly the buffer (259 characters and the terminator) still fits, and is judged as usual.
   std::wstring fits = L"\\" + std::wstring(MAX_PATH - 6, L'b') + L".doc";
   ASSERT_EQ(fits.size(), static_cast<size_t>(MAX_PATH - 1));
-  notify(BriefcaseWndProc, SHCNE_CREATE, fits);
-  EXPECT_EQ(list(), "0");
+  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_CREATE, fits), "0");
   EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP", "Problem"}), testing::IsSupersetOf({
       "[ERROR] - CP Briefcase: error notify briefcase change",
       "[ERROR] - CP Briefcase: Insufficient buffer to get the file name",
@@ -162,12 +150,8 @@ TEST_F(FolderWindowTest, LostChangesAndAFolderGoneOrBackSignalTheFolder) {
   notify(NotesWndProc, SHCNE_UPDATEDIR, L"\\My Documents\\Notes");
   notify(PictureWndProc, SHCNE_UPDATEDIR, L"\\My Documents\\My Pictures");
   EXPECT_EQ(list(), "80");
-  setValue("clientPushList", "0");
-  notify(PictureWndProc, SHCNE_RMDIR, L"\\My Documents\\My Pictures");
-  EXPECT_EQ(list(), "64");
-  setValue("clientPushList", "0");
-  notify(BriefcaseWndProc, SHCNE_MKDIR, L"\\My Documents\\Briefcase");
-  EXPECT_EQ(list(), "32");
+  EXPECT_EQ(recorded(PictureWndProc, SHCNE_RMDIR, L"\\My Documents\\My Pictures"), "64");
+  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_MKDIR, L"\\My Documents\\Briefcase"), "32");
   EXPECT_THAT(info(), ElementsAre(
       "[INFO] - CP note: Folder changes lost, signalling the folder",
       "[INFO] - CP Picture: Folder changes lost, signalling the folder",

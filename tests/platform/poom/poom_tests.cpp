@@ -190,13 +190,7 @@ TEST_F(PoomTest, ProcessesThatCreateTheStoreAtOnceAllSucceed) {
 
 constexpr UINT kMarker = WM_APP + 1;
 
-struct Received {
-  HWND window;
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  bool operator==(const Received&) const = default;
-};
+using ce::test::Received;
 std::vector<Received> received;
 
 LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -114,14 +114,8 @@ size_t countOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
-struct Seen {
-  HWND hwnd;
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  bool operator==(const Seen&) const = default;
-};
-std::vector<Seen> seen;
+using ce::test::Received;
+std::vector<Received> seen;
 LPVOID createParamsSeen = nullptr;
 
 LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -141,12 +135,6 @@ ATOM registerClass(const wchar_t* name, WNDPROC proc = recordingProc) {
 HWND createWindow(const wchar_t* className, LPVOID params = nullptr) {
   return CreateWindowExW(0, className, nullptr, WS_BORDER, 0, 0, 0, 0, nullptr, nullptr,
                          GetModuleHandleW(nullptr), params);
-}
-
-bool hasDefaultSigterm() {
-  struct sigaction current;
-  sigaction(SIGTERM, nullptr, &current);
-  return current.sa_handler == SIG_DFL;
 }
 
 // A fresh recording and the class "Recorder" registered.
@@ -192,7 +180,8 @@ TEST_F(WindowTest, DestroyedAndUnknownHandlesAreRefusedAndQueuedMessagesForgotte
 
   ASSERT_TRUE(PostMessageW(window, WM_USER, 1, 2));
   ASSERT_TRUE(DestroyWindow(window));
-  std::vector<Seen> expected{{window, WM_CREATE, 0, seen[0].lParam}, {window, WM_DESTROY, 0, 0}};
+  std::vector<Received> expected{{window, WM_CREATE, 0, seen[0].lParam},
+                                 {window, WM_DESTROY, 0, 0}};
   EXPECT_EQ(seen, expected);
   EXPECT_FALSE(ce::isWindowOfThisProcess(window));
 
@@ -231,10 +220,11 @@ TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
   EXPECT_EQ(message.hwnd, second);
   DestroyWindow(second);
   // Without windows the process is back to the default: the signal would end it.
-  EXPECT_TRUE(hasDefaultSigterm());
-  struct sigaction current;
-  sigaction(SIGINT, nullptr, &current);
-  EXPECT_EQ(current.sa_handler, SIG_DFL);
+  for (int signal : {SIGTERM, SIGINT}) {
+    struct sigaction current;
+    sigaction(signal, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, SIG_DFL) << signal;
+  }
 }
 
 TEST_F(WindowTest, TheWindowTableSkipsWhatIsNotOurs) {
@@ -418,7 +408,6 @@ TEST_F(CrossProcessTest, ForeignMalformedAndAddressDatagramsAreDroppedWithALine)
                                          std::to_string(sender.pid())),
             1u)
       << lines;
-  EXPECT_EQ(countOf(lines, "\n"), 5u + std::size(addressMessages)) << lines;
 }
 
 TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
