@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "platform/notify.h"
@@ -23,7 +24,15 @@ TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
   auto started = log();
   ASSERT_EQ(started.size(), 16u);
   EXPECT_EQ(started[0], "[INFO] - CP: Client push class created");
-  EXPECT_EQ(started[14], "[INFO] - CP: Piacture folder subscribed.");
+  std::vector<std::string> confirmed;
+  std::copy_if(started.begin(), started.end(), std::back_inserter(confirmed),
+               [](const std::string& line) { return line.ends_with(" subscribed."); });
+  EXPECT_THAT(confirmed, ElementsAre("[INFO] - CP: Contact folder subscribed.",
+                                     "[INFO] - CP: Calendar folder subscribed.",
+                                     "[INFO] - CP: Task folder subscribed.",
+                                     "[INFO] - CP: Briefcase folder subscribed.",
+                                     "[INFO] - CP: Notes folder subscribed.",
+                                     "[INFO] - CP: Piacture folder subscribed."));
   EXPECT_EQ(started[15], "[INFO] - CP: Init waiting PIM notification messages...");
   auto added = cedevice({"pim", "add", "contact", "Alice"});
   ASSERT_EQ(added.exitCode, 0) << added.err;
