@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "encoding/conversions.h"
+#include "textcore/conversions.h"
 #include "platform/windows.h"
 
 namespace {

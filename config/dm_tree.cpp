@@ -4,7 +4,7 @@
 #include <new>
 
 #include "config/device_management_node.h"
-#include "log/log.h"
+#include "textcore/log.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "config/management_node.h"
-#include "config/string_buffer.h"
+#include "textcore/string_buffer.h"
 
 class DMTree {
  public:

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "encoding/text_helpers.h"
-#include "log/log.h"
+#include "textcore/text_helpers.h"
+#include "textcore/log.h"
 
 int32_t lastErrorCode = 0;
 StringBuffer lastErrorText("");

@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
-#include "config/array_element.h"
-#include "config/element_list.h"
-#include "config/string_buffer.h"
-#include "config/string_map.h"
+#include "textcore/array_element.h"
+#include "textcore/element_list.h"
+#include "textcore/string_buffer.h"
+#include "textcore/string_map.h"
 
 class ManagementNode : public ArrayElement {
  public:

@@ -6,7 +6,7 @@
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"
-#include "log/log.h"
+#include "textcore/log.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"
 #include "listener/push_window.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "watchers/folder_registration.h"
 #include "watchers/folder_windows.h"
 

@@ -9,10 +9,10 @@
 #include "clientlib/mainclient.h"
 #include "config/dm_tree.h"
 #include "config/management_node.h"
-#include "encoding/conversions.h"
+#include "textcore/conversions.h"
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "platform/notify.h"
 #include "platform/registry/transaction.h"
 

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "encoding/text_helpers.h"
+#include "textcore/text_helpers.h"
 
 int getFileTypeCode(const wchar_t* path) {
   if (!path) return 0;

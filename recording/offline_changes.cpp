@@ -7,9 +7,9 @@
 
 #include "clientlib/mainclient.h"
 #include "config/management_node.h"
-#include "encoding/conversions.h"
-#include "encoding/text_helpers.h"
-#include "log/log.h"
+#include "textcore/conversions.h"
+#include "textcore/text_helpers.h"
+#include "textcore/log.h"
 #include "platform/pimstore.h"
 #include "platform/registry/transaction.h"
 #include "platform/windows.h"

@@ -1,10 +1,10 @@
 #include "watchers/folder_registration.h"
 
 #include "clientlib/mainclient.h"
-#include "encoding/conversions.h"
-#include "encoding/text_helpers.h"
+#include "textcore/conversions.h"
+#include "textcore/text_helpers.h"
 #include "recording/client_push.h"
-#include "log/log.h"
+#include "textcore/log.h"
 
 namespace {
 

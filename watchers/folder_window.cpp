@@ -4,7 +4,7 @@
 
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "recording/file_type.h"
 
 namespace {

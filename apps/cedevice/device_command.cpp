@@ -10,7 +10,7 @@
 #include "apps/cedevice/device_image.h"
 #include "apps/cedevice/log_reader.h"
 #include "clientlib/mainclient.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "platform/device.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"

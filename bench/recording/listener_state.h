@@ -8,7 +8,7 @@
 
 #include "config/dm_tree.h"
 #include "config/management_node.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "recording/client_push.h"
 
 namespace bench {

@@ -15,7 +15,7 @@
 #include "recording/change_recording.h"
 #include "bench/recording/listener_state.h"
 #include "recording/client_push.h"
-#include "log/log.h"
+#include "textcore/log.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "config/dm_tree.h"
 #include "config/management_node.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "bench/recording/listener_state.h"
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <string>
 
-#include "encoding/conversions.h"
-#include "log/log.h"
+#include "textcore/conversions.h"
+#include "textcore/log.h"
 
 namespace {
 

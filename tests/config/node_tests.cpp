@@ -4,7 +4,7 @@
 
 #include "config/device_management_node.h"
 #include "config/dm_tree.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"

@@ -9,7 +9,7 @@
 #include "config/dm_tree.h"
 #include "config/management_node.h"
 #include "recording/client_push.h"
-#include "log/log.h"
+#include "textcore/log.h"
 #include "platform/notify.h"
 #include "platform/testing.h"
 #include "tests/support/device_test.h"

@@ -6,11 +6,11 @@
 #include <regex>
 #include <string>
 
-#include "config/element_list.h"
-#include "config/string_buffer.h"
-#include "encoding/conversions.h"
-#include "log/log.h"
-#include "log/win_log.h"
+#include "textcore/element_list.h"
+#include "textcore/string_buffer.h"
+#include "textcore/conversions.h"
+#include "textcore/log.h"
+#include "textcore/win_log.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/support/device_test.h"

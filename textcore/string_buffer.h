@@ -5,7 +5,7 @@
 
 #include <cstdarg>
 
-#include "config/array_element.h"
+#include "textcore/array_element.h"
 
 class StringBuffer : public ArrayElement {
  public:

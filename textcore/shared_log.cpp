@@ -1,5 +1,5 @@
-#include "log/log.h"
-#include "log/win_log.h"
+#include "textcore/log.h"
+#include "textcore/win_log.h"
 
 // Never destroyed: code that runs during exit (static destructors, atexit handlers) may still
 // log, and a destroyed log would be a use after free. The process exit reclaims it.

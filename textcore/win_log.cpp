@@ -7,7 +7,7 @@
 // so every line is on storage when the call returns and another process may rename or delete
 // the file at any time. The wide form of the path is worked out once per path change, not per
 // line.
-#include "log/win_log.h"
+#include "textcore/win_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "config/string_buffer.h"
-#include "encoding/conversions.h"
-#include "log/line_format.h"
-#include "log/timestamp.h"
+#include "textcore/string_buffer.h"
+#include "textcore/conversions.h"
+#include "textcore/line_format.h"
+#include "textcore/timestamp.h"
 #include "platform/windows.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The StringBuffer members that rest on the text conversions.
-#include "config/string_buffer.h"
-#include "encoding/conversions.h"
+#include "textcore/string_buffer.h"
+#include "textcore/conversions.h"
 
 StringBuffer& StringBuffer::assign(const wchar_t* text, const char* encoding) {
   char* narrow = toMultibyte(text, encoding);

@@ -1,5 +1,5 @@
 // ElementList: linking, lookup and iteration over owned clones.
-#include "config/element_list.h"
+#include "textcore/element_list.h"
 
 #include <memory>
 

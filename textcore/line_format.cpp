@@ -1,7 +1,7 @@
 // Our own walk over printf formats: the log must escape what its callers hand it (file names
 // come from anyone who can create a file) without touching the format's own text, and the
 // common conversions cost less here than a trip through vfprintf's stream machinery.
-#include "log/line_format.h"
+#include "textcore/line_format.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "config/string_map.h"
+#include "textcore/string_map.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
 // StringBuffer: the three states, growth, formatting, search and replace. The buffer lives on
 // the C heap so that growth is a realloc that keeps the content.
-#include "config/string_buffer.h"
+#include "textcore/string_buffer.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // KeyValuePair: the element type of a StringMap.
 #pragma once
 
-#include "config/array_element.h"
-#include "config/string_buffer.h"
+#include "textcore/array_element.h"
+#include "textcore/string_buffer.h"
 
 class KeyValuePair : public ArrayElement {
  public:

@@ -1,4 +1,4 @@
-#include "encoding/charset_table.h"
+#include "textcore/charset_table.h"
 
 const CharsetEntry charsetTable[kCharsetCount + 1] = {
     {"_iso-2022-jp", 50221},

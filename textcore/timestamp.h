@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "config/string_buffer.h"
+#include "textcore/string_buffer.h"
 
 // Writes the stamp into out (64 bytes always suffice) and returns out.
 char* formatTimestamp(char* out, size_t room, bool withDate);

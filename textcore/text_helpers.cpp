@@ -1,9 +1,9 @@
 // duplicateString, textEqualsIgnoreCase and the extension tests.
-#include "encoding/text_helpers.h"
+#include "textcore/text_helpers.h"
 
 #include <cstring>
 
-#include "config/string_buffer.h"
+#include "textcore/string_buffer.h"
 
 namespace {
 

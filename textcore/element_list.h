@@ -1,7 +1,7 @@
 // ElementList: a singly linked list that owns clones of what is put into it.
 #pragma once
 
-#include "config/array_element.h"
+#include "textcore/array_element.h"
 
 class ElementList {
  public:

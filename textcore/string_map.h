@@ -1,9 +1,9 @@
 // StringMap: text keys to text values, in insertion order, keys unique.
 #pragma once
 
-#include "config/array_element.h"
-#include "config/element_list.h"
-#include "config/key_value_pair.h"
+#include "textcore/array_element.h"
+#include "textcore/element_list.h"
+#include "textcore/key_value_pair.h"
 
 class StringMap : public ArrayElement {
  public:

@@ -1,5 +1,5 @@
 // Local time and the standard offset from UTC, as the log prints them.
-#include "log/timestamp.h"
+#include "textcore/timestamp.h"
 
 #include <charconv>
 #include <cstdio>

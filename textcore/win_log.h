@@ -3,7 +3,7 @@
 
 #include <cstdarg>
 
-#include "log/log.h"
+#include "textcore/log.h"
 
 // Every winLog shares one directory, file name, path and mutex name: setting them on one
 // object sets them for all, and for sharedLog().

@@ -1,4 +1,4 @@
-#include "config/key_value_pair.h"
+#include "textcore/key_value_pair.h"
 
 #include <new>
 

@@ -3,8 +3,8 @@
 // array delete. Failures are written to the shared log.
 #pragma once
 
-#include "encoding/charset_table.h"
-#include "encoding/text_helpers.h"
+#include "textcore/charset_table.h"
+#include "textcore/text_helpers.h"
 
 // the code page of a charset name, ASCII case ignored; 65001 for null, "" and unknown names
 // (an unknown one is logged)

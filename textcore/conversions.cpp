@@ -1,10 +1,10 @@
 // getCodePage, toWideChar, toMultibyte and multibyteSize over the platform's code-page calls.
-#include "encoding/conversions.h"
+#include "textcore/conversions.h"
 
 #include <cstring>
 #include <cwchar>
 
-#include "log/log.h"
+#include "textcore/log.h"
 #include "platform/windows.h"
 
 namespace {
