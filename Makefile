@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # The project's own builds check warnings as errors and build the tests and benchmarks.
 PROJECT_FLAGS = -DCE_WERROR=ON -DCE_BENCHMARKS=ON -DCE_REQUIRE_TESTS=ON
 
-.PHONY: all setup configure build test test-fast test-asan run demo bench docs clean
+.PHONY: all setup configure build test test-fast test-asan conformance run demo bench docs clean
 
 all: build
 
@@ -31,6 +31,13 @@ test-asan: setup
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j2
 
 test: test-fast test-asan
+
+# Our platform/ against Windows as Wine gives it, area by area (tests/conformance).
+conformance:
+	@scripts/setup --conformance
+	@cmake -S . -B $(BUILD) $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -L conformance -j2
 
 run: build
 	@scripts/run

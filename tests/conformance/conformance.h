@@ -1,0 +1,98 @@
+// The conformance areas' shared side: each area is one source built twice, for Windows with
+// mingw-w64 (run under Wine) and against platform/, and prints one answer per line,
+// "<check>: <answer>". run_conformance.py compares the two sides line by line.
+//
+// Answers must compare across the two builds, so they never show what legitimately differs:
+// WCHAR is 16 bits on Windows and 32 bits here, so sizes are printed in characters
+// (chars(bytes)) and wide text as UTF-8 (text(...)); handle values are printed only as
+// null or not.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "platform/windows.h"
+#endif
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace conformance {
+
+// a value no call under test would write: an output left alone shows as this
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+// prints "<check>: <answer>"; the check names must be unique within an area
+inline void answer(const char* check, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+inline void answer(const char* check, const char* format, ...) {
+  std::printf("%s: ", check);
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+// "<result> <error>": a call's return value with GetLastError() right after it
+inline std::string withError(long long result) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%lld err=%lu", result,
+                static_cast<unsigned long>(GetLastError()));
+  return text;
+}
+
+// a byte count of wide text as characters
+inline unsigned long chars(DWORD bytes) {
+  return static_cast<unsigned long>(bytes / sizeof(WCHAR));
+}
+
+// wide text as UTF-8, whichever width WCHAR has; control characters, lone surrogates and
+// the NUL of a counted text are shown as \uXXXX so every answer stays on one line
+inline std::string text(const WCHAR* wide, long count = -1) {
+  if (!wide) return "(null)";
+  std::string out;
+  for (long i = 0; count < 0 ? wide[i] != 0 : i < count; ++i) {
+    unsigned long c = static_cast<unsigned long>(wide[i]);
+    if (sizeof(WCHAR) == 2 && c >= 0xD800 && c <= 0xDBFF &&
+        (count < 0 || i + 1 < count) && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(wide[i + 1]) - 0xDC00);
+      ++i;
+    }
+    char escaped[16];
+    if (c < 0x20 || c == 0x7F || c == '\\' || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04lX", c);
+      out += escaped;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// bytes as hex, for narrow text and binary data
+inline std::string hex(const void* data, size_t size) {
+  std::string out;
+  char pair[4];
+  for (size_t i = 0; i < size; ++i) {
+    std::snprintf(pair, sizeof pair, "%02x", static_cast<const unsigned char*>(data)[i]);
+    out += pair;
+  }
+  return out.empty() ? "-" : out;
+}
+
+}  // namespace conformance

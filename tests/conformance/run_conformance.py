@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Runs one conformance area on both sides and compares their answers.
+
+The area's program prints one "<check>: <answer>" line per check. The Windows build runs under
+Wine with the current drive C: (so the device path "\\" is the prefix's drive_c), the native
+build against a fresh device home. Every check must give the same answer on both sides, or
+stand in the table of expected differences with the same two answers and a reason; a row of
+the table that no longer matches a difference fails too, so the table never goes stale.
+
+Exit status: 0 when everything agrees or is expected, 1 otherwise, 77 when skipped.
+"""
+import argparse
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TIMEOUT_SECONDS = 300
+
+
+def parse_answers(output, side):
+    answers, problems = {}, []
+    for number, line in enumerate(output.splitlines(), 1):
+        check, sep, value = line.partition(": ")
+        if not sep:
+            if line.strip():
+                problems.append(f"{side} line {number} is not '<check>: <answer>': {line!r}")
+            continue
+        if check in answers:
+            problems.append(f"{side} answers '{check}' twice")
+        answers[check] = value
+    return answers, problems
+
+
+def read_table(path, area):
+    """Rows of the table for this area: {check: (ours, wine, kind, reason, line)}."""
+    rows, problems = {}, []
+    with open(path, encoding="utf-8") as table:
+        for number, line in enumerate(table, 1):
+            line = line.rstrip("\n")
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            fields = [f.strip() for f in line.split(" | ")]
+            if len(fields) != 6:
+                problems.append(f"{path}:{number}: want 'area | check | ours | wine | kind | reason'")
+                continue
+            row_area, check, ours, wine, kind, reason = fields
+            if kind not in ("device", "wine"):
+                problems.append(f"{path}:{number}: kind must be 'device' or 'wine', not {kind!r}")
+            if not reason:
+                problems.append(f"{path}:{number}: a difference needs its reason")
+            if row_area != area:
+                continue
+            if check in rows:
+                problems.append(f"{path}:{number}: '{check}' is listed twice")
+            rows[check] = (ours, wine, kind, reason, number)
+    return rows, problems
+
+
+def run(command, env, cwd):
+    try:
+        done = subprocess.run(command, env=env, cwd=cwd, capture_output=True,
+                              timeout=TIMEOUT_SECONDS)
+    except subprocess.TimeoutExpired:
+        return None, f"{command[-1]} did not finish within {TIMEOUT_SECONDS} s"
+    output = done.stdout.decode("utf-8", "replace")
+    if done.returncode != 0:
+        tail = done.stderr.decode("utf-8", "replace").strip().splitlines()[-5:]
+        return output, (f"{os.path.basename(command[-1])} ended with status {done.returncode}"
+                        + "".join(f"\n    {line}" for line in tail))
+    return output, None
+
+
+def prepare_wine_prefix(prefix, env):
+    """Creates the shared Wine prefix once; the areas run in parallel, so under a lock."""
+    os.makedirs(os.path.dirname(prefix) or ".", exist_ok=True)
+    with open(prefix + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(prefix, "system.reg")):
+            subprocess.run(["wineboot", "-i"], env=env, capture_output=True,
+                           timeout=TIMEOUT_SECONDS)
+            subprocess.run(["wineserver", "-w"], env=env, capture_output=True,
+                           timeout=TIMEOUT_SECONDS)
+    return os.path.join(prefix, "drive_c")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--area", required=True)
+    parser.add_argument("--native", help="the area built against platform/")
+    parser.add_argument("--windows", help="the area built with mingw-w64")
+    parser.add_argument("--table", help="the table of expected differences")
+    parser.add_argument("--wine-prefix", help="the Wine prefix to run in")
+    parser.add_argument("--tz", default="Europe/Berlin",
+                        help="time zone of both sides (default: %(default)s)")
+    parser.add_argument("--skip", metavar="REASON", help="say why the area cannot run, exit 77")
+    parser.add_argument("--verbose", action="store_true", help="print every check")
+    args = parser.parse_args()
+
+    if args.skip:
+        print(f"conformance {args.area}: skipped: {args.skip}")
+        return 77
+
+    problems = []
+    with tempfile.TemporaryDirectory(prefix=f"conformance-{args.area}-") as home:
+        for folder in ("fs", "system", "run"):
+            os.mkdir(os.path.join(home, folder), 0o700)
+        native_env = dict(os.environ, CE_DEVICE_HOME=home, TZ=args.tz, LC_ALL="C.UTF-8")
+        native_out, failure = run([os.path.abspath(args.native)], native_env, home)
+        if failure:
+            problems.append(f"native side: {failure}")
+
+    wine_env = dict(os.environ, WINEPREFIX=os.path.abspath(args.wine_prefix), WINEDEBUG="-all",
+                    TZ=args.tz, LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
+    wine_env.pop("DISPLAY", None)
+    drive_c = prepare_wine_prefix(wine_env["WINEPREFIX"], wine_env)
+    wine_out, failure = run(["wine", os.path.abspath(args.windows)], wine_env, drive_c)
+    if failure:
+        problems.append(f"Windows side under Wine: {failure}")
+
+    ours, parse_problems = parse_answers(native_out or "", "native")
+    problems += parse_problems
+    wine, parse_problems = parse_answers(wine_out or "", "wine")
+    problems += parse_problems
+    table, table_problems = read_table(args.table, args.area)
+    problems += table_problems
+
+    agree = expected = 0
+    unexpected, stale = [], []
+    for check in list(ours) + [c for c in wine if c not in ours]:
+        mine, theirs = ours.get(check, "(missing)"), wine.get(check, "(missing)")
+        row = table.pop(check, None)
+        if mine == theirs:
+            agree += 1
+            if row:
+                stale.append(f"'{check}' is listed as a difference (table line {row[4]}) "
+                             f"but both sides answer {mine!r}")
+        elif row and row[0] == mine and row[1] == theirs:
+            expected += 1
+        else:
+            unexpected.append((check, mine, theirs, row))
+        if args.verbose:
+            print(f"{'=' if mine == theirs else '≠'} {check}: ours {mine!r}, wine {theirs!r}")
+    for check, row in table.items():
+        stale.append(f"'{check}' is listed as a difference (table line {row[4]}) "
+                     "but no side answers it")
+
+    total = agree + expected + len(unexpected)
+    print(f"conformance {args.area}: {total} checks, {agree} agree, {expected} expected "
+          f"differences, {len(unexpected)} unexpected, {len(stale)} stale table rows")
+    for check, mine, theirs, row in unexpected:
+        print(f"DIFFERS {check}\n    ours: {mine}\n    wine: {theirs}")
+        if row:
+            print(f"    the table (line {row[4]}) expects ours {row[0]!r}, wine {row[1]!r}")
+    for line in stale:
+        print(f"STALE {line}")
+    for line in problems:
+        print(f"PROBLEM {line}")
+    return 0 if not (unexpected or stale or problems) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
