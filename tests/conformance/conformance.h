@@ -11,6 +11,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <filesystem>
+#include <system_error>
+
+#include "platform/device.h"
 #include "platform/windows.h"
 #endif
 
@@ -93,6 +97,83 @@ inline std::string hex(const void* data, size_t size) {
     out += pair;
   }
   return out.empty() ? "-" : out;
+}
+
+// Setting the scene with each side's own means, never with the calls under test: a fresh
+// empty folder, a file with given bytes, the read-only attribute. Paths are device paths
+// ("\\conf\\a.txt"): the Windows side takes them from its current drive's root, the native
+// side from the device home's fs/. Wine's prefix outlives a run, so an area starts its
+// folders fresh and, where it can, leaves none behind.
+#ifdef _WIN32
+inline bool removeTree(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND ||
+                                                    GetLastError() == ERROR_PATH_NOT_FOUND;
+  SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path.c_str()) != 0;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") removeTree(path + L"\\" + name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  return RemoveDirectoryW(path.c_str()) != 0;
+}
+inline bool makeFolder(const WCHAR* devicePath) {
+  return CreateDirectoryW(devicePath, nullptr) != 0;
+}
+inline bool makeReadOnly(const WCHAR* devicePath) {
+  return SetFileAttributesW(devicePath, FILE_ATTRIBUTE_READONLY) != 0;
+}
+inline bool writeBytes(const WCHAR* devicePath, const char* bytes) {
+  HANDLE file = CreateFileW(devicePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, bytes, static_cast<DWORD>(std::char_traits<char>::length(bytes)),
+                      &written, nullptr);
+  CloseHandle(file);
+  return ok != 0;
+}
+#else
+inline std::filesystem::path hostPath(const WCHAR* devicePath) {
+  std::wstring relative = devicePath;
+  for (auto& c : relative)
+    if (c == L'\\') c = L'/';
+  while (!relative.empty() && relative.front() == L'/') relative.erase(0, 1);
+  std::string bytes;
+  ce::narrowFileName(relative, bytes);
+  return std::filesystem::path(ce::fsRoot()) / bytes;
+}
+inline bool removeTree(const std::wstring& devicePath) {
+  std::error_code error;
+  std::filesystem::remove_all(hostPath(devicePath.c_str()), error);
+  return !error;
+}
+inline bool makeFolder(const WCHAR* devicePath) {
+  std::error_code error;
+  return std::filesystem::create_directory(hostPath(devicePath), error);
+}
+inline bool makeReadOnly(const WCHAR* devicePath) {
+  std::error_code error;
+  std::filesystem::permissions(hostPath(devicePath), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove, error);
+  return !error;
+}
+inline bool writeBytes(const WCHAR* devicePath, const char* bytes) {
+  FILE* file = std::fopen(hostPath(devicePath).c_str(), "wb");
+  if (!file) return false;
+  bool ok = std::fputs(bytes, file) >= 0;
+  return std::fclose(file) == 0 && ok;
+}
+#endif
+
+// an empty folder at devicePath, whatever was there before
+inline bool freshFolder(const WCHAR* devicePath) {
+  return removeTree(devicePath) && makeFolder(devicePath);
 }
 
 }  // namespace conformance

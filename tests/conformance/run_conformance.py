@@ -83,6 +83,16 @@ def prepare_wine_prefix(prefix, env):
                            timeout=TIMEOUT_SECONDS)
             subprocess.run(["wineserver", "-w"], env=env, capture_output=True,
                            timeout=TIMEOUT_SECONDS)
+        # Without a display Wine creates no window at all unless told to use its null
+        # graphics driver, which keeps hidden windows, queues and timers whole.
+        marker = os.path.join(prefix, "conformance-null-graphics")
+        if not os.path.exists(marker):
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Drivers", "/v",
+                            "Graphics", "/d", "null", "/f"], env=env, capture_output=True,
+                           timeout=TIMEOUT_SECONDS)
+            subprocess.run(["wineserver", "-w"], env=env, capture_output=True,
+                           timeout=TIMEOUT_SECONDS)
+            open(marker, "w").close()
     return os.path.join(prefix, "drive_c")
 
 
