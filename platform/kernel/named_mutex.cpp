@@ -14,14 +14,20 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/device.h"
+#include "platform/kernel/handle_table.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_state.h"
 #include "platform/kernel/platform_state.h"
@@ -34,10 +40,15 @@ struct NamedMutex {
   bool locked = false;
 };
 
+// What a handle stands for: empty for an unnamed mutex, which is private to its handle.
 struct MutexHandle {
-  unsigned magic = 0x4D555458;  // "MUTX": tells our handles from junk
-  std::wstring name;            // empty: unnamed
+  std::optional<std::wstring> name;
 };
+
+ce::kernel::HandleTable<MutexHandle>& handles() {
+  static ce::kernel::HandleTable<MutexHandle> open;
+  return open;
+}
 
 std::mutex tableMutex;
 std::map<std::wstring, NamedMutex> table;
@@ -61,9 +72,10 @@ void forgetInheritedTable() {
   table.clear();
 }
 
-std::string lockFileName(const std::wstring& name) {
-  // Any character may appear in a mutex name; keep the file name to a safe alphabet.
-  std::string file = "mutex.";
+// Any character may appear in a mutex name; the file name keeps to a safe alphabet, and each
+// other character becomes %XXXXXX, so two names never share a file.
+std::string escapedName(const std::wstring& name) {
+  std::string file;
   static const char hex[] = "0123456789abcdef";
   for (wchar_t c : name) {
     if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
@@ -74,40 +86,90 @@ std::string lockFileName(const std::wstring& name) {
       for (int shift = 20; shift >= 0; shift -= 4) file += hex[(c >> shift) & 0xF];
     }
   }
-  return file.substr(0, 200) + ".lock";
+  return file;
+}
+
+// Room for a name in one file name, well inside the 255 bytes Linux allows.
+constexpr size_t kNameRoom = 200;
+
+// Opens (creating) a name's lock file below run/: run/mutex.<name>.lock, or, for a name too
+// long for one file name, run/mutex.long/<part>/<part>/.../<last part>.lock with every part
+// at most kNameRoom bytes. Whole names, never cut ones: two names never share a lock.
+int openLockFile(const std::string& runDir, const std::wstring& name) {
+  std::string escaped = escapedName(name);
+  if (escaped.size() <= kNameRoom) {
+    std::string path = runDir + "/mutex." + escaped + ".lock";
+    return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  }
+  int folder = open((runDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::string part = "mutex.long";
+  for (size_t at = 0; folder >= 0; at += kNameRoom) {
+    if (mkdirat(folder, part.c_str(), 0700) != 0 && errno != EEXIST) break;
+    int inner = openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(folder);
+    folder = inner;
+    if (folder < 0) break;
+    if (escaped.size() - at <= kNameRoom) {
+      std::string last = escaped.substr(at) + ".lock";
+      int fd = openat(folder, last.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      close(folder);
+      return fd;
+    }
+    part = escaped.substr(at, kNameRoom);
+  }
+  if (folder >= 0) close(folder);
+  return -1;
+}
+
+// The name a mutex has in the device's one namespace, or false when Windows would look for
+// it in a folder of object names that does not exist (ERROR_PATH_NOT_FOUND): "Local\" and
+// "Global\" are the only folders, and both are this device's one session.
+bool objectName(const wchar_t* given, std::wstring& name) {
+  std::wstring_view text(given);
+  static constexpr std::wstring_view folders[] = {L"Local\\", L"Global\\"};
+  for (std::wstring_view folder : folders)
+    if (text.substr(0, folder.size()) == folder) {
+      text.remove_prefix(folder.size());
+      break;
+    }
+  if (text.find(L'\\') != std::wstring_view::npos) return false;
+  name = text;
+  return true;
 }
 
 }  // namespace
 
-HANDLE CreateMutexW(LPVOID, BOOL, LPCWSTR name) {
+HANDLE CreateMutexW(LPVOID, BOOL, LPCWSTR givenName) {
   long long forced;
   if (ce::failPointHit("CreateMutexW", forced)) return reinterpret_cast<HANDLE>(forced);
-  auto* handle = new MutexHandle;
-  if (!name || !*name) {
+  // The device treats "" as a name like any other; only a null name makes a private mutex.
+  if (!givenName) {
     SetLastError(ERROR_SUCCESS);
-    return handle;
+    return handles().add(std::make_unique<MutexHandle>());
   }
-  handle->name = name;
+  std::wstring name;
+  if (!objectName(givenName, name)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
   std::lock_guard<std::mutex> lock(tableMutex);
   forgetInheritedTable();
-  NamedMutex& entry = table[handle->name];
+  NamedMutex& entry = table[name];
   if (entry.handles > 0) {
     ++entry.handles;
     SetLastError(ERROR_ALREADY_EXISTS);
-    return handle;
+    return handles().add(std::make_unique<MutexHandle>(MutexHandle{name}));
   }
   if (entry.fd < 0) {
-    std::string path;
+    std::string runDir;
     try {
-      path = ce::runDir() + "/" + lockFileName(handle->name);
+      runDir = ce::runDir();
     } catch (...) {
-      delete handle;
       SetLastError(ERROR_PATH_NOT_FOUND);
       return nullptr;
     }
-    entry.fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    entry.fd = openLockFile(runDir, name);
     if (entry.fd < 0) {
-      delete handle;
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
@@ -115,32 +177,35 @@ HANDLE CreateMutexW(LPVOID, BOOL, LPCWSTR name) {
   entry.handles = 1;
   entry.locked = flock(entry.fd, LOCK_EX | LOCK_NB) == 0;
   SetLastError(entry.locked ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
-  return handle;
+  return handles().add(std::make_unique<MutexHandle>(MutexHandle{name}));
 }
 
-BOOL CloseHandle(HANDLE object) {
-  auto* handle = static_cast<MutexHandle*>(object);
-  if (!handle || object == INVALID_HANDLE_VALUE || handle->magic != 0x4D555458) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!handle->name.empty()) {
+namespace {
+
+// CloseHandle's part for mutexes: the last handle of a name in this process frees the name.
+bool closeMutexHandle(HANDLE object) {
+  std::unique_ptr<MutexHandle> handle = handles().remove(object);
+  if (!handle) return false;
+  if (handle->name) {
     std::lock_guard<std::mutex> lock(tableMutex);
     forgetInheritedTable();
-    auto it = table.find(handle->name);
+    auto it = table.find(*handle->name);
     if (it != table.end() && it->second.handles > 0 && --it->second.handles == 0 &&
         it->second.locked) {
       flock(it->second.fd, LOCK_UN);
       it->second.locked = false;
     }
   }
-  handle->magic = 0;
-  delete handle;
-  return TRUE;
+  return true;
 }
+
+[[maybe_unused]] const bool closerAdded = (ce::addHandleCloser(&closeMutexHandle), true);
+
+}  // namespace
 
 namespace ce::kernel {
 void resetNamedMutexes() {
+  handles().clear();
   std::lock_guard<std::mutex> lock(tableMutex);
   if (!tableInherited.exchange(false))
     for (auto& [name, entry] : table)

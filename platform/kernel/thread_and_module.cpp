@@ -27,7 +27,11 @@ HANDLE GetCurrentThread() { return currentThread; }
 BOOL SetThreadPriority(HANDLE thread, int priority) {
   long long forced;
   if (ce::failPointHit("SetThreadPriority", forced)) return static_cast<BOOL>(forced);
-  if (thread != currentThread || priority < 0 || priority > 7) {
+  if (thread != currentThread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (priority < 0 || priority > 7) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/kernel/platform_state.h"
 #include "platform/registry/registry.h"
 
 namespace ce::registry {
@@ -55,6 +56,15 @@ bool closeKeyHandle(HKEY handle) {
   std::lock_guard<std::mutex> lock(handles.mutex);
   return handles.open.erase(reinterpret_cast<UINT_PTR>(handle)) == 1;
 }
+
+namespace {
+// CloseHandle closes an open key as RegCloseKey does; the predefined keys are no handles.
+bool closeKeyForCloseHandle(HANDLE handle) {
+  auto key = static_cast<HKEY>(handle);
+  return key != HKEY_LOCAL_MACHINE && closeKeyHandle(key);
+}
+[[maybe_unused]] const bool closerAdded = (ce::addHandleCloser(&closeKeyForCloseHandle), true);
+}  // namespace
 
 void resetKeyHandles() {
   HandleTable& handles = table();

@@ -125,6 +125,7 @@ void closeAnyHandle() {
          close(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x12345678))).c_str());
   answer("CloseHandle odd junk value", "%s",
          close(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7777))).c_str());
+  answer("CloseHandle INVALID_HANDLE_VALUE", "%s", close(INVALID_HANDLE_VALUE).c_str());
   answer("GetCurrentThread value", "%lld",
          static_cast<long long>(reinterpret_cast<LONG_PTR>(GetCurrentThread())));
   answer("CloseHandle GetCurrentThread", "%s", close(GetCurrentThread()).c_str());

@@ -123,8 +123,9 @@ def main():
         if failure:
             problems.append(f"native side: {failure}")
 
+    # No debugger on a crash (winedbg would wait for nobody): the area ends with a status.
     wine_env = dict(os.environ, WINEPREFIX=os.path.abspath(args.wine_prefix), WINEDEBUG="-all",
-                    TZ=args.tz, LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
+                    TZ=args.tz, LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=")
     wine_env.pop("DISPLAY", None)
     drive_c = prepare_wine_prefix(wine_env["WINEPREFIX"], wine_env)
     wine_out, failure = run(["wine", os.path.abspath(args.windows)], wine_env, drive_c)

@@ -68,6 +68,77 @@ TEST_F(KernelTest, NamedMutexIsHeldWhileAnyHandleOfAnyProcessIsOpen) {
   CloseHandle(h);
 }
 
+// Handles are looked up, never read through: what is not an open handle of some family is
+// refused, and a pseudo handle closes as nothing.
+TEST_F(KernelTest, CloseHandleAnswersForAnyValueAndClosesEachFamilysHandles) {
+  const HANDLE junk[] = {reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x12345678)),
+                         reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7777)),
+                         reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(1))};
+  for (HANDLE value : junk) {
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(value));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+  EXPECT_TRUE(CloseHandle(GetCurrentThread()));
+  EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_NORMAL);
+
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"closed twice");
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_TRUE(CloseHandle(mutex));
+  EXPECT_FALSE(CloseHandle(mutex));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Closed", 0, nullptr, 0, 0, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(CloseHandle(reinterpret_cast<HANDLE>(key)));
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);  // CloseHandle closed it
+  EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(HKEY_LOCAL_MACHINE)));
+}
+
+// Names differing only far along (past any cut of the lock file's name) are two mutexes, and
+// a name in a folder of names other than Local\ and Global\ does not exist.
+TEST_F(KernelTest, EveryMutexNameIsItsOwnAndOnlyTheSessionFoldersExist) {
+  const std::wstring longAscii(240, L'n');
+  const std::wstring longAccented(250, static_cast<wchar_t>(0xE9));
+  for (const std::wstring& stem : {longAscii, longAccented}) {
+    HANDLE first = CreateMutexW(nullptr, TRUE, (stem + L"1").c_str());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    HANDLE second = CreateMutexW(nullptr, TRUE, (stem + L"2").c_str());
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetLastError(), 0u) << "two long names shared a lock";
+    EXPECT_TRUE(anotherProcessSeesItHeld((stem + L"1").c_str()));
+    EXPECT_FALSE(anotherProcessSeesItHeld((stem + L"3").c_str()));
+    CloseHandle(second);
+    CloseHandle(first);
+    EXPECT_FALSE(anotherProcessSeesItHeld((stem + L"1").c_str()));
+  }
+
+  for (const wchar_t* name : {L"folder\\name", L"Local\\a\\b", L"local\\name", L"name\\"}) {
+    SetLastError(0);
+    EXPECT_EQ(CreateMutexW(nullptr, TRUE, name), nullptr) << name;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND)) << name;
+  }
+  HANDLE local = CreateMutexW(nullptr, TRUE, L"Local\\session");
+  ASSERT_NE(local, nullptr);
+  HANDLE bare = CreateMutexW(nullptr, TRUE, L"session");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  HANDLE global = CreateMutexW(nullptr, TRUE, L"Global\\session");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  for (HANDLE h : {global, bare, local}) CloseHandle(h);
+
+  // The device names "" like any other name; only a null name is private.
+  HANDLE empty = CreateMutexW(nullptr, TRUE, L"");
+  HANDLE emptyAgain = CreateMutexW(nullptr, TRUE, L"");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  HANDLE unnamed = CreateMutexW(nullptr, TRUE, nullptr);
+  HANDLE unnamedAgain = CreateMutexW(nullptr, TRUE, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  for (HANDLE h : {unnamedAgain, unnamed, emptyAgain, empty}) EXPECT_TRUE(CloseHandle(h));
+}
+
 // Processes are known by pid and start time together: a pid alone may have been given again.
 using ProcessTest = ce::test::DeviceTest;
 
