@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace ce {
 
@@ -13,10 +14,22 @@ std::string fsRoot();        // <home>/fs
 std::string systemDir();     // <home>/system
 std::string runDir();        // <home>/run
 
-// "\My Documents\x" -> "<home>/fs/My Documents/x". Both separators are accepted; "." parts are
-// skipped; ".." parts, paths of MAX_PATH characters or more and names that cannot be encoded
-// are refused (false, with the reason in SetLastError).
+// "\My Documents\x" -> "<home>/fs/My Documents/x", by spelling alone, as Windows reads a
+// path: both separators; "." parts skipped and ".." parts taken apart by name, never beyond
+// the root; the last name without its trailing dots and spaces, any other without one
+// trailing dot; a trailing separator kept (it names a folder). Refused, with the reason in
+// SetLastError: "" (ERROR_PATH_NOT_FOUND), paths of MAX_PATH characters or more
+// (ERROR_FILENAME_EXCED_RANGE), names with * ? < > | " or that cannot be encoded
+// (ERROR_INVALID_NAME).
 bool hostPathOf(const wchar_t* devicePath, std::string& hostPath);
+// The device compares names without regard to case and keeps the case they were made with.
+// For a host path below fs/ that was not found as spelled: each part that does not exist is
+// replaced by the entry of its folder that differs from it only in case, as long as one
+// does; the rest stays as given (a file about to be made keeps the caller's case). True when
+// some part changed. Callers try the spelling first, so a name that exists costs nothing.
+bool matchCase(std::string& hostPath);
+// The key two names compare equal by on the device: each character upper-cased on its own.
+std::wstring nameCaseKey(std::wstring_view name);
 // The inverse for a host path below <home>/fs ("" when it is not below it).
 std::wstring devicePathOf(const std::string& hostPath);
 

@@ -1,5 +1,7 @@
 // File streams and attributes on device paths.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +28,55 @@ DWORD errorFromErrno(int error) {
   }
 }
 
+// A stream's mode: open(2) flags and the matching fdopen mode.
+struct StreamMode {
+  int flags = 0;
+  const char* fdopenMode = nullptr;
+};
+
+// The device's modes are "r", "w", "a" with "+", "b", "t"; text and binary are one here.
+bool streamModeOf(const wchar_t* mode, StreamMode& out) {
+  wchar_t kind = 0;
+  bool update = false;
+  for (const wchar_t* m = mode; *m; ++m) {
+    if ((*m == L'r' || *m == L'w' || *m == L'a') && !kind) kind = *m;
+    else if (*m == L'+') update = true;
+    else if (*m != L'b' && *m != L't') return false;
+  }
+  // Close-on-exec: programs the scheduler starts inherit no log file.
+  const int common = O_CLOEXEC;
+  switch (kind) {
+    case L'r': out = {common | (update ? O_RDWR : O_RDONLY), update ? "r+" : "r"}; return true;
+    case L'w':
+      out = {common | O_CREAT | O_TRUNC | (update ? O_RDWR : O_WRONLY), update ? "w+" : "w"};
+      return true;
+    case L'a':
+      out = {common | O_CREAT | O_APPEND | (update ? O_RDWR : O_WRONLY), update ? "a+" : "a"};
+      return true;
+    default: return false;
+  }
+}
+
+// Opens an existing file as spelled, or else as the device finds it (another case), or else
+// makes it when the mode does. -1 with errno set.
+int openDeviceFile(std::string& host, int flags) {
+  int fd = open(host.c_str(), flags & ~O_CREAT, 0666);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  ce::matchCase(host);
+  return open(host.c_str(), flags, 0666);
+}
+
+// A missing name in a folder that exists, or a folder that does not.
+DWORD missingFileError(const std::string& hostPath) {
+  std::string folder = hostPath;
+  while (!folder.empty() && folder.back() == '/') folder.pop_back();
+  size_t slash = folder.rfind('/');
+  if (slash != std::string::npos) folder.resize(slash);
+  struct stat info;
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                    : ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace
 
 namespace ce::kernel {
@@ -40,10 +91,15 @@ bool hostPathForCall(const wchar_t* devicePath, std::string& out) {
 }
 
 DWORD attributesOf(const struct stat& info) {
-  DWORD attributes = 0;
-  if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  // A file the device made or changed is marked for backup, as on every Windows.
+  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
   if (!(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-  return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return attributes;
+}
+
+DWORD errorOfMissOrFailure(const std::string& hostPath, int error) {
+  return error == ENOENT ? missingFileError(hostPath) : errorFromErrno(error);
 }
 
 }  // namespace ce::kernel
@@ -51,24 +107,30 @@ DWORD attributesOf(const struct stat& info) {
 FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
   long long forced;
   if (ce::failPointHit("_wfopen", forced)) return reinterpret_cast<FILE*>(forced);
-  if (!path || !mode || !*mode) {
+  StreamMode stream;
+  if (!path || !mode || !streamModeOf(mode, stream)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  // The device's modes are "r", "w", "a" with "+", "b", "t"; text and binary are one here.
-  std::string hostMode;
-  for (const wchar_t* m = mode; *m; ++m) {
-    if (*m == L'r' || *m == L'w' || *m == L'a' || *m == L'+') hostMode += static_cast<char>(*m);
-    else if (*m != L'b' && *m != L't') {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return nullptr;
-    }
-  }
-  hostMode += 'e';  // close-on-exec: programs the scheduler starts inherit no log file
   std::string host;
   if (!ce::kernel::hostPathForCall(path, host)) return nullptr;
-  FILE* file = std::fopen(host.c_str(), hostMode.c_str());
-  if (!file) SetLastError(errorFromErrno(errno));
+  int fd = openDeviceFile(host, stream.flags);
+  if (fd < 0) {
+    SetLastError(ce::kernel::errorOfMissOrFailure(host, errno));
+    return nullptr;
+  }
+  // A folder opens for reading on Linux; on the device it is no file to read.
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, stream.fdopenMode);
+  if (!file) {
+    SetLastError(errorFromErrno(errno));
+    close(fd);
+  }
   return file;
 }
 
@@ -78,8 +140,9 @@ DWORD GetFileAttributesW(LPCWSTR path) {
   std::string host;
   if (!ce::kernel::hostPathForCall(path, host)) return INVALID_FILE_ATTRIBUTES;
   struct stat info;
-  if (stat(host.c_str(), &info) != 0) {
-    SetLastError(errorFromErrno(errno));
+  if (stat(host.c_str(), &info) != 0 && (errno != ENOENT || !ce::matchCase(host) ||
+                                         stat(host.c_str(), &info) != 0)) {
+    SetLastError(ce::kernel::errorOfMissOrFailure(host, errno));
     return INVALID_FILE_ATTRIBUTES;
   }
   return ce::kernel::attributesOf(info);

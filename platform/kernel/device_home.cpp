@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -53,6 +54,11 @@ std::string resolveHome() {
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// Characters Windows refuses in a name (ERROR_INVALID_NAME); '*' and '?' are a pattern's.
+bool isReservedInName(wchar_t c) {
+  return c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'|' || c == L'"';
+}
+
 }  // namespace
 
 std::string deviceHome() {
@@ -88,6 +94,10 @@ bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
     return false;
   }
   size_t length = wcslen(devicePath);
+  if (length == 0) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   if (length >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
@@ -95,7 +105,8 @@ bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
   // Every log line and every file event maps a path: each part is converted straight onto
   // the end of the result, with no copy of its own.
   std::string out = fsRoot();
-  out.reserve(out.size() + 1 + length * 3);
+  const size_t rootSize = out.size();
+  out.reserve(rootSize + 1 + length * 3);
   size_t i = 0;
   while (i < length) {
     while (i < length && isSeparator(devicePath[i])) ++i;
@@ -103,10 +114,27 @@ bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
     while (i < length && !isSeparator(devicePath[i])) ++i;
     if (i == start) break;
     std::wstring_view part(devicePath + start, i - start);
+    if (part != L"." && part != L"..") {
+      // As Windows reads a path: the last name loses its trailing dots and spaces, any
+      // other name one trailing dot ("\conf.\a" is "\conf\a", "\conf \a" is not).
+      if (i == length) {
+        while (!part.empty() && (part.back() == L'.' || part.back() == L' '))
+          part.remove_suffix(1);
+        if (part.empty()) continue;
+      } else if (part.back() == L'.') {
+        part.remove_suffix(1);
+      }
+    }
     if (part == L".") continue;
-    long bytes = part == L".." ? -1
-                               : utf8::fromWide(part.data(), part.size(), nullptr, 0,
-                                                utf8::InvalidChars::unescape);
+    if (part == L"..") {
+      // Taken apart by name, never beyond the root: fs/ is the device's whole world.
+      size_t slash = out.rfind('/');
+      if (out.size() > rootSize && slash >= rootSize) out.resize(slash);
+      continue;
+    }
+    long bytes = -1;
+    if (std::find_if(part.begin(), part.end(), isReservedInName) == part.end())
+      bytes = utf8::fromWide(part.data(), part.size(), nullptr, 0, utf8::InvalidChars::unescape);
     if (bytes < 0) {
       SetLastError(ERROR_INVALID_NAME);
       return false;
@@ -117,6 +145,8 @@ bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
     utf8::fromWide(part.data(), part.size(), out.data() + at, static_cast<size_t>(bytes),
                    utf8::InvalidChars::unescape);
   }
+  // "\conf\a.txt\" names a folder: a file there is not found (ERROR_PATH_NOT_FOUND).
+  if (isSeparator(devicePath[length - 1]) && out.size() > rootSize) out += '/';
   hostPath = std::move(out);
   return true;
 }

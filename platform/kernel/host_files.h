@@ -16,4 +16,8 @@ bool hostPathForCall(const wchar_t* devicePath, std::string& out);
 // The device's attributes of what `info` describes.
 DWORD attributesOf(const struct stat& info);
 
+// The error of a call that failed on `hostPath` with `error`: a missing name is
+// ERROR_FILE_NOT_FOUND in a folder that exists and ERROR_PATH_NOT_FOUND in one that does not.
+DWORD errorOfMissOrFailure(const std::string& hostPath, int error);
+
 }  // namespace ce::kernel

@@ -1,6 +1,10 @@
 #include <signal.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/process.h"
@@ -19,9 +23,25 @@ TEST_F(KernelTest, DevicePathsAndFileNamesMapIntoFsAndNeverEscapeIt) {
   EXPECT_EQ(host, home() + "/fs/My Documents/Notes/memo.pwi");
   ASSERT_TRUE(ce::hostPathOf(L".\\synclog.txt", host));
   EXPECT_EQ(host, home() + "/fs/synclog.txt");
+  // ".." is taken apart by name and stops at the root: fs/ is the device's whole world.
+  ASSERT_TRUE(ce::hostPathOf(L"\\a\\..\\..\\etc\\passwd", host));
+  EXPECT_EQ(host, home() + "/fs/etc/passwd");
+  ASSERT_TRUE(ce::hostPathOf(L"\\..", host));
+  EXPECT_EQ(host, home() + "/fs");
+  // Windows' reading: the last name loses trailing dots and spaces, another one dot.
+  ASSERT_TRUE(ce::hostPathOf(L"\\Notes.\\memo.pwi . ", host));
+  EXPECT_EQ(host, home() + "/fs/Notes/memo.pwi");
+  ASSERT_TRUE(ce::hostPathOf(L"\\Notes \\memo.pwi", host));
+  EXPECT_EQ(host, home() + "/fs/Notes /memo.pwi");
+  ASSERT_TRUE(ce::hostPathOf(L"\\Notes\\", host));
+  EXPECT_EQ(host, home() + "/fs/Notes/");
   SetLastError(0xdeadbeef);
-  EXPECT_FALSE(ce::hostPathOf(L"\\a\\..\\..\\etc\\passwd", host));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_FALSE(ce::hostPathOf(L"", host));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  for (const wchar_t* reserved : {L"\\a*.txt", L"\\a?\\b", L"\\a<b", L"\\a|b"}) {
+    EXPECT_FALSE(ce::hostPathOf(reserved, host)) << reserved;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME)) << reserved;
+  }
   EXPECT_FALSE(ce::hostPathOf(std::wstring(MAX_PATH, L'x').c_str(), host));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_EQ(ce::devicePathOf(home() + "/fs/My Documents/x"), L"\\My Documents\\x");
@@ -137,6 +157,81 @@ TEST_F(KernelTest, EveryMutexNameIsItsOwnAndOnlyTheSessionFoldersExist) {
   HANDLE unnamedAgain = CreateMutexW(nullptr, TRUE, nullptr);
   EXPECT_EQ(GetLastError(), 0u);
   for (HANDLE h : {unnamedAgain, unnamed, emptyAgain, empty}) EXPECT_TRUE(CloseHandle(h));
+}
+
+// The device's file system compares names without regard to case and keeps the case a
+// name was made with: every call finds "a.txt" as "\\NOTES\\A.TXT", and only a name that
+// exists in no case is made, in the caller's case.
+TEST_F(KernelTest, FileCallsFindNamesInAnyCaseAndKeepTheCaseTheyWereMadeWith) {
+  std::filesystem::create_directories(hostPath("fs/Notes"));
+  ce::test::writeFile(hostPath("fs/Notes/a.txt"), "one");
+  FILE* append = _wfopen(L"\\NOTES\\A.TXT", L"a");
+  ASSERT_NE(append, nullptr);
+  std::fputs("two", append);
+  std::fclose(append);
+  EXPECT_EQ(ce::test::readFile(hostPath("fs/Notes/a.txt")), "onetwo");
+  EXPECT_EQ(GetFileAttributesW(L"\\notes\\a.TXT"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(GetFileAttributesW(L"\\nOtEs"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+
+  FILE* made = _wfopen(L"\\notes\\New.Pwi", L"w");
+  ASSERT_NE(made, nullptr);
+  std::fclose(made);
+  EXPECT_EQ(ce::test::readFile(hostPath("fs/Notes/New.Pwi")), "");
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(L"\\NOTES\\*.PWI", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, L"New.Pwi");
+  EXPECT_FALSE(FindNextFileW(find, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_TRUE(FindClose(find));
+  EXPECT_FALSE(FindClose(find));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  // What is missing says where: the name (2) or its folder (3); a folder is no stream.
+  EXPECT_EQ(GetFileAttributesW(L"\\Notes\\b.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesW(L"\\Gone\\a.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesW(L"\\Notes\\a.txt\\"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(_wfopen(L"\\Gone\\a.txt", L"w"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(_wfopen(L"\\notes", L"r"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// Patterns as Windows matches them, on the names alone; a listing never shows "." or "..".
+TEST_F(KernelTest, FindFirstFileTakesTheDevicesPatterns) {
+  std::filesystem::create_directories(hostPath("fs/f/empty"));
+  for (const char* name : {"abc.pwi", "AXC.PWI", "b.pwi", "readme", "x.pwix", "note.pwi.bak"})
+    ce::test::writeFile(hostPath(std::string("fs/f/") + name), "x");
+  auto list = [](const wchar_t* pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern, &data);
+    if (find == INVALID_HANDLE_VALUE)
+      return std::vector<std::wstring>{L"error " + std::to_wstring(GetLastError())};
+    do names.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  using V = std::vector<std::wstring>;
+  EXPECT_EQ(list(L"\\f\\*"), (V{L"AXC.PWI", L"abc.pwi", L"b.pwi", L"empty", L"note.pwi.bak",
+                                   L"readme", L"x.pwix"}));
+  EXPECT_EQ(list(L"\\f\\*.*"), list(L"\\f\\*"));
+  EXPECT_EQ(list(L"\\f\\*.pwi"), (V{L"AXC.PWI", L"abc.pwi", L"b.pwi"}));
+  EXPECT_EQ(list(L"\\f\\a?c.*"), (V{L"AXC.PWI", L"abc.pwi"}));
+  EXPECT_EQ(list(L"\\f\\readme.*"), (V{L"readme"}));
+  EXPECT_EQ(list(L"\\f\\B.PWI"), (V{L"b.pwi"}));
+  EXPECT_EQ(list(L"\\F"), (V{L"f"}));
+  EXPECT_EQ(list(L"\\f\\*.zzz"), (V{L"error 2"}));
+  EXPECT_EQ(list(L"\\f\\empty\\*"), (V{L"error 2"}));
+  EXPECT_EQ(list(L"\\f\\"), (V{L"error 2"}));
+  EXPECT_EQ(list(L"\\g\\*"), (V{L"error 3"}));
+  EXPECT_EQ(list(L"\\f*\\*"), (V{L"error 123"}));
+  EXPECT_EQ(list(L""), (V{L"error 3"}));
 }
 
 // Processes are known by pid and start time together: a pid alone may have been given again.
