@@ -53,8 +53,11 @@ std::optional<std::string> summarizeFolder(const std::wstring& devicePath,
   HANDLE find = FindFirstFileW((prefix + L"*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
+    // Nothing matched: the device lists no "." and "..", so an empty folder says so.
     if (error == ERROR_FILE_NOT_FOUND) return format("0", folderHash.finish());
-    if (error == ERROR_PATH_NOT_FOUND) return format("none", folderHash.finish());
+    // No such folder, or a name that cannot be one (a file, a wildcard).
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
+      return format("none", folderHash.finish());
     return std::nullopt;
   }
   // A sum does not depend on the order in which the folder lists its entries.

@@ -39,8 +39,14 @@ struct TIME_ZONE_INFORMATION {
 #define TIME_ZONE_ID_INVALID ((DWORD)0xFFFFFFFF)
 
 void GetLocalTime(LPSYSTEMTIME time);
+// The zone TZ names (else the host's): the standard Bias, the daylight rules (DaylightBias,
+// StandardDate and DaylightDate as yearly rules, wYear 0) and the device's zone names;
+// TIME_ZONE_ID_STANDARD or TIME_ZONE_ID_DAYLIGHT by the time now, TIME_ZONE_ID_UNKNOWN for a
+// zone without daylight saving.
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info);
-// Exact conversions for years 1601 to 30827; the day of week of the input is ignored.
+// Exact conversions from 1601 up to the largest FILETIME (30828-09-14 02:48:05.477), as
+// Windows takes them: February has 29 days in every year; the day of week of the input is
+// ignored.
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time);
 

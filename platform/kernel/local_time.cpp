@@ -1,4 +1,5 @@
-// Local time, the time zone and the exact SYSTEMTIME <-> FILETIME calendar.
+// Local time, the testing overrides of clock and zone, and the exact SYSTEMTIME <-> FILETIME
+// calendar.
 #include <time.h>
 
 #include <chrono>
@@ -23,20 +24,25 @@ namespace chrono = std::chrono;
 // Day 0 of FILETIME.
 constexpr chrono::sys_days epoch1601 = chrono::year(1601) / chrono::January / 1;
 
-// Bounds first: chrono::month and chrono::day hold any value above 255 as an unspecified one.
-bool isRealDate(const SYSTEMTIME& t) {
-  return t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= 31 &&
-         chrono::year_month_day(chrono::year(t.wYear), chrono::month(t.wMonth),
-                                chrono::day(t.wDay))
-      .ok();
+// The fields Windows takes: a year from 1601, a real month and time of day, and a day that
+// exists in that month, except that February always has 29 days (the 29th of a common
+// year is read as 1 March, as Windows reads it).
+bool isTakenDate(const SYSTEMTIME& t) {
+  static const int monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return t.wYear >= 1601 && t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 &&
+         t.wDay <= monthDays[t.wMonth - 1] && t.wHour <= 23 && t.wMinute <= 59 &&
+         t.wSecond <= 59 && t.wMilliseconds <= 999;
 }
 
-long long toTicks(const SYSTEMTIME& t) {
+// Ticks of a taken date; false past the largest FILETIME (30828-09-14 02:48:05.477).
+bool toTicks(const SYSTEMTIME& t, long long& ticks) {
+  // A day past the month's end counts on into the next month (C++20 [time.cal.ymd]).
   chrono::sys_days date =
       chrono::year(t.wYear) / chrono::month(t.wMonth) / chrono::day(t.wDay);
   long long days = (date - epoch1601).count();
   long long ms = ((t.wHour * 60LL + t.wMinute) * 60 + t.wSecond) * 1000 + t.wMilliseconds;
-  return days * ticksPerDay + ms * ticksPerMillisecond;
+  return !__builtin_mul_overflow(days, ticksPerDay, &ticks) &&
+         !__builtin_add_overflow(ticks, ms * ticksPerMillisecond, &ticks);
 }
 
 SYSTEMTIME fromTicks(long long ticks) {
@@ -80,35 +86,14 @@ void GetLocalTime(LPSYSTEMTIME time) {
   time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
 }
 
-DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info) {
-  if (!info) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return TIME_ZONE_ID_INVALID;
-  }
-  *info = TIME_ZONE_INFORMATION{};
-  {
-    std::lock_guard<std::mutex> lock(clockMutex);
-    if (biasOverride) {
-      info->Bias = *biasOverride;
-      return TIME_ZONE_ID_UNKNOWN;
-    }
-  }
-  static std::once_flag zoneRead;
-  std::call_once(zoneRead, [] { tzset(); });
-  // glibc's `timezone` is seconds west of UTC: the sign the device's Bias uses.
-  info->Bias = static_cast<LONG>(timezone / 60);
-  return TIME_ZONE_ID_UNKNOWN;
-}
-
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime) {
-  if (!time || !fileTime || time->wYear < 1601 || time->wYear > 30827 || !isRealDate(*time) || time->wHour > 23 ||
-      time->wMinute > 59 || time->wSecond > 59 || time->wMilliseconds > 999) {
+  long long ticks = 0;
+  if (!time || !fileTime || !isTakenDate(*time) || !toTicks(*time, ticks)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  auto ticks = static_cast<unsigned long long>(toTicks(*time));
-  fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
-  fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  fileTime->dwLowDateTime = static_cast<DWORD>(static_cast<unsigned long long>(ticks));
+  fileTime->dwHighDateTime = static_cast<DWORD>(static_cast<unsigned long long>(ticks) >> 32);
   return TRUE;
 }
 
@@ -119,9 +104,8 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time) {
   }
   unsigned long long ticks =
       (static_cast<unsigned long long>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
-  // The device refuses times past 30827-12-31 23:59:59.999 (the top bit set and beyond).
-  const long long last = toTicks(SYSTEMTIME{30827, 12, 0, 31, 23, 59, 59, 999});
-  if (ticks > static_cast<unsigned long long>(last) + ticksPerMillisecond - 1) {
+  // Every time up to the largest positive FILETIME, 30828-09-14 02:48:05.477, as Windows.
+  if (ticks > static_cast<unsigned long long>(INT64_MAX)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -132,8 +116,10 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time) {
 namespace ce::testing {
 
 void freezeLocalTime(const SYSTEMTIME& now) {
+  long long ticks = 0;
+  toTicks(now, ticks);
   std::lock_guard<std::mutex> lock(clockMutex);
-  frozenTicks = toTicks(now);
+  frozenTicks = ticks;
 }
 
 void advanceLocalTime(long long milliseconds) {
@@ -159,9 +145,17 @@ void clearTimeZoneBias() {
 }  // namespace ce::testing
 
 namespace ce::kernel {
-void resetClock() {
+std::optional<LONG> timeZoneBiasOverride() {
   std::lock_guard<std::mutex> lock(clockMutex);
-  frozenTicks.reset();
-  biasOverride.reset();
+  return biasOverride;
+}
+
+void resetClock() {
+  {
+    std::lock_guard<std::mutex> lock(clockMutex);
+    frozenTicks.reset();
+    biasOverride.reset();
+  }
+  resetTimeZone();
 }
 }  // namespace ce::kernel

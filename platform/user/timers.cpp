@@ -4,6 +4,7 @@
 #include <sys/timerfd.h>
 
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "platform/user/message_sources.h"
 #include "platform/user/unique_fd.h"
 #include "platform/user/user.h"
+#include "platform/user/user_state.h"
 
 namespace {
 
@@ -52,6 +54,16 @@ void stopLocked(Timers& t, std::map<std::pair<HWND, UINT_PTR>, std::unique_ptr<T
   t.running.erase(it);
 }
 
+// A tick already waiting in the queue goes with its timer, as on the device: a caller that
+// killed its timer never sees it again.
+void dropQueuedTicks(HWND window, UINT_PTR id) {
+  ce::user::State& s = ce::user::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  std::erase_if(s.queue, [&](const MSG& m) {
+    return m.message == WM_TIMER && m.hwnd == window && m.wParam == id;
+  });
+}
+
 void resetTimers() {
   Timers& t = timers();
   std::lock_guard<std::mutex> lock(t.mutex);
@@ -69,7 +81,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC procedure) 
     return 0;
   }
   if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }
   Timers& t = timers();
@@ -102,13 +114,34 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC procedure) 
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
-  Timers& t = timers();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = t.running.find(std::make_pair(window, id));
-  if (it == t.running.end()) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  if (window && !IsWindow(window)) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  stopLocked(t, it);
+  {
+    Timers& t = timers();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.running.find(std::make_pair(window, id));
+    if (it == t.running.end()) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    stopLocked(t, it);
+  }
+  dropQueuedTicks(window, id);
   return TRUE;
 }
+
+namespace ce::user {
+
+void stopTimersOfWindow(HWND window) {
+  Timers& t = timers();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  for (auto it = t.running.begin(); it != t.running.end();) {
+    auto next = std::next(it);
+    if (it->first.first == window) stopLocked(t, it);
+    it = next;
+  }
+}
+
+}  // namespace ce::user

@@ -84,6 +84,10 @@ void enqueueLocked(State& s, const MSG& message);
 // The class registered under this name or atom, or null; `key` receives its key in
 // State::classes. Caller holds the mutex.
 WindowClass* findClassLocked(State& s, LPCWSTR nameOrAtom, std::wstring* key = nullptr);
+// Stops every timer of a window (DestroyWindow). Takes the timers' lock, then the state's:
+// call it without the state's mutex.
+void stopTimersOfWindow(HWND window);
+
 // Forgets a window without a WM_DESTROY: its file, its class count and its queued messages.
 // Caller holds the mutex.
 void removeWindowLocked(State& s, uint64_t handle);

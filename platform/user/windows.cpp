@@ -127,6 +127,8 @@ BOOL DestroyWindow(HWND window) {
     return FALSE;
   }
   procedure(window, WM_DESTROY, 0, 0);
+  // Its timers end with it, and their waiting ticks with its other messages.
+  stopTimersOfWindow(window);
   std::lock_guard<std::mutex> lock(s.mutex);
   removeWindowLocked(s, handle);
   return TRUE;

@@ -1,5 +1,6 @@
 // Recording a change: the list, the scheduled start, and what changed while the listener was
 // not running.
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -265,6 +266,29 @@ TEST_F(OfflineChangesTest, OnlyEntriesTheFolderWouldReportChangeItsSummary) {
   std::string absent = summaryOf(L"\\My Documents\\Gone", pictures);
   fs::create_directories(documents() + "Gone");
   EXPECT_NE(summaryOf(L"\\My Documents\\Gone", pictures), absent);
+}
+
+// The device finds names in any case: a folder named in another case is listed, a file
+// written through another spelling of its name is the same file, and a "folder" that is a
+// file is as absent as a missing one (its listing fails with ERROR_INVALID_NAME).
+TEST_F(OfflineChangesTest, SummariesFollowTheDevicesNamesInAnyCase) {
+  const FolderRules notes = notesRules;
+  write("Notes/memo.pwi", "x");
+  std::string before = summaryOf(L"\\MY DOCUMENTS\\NOTES", notes);
+  EXPECT_EQ(before.substr(0, 2), "1-");
+  FILE* same = _wfopen(L"\\my documents\\notes\\MEMO.PWI", L"a");
+  ASSERT_NE(same, nullptr);
+  std::fputs("y", same);
+  std::fclose(same);
+  std::string after = summaryOf(L"\\MY DOCUMENTS\\NOTES", notes);
+  EXPECT_EQ(after.substr(0, 2), "1-");
+  EXPECT_NE(after, before);
+  EXPECT_EQ(ce::test::readFile(documents() + "Notes/memo.pwi"), "xy");
+
+  write("Notes/not-a-folder", "x");
+  std::string absent = summaryOf(L"\\My Documents\\Gone", notes);
+  EXPECT_EQ(absent.substr(0, 5), "none-");
+  EXPECT_EQ(summaryOf(L"\\My Documents\\Notes\\not-a-folder", notes).substr(0, 5), "none-");
 }
 
 TEST_F(OfflineChangesTest, FirstStartOnlyRemembersThenEachChangedSourceIsRecordedOnce) {

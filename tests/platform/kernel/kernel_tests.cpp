@@ -1,6 +1,8 @@
 #include <signal.h>
+#include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -232,6 +234,81 @@ TEST_F(KernelTest, FindFirstFileTakesTheDevicesPatterns) {
   EXPECT_EQ(list(L"\\g\\*"), (V{L"error 3"}));
   EXPECT_EQ(list(L"\\f*\\*"), (V{L"error 123"}));
   EXPECT_EQ(list(L""), (V{L"error 3"}));
+}
+
+// The zone's daylight rules in the device's yearly form: month, weekday, week of the month
+// (5 the last) and the local time before the change, for zones north and south and with
+// changes given in UTC (the EU) or in local time (the US, Australia).
+TEST_F(KernelTest, TimeZoneInformationCarriesTheZonesDaylightRules) {
+  struct Zone {
+    const char* tz;
+    LONG bias;
+    SYSTEMTIME standardDate, daylightDate;
+    const wchar_t* standardName;
+  };
+  const Zone zones[] = {
+      {"Europe/Berlin", -60, {0, 10, 0, 5, 3, 0, 0, 0}, {0, 3, 0, 5, 2, 0, 0, 0},
+       L"W. Europe Standard Time"},
+      {"America/New_York", 300, {0, 11, 0, 1, 2, 0, 0, 0}, {0, 3, 0, 2, 2, 0, 0, 0},
+       L"Eastern Standard Time"},
+      {"Australia/Sydney", -600, {0, 4, 0, 1, 3, 0, 0, 0}, {0, 10, 0, 1, 2, 0, 0, 0},
+       L"AUS Eastern Standard Time"},
+  };
+  auto same = [](const SYSTEMTIME& a, const SYSTEMTIME& b) {
+    return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDayOfWeek == b.wDayOfWeek &&
+           a.wDay == b.wDay && a.wHour == b.wHour && a.wMinute == b.wMinute;
+  };
+  for (const Zone& zone : zones) {
+    setenv("TZ", zone.tz, 1);
+    tzset();
+    TIME_ZONE_INFORMATION info;
+    DWORD id = GetTimeZoneInformation(&info);
+    EXPECT_TRUE(id == TIME_ZONE_ID_STANDARD || id == TIME_ZONE_ID_DAYLIGHT) << zone.tz;
+    EXPECT_EQ(info.Bias, zone.bias) << zone.tz;
+    EXPECT_EQ(info.StandardBias, 0) << zone.tz;
+    EXPECT_EQ(info.DaylightBias, -60) << zone.tz;
+    EXPECT_TRUE(same(info.StandardDate, zone.standardDate)) << zone.tz;
+    EXPECT_TRUE(same(info.DaylightDate, zone.daylightDate)) << zone.tz;
+    EXPECT_STREQ(info.StandardName, zone.standardName) << zone.tz;
+  }
+  // No daylight saving: no dates, and the device's "unknown" answer.
+  setenv("TZ", "Asia/Tokyo", 1);
+  tzset();
+  TIME_ZONE_INFORMATION tokyo;
+  EXPECT_EQ(GetTimeZoneInformation(&tokyo), static_cast<DWORD>(TIME_ZONE_ID_UNKNOWN));
+  EXPECT_EQ(tokyo.Bias, -540);
+  EXPECT_EQ(tokyo.DaylightDate.wMonth, 0);
+  // A test's bias stands in for the zone, as the log's stamp tests use it.
+  ce::testing::setTimeZoneBias(-330);
+  EXPECT_EQ(GetTimeZoneInformation(&tokyo), static_cast<DWORD>(TIME_ZONE_ID_UNKNOWN));
+  EXPECT_EQ(tokyo.Bias, -330);
+}
+
+// Windows' range and leniency: 29 February of any year (read as 1 March), and every time
+// up to the largest FILETIME.
+TEST_F(KernelTest, SystemTimeConversionsTakeWhatWindowsTakes) {
+  SYSTEMTIME february{2011, 2, 0, 29, 0, 0, 0, 0};
+  FILETIME file;
+  ASSERT_TRUE(SystemTimeToFileTime(&february, &file));
+  SYSTEMTIME back;
+  ASSERT_TRUE(FileTimeToSystemTime(&file, &back));
+  EXPECT_EQ(back.wMonth, 3);
+  EXPECT_EQ(back.wDay, 1);
+  SYSTEMTIME april{2011, 4, 0, 31, 0, 0, 0, 0};
+  EXPECT_FALSE(SystemTimeToFileTime(&april, &file));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  SYSTEMTIME last{30828, 9, 0, 14, 2, 48, 5, 477};
+  ASSERT_TRUE(SystemTimeToFileTime(&last, &file));
+  EXPECT_EQ(file.dwHighDateTime, 0x7FFFFFFFu);
+  SYSTEMTIME beyond{30828, 9, 0, 14, 2, 48, 5, 478};
+  EXPECT_FALSE(SystemTimeToFileTime(&beyond, &file));
+  FILETIME largest{0xFFFFFFFFu, 0x7FFFFFFFu};
+  ASSERT_TRUE(FileTimeToSystemTime(&largest, &back));
+  EXPECT_EQ(back.wYear, 30828);
+  EXPECT_EQ(back.wMilliseconds, 477);
+  FILETIME negative{0, 0x80000000u};
+  EXPECT_FALSE(FileTimeToSystemTime(&negative, &back));
 }
 
 // Processes are known by pid and start time together: a pid alone may have been given again.

@@ -271,6 +271,34 @@ TEST_F(WindowTest, TimersTickUntilKilledAndThreadTimersGetIdsOfTheirOwn) {
   EXPECT_TRUE(KillTimer(nullptr, second));
 }
 
+// A tick already in the queue goes with its timer (the listener kills its retry timer and
+// must not take one more tick for it), and a window's timers end with the window.
+TEST_F(WindowTest, KillTimerTakesBackTheQueuedTickAndTimersEndWithTheirWindow) {
+  HWND window = ce::test::makeWindow(L"Killed", tickingProc);
+  ASSERT_EQ(SetTimer(window, 7, 10, nullptr), 7u);
+  MSG message;
+  ASSERT_TRUE(ce::test::waitFor([&] {
+    return PeekMessageW(&message, window, WM_TIMER, WM_TIMER, PM_NOREMOVE) != FALSE;
+  }));
+  EXPECT_TRUE(KillTimer(window, 7));
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+
+  UINT_PTR thread = SetTimer(nullptr, 0, 10, nullptr);
+  ASSERT_TRUE(ce::test::waitFor([&] {
+    return PeekMessageW(&message, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE) != FALSE;
+  }));
+  EXPECT_TRUE(KillTimer(nullptr, thread));
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+
+  ASSERT_EQ(SetTimer(window, 8, 10, nullptr), 8u);
+  EXPECT_TRUE(DestroyWindow(window));
+  SetLastError(0);
+  EXPECT_FALSE(KillTimer(window, 8));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(SetTimer(window, 9, 10, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 using CrossProcessTest = ce::test::DeviceTest;
 
 std::vector<MSG> received;  // WM_USER and above
