@@ -26,8 +26,8 @@ BOOL CeRunAppAtTime(LPCWSTR appName, const SYSTEMTIME* time) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // A path the scheduler could never start (".." out of the file system, a name that cannot
-  // be a file name) is refused now, where the caller can still see the error.
+  // A path the scheduler could never start (a name that cannot be a file name; ".." never
+  // leaves the file system) is refused now, where the caller can still see the error.
   try {
     std::string hostPath;
     if (!ce::hostPathOf(appName, hostPath)) return FALSE;

@@ -364,6 +364,17 @@ TEST_F(LogTest, HeldMutexDropsTheMessage) {
   EXPECT_EQ(logText(), "14:05:09 GMT +1:00 [INFO] - written after\n");
   EXPECT_EQ(ce::test::readFile(hostPath("fs/other.txt")),
             "14:05:09 GMT +1:00 [ERROR] - another name is not excluded\n");
+
+  // Names alike for a long way are still two names: a writer of one never silences the other.
+  std::string accented;
+  for (int i = 0; i < 100; ++i) accented += "\xc3\xa9";
+  std::wstring wideAccented(100, static_cast<wchar_t>(0xE9));
+  HANDLE first = CreateMutexW(nullptr, TRUE, (wideAccented + L"1.txt").c_str());
+  log->setFileName((accented + "2.txt").c_str());
+  log->error("written beside a held name alike");
+  CloseHandle(first);
+  EXPECT_EQ(ce::test::readFile(hostPath("fs/" + accented + "2.txt")),
+            "14:05:09 GMT +1:00 [ERROR] - written beside a held name alike\n");
 }
 
 }  // namespace
