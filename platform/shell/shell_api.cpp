@@ -1,5 +1,7 @@
 // SHChangeNotifyRegister, SHChangeNotifyDeregister and SHChangeNotifyFree over the process's
 // one ChangeNotifier, which joins the message loop with the first registration.
+#include <sys/stat.h>
+
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -63,6 +65,9 @@ BOOL SHChangeNotifyRegister(HWND window, SHCHANGENOTIFYENTRY* entry) {
   size_t rootLength = 0;
   try {
     if (!ce::hostPathOf(entry->pszWatchDir, hostPath)) return FALSE;
+    // The device finds a folder named in another case; one that exists as spelled costs a stat.
+    struct stat info;
+    if (stat(hostPath.c_str(), &info) != 0) ce::matchCase(hostPath);
     rootLength = ce::fsRoot().size();
   } catch (const std::runtime_error&) {
     SetLastError(ERROR_PATH_NOT_FOUND);

@@ -114,6 +114,15 @@ TEST_F(Shell, createsRenamesMovesAndDeletesReachEveryWindowWatchingEitherSide) {
                    L"w2 CREATE \\B\\in", L"w2 DELETE \\B\\in", L"w2 DELETE \\B\\g"}));
 }
 
+// The device finds a folder named in another case; its events carry the names as they are.
+TEST_F(Shell, aFolderNamedInAnotherCaseIsWatched) {
+  folder("My Documents/Notes");
+  ASSERT_TRUE(watch(1, L"\\MY DOCUMENTS\\notes"));
+  create("My Documents/Notes/Memo.pwi");
+  EXPECT_EQ(settle("My Documents/Notes", L"w1 CREATE \\My Documents\\Notes\\marker"),
+            (Lines{L"w1 CREATE \\My Documents\\Notes\\Memo.pwi"}));
+}
+
 TEST_F(Shell, aWaitingLoopWakesOnItsOwnForAMoveOut) {
   folder("A"), folder("Elsewhere");
   create("A/f");
