@@ -1,8 +1,10 @@
 // Named mutexes across processes.
 //
 // The device's named mutex "exists" while any handle of its name is open anywhere. Here the
-// first handle a process opens takes an exclusive flock on run/mutex.<name>.lock; while some
-// process holds that lock, every other creation reports ERROR_ALREADY_EXISTS. A process that
+// first handle a process opens takes an exclusive flock on the name's lock file in run/
+// (mutex.<name>.lock, or a path of parts below mutex.long/ for a name too long for one file
+// name: never a cut name, so two names never share a lock); while some process holds that
+// lock, every other creation reports ERROR_ALREADY_EXISTS. A process that
 // dies drops its lock with its descriptors, so a crashed writer never leaves the name stuck.
 //
 // A handle obtained while another process holds the lock does not hold the lock itself: once

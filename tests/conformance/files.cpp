@@ -244,7 +244,8 @@ void listings() {
          withLastError(FindClose(INVALID_HANDLE_VALUE) ? "TRUE" : "FALSE").c_str());
   HANDLE handle = FindFirstFileW((find + L"\\*").c_str(), &data);
   SetLastError(conformance::kSentinel);
-  answer("FindClose open search", "%s", withLastError(FindClose(handle) ? "TRUE" : "FALSE").c_str());
+  answer("FindClose open search", "%s",
+         withLastError(FindClose(handle) ? "TRUE" : "FALSE").c_str());
 }
 
 }  // namespace

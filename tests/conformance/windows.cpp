@@ -32,7 +32,8 @@ LRESULT CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     char entry[64];
     std::snprintf(entry, sizeof entry, "%s%s(%lu,%ld)", seen.empty() ? "" : " ", name,
                   static_cast<unsigned long>(wParam), static_cast<long>(lParam));
-    if (message == WM_CREATE) std::snprintf(entry, sizeof entry, "%screate", seen.empty() ? "" : " ");
+    if (message == WM_CREATE)
+      std::snprintf(entry, sizeof entry, "%screate", seen.empty() ? "" : " ");
     seen += entry;
   }
   if (message == WM_APP) return 42;
@@ -138,7 +139,8 @@ void windowsAndMessages(HINSTANCE instance) {
   answer("PeekMessageW thread messages only", "%s",
          peek(reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)), 0, 0, PM_REMOVE, window).c_str());
   answer("PeekMessageW next", "%s", peek(nullptr, 0, 0, PM_REMOVE, window).c_str());
-  answer("PeekMessageW empty queue", "%s", peek(nullptr, WM_USER, WM_APP, PM_REMOVE, window).c_str());
+  answer("PeekMessageW empty queue", "%s",
+         peek(nullptr, WM_USER, WM_APP, PM_REMOVE, window).c_str());
 
   PostMessageW(window, WM_USER, 7, 8);
   MSG message;
