@@ -119,9 +119,10 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
     SetLastError(ce::kernel::errorOfMissOrFailure(host, errno));
     return nullptr;
   }
-  // A folder opens for reading on Linux; on the device it is no file to read.
+  // A folder opens for reading on Linux; on the device it is no file to read. (Any other
+  // mode already failed on it with EISDIR, so the log's appends pay for no fstat.)
   struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if ((stream.flags & O_ACCMODE) == O_RDONLY && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
     close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
