@@ -11,12 +11,14 @@
 #include "recording/offline_changes.h"
 #include "tests/platform/child_processes.h"
 #include "tests/recording/listener_fixture.h"
+#include "tests/support/settings.h"
 #include "tests/support/test_window.h"
 
 namespace {
 
 using ChangeRecordingTest = ce::test::ListenerTest;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 const char* const launcherLine =
     "[DEBUG] - CP: Next scheduled sync of \\Program Files\\Quillbex\\startsync.exe will start "
@@ -63,10 +65,13 @@ TEST_F(ChangeRecordingTest, SuspendedUnknownOrJunkListsKeepEveryBitTheyCan) {
   setValue("clientPushList", "junk");
   setPIMModifications(clientPush, 10);
   EXPECT_EQ(list(), "2");
-  // Out of range saturates instead of wrapping.
+  // Beyond 64 bits saturates instead of wrapping; written with a sign, the list keeps it.
   setValue("clientPushList", "99999999999999999999");
   setPIMModifications(clientPush, 10);
-  EXPECT_EQ(list(), "2147483647");
+  EXPECT_EQ(list(), "18446744073709551615");
+  setValue("clientPushList", "-128");
+  setPIMModifications(clientPush, 10);
+  EXPECT_EQ(list(), "-126");
 }
 
 // Two processes recording different sources at the same moment (two listeners, or one and
@@ -84,7 +89,8 @@ TEST_F(ChangeRecordingTest, ConcurrentRecordersNeverLoseABit) {
   EXPECT_EQ(lost, 0);
 }
 
-// An interval that leaves the calendar is clamped to a year and named in an ERROR line.
+// An interval that leaves the calendar is clamped to a year and named in an ERROR line, as is
+// one that holds no number at all; only a missing one is silently 0.
 TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
   loadPushConfig(clientPush);
   EXPECT_EQ(clientPush->launcherPath, L"\\startsync.exe");
@@ -98,15 +104,33 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
 
   const std::pair<const char*, int> intervals[] = {
       {"5", 5}, {"-15min", -15}, {"never", 0}, {"-2147483648", -525600},
-      {"99999999999", 525600}, {"525600", 525600}};
+      {"99999999999", 525600}, {"525600", 525600}, {"", 0}};
   for (auto [stored, minutes] : intervals) {
     setValue("clientPushInterval", stored);
     loadPushConfig(clientPush);
     EXPECT_EQ(clientPush->pushInterval, minutes) << stored;
   }
-  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
+  // Numbers another program stored are read as the numbers they are.
+  using ce::test::numberBytes;
+  const std::pair<ce::test::RawValue, int> numbers[] = {
+      {{REG_DWORD, numberBytes(90, 4)}, 90},
+      {{REG_QWORD, numberBytes(5, 8)}, 5},
+      {{REG_BINARY, numberBytes(7, 4)}, 7},
+      {{REG_BINARY, numberBytes(uint64_t{1} << 32, 8)}, 525600}};
+  for (const auto& [stored, minutes] : numbers) {
+    ce::test::writeRawSetting(L"clientPushInterval", stored);
+    loadPushConfig(clientPush);
+    EXPECT_EQ(clientPush->pushInterval, minutes) << stored.type;
+  }
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval never is out of range; "
+                                 "0 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
                                  "-525600 minutes are used",
                                  "[ERROR] - CP: clientPushInterval 99999999999 is out of range; "
+                                 "525600 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval \"\" is out of range; "
+                                 "0 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval 4294967296 is out of range; "
                                  "525600 minutes are used"));
   clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
   setPIMModifications(clientPush, 10);
@@ -136,7 +160,8 @@ TEST_F(ChangeRecordingTest, RefusedListWriteKeepsTheBitsUntilAWriteSucceeds) {
               ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
   EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushList could not be written (error 170); "
                                  "the change is kept and retried",
-                                 "[INFO] - CP: Kept changes written to clientPushList", launcherLine));
+                                 "[INFO] - CP: Kept changes written to clientPushList",
+                                 launcherLine));
 
   // A later streak is reported again; the retry alone writes the kept bit and schedules.
   at(2026, 3, 10, 10, 30);
@@ -178,24 +203,57 @@ TEST_F(ChangeRecordingTest, RefusedStartRequestIsReportedOnceAndMadeAgainForItsT
   EXPECT_EQ(log().size(), 3u);
 }
 
-// Another program keeps the list as a number: the change adds its bit and the number stays one.
-TEST_F(ChangeRecordingTest, ListStoredAsDwordGetsTheBitAndKeepsItsType) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  DWORD stored = 16, type = 0, size = sizeof stored;
-  RegSetValueExW(key, L"clientPushList", 0, REG_DWORD, reinterpret_cast<BYTE*>(&stored), size);
-  setPIMModifications(clientPush, 10);
-  RegQueryValueExW(key, L"clientPushList", nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(stored, 18u);
-  RegCloseKey(key);
+// Another program keeps the list as a number, of whatever width: the change adds its bit and
+// the number keeps its form and every other bit. A list in a text form the client never
+// writes (expandable or multiple strings, bytes of no number's size) is written as plain text.
+TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
+  using ce::test::numberBytes;
+  using ce::test::RawValue;
+  using ce::test::textBytes;
+  struct Case {
+    const char* form;
+    RawValue stored;
+    int sourceId;
+    RawValue written;
+  };
+  const uint64_t high = (uint64_t{1} << 40) | (uint64_t{1} << 63);
+  const Case cases[] = {
+      {"dword", {REG_DWORD, numberBytes(16, 4)}, 10, {REG_DWORD, numberBytes(18, 4)}},
+      {"dword, all bits", {REG_DWORD, numberBytes(0xffffffff, 4)}, 10,
+       {REG_DWORD, numberBytes(0xffffffff, 4)}},
+      {"dword, bit 31", {REG_DWORD, numberBytes(0x80000000, 4)}, 13,
+       {REG_DWORD, numberBytes(0x80000008, 4)}},
+      {"qword", {REG_QWORD, numberBytes(16, 8)}, 10, {REG_QWORD, numberBytes(18, 8)}},
+      {"qword, high bits", {REG_QWORD, numberBytes(high, 8)}, 604,
+       {REG_QWORD, numberBytes(high | 64, 8)}},
+      {"4 bytes", {REG_BINARY, numberBytes(16, 4)}, 13, {REG_BINARY, numberBytes(24, 4)}},
+      {"8 bytes", {REG_BINARY, numberBytes(high, 8)}, 9, {REG_BINARY, numberBytes(high | 4, 8)}},
+      {"expandable", {REG_EXPAND_SZ, textBytes(L"2")}, 10, {REG_SZ, textBytes(L"2")}},
+      {"multiple", {REG_MULTI_SZ, textBytes(std::wstring(L"2\0", 2))}, 10,
+       {REG_SZ, textBytes(L"2")}},
+      {"3 bytes", {REG_BINARY, {16, 0, 0}}, 10, {REG_SZ, textBytes(L"2")}},
+  };
+  for (const Case& c : cases) {
+    ce::test::writeRawSetting(L"clientPushList", c.stored);
+    setPIMModifications(clientPush, c.sourceId);
+    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), c.written) << c.form;
+  }
+  for (const std::string& entry : log()) EXPECT_FALSE(entry.starts_with("[ERROR]")) << entry;
+
+  // A list in a kept form that already holds the bit is not written at all.
+  for (const RawValue& kept : {RawValue{REG_SZ, textBytes(L"6")},
+                               RawValue{REG_DWORD, numberBytes(6, 4)},
+                               RawValue{REG_QWORD, numberBytes(6, 8)}}) {
+    ce::test::writeRawSetting(L"clientPushList", kept);
+    ce::testing::setFailPoint("RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
+    setPIMModifications(clientPush, 9);
+    ce::testing::clearFailPoints();
+    EXPECT_FALSE(hasUnrecordedChanges(clientPush)) << kept.type;
+  }
 }
 
 // What changed while the listener was not running.
 namespace fs = std::filesystem;
-using ::testing::IsEmpty;
 
 class OfflineChangesTest : public ce::test::ListenerTest {
  protected:
