@@ -140,6 +140,11 @@ bool scheduleNextSync(ClientPush* clientPush) {
   return scheduled == 1;
 }
 
+void reportSchedulerNotWoken(const wchar_t* app, const char* reason) {
+  sharedLog()->error("CP: The start of %S is requested, but the scheduler could not be woken (%s)",
+                     app, reason);
+}
+
 void loadPushConfig(ClientPush* clientPush) {
   if (!clientPush->node) return;
   char* path = clientPush->node->readValue("path");
