@@ -301,16 +301,23 @@ TEST_F(OfflineChangesTest, OnlyEntriesTheFolderWouldReportChangeItsSummary) {
   };
   write("My Pictures/IMG_01.JPG", "one");
   changes("added");
+  const std::string image = documents() + "My Pictures/IMG_01.JPG";
   write("My Pictures/IMG_01.JPG", "three");
   changes("resized");
-  fs::last_write_time(documents() + "My Pictures/IMG_01.JPG",
-                      fs::last_write_time(documents() + "My Pictures/IMG_01.JPG") -
-                          std::chrono::seconds(5));
+  // The time alone, and the size alone: each is enough.
+  auto second = std::chrono::time_point_cast<std::chrono::seconds>(fs::last_write_time(image));
+  fs::last_write_time(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(100));
   changes("rewritten in place");
-  fs::rename(documents() + "My Pictures/IMG_01.JPG", documents() + "My Pictures/IMG_02.JPG");
+  fs::last_write_time(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(300));
+  changes("rewritten again within the same second");
+  auto time = fs::last_write_time(image);
+  write("My Pictures/IMG_01.JPG", "three, and more");
+  fs::last_write_time(image, time);
+  changes("resized, its time put back");
+  fs::rename(image, documents() + "My Pictures/IMG_02.JPG");
   changes("renamed");
-  auto time = fs::last_write_time(documents() + "My Pictures/IMG_02.JPG");
-  write("My Pictures/copy.jpg", "three");
+  time = fs::last_write_time(documents() + "My Pictures/IMG_02.JPG");
+  write("My Pictures/copy.jpg", "three, and more");
   fs::last_write_time(documents() + "My Pictures/copy.jpg", time);
   fs::rename(documents() + "My Pictures/copy.jpg", documents() + "My Pictures/IMG_02.JPG");
   changes("replaced by a file of the same name, size and time");
@@ -351,12 +358,24 @@ TEST_F(OfflineChangesTest, RecordedLiveChangesAreNotRecordedAgainButSuspendedOne
   ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
   setPIMModifications(clientPush, olFolderContacts);
   EXPECT_THAT(restart(), IsEmpty());
+  // The second change of a source finds its bit set already: the list is left as it is, but
+  // the state it covers is still the newest.
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann A."));
+  setPIMModifications(clientPush, olFolderContacts);
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann Ab."));
+  setPIMModifications(clientPush, olFolderContacts);
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(restart(), IsEmpty());
 
-  // Suspended while the client synchronises: not recorded live, so recorded at the start.
+  // Suspended while the client synchronises: not recorded live, so recorded at the start,
+  // whatever another source recorded live meanwhile.
   clientPush->setFlag(1);
   ASSERT_TRUE(ce::pim::changeItem(contact, "Ann B."));
   setPIMModifications(clientPush, olFolderContacts);
   clientPush->resetFlag(100);
+  DWORD lunch = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderCalendar, "Lunch", lunch));
+  setPIMModifications(clientPush, olFolderCalendar);
   EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
 
   // A start whose recording does not reach the list leaves the change to be found again.
@@ -381,6 +400,55 @@ TEST_F(OfflineChangesTest, ShutdownSummariesLeaveOutFoldersWithQueuedChanges) {
   ASSERT_TRUE(PostMessageW(clientPush->briefcaseWindow, WM_COMMAND, 0, 0));
   rememberFolderSummaries(clientPush);
   EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
+}
+
+// A source that cannot be read at the start may have changed: it is recorded, and what was
+// remembered of it stays for the next start.
+TEST_F(OfflineChangesTest, SourcesThatCannotBeReadAtTheStartCountAsChanged) {
+  const std::string junk(4096, 'J');
+  ce::test::writeFile(hostPath("system/pim.db"), junk);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, calendar, "
+                                     "tasks"));
+  EXPECT_EQ(list(), "14");
+  // The first two folders looked at, Briefcase and Notes, cannot be listed.
+  ce::testing::setFailPoint("FindFirstFileW", reinterpret_cast<long long>(INVALID_HANDLE_VALUE),
+                            ERROR_ACCESS_DENIED, 2);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, calendar, "
+                                     "tasks, notes, briefcase"));
+  EXPECT_EQ(list(), "62");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, calendar, "
+                                     "tasks"));
+  EXPECT_EQ(ce::test::readFile(hostPath("system/pim.db")), junk);
+}
+
+// A change the listener still holds at a clean stop, because the list could not be written,
+// is found again at the next start: neither its folder's summary nor its PIM folder's state
+// moves on without it.
+TEST_F(OfflineChangesTest, ChangesHeldUnwrittenAtAShutdownAreRecordedAtTheNextStart) {
+  restart();
+  DWORD contact = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
+  write("Notes/memo.pwi", "x");
+  ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY);
+  setPIMModifications(clientPush, olFolderContacts);
+  setPIMModifications(clientPush, 601);
+  ce::testing::clearFailPoints();
+  ASSERT_TRUE(hasUnrecordedChanges(clientPush));
+  rememberFolderSummaries(clientPush);
+  clientPush->unrecorded = UnrecordedChanges{};  // what a new process starts with
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, notes"));
+}
+
+// The folders are asked of the client library again at each start: one it now names
+// elsewhere is another folder, and that one is compared from then on.
+TEST_F(OfflineChangesTest, FoldersAreLookedUpAgainAtEachStart) {
+  restart();
+  fs::create_directories(hostPath("fs/Elsewhere"));
+  ce::test::writeSetting("dir", "\\Elsewhere", "Quillbex/SyncclientPIM/sources/note");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
+  ce::test::writeFile(hostPath("fs/Elsewhere/memo.pwi"), "x");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
+  EXPECT_THAT(restart(), IsEmpty());
 }
 
 }  // namespace
