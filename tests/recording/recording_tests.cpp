@@ -239,17 +239,6 @@ TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
     EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), c.written) << c.form;
   }
   for (const std::string& entry : log()) EXPECT_FALSE(entry.starts_with("[ERROR]")) << entry;
-
-  // A list in a kept form that already holds the bit is not written at all.
-  for (const RawValue& kept : {RawValue{REG_SZ, textBytes(L"6")},
-                               RawValue{REG_DWORD, numberBytes(6, 4)},
-                               RawValue{REG_QWORD, numberBytes(6, 8)}}) {
-    ce::test::writeRawSetting(L"clientPushList", kept);
-    ce::testing::setFailPoint("RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
-    setPIMModifications(clientPush, 9);
-    ce::testing::clearFailPoints();
-    EXPECT_FALSE(hasUnrecordedChanges(clientPush)) << kept.type;
-  }
 }
 
 // What changed while the listener was not running.
