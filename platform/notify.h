@@ -93,7 +93,7 @@ size_t reapPrograms();
 class ChangeWatcher {
  public:
   // changed: a commit was announced, or the store was replaced or removed. logWritten: a
-  // writer wrote the store's log, whose commit may not be visible yet.
+  // writer wrote the store's log, whose commit may not be visible yet (whatever else came).
   enum class Wake { changed, logWritten, timeout, woken };
 
   ChangeWatcher();  // throws std::runtime_error when the watch cannot be set up

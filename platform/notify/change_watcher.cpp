@@ -52,11 +52,12 @@ void drain(int fd) {
   }
 }
 
-// What an event says about the store, weakest first.
-enum class StoreEvent { none, logWritten, changed };
+// What an event asks of the loop, least first: a log write asks for the wait for its writer
+// as well as the look, so it wins over a commit seen in the same read.
+enum class StoreEvent { none, changed, logWritten };
 
 StoreEvent storeEventOf(const inotify_event& event) {
-  if (event.mask & IN_Q_OVERFLOW) return StoreEvent::changed;
+  if (event.mask & IN_Q_OVERFLOW) return StoreEvent::logWritten;  // any of them may be lost
   if (event.len == 0) return StoreEvent::none;
   std::string_view name(event.name);
   if (name == commitMarkerName) return StoreEvent::changed;
@@ -65,7 +66,7 @@ StoreEvent storeEventOf(const inotify_event& event) {
   return StoreEvent::none;
 }
 
-// Reads every queued event; the strongest news of the store among them.
+// Reads every queued event; the most any of them asks of the loop.
 StoreEvent readStoreEvents(int inotifyFd) {
   alignas(inotify_event) char buffer[4096];
   StoreEvent strongest = StoreEvent::none;
