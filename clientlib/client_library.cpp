@@ -44,18 +44,18 @@ int getLOGLevel() {
 }
 
 int getPIMModifications() {
-  auto text = clientlib::readSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
-  return text ? clientlib::atoiOf(*text) : 0;
+  auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
+  // The sources' bits are all in the low 32, which is all an int holds.
+  return list ? static_cast<int>(static_cast<uint32_t>(list->number.bits)) : 0;
 }
 
 int resetPIMModifications(int bits) {
   if (bits == 0) return 0;
   return ce::registry::runInTransaction([bits]() -> LONG {
-    auto text = clientlib::readSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
-    if (!text) return ERROR_SUCCESS;  // nothing recorded, nothing to clear
-    int list = clientlib::atoiOf(*text) & ~bits;
-    return clientlib::writeSetting(CLIENT_SETTINGS_KEY, L"clientPushList",
-                                   std::to_wstring(list));
+    auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
+    if (!list) return ERROR_SUCCESS;  // nothing recorded, nothing to clear
+    list->number.bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(bits));
+    return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", *list);
   });
 }
 

@@ -14,7 +14,8 @@
 // The decimal value "logLevel"; 1 when it is absent or not a number.
 int getLOGLevel();
 
-// The recorded modifications: "clientPushList" read as atoi does, 0 when absent.
+// The recorded modifications: "clientPushList" read as atoi does, or as the number another
+// program stored it as; 0 when absent.
 int getPIMModifications();
 
 // Clears the given bits of "clientPushList" in one registry transaction, so that a bit another

@@ -1,8 +1,6 @@
 // Configuration nodes on the device registry.
 #include "config/device_management_node.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "config/stored_number.h"
 #include "textcore/conversions.h"
 #include "platform/windows.h"
 
@@ -80,24 +79,19 @@ bool queryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<WCHAR>& 
   return false;
 }
 
-// True when the value is a REG_DWORD, which another program may have stored where text is
-// expected; `number` is then its data.
-bool queryDword(HKEY key, const wchar_t* name, DWORD& number) {
-  DWORD type = 0, size = sizeof number;
-  return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &size) ==
-             ERROR_SUCCESS &&
-         type == REG_DWORD && size == sizeof number;
-}
-
-// Decimal text that fits 32 bits, signed or not, as a DWORD.
-bool parseDword(const wchar_t* text, DWORD& number) {
-  if (!*text) return false;
-  wchar_t* end = nullptr;
-  errno = 0;
-  long long value = std::wcstoll(text, &end, 10);
-  if (errno != 0 || *end != L'\0' || value < INT32_MIN || value > UINT32_MAX) return false;
-  number = static_cast<DWORD>(value);
-  return true;
+// What writeValue stores for `text`: in the numeric form the value already has, when the text
+// is a number that fits it, so that another program reading a number still finds one; as
+// REG_SZ otherwise.
+void dataToStore(DWORD storedType, DWORD storedSize, const wchar_t* text, DWORD& type,
+                 std::vector<BYTE>& data) {
+  if (auto number = numericValueData(storedType, storedSize, text)) {
+    type = storedType;
+    data = std::move(*number);
+    return;
+  }
+  type = REG_SZ;
+  const auto* bytes = reinterpret_cast<const BYTE*>(text);
+  data.assign(bytes, bytes + (std::wcslen(text) + 1) * sizeof(WCHAR));
 }
 
 }  // namespace
@@ -206,12 +200,9 @@ char* DeviceManagementNode::readValue(const char* valueName) {
   std::vector<WCHAR> data;
   if (!queryValue(key.get(), wideName.text, type, data, size) || size == 0) return emptyText();
   // A number read as text would be its raw bytes; its decimal text is what every reader means.
-  if (type == REG_DWORD && size == sizeof(DWORD)) {
-    DWORD number = 0;
-    std::memcpy(&number, data.data(), sizeof number);
-    std::string decimal = std::to_string(number);
-    char* text = new char[decimal.size() + 1];
-    std::memcpy(text, decimal.c_str(), decimal.size() + 1);
+  if (auto decimal = numericValueText(type, data.data(), size)) {
+    char* text = new char[decimal->size() + 1];
+    std::memcpy(text, decimal->c_str(), decimal->size() + 1);
     return text;
   }
   char* text = toMultibyte(data.data());
@@ -234,23 +225,33 @@ void DeviceManagementNode::writeValue(const char* valueName, const char* value) 
     setLastError(10000, "Invalid context path: %ls", printable(keyPath));
     return;
   }
-  // A value another program keeps as a DWORD stays one, so that it can still read it.
-  DWORD number = 0;
-  LONG rc;
-  if (queryDword(key.get(), wideName.text, number) && parseDword(wideValue.text, number)) {
-    rc = RegSetValueExW(key.get(), wideName.text, 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&number), sizeof number);
-  } else {
-    auto bytes = static_cast<DWORD>((std::wcslen(wideValue.text) + 1) * sizeof(WCHAR));
-    rc = RegSetValueExW(key.get(), wideName.text, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(wideValue.text), bytes);
-  }
+  DWORD storedType = REG_NONE, storedSize = 0;
+  std::vector<WCHAR> stored;
+  bool exists = queryValue(key.get(), wideName.text, storedType, stored, storedSize);
+  DWORD type = REG_SZ;
+  std::vector<BYTE> data;
+  dataToStore(storedType, exists ? storedSize : 0, wideValue.text, type, data);
+  // Writing what is stored already would cost a durable commit and change nothing: a burst of
+  // changes writes the same list over and over.
+  if (exists && storedType == type && storedSize == data.size() &&
+      std::memcmp(stored.data(), data.data(), data.size()) == 0)
+    return;
+  LONG rc = RegSetValueExW(key.get(), wideName.text, 0, type, data.data(),
+                           static_cast<DWORD>(data.size()));
   if (rc != ERROR_SUCCESS) {
     // Nobody can act on it here, but a lost write should leave a trace.
     setLastError(rc, "Could not write value %s of %ls", valueName, printable(keyPath));
     return;
   }
   if (flushAfterWrite) RegFlushKey(key.get());
+}
+
+bool DeviceManagementNode::hasValue(const char* valueName) {
+  Converted<wchar_t> wideName(toWideChar(valueName));
+  OpenKey key;
+  if (!wideName.text || !key.open(keyPath)) return false;
+  return RegQueryValueExW(key.get(), wideName.text, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
 }
 
 int DeviceManagementNode::deleteChild(const char* childName) {

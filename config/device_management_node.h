@@ -1,7 +1,7 @@
 // DeviceManagementNode: a configuration node kept in the device registry. Every node is a key
-// below HKEY_LOCAL_MACHINE, every value a REG_SZ value of it, every child a subkey. Each
-// operation opens the key, works and closes it again: a node holds no handle and caches no
-// value.
+// below HKEY_LOCAL_MACHINE, every value a REG_SZ value of it (or a number that another program
+// stored, config/stored_number.h), every child a subkey. Each operation opens the key, works
+// and closes it again: a node holds no handle and caches no value.
 #pragma once
 
 #include "config/management_node.h"
@@ -20,10 +20,13 @@ class DeviceManagementNode : public ManagementNode {
   // creates the key when missing; entries not read (enumeration stopped early) are null, and
   // a null entry always ends the array
   char** readChildNames() override;
-  // creates the key when missing
+  // creates the key when missing; a value stored in a numeric form reads as its decimal text
   char* readValue(const char* name) override;
-  // null name or value: nothing happens
+  // null name or value: nothing happens. A value stored in a numeric form stays in it while
+  // the text is a number that fits; a write of what is stored already writes nothing.
   void writeValue(const char* name, const char* value) override;
+  // never creates the key
+  bool hasValue(const char* name) override;
   // the subkey `name` (a '/' in it is part of the name) with everything below it; null: 0
   int deleteChild(const char* name) override;
 

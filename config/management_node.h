@@ -43,6 +43,8 @@ class ManagementNode : public ArrayElement {
   // a new array (array delete) with the value's text; "" when missing or unreadable, never null
   virtual char* readValue(const char* name) = 0;
   virtual void writeValue(const char* name, const char* value) = 0;
+  // whether the store holds a value of this name, whatever its type or content
+  virtual bool hasValue(const char* name) = 0;
   // removes the child key `name` from the store (not from the list); 0 when deleted
   virtual int deleteChild(const char* name) = 0;
   // a new map owned by the caller

@@ -56,6 +56,13 @@ struct Pass {
   std::string storeError;             // empty unless the store failed part way
 };
 
+// Told, on the requesting thread, that a request was stored but the scheduler could not be
+// woken for it, and why ("cannot touch system/notify.committed: ..."). The request stands:
+// the scheduler also wakes on the store's log and finds it all the same. Called once per
+// streak of failures; with no receiver set the reason goes to standard error.
+using WakeFailureReceiver = void (*)(const wchar_t* app, const char* reason);
+void setWakeFailureReceiver(WakeFailureReceiver receiver);
+
 // Every pending request, earliest first. Throws StoreError.
 std::vector<Request> pendingRequests();
 
@@ -85,7 +92,9 @@ size_t reapPrograms();
 // between the read and the sleep is missed. Moves, does not copy.
 class ChangeWatcher {
  public:
-  enum class Wake { changed, timeout, woken };
+  // changed: a commit was announced, or the store was replaced or removed. logWritten: a
+  // writer wrote the store's log, whose commit may not be visible yet (whatever else came).
+  enum class Wake { changed, logWritten, timeout, woken };
 
   ChangeWatcher();  // throws std::runtime_error when the watch cannot be set up
   ~ChangeWatcher();
@@ -107,7 +116,8 @@ class ChangeWatcher {
 void wakeScheduler() noexcept;
 
 // The scheduler loop: starts every overdue request at once, then each request within a
-// second of its time, and calls `report` with one line per start
+// second of its time (woken by a writer's marker or its write to the store's log, whichever
+// comes), and calls `report` with one line per start
 // ("YYYY-MM-DD HH:MM:SS started <device path> (pid N)"). Returns 0 once `stop` is set and
 // the loop woken (wakeScheduler() or a signal to the loop's thread); 1 when it cannot watch
 // the store. Store failures are written to standard error and retried.

@@ -1,14 +1,12 @@
 #include "recording/change_recording.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <optional>
+#include <string>
 
 #include "clientlib/mainclient.h"
 #include "config/dm_tree.h"
 #include "config/management_node.h"
+#include "config/stored_number.h"
 #include "textcore/conversions.h"
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"
@@ -23,38 +21,32 @@ using SyncRequest = UnrecordedChanges::SyncRequest;
 // One minute in the 100 ns units of DT_AddDiff.
 constexpr LONGLONG oneMinute = 600000000LL;
 
-// atoi's reading of a stored number, but a value out of range saturates instead of being
-// undefined: a huge "clientPushList" must not lose the bits it holds.
-int32_t numberOf(const char* text) {
-  if (!text) return 0;
-  errno = 0;
-  long value = std::strtol(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
+// The stored list with `bits` added, as text of the kind it was read in: a list that is
+// a number of any width, signed or not, keeps every bit (config/stored_number.h); one that
+// holds no number counts as 0.
+std::string listWith(const char* stored, uint32_t bits) {
+  StoredNumber list = leadingNumber(stored).value_or(StoredNumber{});
+  list.bits |= bits;
+  return decimalText(list);
 }
 
 // Adds `bits` to the stored list. The list is read, changed and written back in one registry
 // transaction: another process writing it in between (the client clearing what it
 // synchronised, a second listener) would otherwise lose its bits or ours. The write inside
-// is the one durable commit. ERROR_SUCCESS once committed.
+// is the one durable commit, and the node leaves out a write of what the store holds already,
+// as every change of a burst after the first would be. The transaction's write lock still
+// orders this read after any other writer's, so a list cleared meanwhile is seen and written
+// again. ERROR_SUCCESS once committed.
 LONG writeList(ClientPush* clientPush, int32_t bits, int32_t sourceId) {
   return ce::registry::runInTransaction([&]() -> LONG {
     char* stored = clientPush->node->readValue("clientPushList");
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", numberOf(stored) | bits);
-    // In a burst the bit is set by the first change: the rest would write the very text the
-    // store holds. The transaction's write lock still orders this read after any other
-    // writer's, so a list cleared meanwhile is seen and written again.
-    bool unchanged = std::strcmp(stored, text) == 0;
+    std::string text = listWith(stored, static_cast<uint32_t>(bits));
     delete[] stored;
-    if (!unchanged) {
-      // writeValue reports nothing but the node's last error; a refused write must roll back
-      // and keep the bits, not pass for a recorded change.
-      lastErrorCode = 0;
-      clientPush->node->writeValue("clientPushList", text);
-      if (lastErrorCode != 0) return static_cast<LONG>(lastErrorCode);
-    }
+    // writeValue reports nothing but the node's last error; a refused write must roll back
+    // and keep the bits, not pass for a recorded change.
+    lastErrorCode = 0;
+    clientPush->node->writeValue("clientPushList", text.c_str());
+    if (lastErrorCode != 0) return static_cast<LONG>(lastErrorCode);
     // In the list's own commit, so a restart never sees the bit without the state it covers.
     rememberRecordedState(clientPush, sourceId);
     return ERROR_SUCCESS;
@@ -148,6 +140,11 @@ bool scheduleNextSync(ClientPush* clientPush) {
   return scheduled == 1;
 }
 
+void reportSchedulerNotWoken(const wchar_t* app, const char* reason) {
+  sharedLog()->error("CP: The start of %S is requested, but the scheduler could not be woken (%s)",
+                     app, reason);
+}
+
 void loadPushConfig(ClientPush* clientPush) {
   if (!clientPush->node) return;
   char* path = clientPush->node->readValue("path");
@@ -157,14 +154,25 @@ void loadPushConfig(ClientPush* clientPush) {
   delete[] widePath;
   delete[] path;
   char* interval = clientPush->node->readValue("clientPushInterval");
-  int32_t minutes = numberOf(interval);
-  if (minutes < -maxPushIntervalMinutes || minutes > maxPushIntervalMinutes) {
+  int32_t minutes = 0;
+  bool usable = true;
+  if (std::optional<StoredNumber> number = leadingNumber(interval)) {
     // Beyond a year the sum leaves the calendar and no start could be requested at all.
-    int32_t clamped = minutes < 0 ? -maxPushIntervalMinutes : maxPushIntervalMinutes;
-    sharedLog()->error("CP: clientPushInterval %s is out of range; %d minutes are used",
-                       interval, clamped);
-    minutes = clamped;
+    if (number->negative) {
+      auto value = static_cast<int64_t>(number->bits);
+      usable = value >= -maxPushIntervalMinutes;
+      minutes = usable ? static_cast<int32_t>(value) : -maxPushIntervalMinutes;
+    } else {
+      usable = number->bits <= static_cast<uint64_t>(maxPushIntervalMinutes);
+      minutes = usable ? static_cast<int32_t>(number->bits) : maxPushIntervalMinutes;
+    }
+  } else {
+    // Only a missing value is the default; a stored one that holds no number is a mistake.
+    usable = !clientPush->node->hasValue("clientPushInterval");
   }
+  if (!usable)
+    sharedLog()->error("CP: clientPushInterval %s is out of range; %d minutes are used",
+                       *interval ? interval : "\"\"", minutes);
   clientPush->pushInterval = minutes;
   delete[] interval;
 }

@@ -23,3 +23,6 @@ void retryUnrecordedChanges(ClientPush* clientPush);
 bool scheduleNextSync(ClientPush* clientPush);
 // Reads "path" and "clientPushInterval" once at start-up.
 void loadPushConfig(ClientPush* clientPush);
+// The ERROR line for a start that was requested but whose wake-up of the scheduler failed;
+// the process hands it to the platform (ce::notify::setWakeFailureReceiver).
+void reportSchedulerNotWoken(const wchar_t* app, const char* reason);

@@ -1,12 +1,12 @@
 #include "recording/offline_changes.h"
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "clientlib/mainclient.h"
 #include "config/management_node.h"
+#include "config/stored_number.h"
 #include "textcore/conversions.h"
 #include "textcore/text_helpers.h"
 #include "textcore/log.h"
@@ -61,9 +61,9 @@ void remember(ClientPush* clientPush, const char* valueName, const std::string& 
 
 int32_t listBits(ClientPush* clientPush) {
   char* stored = clientPush->node->readValue("clientPushList");
-  long value = stored ? std::strtol(stored, nullptr, 10) : 0;
+  uint64_t bits = leadingNumber(stored).value_or(StoredNumber{}).bits;
   delete[] stored;
-  return static_cast<int32_t>(value);
+  return static_cast<int32_t>(static_cast<uint32_t>(bits));
 }
 
 std::optional<std::string> currentToken(int folder) {

@@ -10,19 +10,24 @@
 namespace {
 
 // The type and journal filters. A rename passes when either of its paths does, so a file
-// saved under a temporary name and then renamed to its real one is not missed; what is
-// logged for a dropped event follows the first path.
-bool passesFilters(const FolderWindowTraits& traits, const FILECHANGENOTIFY& notify,
-                   const wchar_t* name) {
+// saved under a temporary name and then renamed to its real one is not missed; the verdict
+// on a dropped event is the first path's.
+RuleVerdict filterVerdict(const FolderWindowTraits& traits, const FILECHANGENOTIFY& notify,
+                          const wchar_t* name) {
   RuleVerdict first = applyFolderRules(traits.rules, name);
-  if (first == RuleVerdict::counts) return true;
+  if (first == RuleVerdict::counts) return first;
   if (notify.fci.wEventId == SHCNE_RENAMEITEM &&
       applyFolderRules(traits.rules, reinterpret_cast<const wchar_t*>(notify.fci.dwItem2)) ==
           RuleVerdict::counts)
-    return true;
-  if (first == RuleVerdict::wrongType)
-    sharedLog()->info(traits.texts.wrongType, name);
-  return false;
+    return RuleVerdict::counts;
+  return first;
+}
+
+bool passesFilters(const FolderWindowTraits& traits, const FILECHANGENOTIFY& notify,
+                   const wchar_t* name) {
+  RuleVerdict verdict = filterVerdict(traits, notify, name);
+  if (verdict == RuleVerdict::wrongType) sharedLog()->info(traits.texts.wrongType, name);
+  return verdict == RuleVerdict::counts;
 }
 
 void record(const FolderWindowTraits& traits) {
@@ -105,8 +110,10 @@ void handleFileChange(const FolderWindowTraits& traits, PendingTempFiles& pendin
   if (std::swprintf(name, MAX_PATH, L"%ls", item) < 0) {
     sharedLog()->error("%s", traits.texts.nameTooLong);
     // The folder's bit needs no name, so the change still counts. Such a name can be neither
-    // pending nor found pending, so the temporary-file rules have nothing to say about it.
-    if (isWholeFolderEvent(event) || (isFileEvent(event) && passesFilters(traits, *notify, item)))
+    // pending nor found pending, so the temporary-file rules have nothing to say about it. The
+    // error line is the only one: the device never gets as far as the type filter's.
+    if (isWholeFolderEvent(event) ||
+        (isFileEvent(event) && filterVerdict(traits, *notify, item) == RuleVerdict::counts))
       record(traits);
     SHChangeNotifyFree(notify);
     return;

@@ -1,11 +1,11 @@
 #include "apps/cedevice/device_access.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "config/stored_number.h"
 #include "platform/device.h"
 #include "platform/process.h"
 #include "platform/user/window_table.h"
@@ -63,10 +63,8 @@ bool readClientSetting(const wchar_t* name, std::wstring& value) {
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     found = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
                              &bytes) == ERROR_SUCCESS;
-    DWORD number = 0;
-    if (type == REG_DWORD && bytes == sizeof number) {
-      std::memcpy(&number, buffer.data(), sizeof number);
-      value = std::to_wstring(number);
+    if (auto number = numericValueText(type, buffer.data(), bytes)) {
+      value.assign(number->begin(), number->end());
     } else {
       value = buffer.c_str();
     }

@@ -2,9 +2,11 @@
 // "clientPushInterval" 0 and nothing else touching it: a contact change is committed, and the
 // clock runs until the launcher has written its line in \startsync.txt. The request falls due
 // when the listener records the change, after the commit, so each figure is an upper bound
-// of the start delay; it also holds the launcher's own run up to its line.
+// of the start delay; it also holds the launcher's own run up to its line. With
+// --without-marker the scheduler's wake-up marker is a folder, so the scheduler can only wake
+// on the write to the store's log.
 //
-// Usage: launcher_start_bench [--changes N]   (prints one JSON line)
+// Usage: launcher_start_bench [--changes N] [--without-marker]   (prints one JSON line)
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,7 +57,7 @@ bool waitUntil(Condition condition, std::chrono::milliseconds limit, std::chrono
   return true;
 }
 
-int run(const std::string& tools, const std::string& home, int changes) {
+int run(const std::string& tools, const std::string& home, int changes, bool withoutMarker) {
   std::string cedevice = tools + "/cedevice/cedevice --home '" + home + "' ";
   if (std::system((cedevice + "init >/dev/null").c_str()) != 0) {
     std::fprintf(stderr, "launcher_start_bench: cedevice init failed\n");
@@ -71,6 +73,11 @@ int run(const std::string& tools, const std::string& home, int changes) {
   if (std::system((cedevice + "boot --detach >/dev/null").c_str()) != 0) {
     std::fprintf(stderr, "launcher_start_bench: cedevice boot failed\n");
     return 1;
+  }
+  if (withoutMarker) {
+    std::error_code ignored;
+    fs::remove(home + "/system/notify.committed", ignored);
+    fs::create_directory(home + "/system/notify.committed", ignored);
   }
   const std::string output = home + "/fs/startsync.txt";
   const std::string launcher = home + "/fs/Program Files/Quillbex/startsync.exe";
@@ -101,9 +108,10 @@ int run(const std::string& tools, const std::string& home, int changes) {
   std::sort(sorted.begin(), sorted.end());
   std::string all;
   for (double sample : samples) all += (all.empty() ? "" : ",") + std::to_string(sample);
-  std::printf("{\"benchmark\":\"launcher_start\",\"changes\":%d,\"p50_ms\":%.1f,\"max_ms\":%.1f,"
-              "\"samples_ms\":[%s]}\n",
-              changes, sorted[(sorted.size() - 1) / 2], sorted.back(), all.c_str());
+  std::printf("{\"benchmark\":\"launcher_start\",\"wake\":\"%s\",\"changes\":%d,"
+              "\"p50_ms\":%.1f,\"max_ms\":%.1f,\"samples_ms\":[%s]}\n",
+              withoutMarker ? "log" : "marker", changes, sorted[(sorted.size() - 1) / 2],
+              sorted.back(), all.c_str());
   return 0;
 }
 
@@ -111,13 +119,17 @@ int run(const std::string& tools, const std::string& home, int changes) {
 
 int main(int argc, char** argv) {
   int changes = 20;
-  for (int i = 1; i + 1 < argc; i += 2)
-    if (!std::strcmp(argv[i], "--changes")) changes = std::max(1, std::atoi(argv[i + 1]));
+  bool withoutMarker = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--without-marker")) withoutMarker = true;
+    else if (!std::strcmp(argv[i], "--changes") && i + 1 < argc)
+      changes = std::max(1, std::atoi(argv[++i]));
+  }
   char pattern[] = "/tmp/launcher-start-bench-XXXXXX";
   std::string home = mkdtemp(pattern);
   setenv("CE_DEVICE_HOME", home.c_str(), 1);
   std::string tools = ce::executableDir() + "/../../apps";
-  int result = run(tools, home, changes);
+  int result = run(tools, home, changes, withoutMarker);
   std::string shutdown = tools + "/cedevice/cedevice --home '" + home + "' shutdown >/dev/null";
   if (std::system(shutdown.c_str()) != 0) std::fprintf(stderr, "launcher_start_bench: shutdown failed\n");
   std::error_code ignored;

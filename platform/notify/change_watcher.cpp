@@ -1,15 +1,17 @@
 // Sleeping until the run-at-time table changes: inotify on system/, plus an eventfd that
 // wakeScheduler() writes and the pidfds of running programs, all in one poll.
 //
-// The watch is on the folder, not the file: the marker may not exist yet. Only the marker
-// that writers touch after their commit counts, and notify.db itself being replaced or
-// removed; the writes to notify.db-wal come before the commit is visible and notify.db-shm
-// is touched by readers too, so neither is a reason to look.
+// The watch is on the folder, not the file: the marker may not exist yet. What counts is the
+// marker that writers touch after their commit, notify.db itself being replaced or removed,
+// and a write to notify.db-wal, which comes before its commit is visible: the loop waits for
+// that writer before it reads (a marker that cannot be touched must not leave a request
+// waiting). notify.db-shm is touched by readers too, so it is no reason to look.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -50,23 +52,30 @@ void drain(int fd) {
   }
 }
 
-bool isStoreChange(const inotify_event& event) {
+// What an event asks of the loop, least first: a log write asks for the wait for its writer
+// as well as the look, so it wins over a commit seen in the same read.
+enum class StoreEvent { none, changed, logWritten };
+
+StoreEvent storeEventOf(const inotify_event& event) {
+  if (event.mask & IN_Q_OVERFLOW) return StoreEvent::logWritten;  // any of them may be lost
+  if (event.len == 0) return StoreEvent::none;
   std::string_view name(event.name);
-  if (name == commitMarkerName) return true;
-  return name == "notify.db" && (event.mask & (IN_MOVED_TO | IN_DELETE)) != 0;
+  if (name == commitMarkerName) return StoreEvent::changed;
+  if (name == "notify.db" && (event.mask & (IN_MOVED_TO | IN_DELETE))) return StoreEvent::changed;
+  if (name == "notify.db-wal" && (event.mask & IN_MODIFY)) return StoreEvent::logWritten;
+  return StoreEvent::none;
 }
 
-// Reads every queued event; true when one concerns the store (or some were lost).
-bool storeChanged(int inotifyFd) {
+// Reads every queued event; the most any of them asks of the loop.
+StoreEvent readStoreEvents(int inotifyFd) {
   alignas(inotify_event) char buffer[4096];
-  bool changed = false;
+  StoreEvent strongest = StoreEvent::none;
   for (;;) {
     ssize_t length = read(inotifyFd, buffer, sizeof buffer);
-    if (length <= 0) return changed;
+    if (length <= 0) return strongest;
     for (char* p = buffer; p < buffer + length;) {
       auto* event = reinterpret_cast<inotify_event*>(p);
-      if (event->mask & IN_Q_OVERFLOW) changed = true;
-      if (event->len > 0 && isStoreChange(*event)) changed = true;
+      strongest = std::max(strongest, storeEventOf(*event));
       p += sizeof(inotify_event) + event->len;
     }
   }
@@ -95,7 +104,7 @@ ChangeWatcher::ChangeWatcher() {
   inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (inotifyFd_ < 0) throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
   if (inotify_add_watch(inotifyFd_, folder.c_str(),
-                        IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE) < 0) {
+                        IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MODIFY) < 0) {
     int error = errno;
     ::close(inotifyFd_);
     inotifyFd_ = -1;
@@ -142,7 +151,11 @@ ChangeWatcher::Wake ChangeWatcher::wait(int timeoutMs) {
     bool programEnded = false;
     for (size_t i = 2; i < fds.size(); ++i) programEnded |= fds[i].revents != 0;
     if (programEnded) reapPrograms();
-    if (fds[0].revents && storeChanged(inotifyFd_)) return Wake::changed;
+    if (fds[0].revents) {
+      StoreEvent event = readStoreEvents(inotifyFd_);
+      if (event == StoreEvent::changed) return Wake::changed;
+      if (event == StoreEvent::logWritten) return Wake::logWritten;
+    }
   }
 }
 

@@ -8,16 +8,28 @@
 // process writes. Several processes write at once; SQLite's locks serialise them, and a writer
 // that finds the table locked waits at most storeBusyTimeoutMs before it gives up.
 //
+// A store replaced under its name (a rename, a removal) is noticed at the next operation,
+// which lets go of the old file and opens the new one: one stat of the file and of its log
+// per operation. SQLite keeps the log and its index beside the file, by name, and never
+// removes them for a file that moved, so what is left there is the old file's: opened with
+// the new file, its pages would pass for the new file's. They are removed once no process
+// holds them any more, which SQLite's own lock on the index tells (its "DMS" byte, held
+// shared by every connection); until then the connection waits, failing with SQLITE_BUSY.
+// FIXME: a process that opens the store for the first time right after a replacement cannot
+// know this, and shares the old log until the holders let go.
+//
 // The format is versioned with user_version. A store of a newer format is refused rather than
 // written, so stored requests are never damaged by an older build. Due times are FILETIME
 // ticks of local time: integers sort in time order for every year the device knows, which
 // text would not past 9999.
 #include "platform/notify/request_store.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +37,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/file_identity.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
@@ -91,10 +104,14 @@ class StatementUse {
 struct Connection {
   Database db;
   Statement put, pending, remove, removeExactly, list, earliest;
+  // The files it opened, to tell when the store is replaced under its name.
+  std::optional<ce::FileIdentity> file, log;
 };
 
 std::mutex connectionMutex;
 std::optional<Connection> connection;
+// The log of a replaced store's file that another process still held when this one let go.
+std::optional<ce::FileIdentity> replacedLog;
 int busyTimeoutMs = storeBusyTimeoutMs;  // only tests shorten it (platform/testing.h)
 
 // SQLite forbids using a connection inherited through fork(), and closing it could
@@ -157,18 +174,61 @@ Result prepare(sqlite3* db, const char* sql, Statement& statement) {
   return code == SQLITE_OK ? Result{} : failure(db, code);
 }
 
-Result open(Connection& out) {
-  std::string path;
+Result storePath(std::string& path) {
   try {
     path = ce::systemDir() + "/notify.db";
   } catch (const std::exception& e) {
     return Result{SQLITE_CANTOPEN, std::string("notify.db: ") + e.what()};
   }
+  return {};
+}
+
+// The byte of the index that every connection holds a shared lock on while it is open: the
+// unix VFS's "dead man switch" (UNIX_SHM_DMS), after the eight WAL locks from byte 120.
+constexpr off_t shmDmsByte = 128;
+
+// Removes the log and index that a replaced file left under the store's name, unless some
+// process still holds them; false then.
+bool removeLeftLog(const std::string& path) {
+  const std::string log = path + "-wal", index = path + "-shm";
+  int fd = ::open(index.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    // No connection works without the index: a log without one is nobody's.
+    if (errno != ENOENT) return false;
+    ::unlink(log.c_str());
+    return true;
+  }
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = shmDmsByte;
+  lock.l_len = 1;
+  bool unused = ::fcntl(fd, F_SETLK, &lock) == 0;
+  if (unused) {
+    ::unlink(log.c_str());
+    ::unlink(index.c_str());
+  }
+  ::close(fd);  // and the lock with it
+  return unused;
+}
+
+Result open(Connection& out) {
+  std::string path;
+  if (Result r = storePath(path); !r.ok()) return r;
+  if (replacedLog) {
+    if (ce::fileIdentity(path + "-wal") == replacedLog && !removeLeftLog(path))
+      return Result{SQLITE_BUSY, "notify.db: replaced while another process still uses the old "
+                                 "one; waiting for it to let go"};
+    replacedLog.reset();
+  }
+  Connection c;
+  // Taken before the open: a file replaced in between is seen as replaced at the next
+  // operation, never the other way round.
+  c.file = ce::fileIdentity(path);
   sqlite3* raw = nullptr;
   int code = sqlite3_open_v2(path.c_str(), &raw,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
-  Connection c;
   c.db.reset(raw);
   if (code != SQLITE_OK) return failure(raw, code);
   sqlite3* db = c.db.get();
@@ -190,8 +250,23 @@ Result open(Connection& out) {
   };
   for (const auto& [statement, sql] : statements)
     if (Result r = prepare(db, sql, *statement); !r.ok()) return r;
+  // The schema check has read the file, so its log is open by now.
+  if (!c.file) c.file = ce::fileIdentity(path);  // made by this open
+  c.log = ce::fileIdentity(path + "-wal");
   out = std::move(c);
   return {};
+}
+
+// Lets go of a connection whose file or log is no longer the one under the store's name.
+void leaveIfReplaced() {
+  std::string path;
+  if (!connection || !storePath(path).ok()) return;
+  if (ce::fileIdentity(path) == connection->file &&
+      (!connection->log || ce::fileIdentity(path + "-wal") == connection->log))
+    return;
+  std::optional<ce::FileIdentity> log = connection->log;
+  connection.reset();
+  if (log && ce::fileIdentity(path + "-wal") == log) replacedLog = log;
 }
 
 // Runs `body` on the open connection, opening it first when needed. A failed open is not
@@ -202,6 +277,7 @@ Result withConnection(Body body) {
   std::call_once(forkHandler,
                  [] { pthread_atfork(nullptr, nullptr, &abandonInheritedConnection); });
   std::lock_guard<std::mutex> lock(connectionMutex);
+  leaveIfReplaced();
   if (!connection) {
     Connection opened;
     if (Result r = open(opened); !r.ok()) return r;
@@ -227,6 +303,8 @@ std::string columnText(sqlite3_stmt* statement, int column) {
 
 void resetStore() {
   close();
+  std::lock_guard<std::mutex> lock(connectionMutex);
+  replacedLog.reset();
   busyTimeoutMs = storeBusyTimeoutMs;
 }
 
@@ -322,6 +400,14 @@ Result earliestDue(long long& due, bool& found) {
     found = sqlite3_column_type(*use, 0) != SQLITE_NULL;
     if (found) due = sqlite3_column_int64(*use, 0);
     return Result{};
+  });
+}
+
+Result awaitWriters() {
+  return withConnection([&](Connection& c) {
+    // Taking the write lock waits (up to the busy timeout) for a writer part way through.
+    if (Result r = execute(c.db.get(), "BEGIN IMMEDIATE"); !r.ok()) return r;
+    return execute(c.db.get(), "ROLLBACK");
   });
 }
 

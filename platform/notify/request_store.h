@@ -42,6 +42,9 @@ Result removeExactly(const std::string& key, long long due, bool& removed);
 Result list(long long dueAtMost, std::vector<Row>& rows);
 // The earliest due time; `found` is false when nothing is pending.
 Result earliestDue(long long& due, bool& found);
+// Returns once no other connection is part way through a write: what any writer has
+// committed is then visible. Writes nothing.
+Result awaitWriters();
 
 // Closes the process's connection (the next operation opens it again).
 void close();

@@ -52,6 +52,6 @@ BOOL CeRunAppAtTime(LPCWSTR appName, const SYSTEMTIME* time) {
     SetLastError(ce::notify::store::win32ErrorOf(result));
     return FALSE;
   }
-  ce::notify::signalCommit();
+  ce::notify::signalCommit(appName);
   return TRUE;
 }

@@ -121,10 +121,19 @@ int runScheduler(std::atomic<bool>& stop, std::function<void(const std::string& 
     return 1;
   }
   std::string lastError;  // a store that stays broken is reported once, not every second
+  // A writer wrote the log: until it is known to have finished, a pass may not see its commit.
+  bool writerToAwait = false;
   while (!stop.load()) {
+    std::string awaitError;
+    if (writerToAwait) {
+      store::Result awaited = store::awaitWriters();
+      writerToAwait = !awaited.ok();
+      awaitError = awaited.message;
+    }
     SYSTEMTIME now;
     GetLocalTime(&now);
     Pass pass = startDueRequests(now);
+    if (pass.storeError.empty()) pass.storeError = awaitError;
     for (const StartedProgram& program : pass.started)
       if (report) report(startLine(now, program));
     if (pass.storeError != lastError) {
@@ -141,7 +150,7 @@ int runScheduler(std::atomic<bool>& stop, std::function<void(const std::string& 
     }
     if (stop.load()) break;
     try {
-      watcher->wait(sleepMs);
+      writerToAwait |= watcher->wait(sleepMs) == ChangeWatcher::Wake::logWritten;
     } catch (const std::exception& e) {
       std::fprintf(stderr, "scheduler: %s\n", e.what());
       return 1;

@@ -77,6 +77,33 @@ TEST_F(ClientLibraryTest, ResetClearsOnlyTheGivenBits) {
   EXPECT_EQ(getPIMModifications(), 60);
 }
 
+// A list another program keeps as a number, of whatever width, is read as that number, and
+// clearing some of its bits keeps its form and every other bit.
+TEST_F(ClientLibraryTest, ListStoredAsANumberIsReadAndClearedInItsOwnForm) {
+  using ce::test::numberBytes;
+  using ce::test::RawValue;
+  const uint64_t high = uint64_t{1} << 40;
+  struct Case {
+    RawValue stored;
+    int read;
+    int cleared;
+    RawValue after;
+  };
+  const Case cases[] = {
+      {{REG_DWORD, numberBytes(0x8000007e, 4)}, static_cast<int>(0x8000007e), 0x42,
+       {REG_DWORD, numberBytes(0x8000003c, 4)}},
+      {{REG_QWORD, numberBytes(high | 18, 8)}, 18, 0x02, {REG_QWORD, numberBytes(high | 16, 8)}},
+      {{REG_BINARY, numberBytes(24, 4)}, 24, 0x08, {REG_BINARY, numberBytes(16, 4)}},
+      {{REG_BINARY, numberBytes(high | 4, 8)}, 4, 0x04, {REG_BINARY, numberBytes(high, 8)}},
+  };
+  for (const Case& c : cases) {
+    ce::test::writeRawSetting(L"clientPushList", c.stored);
+    EXPECT_EQ(getPIMModifications(), c.read) << c.stored.type;
+    EXPECT_EQ(resetPIMModifications(c.cleared), 0);
+    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), c.after) << c.stored.type;
+  }
+}
+
 // The launcher clears its bits while the listener, in another process, adds others with an
 // unlocked read-modify-write: no bit the listener added may be lost.
 TEST_F(ClientLibraryTest, ResetNeverLosesABitSetConcurrently) {

@@ -10,6 +10,7 @@
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
 #include "tests/support/log_lines.h"
+#include "tests/support/settings.h"
 
 namespace {
 
@@ -117,6 +118,48 @@ TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
   EXPECT_EQ(lastErrorCode, ERROR_NO_UNICODE_TRANSLATION);
   EXPECT_EQ(take(node.readValue("clientPushList")), "30");
   EXPECT_EQ(take(node.readValue("\xff")), "");
+}
+
+// Another program may store a number where text is expected: it reads as its unsigned
+// decimal text, and a number written back keeps the form while it fits it; anything else
+// becomes text. Writing what is stored already writes nothing.
+TEST_F(NodeTest, NumbersStoredInNumericFormsReadAsDecimalAndKeepTheirForm) {
+  using ce::test::numberBytes;
+  using ce::test::RawValue;
+  struct Case {
+    RawValue stored;
+    const char* read;
+    const char* written;
+    RawValue after;
+  };
+  auto text = [](const wchar_t* value) { return RawValue{REG_SZ, ce::test::textBytes(value)}; };
+  const uint64_t top = uint64_t{1} << 63;
+  const Case cases[] = {
+      {{REG_DWORD, numberBytes(0xffffffff, 4)}, "4294967295", "-2",
+       {REG_DWORD, numberBytes(0xfffffffe, 4)}},
+      {{REG_DWORD, numberBytes(7, 4)}, "7", "4294967296", text(L"4294967296")},
+      {{REG_DWORD, numberBytes(7, 4)}, "7", " 8", text(L" 8")},
+      {{REG_QWORD, numberBytes(top, 8)}, "9223372036854775808", "-1",
+       {REG_QWORD, numberBytes(~uint64_t{0}, 8)}},
+      {{REG_QWORD, numberBytes(1, 8)}, "1", "-9223372036854775809",
+       text(L"-9223372036854775809")},
+      {{REG_BINARY, numberBytes(0x01020304, 4)}, "16909060", "17",
+       {REG_BINARY, numberBytes(17, 4)}},
+      {{REG_BINARY, numberBytes(uint64_t{1} << 40, 8)}, "1099511627776", "x", text(L"x")},
+      {{REG_DWORD, numberBytes(0x41, 2)}, "A", "5", text(L"5")},
+  };
+  DeviceManagementNode node("Quillbex/SyncclientPIM");
+  for (const Case& c : cases) {
+    ce::test::writeRawSetting(L"value", c.stored);
+    EXPECT_EQ(take(node.readValue("value")), c.read) << c.read;
+    node.writeValue("value", c.written);
+    EXPECT_EQ(ce::test::readRawSetting(L"value"), c.after) << c.read << " " << c.written;
+  }
+  ce::testing::setFailPoint("RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
+  node.writeValue("value", "5");
+  EXPECT_EQ(lastErrorCode, 0);
+  node.writeValue("value", "6");
+  EXPECT_EQ(lastErrorCode, ERROR_ACCESS_DENIED);
 }
 
 TEST_F(NodeTest, ChildNamesAndDeletionKeepASlashInsideTheName) {

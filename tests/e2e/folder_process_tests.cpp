@@ -79,8 +79,10 @@ TEST_F(FolderProcessTest, AFolderThatGoesAwayIsRecordedAndWatchedAgainOnceBack) 
   waitUntilHandled();
   EXPECT_EQ(setting("clientPushList"), "112");
 
-  shell("mv ../Pictures.away 'My Pictures' && mkdir Briefcase");
+  // Moved back alone, with nothing else happening beside it, then the other made anew.
+  shell("mv ../Pictures.away 'My Pictures'");
   ASSERT_TRUE(waitForLog("CP Picture: Folder back and watched again, signalling the folder"));
+  shell("mkdir Briefcase");
   ASSERT_TRUE(waitForLog("CP Briefcase: Folder back and watched again, signalling the folder"));
   shell("echo p > 'My Pictures/IMG_02.jpg' && echo x > Briefcase/found.doc");
   EXPECT_TRUE(waitForLog("CP Picture: It is a new item inserted"));

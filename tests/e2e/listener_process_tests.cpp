@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
+#include "tests/support/run_at_time_store.h"
 #include "tests/support/sqlite_file.h"
 
 namespace {
@@ -131,6 +132,37 @@ TEST_F(ListenerProcessTest, EachChangeAloneStartsTheLauncherWhichSynchronisesIts
     ASSERT_EQ(lines.size(), runs);
     EXPECT_TRUE(lines.back().ends_with(synchronised)) << lines.back();
   }
+}
+
+// With the wake-up marker unusable (a folder in its place), the start due at once still comes,
+// and the listener's log says why the scheduler was not woken.
+TEST_F(ListenerProcessTest, AStartDueAtOnceComesWithoutItsWakeUpAndTheListenerSaysWhy) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  setSetting("clientPushInterval", "0");
+  bootDevice();
+  std::filesystem::remove(hostPath("system/notify.committed"));
+  std::filesystem::create_directory(hostPath("system/notify.committed"));
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Bob"}).exitCode, 0);
+  ASSERT_TRUE(waitForLauncherRuns(1));
+  EXPECT_THAT(launcherRuns(), ElementsAre(::testing::EndsWith(" sync contacts")));
+  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP: The start of"}),
+              ElementsAre("[ERROR] - CP: The start of \\Program Files\\Quillbex\\startsync.exe "
+                          "is requested, but the scheduler could not be woken (cannot touch "
+                          "system/notify.committed: Is a directory)"));
+}
+
+// A run-at-time store put in place of the device's by a rename is the device's from then on:
+// the start it holds, due at once, runs.
+TEST_F(ListenerProcessTest, AStoreReplacedByARenameIsTheDevicesAtOnce) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  std::string replacement =
+      ce::test::storeMadeElsewhere(home(), L"\\Program Files\\Quillbex\\startsync.exe", now);
+  ASSERT_NE(replacement, "");
+  bootDevice();
+  std::filesystem::rename(replacement, hostPath("system/notify.db"));
+  ASSERT_TRUE(waitForLauncherRuns(1));
+  EXPECT_THAT(launcherRuns(), ElementsAre(::testing::EndsWith(" sync none")));
 }
 
 // One minute after the change, within the scheduler's second. A minute long, so only on request.

@@ -12,12 +12,14 @@
 #include "recording/offline_changes.h"
 #include "tests/platform/child_processes.h"
 #include "tests/recording/listener_fixture.h"
+#include "tests/support/settings.h"
 #include "tests/support/test_window.h"
 
 namespace {
 
 using ChangeRecordingTest = ce::test::ListenerTest;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 const char* const launcherLine =
     "[DEBUG] - CP: Next scheduled sync of \\Program Files\\Quillbex\\startsync.exe will start "
@@ -64,10 +66,13 @@ TEST_F(ChangeRecordingTest, SuspendedUnknownOrJunkListsKeepEveryBitTheyCan) {
   setValue("clientPushList", "junk");
   setPIMModifications(clientPush, 10);
   EXPECT_EQ(list(), "2");
-  // Out of range saturates instead of wrapping.
+  // Beyond 64 bits saturates instead of wrapping; written with a sign, the list keeps it.
   setValue("clientPushList", "99999999999999999999");
   setPIMModifications(clientPush, 10);
-  EXPECT_EQ(list(), "2147483647");
+  EXPECT_EQ(list(), "18446744073709551615");
+  setValue("clientPushList", "-128");
+  setPIMModifications(clientPush, 10);
+  EXPECT_EQ(list(), "-126");
 }
 
 // Two processes recording different sources at the same moment (two listeners, or one and
@@ -85,7 +90,8 @@ TEST_F(ChangeRecordingTest, ConcurrentRecordersNeverLoseABit) {
   EXPECT_EQ(lost, 0);
 }
 
-// An interval that leaves the calendar is clamped to a year and named in an ERROR line.
+// An interval that leaves the calendar is clamped to a year and named in an ERROR line, as is
+// one that holds no number at all; only a missing one is silently 0.
 TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
   loadPushConfig(clientPush);
   EXPECT_EQ(clientPush->launcherPath, L"\\startsync.exe");
@@ -99,15 +105,33 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
 
   const std::pair<const char*, int> intervals[] = {
       {"5", 5}, {"-15min", -15}, {"never", 0}, {"-2147483648", -525600},
-      {"99999999999", 525600}, {"525600", 525600}};
+      {"99999999999", 525600}, {"525600", 525600}, {"", 0}};
   for (auto [stored, minutes] : intervals) {
     setValue("clientPushInterval", stored);
     loadPushConfig(clientPush);
     EXPECT_EQ(clientPush->pushInterval, minutes) << stored;
   }
-  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
+  // Numbers another program stored are read as the numbers they are.
+  using ce::test::numberBytes;
+  const std::pair<ce::test::RawValue, int> numbers[] = {
+      {{REG_DWORD, numberBytes(90, 4)}, 90},
+      {{REG_QWORD, numberBytes(5, 8)}, 5},
+      {{REG_BINARY, numberBytes(7, 4)}, 7},
+      {{REG_BINARY, numberBytes(uint64_t{1} << 32, 8)}, 525600}};
+  for (const auto& [stored, minutes] : numbers) {
+    ce::test::writeRawSetting(L"clientPushInterval", stored);
+    loadPushConfig(clientPush);
+    EXPECT_EQ(clientPush->pushInterval, minutes) << stored.type;
+  }
+  EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval never is out of range; "
+                                 "0 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
                                  "-525600 minutes are used",
                                  "[ERROR] - CP: clientPushInterval 99999999999 is out of range; "
+                                 "525600 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval \"\" is out of range; "
+                                 "0 minutes are used",
+                                 "[ERROR] - CP: clientPushInterval 4294967296 is out of range; "
                                  "525600 minutes are used"));
   clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
   setPIMModifications(clientPush, 10);
@@ -137,7 +161,8 @@ TEST_F(ChangeRecordingTest, RefusedListWriteKeepsTheBitsUntilAWriteSucceeds) {
               ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
   EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushList could not be written (error 170); "
                                  "the change is kept and retried",
-                                 "[INFO] - CP: Kept changes written to clientPushList", launcherLine));
+                                 "[INFO] - CP: Kept changes written to clientPushList",
+                                 launcherLine));
 
   // A later streak is reported again; the retry alone writes the kept bit and schedules.
   at(2026, 3, 10, 10, 30);
@@ -179,24 +204,46 @@ TEST_F(ChangeRecordingTest, RefusedStartRequestIsReportedOnceAndMadeAgainForItsT
   EXPECT_EQ(log().size(), 3u);
 }
 
-// Another program keeps the list as a number: the change adds its bit and the number stays one.
-TEST_F(ChangeRecordingTest, ListStoredAsDwordGetsTheBitAndKeepsItsType) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  DWORD stored = 16, type = 0, size = sizeof stored;
-  RegSetValueExW(key, L"clientPushList", 0, REG_DWORD, reinterpret_cast<BYTE*>(&stored), size);
-  setPIMModifications(clientPush, 10);
-  RegQueryValueExW(key, L"clientPushList", nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(stored, 18u);
-  RegCloseKey(key);
+// Another program keeps the list as a number, of whatever width: the change adds its bit and
+// the number keeps its form and every other bit. A list in a text form the client never
+// writes (expandable or multiple strings, bytes of no number's size) is written as plain text.
+TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
+  using ce::test::numberBytes;
+  using ce::test::RawValue;
+  using ce::test::textBytes;
+  struct Case {
+    const char* form;
+    RawValue stored;
+    int sourceId;
+    RawValue written;
+  };
+  const uint64_t high = (uint64_t{1} << 40) | (uint64_t{1} << 63);
+  const Case cases[] = {
+      {"dword", {REG_DWORD, numberBytes(16, 4)}, 10, {REG_DWORD, numberBytes(18, 4)}},
+      {"dword, all bits", {REG_DWORD, numberBytes(0xffffffff, 4)}, 10,
+       {REG_DWORD, numberBytes(0xffffffff, 4)}},
+      {"dword, bit 31", {REG_DWORD, numberBytes(0x80000000, 4)}, 13,
+       {REG_DWORD, numberBytes(0x80000008, 4)}},
+      {"qword", {REG_QWORD, numberBytes(16, 8)}, 10, {REG_QWORD, numberBytes(18, 8)}},
+      {"qword, high bits", {REG_QWORD, numberBytes(high, 8)}, 604,
+       {REG_QWORD, numberBytes(high | 64, 8)}},
+      {"4 bytes", {REG_BINARY, numberBytes(16, 4)}, 13, {REG_BINARY, numberBytes(24, 4)}},
+      {"8 bytes", {REG_BINARY, numberBytes(high, 8)}, 9, {REG_BINARY, numberBytes(high | 4, 8)}},
+      {"expandable", {REG_EXPAND_SZ, textBytes(L"2")}, 10, {REG_SZ, textBytes(L"2")}},
+      {"multiple", {REG_MULTI_SZ, textBytes(std::wstring(L"2\0", 2))}, 10,
+       {REG_SZ, textBytes(L"2")}},
+      {"3 bytes", {REG_BINARY, {16, 0, 0}}, 10, {REG_SZ, textBytes(L"2")}},
+  };
+  for (const Case& c : cases) {
+    ce::test::writeRawSetting(L"clientPushList", c.stored);
+    setPIMModifications(clientPush, c.sourceId);
+    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), c.written) << c.form;
+  }
+  for (const std::string& entry : log()) EXPECT_FALSE(entry.starts_with("[ERROR]")) << entry;
 }
 
 // What changed while the listener was not running.
 namespace fs = std::filesystem;
-using ::testing::IsEmpty;
 
 class OfflineChangesTest : public ce::test::ListenerTest {
  protected:
@@ -244,16 +291,23 @@ TEST_F(OfflineChangesTest, OnlyEntriesTheFolderWouldReportChangeItsSummary) {
   };
   write("My Pictures/IMG_01.JPG", "one");
   changes("added");
+  const std::string image = documents() + "My Pictures/IMG_01.JPG";
   write("My Pictures/IMG_01.JPG", "three");
   changes("resized");
-  fs::last_write_time(documents() + "My Pictures/IMG_01.JPG",
-                      fs::last_write_time(documents() + "My Pictures/IMG_01.JPG") -
-                          std::chrono::seconds(5));
+  // The time alone, and the size alone: each is enough.
+  auto second = std::chrono::time_point_cast<std::chrono::seconds>(fs::last_write_time(image));
+  fs::last_write_time(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(100));
   changes("rewritten in place");
-  fs::rename(documents() + "My Pictures/IMG_01.JPG", documents() + "My Pictures/IMG_02.JPG");
+  fs::last_write_time(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(300));
+  changes("rewritten again within the same second");
+  auto time = fs::last_write_time(image);
+  write("My Pictures/IMG_01.JPG", "three, and more");
+  fs::last_write_time(image, time);
+  changes("resized, its time put back");
+  fs::rename(image, documents() + "My Pictures/IMG_02.JPG");
   changes("renamed");
-  auto time = fs::last_write_time(documents() + "My Pictures/IMG_02.JPG");
-  write("My Pictures/copy.jpg", "three");
+  time = fs::last_write_time(documents() + "My Pictures/IMG_02.JPG");
+  write("My Pictures/copy.jpg", "three, and more");
   fs::last_write_time(documents() + "My Pictures/copy.jpg", time);
   fs::rename(documents() + "My Pictures/copy.jpg", documents() + "My Pictures/IMG_02.JPG");
   changes("replaced by a file of the same name, size and time");
@@ -317,12 +371,24 @@ TEST_F(OfflineChangesTest, RecordedLiveChangesAreNotRecordedAgainButSuspendedOne
   ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
   setPIMModifications(clientPush, olFolderContacts);
   EXPECT_THAT(restart(), IsEmpty());
+  // The second change of a source finds its bit set already: the list is left as it is, but
+  // the state it covers is still the newest.
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann A."));
+  setPIMModifications(clientPush, olFolderContacts);
+  ASSERT_TRUE(ce::pim::changeItem(contact, "Ann Ab."));
+  setPIMModifications(clientPush, olFolderContacts);
+  EXPECT_EQ(list(), "2");
+  EXPECT_THAT(restart(), IsEmpty());
 
-  // Suspended while the client synchronises: not recorded live, so recorded at the start.
+  // Suspended while the client synchronises: not recorded live, so recorded at the start,
+  // whatever another source recorded live meanwhile.
   clientPush->setFlag(1);
   ASSERT_TRUE(ce::pim::changeItem(contact, "Ann B."));
   setPIMModifications(clientPush, olFolderContacts);
   clientPush->resetFlag(100);
+  DWORD lunch = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderCalendar, "Lunch", lunch));
+  setPIMModifications(clientPush, olFolderCalendar);
   EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts"));
 
   // A start whose recording does not reach the list leaves the change to be found again.
@@ -347,6 +413,55 @@ TEST_F(OfflineChangesTest, ShutdownSummariesLeaveOutFoldersWithQueuedChanges) {
   ASSERT_TRUE(PostMessageW(clientPush->briefcaseWindow, WM_COMMAND, 0, 0));
   rememberFolderSummaries(clientPush);
   EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
+}
+
+// A source that cannot be read at the start may have changed: it is recorded, and what was
+// remembered of it stays for the next start.
+TEST_F(OfflineChangesTest, SourcesThatCannotBeReadAtTheStartCountAsChanged) {
+  const std::string junk(4096, 'J');
+  ce::test::writeFile(hostPath("system/pim.db"), junk);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, calendar, "
+                                     "tasks"));
+  EXPECT_EQ(list(), "14");
+  // The first two folders looked at, Briefcase and Notes, cannot be listed.
+  ce::testing::setFailPoint("FindFirstFileW", reinterpret_cast<long long>(INVALID_HANDLE_VALUE),
+                            ERROR_ACCESS_DENIED, 2);
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, calendar, "
+                                     "tasks, notes, briefcase"));
+  EXPECT_EQ(list(), "62");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, calendar, "
+                                     "tasks"));
+  EXPECT_EQ(ce::test::readFile(hostPath("system/pim.db")), junk);
+}
+
+// A change the listener still holds at a clean stop, because the list could not be written,
+// is found again at the next start: neither its folder's summary nor its PIM folder's state
+// moves on without it.
+TEST_F(OfflineChangesTest, ChangesHeldUnwrittenAtAShutdownAreRecordedAtTheNextStart) {
+  restart();
+  DWORD contact = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
+  write("Notes/memo.pwi", "x");
+  ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY);
+  setPIMModifications(clientPush, olFolderContacts);
+  setPIMModifications(clientPush, 601);
+  ce::testing::clearFailPoints();
+  ASSERT_TRUE(hasUnrecordedChanges(clientPush));
+  rememberFolderSummaries(clientPush);
+  clientPush->unrecorded = UnrecordedChanges{};  // what a new process starts with
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: contacts, notes"));
+}
+
+// The folders are asked of the client library again at each start: one it now names
+// elsewhere is another folder, and that one is compared from then on.
+TEST_F(OfflineChangesTest, FoldersAreLookedUpAgainAtEachStart) {
+  restart();
+  fs::create_directories(hostPath("fs/Elsewhere"));
+  ce::test::writeSetting("dir", "\\Elsewhere", "Quillbex/SyncclientPIM/sources/note");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
+  ce::test::writeFile(hostPath("fs/Elsewhere/memo.pwi"), "x");
+  EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: notes"));
+  EXPECT_THAT(restart(), IsEmpty());
 }
 
 }  // namespace

@@ -131,6 +131,11 @@ TEST_F(FolderWindowTest, MissingRecordsAreReportedAndLongNamesStillRecorded) {
   for (WNDPROC procedure : {BriefcaseWndProc, NotesWndProc, PictureWndProc})
     EXPECT_EQ(notify(procedure, SHCNE_CREATE, longName), 0);  // gone, yet not held as temporary
   EXPECT_EQ(list(), "48");
+  const std::wstring longText = longName.substr(0, longName.size() - 4) + L".txt";
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_CREATE, longText), "0");
+  // The error line alone: a name the buffer cannot hold is never printed as of a wrong type.
+  EXPECT_THAT(ce::test::entriesStartingWith(log(), {"CP note:  The", "CP picture:  The"}),
+              IsEmpty());
   EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_DELETE, longName), "32");
   // Exactly the buffer (259 characters and the terminator) still fits, and is judged as usual.
   std::wstring fits = L"\\" + std::wstring(MAX_PATH - 6, L'b') + L".doc";

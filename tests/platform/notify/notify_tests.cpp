@@ -16,6 +16,7 @@
 #include "platform/testing.h"
 #include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
+#include "tests/support/run_at_time_store.h"
 #include "tests/support/sqlite_file.h"
 
 namespace {
@@ -51,6 +52,14 @@ Lines pending() {
 
 using RunAtTimeTest = ce::test::DeviceTest;
 const Lines launcherAtNoon = {"2024-03-01 12:00:00.000 \\Program Files\\Quillbex\\startsync.exe"};
+
+// Why the scheduler could not be woken, as this process heard of it.
+std::vector<std::string> wakeFailures;
+void collectWakeFailure(const wchar_t* app, const char* reason) {
+  std::string line;
+  for (const wchar_t* c = app; *c; ++c) line += static_cast<char>(*c < 128 ? *c : '?');
+  wakeFailures.push_back(line + ": " + reason);
+}
 
 TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverTheCase) {
   SYSTEMTIME first = at(2024, 3, 1, 12, 0), second = at(2024, 3, 1, 12, 30, 15, 250);
@@ -166,6 +175,97 @@ TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests
   }));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:29:00.000 \\first.exe",
                               "2024-03-01 12:29:00.000 \\second.exe"}));
+}
+
+// Another process with `file` open, as a scheduler or a listener keeps it, until it lets go.
+class OtherHolder {
+ public:
+  explicit OtherHolder(const std::string& file) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) return;
+    pid_ = ce::test::spawn([&] {
+      close(ready[0]);
+      close(release[1]);
+      sqlite3* db = nullptr;
+      char opened = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) == SQLITE_OK;
+      char ignored;
+      if (write(ready[1], &opened, 1) != 1 || read(release[0], &ignored, 1) < 0) return 1;
+      sqlite3_close(db);
+      return 0;
+    });
+    close(ready[1]);
+    close(release[0]);
+    char opened = 0;
+    held_ = read(ready[0], &opened, 1) == 1 && opened;
+    close(ready[0]);
+    release_ = release[1];
+  }
+  ~OtherHolder() { letGo(); }
+  OtherHolder(const OtherHolder&) = delete;
+  OtherHolder& operator=(const OtherHolder&) = delete;
+
+  bool held() const { return held_; }
+  void letGo() {
+    if (release_ < 0) return;
+    close(release_);
+    release_ = -1;
+    ce::test::exitCodeOf(pid_);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool held_ = false;
+};
+
+// A store replaced under its name is the store from then on: a request goes to it, and what
+// the old file left beside it is not taken for the new one's. While another process still
+// holds the old file, the new one waits for it to let go.
+TEST_F(RunAtTimeTest, RequestsFollowAStoreReplacedByARename) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0);
+  std::string store = hostPath("system/notify.db");
+  ASSERT_TRUE(CeRunAppAtTime(L"\\a.exe", &noon));
+  std::filesystem::rename(ce::test::storeMadeElsewhere(home(), L"\\b.exe", noon), store);
+  ASSERT_TRUE(CeRunAppAtTime(L"\\c.exe", &noon));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\b.exe",
+                              "2024-03-01 12:00:00.000 \\c.exe"}));
+
+  // A child of a process with the file open would share that process's idea of its locks.
+  ce::testing::reset();
+  OtherHolder holder(store);
+  ASSERT_TRUE(holder.held());
+  ASSERT_TRUE(CeRunAppAtTime(L"\\c.exe", &noon));
+  std::filesystem::rename(ce::test::storeMadeElsewhere(home(), L"\\d.exe", noon), store);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CeRunAppAtTime(L"\\e.exe", &noon));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  holder.letGo();
+  ASSERT_TRUE(CeRunAppAtTime(L"\\e.exe", &noon));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\d.exe",
+                              "2024-03-01 12:00:00.000 \\e.exe"}));
+}
+
+// A request whose wake-up cannot be given stands; the requesting process hears why, once
+// until a wake-up succeeds again.
+TEST_F(RunAtTimeTest, AFailedWakeUpIsReportedOncePerStreakAndTheRequestStands) {
+  wakeFailures.clear();
+  ce::notify::setWakeFailureReceiver(&collectWakeFailure);
+  std::string marker = hostPath("system/notify.committed");
+  std::filesystem::create_directories(marker);
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0), later = at(2024, 3, 1, 13, 0);
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &later));
+  EXPECT_EQ(pending(),
+            (Lines{"2024-03-01 13:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
+  std::filesystem::remove(marker);
+  EXPECT_TRUE(CeRunAppAtTime(launcher, &noon));
+  std::filesystem::remove(marker);
+  std::filesystem::create_directory(marker);
+  EXPECT_TRUE(CeRunAppAtTime(L"\\other.exe", &noon));
+  const std::string reason = ": cannot touch system/notify.committed: Is a directory";
+  EXPECT_EQ(wakeFailures, (Lines{"\\Program Files\\Quillbex\\startsync.exe" + reason,
+                                 "\\other.exe" + reason}));
 }
 
 class SchedulerTest : public ce::test::DeviceTest {
@@ -313,24 +413,73 @@ TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
   EXPECT_EQ(reported().size(), 2u);
 }
 
-// The log is written before its commit is visible: waking on it would read too early and
-// then sleep with the request pending. Only a request's commit wakes the watcher.
+// A request's commit wakes the watcher, and so does a write to the store's log, which comes
+// before the commit is visible: the loop then waits for the writer before it reads. The
+// other stores and the readers' index wake nothing.
 TEST_F(SchedulerTest, WatcherSleepsThroughUnrelatedFilesAndWakesForTheStore) {
   ce::notify::ChangeWatcher watcher;
   ce::test::writeFile(hostPath("system/registry.db"), "x");
+  ce::test::writeFile(hostPath("system/registry.db-wal"), "x");
   ce::test::writeFile(hostPath("system/notify.db-shm"), "x");
-  ce::test::writeFile(hostPath("system/notify.db-wal"), "x");
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
   std::filesystem::remove(hostPath("system/notify.db-shm"));
-  std::filesystem::remove(hostPath("system/notify.db-wal"));
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
+  ce::test::writeFile(hostPath("system/notify.committed"), "");
+  EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::changed);
+  ce::test::writeFile(hostPath("system/notify.db-wal"), "x");
+  EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::logWritten);
+  std::filesystem::remove(hostPath("system/notify.db-wal"));
 
+  // Its log and then its marker: the wait for the writer covers both.
   request(launcher, at(2024, 3, 1, 12, 0));
-  EXPECT_EQ(watcher.wait(10000), ce::notify::ChangeWatcher::Wake::changed);
+  EXPECT_EQ(watcher.wait(10000), ce::notify::ChangeWatcher::Wake::logWritten);
   // The wake is consumed by the wait that saw it.
   ce::notify::wakeScheduler();
   EXPECT_EQ(watcher.wait(10000), ce::notify::ChangeWatcher::Wake::woken);
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
+}
+
+// The scheduler loop on a thread of its own, stopped when it goes.
+class LoopThread {
+ public:
+  LoopThread() : thread_([this] { ce::notify::runScheduler(stop_, nullptr); }) {}
+  ~LoopThread() {
+    stop_ = true;
+    ce::notify::wakeScheduler();
+    thread_.join();
+  }
+  LoopThread(const LoopThread&) = delete;
+  LoopThread& operator=(const LoopThread&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+SYSTEMTIME localNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return now;
+}
+
+// The loop sleeps without a timeout once nothing is pending; a request due at once still
+// starts with the wake-up marker replaced by a folder, and with the store replaced by a
+// rename, the new store holding a request due at once.
+TEST_F(SchedulerTest, RequestsDueAtOnceStartWithoutTheMarkerAndFromAReplacedStore) {
+  install("/first.exe", "first");
+  install("/second.exe", "second");
+  install("/Program Files/Quillbex/startsync.exe", "sync");
+  // Made before the loop's thread runs: a child of a process with threads may find a lock held.
+  std::string replacement = ce::test::storeMadeElsewhere(home(), launcher, localNow());
+  std::filesystem::create_directories(hostPath("system/notify.committed"));
+  request(L"\\first.exe", localNow());
+  LoopThread loop;
+  ASSERT_TRUE(waitFor([this] { return started().starts_with("first"); }));
+  request(L"\\second.exe", localNow());
+  ASSERT_TRUE(waitFor([this] { return started().find("second") != std::string::npos; }));
+
+  std::filesystem::rename(replacement, hostPath("system/notify.db"));
+  ASSERT_TRUE(waitFor([this] { return started().find("sync") != std::string::npos; }));
 }
 
 // A claim the store refuses (another process holds it past the wait) starts nothing and leaves
