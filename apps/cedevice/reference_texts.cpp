@@ -75,7 +75,7 @@ std::string hangingParagraph(const std::string& lead, const std::string& text) {
     if (end == std::string::npos) end = text.size();
     std::string word = text.substr(start, end - start);
     if (column > lead.size() && column + 1 + word.size() > width) {
-      out += "\n" + std::string(lead.size(), ' ');
+      out.append("\n").append(lead.size(), ' ');
       column = lead.size();
     } else if (column > lead.size()) {
       out += ' ';
