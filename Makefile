@@ -5,6 +5,9 @@ JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # The project's own builds check warnings as errors and build the tests and benchmarks.
 PROJECT_FLAGS = -DCE_WERROR=ON -DCE_BENCHMARKS=ON -DCE_REQUIRE_TESTS=ON
+# CMake's makefiles call make again for each folder; their "Entering directory" lines tell a
+# person nothing.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build test test-fast test-asan conformance run demo bench docs clean
 

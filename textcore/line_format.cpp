@@ -275,7 +275,8 @@ const char* parseConversion(const char* p, Conversion& conversion, va_list& args
       conversion.precision = readNumber(p);
     }
     conversion.precision = std::min(conversion.precision, 100000);
-    if (conversion.precision >= 0) printfFormat += "." + std::to_string(conversion.precision);
+    if (conversion.precision >= 0)
+      printfFormat.append(".").append(std::to_string(conversion.precision));
   }
   const char* lengthStart = p;
   switch (*p) {

@@ -1,5 +1,6 @@
 #include "apps/cedevice/command_docs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,20 +34,25 @@ std::string trimmed(std::string text) {
   return begin == std::string::npos ? "" : text.substr(begin, end - begin + 1);
 }
 
+// "-n, --lines N", "--follow", "key"
+std::string optionNames(const CLI::Option& option) {
+  std::string listed = option.get_positional() ? option.get_name(true)
+                                               : option.get_name(false, true);
+  std::string names;
+  for (char c : listed) {
+    names += c;
+    if (c == ',') names += ' ';
+  }
+  if (option.nonpositional() && option.get_items_expected_max() > 0)
+    names.append(" ").append(option.get_type_name());
+  return names;
+}
+
 std::vector<OptionDoc> optionsOf(const CLI::App& command) {
   std::vector<OptionDoc> options;
   for (const CLI::Option* option : command.get_options()) {
     if (option->get_group().empty() || option->check_name("--help")) continue;
-    std::string listed = option->get_positional() ? option->get_name(true)
-                                                  : option->get_name(false, true);
-    std::string names;  // "-f, --follow"
-    for (char c : listed) {
-      names += c;
-      if (c == ',') names += ' ';
-    }
-    if (option->nonpositional() && option->get_items_expected_max() > 0)
-      names.append(" ").append(option->get_type_name());
-    options.push_back({names, option->get_description()});
+    options.push_back({optionNames(*option), option->get_description()});
   }
   return options;
 }
@@ -123,18 +129,51 @@ std::string upper(std::string text) {
   return text;
 }
 
+// Every variable an option of `command` or its subcommands reads (CE_DEVICE_HOME for --home).
+void optionVariables(const CLI::App& command, std::vector<NamedText>& out) {
+  for (const CLI::Option* option : command.get_options())
+    if (!option->get_envname().empty())
+      out.push_back({option->get_envname(),
+                     "Stands for `" + optionNames(*option) + "` when that option is not given."});
+  for (const CLI::App* sub : command.get_subcommands({})) optionVariables(*sub, out);
+}
+
+// The variables options read, with what the texts add, then those the texts name alone.
+std::vector<NamedText> environmentOf(const CLI::App& app, const ReferenceTexts& texts) {
+  std::vector<NamedText> entries;
+  optionVariables(app, entries);
+  for (const NamedText& variable : texts.environment) {
+    auto known = std::find_if(entries.begin(), entries.end(),
+                              [&](const NamedText& e) { return e.name == variable.name; });
+    if (known != entries.end()) known->text += " " + variable.text;
+    else entries.push_back(variable);
+  }
+  return entries;
+}
+
+void roffList(std::ostringstream& out, const std::vector<NamedText>& entries) {
+  for (const NamedText& entry : entries)
+    out << ".TP\n.B " << roffText(entry.name, false) << "\n" << roffText(entry.text, true) << "\n";
+}
+
+void markdownList(std::vector<std::string>& blocks, const std::vector<NamedText>& entries) {
+  std::string list;
+  for (const NamedText& entry : entries) list += "- `" + entry.name + "`: " + entry.text + "\n";
+  if (!list.empty()) blocks.push_back(trimmed(list));
+}
+
 }  // namespace
 
-std::string manualPage(const CLI::App& app, const std::string& version) {
+std::string manualPage(const CLI::App& app, const ReferenceTexts& texts, const ManualFacts& facts) {
   std::vector<CommandDoc> commands;
   collect(app, app.get_name(), commands);
   std::ostringstream out;
-  out << ".TH " << upper(app.get_name()) << " 1 \"\" \"" << app.get_name() << " " << version
-      << "\" \"User Commands\"\n";
+  out << ".TH " << upper(app.get_name()) << " 1 \"" << facts.date << "\" \"" << app.get_name()
+      << " " << facts.version << "\" \"User Commands\"\n";
   out << ".SH NAME\n" << app.get_name() << " \\- " << roffText(commands[0].summary, false) << "\n";
   out << ".SH SYNOPSIS\n.B " << roffText(commands[0].usage, false) << "\n";
   out << ".SH DESCRIPTION\n";
-  roffParagraphs(out, commands[0].details);
+  roffParagraphs(out, texts.overview);
   out << ".SH OPTIONS\n";
   for (const auto& option : commands[0].options)
     out << ".TP\n.B " << roffText(option.names, false) << "\n" << roffText(option.text, true) << "\n";
@@ -149,10 +188,31 @@ std::string manualPage(const CLI::App& app, const std::string& version) {
       out << ".TP\n.B " << roffText(option.names, false) << "\n" << roffText(option.text, true)
           << "\n";
   }
+  out << ".SH \"EXIT STATUS\"\n";
+  roffList(out, texts.exitStatus);
+  out << ".SH ENVIRONMENT\n";
+  roffList(out, environmentOf(app, texts));
+  out << ".SH FILES\n";
+  roffList(out, texts.files);
+  roffList(out, {{facts.helperDir + "/notlstnr", "The listener, which `boot` starts."},
+                 {facts.helperDir + "/startsync",
+                  "The launcher, which `init` copies into the device."},
+                 {facts.docDir + "/", "README.md and docs/: the documentation; docs/cedevice.md "
+                                      "is this page in Markdown."}});
+  out << ".SH EXAMPLES\n";
+  roffParagraphs(out, texts.examples);
+  out << ".SH \"SEE ALSO\"\n"
+      << ".BR notlstnr (8),\n.BR startsync (8),\n.BR systemctl (1),\n.BR systemd-escape (1),\n"
+      << ".BR sqlite3 (1)\n"
+      << ".PP\n" << roffText("In " + facts.docDir + "/: README.md, the project; docs/device.md, "
+                              "the device home, the registry settings and how the platform "
+                              "behaves; docs/code-pages.md, the code pages the device converts.",
+                              false)
+      << "\n";
   return out.str();
 }
 
-std::string markdownPage(const CLI::App& app) {
+std::string markdownPage(const CLI::App& app, const ReferenceTexts& texts) {
   std::vector<CommandDoc> commands;
   collect(app, app.get_name(), commands);
   std::vector<std::string> blocks;
@@ -161,7 +221,7 @@ std::string markdownPage(const CLI::App& app) {
                    "--help and the manual page show too: change those, not this file. -->");
   blocks.push_back(commands[0].summary);
   blocks.push_back("`" + commands[0].usage + "`");
-  markdownParagraphs(blocks, commands[0].details);
+  markdownParagraphs(blocks, texts.overview);
   markdownOptions(blocks, commands[0].options);
   blocks.push_back("## Commands");
   for (size_t i = 1; i < commands.size(); ++i) {
@@ -172,6 +232,14 @@ std::string markdownPage(const CLI::App& app) {
     markdownParagraphs(blocks, command.details);
     markdownOptions(blocks, command.options);
   }
+  blocks.push_back("## Exit status");
+  markdownList(blocks, texts.exitStatus);
+  blocks.push_back("## Environment");
+  markdownList(blocks, environmentOf(app, texts));
+  blocks.push_back("## Files");
+  markdownList(blocks, texts.files);
+  blocks.push_back("## Examples");
+  markdownParagraphs(blocks, texts.examples);
   std::string text;
   for (const auto& block : blocks) text += block + "\n\n";
   text.pop_back();
@@ -186,18 +254,24 @@ void dropInheritedDetails(CLI::App& app) {
   }
 }
 
-void addDocsCommand(CLI::App& app, const std::string& version) {
+void addDocsCommand(CLI::App& app, const ReferenceTexts& texts, const std::string& version) {
   auto* docs = app.add_subcommand("docs", "Write the manual page or the Markdown reference");
   docs->group("");
   auto format = std::make_shared<std::string>();
   auto output = std::make_shared<std::string>();
+  auto facts = std::make_shared<ManualFacts>(
+      ManualFacts{version, "", "/usr/libexec/cedevice", "/usr/share/doc/cedevice"});
   docs->add_option("format", *format, "man or markdown")
       ->required()
       ->check(CLI::IsMember({"man", "markdown"}));
   docs->add_option("-o,--output", *output, "The file to write (default: standard output)");
+  docs->add_option("--date", facts->date, "The release's date, for the manual page");
+  docs->add_option("--helper-dir", facts->helperDir, "Where notlstnr and startsync are installed");
+  docs->add_option("--doc-dir", facts->docDir, "Where README.md and docs/ are installed");
   CLI::App* root = &app;
-  docs->callback([root, format, output, version] {
-    std::string text = *format == "man" ? manualPage(*root, version) : markdownPage(*root);
+  docs->callback([root, &texts, format, output, facts] {
+    std::string text =
+        *format == "man" ? manualPage(*root, texts, *facts) : markdownPage(*root, texts);
     if (output->empty()) {
       std::fputs(text.c_str(), stdout);
       return;

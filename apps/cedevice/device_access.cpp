@@ -14,10 +14,12 @@ namespace cedevice {
 
 std::string programPath(const std::string& name) {
   std::filesystem::path dir = ce::executableDir();
-  // Installed side by side, or in the build tree's apps/<name>/ folders.
-  for (const auto& candidate : {dir / name, dir / ".." / name / name})
+  // Installed, under libexec/cedevice/ reached from bin/ (so a moved prefix still works); in
+  // the build tree, in the apps/<name>/ folders beside apps/cedevice/.
+  std::filesystem::path installed = (dir / CE_HELPERS_FROM_BIN / name).lexically_normal();
+  for (const auto& candidate : {installed, dir / ".." / name / name})
     if (std::filesystem::exists(candidate)) return std::filesystem::canonical(candidate).string();
-  return (dir / ".." / name / name).string();
+  return installed.string();
 }
 
 std::string runFile(const std::string& name) { return ce::runDir() + "/" + name; }

@@ -1,5 +1,5 @@
 // What several device commands share: the device's files, the listener's windows, its
-// programs beside this tool, and the sources by name.
+// helper programs, and the sources by name.
 #pragma once
 
 #include <string>
@@ -10,7 +10,8 @@
 
 namespace cedevice {
 
-// Host path of a program built beside the device tool ("notlstnr", "startsync").
+// Host path of one of the device tool's helpers ("notlstnr", "startsync"), installed or in
+// the build tree.
 std::string programPath(const std::string& name);
 
 // Host path of a file below the device home's run/ folder.

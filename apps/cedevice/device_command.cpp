@@ -265,7 +265,7 @@ void setup(CLI::App& app) {
       "Creates what is missing and keeps what is there: the folders \\My Documents\\Briefcase,\n"
       "\\My Documents\\Notes and \\My Documents\\My Pictures, the launcher\n"
       "\\Program Files\\Quillbex\\startsync.exe (a copy of the startsync program installed\n"
-      "beside cedevice), and the settings under HKLM\\Software\\Quillbex\\SyncclientPIM:\n"
+      "with cedevice), and the settings under HKLM\\Software\\Quillbex\\SyncclientPIM:\n"
       "\"path\" (the launcher's folder), \"clientPushInterval\" = 1 (minutes from the latest\n"
       "change to the launcher's start) and \"logLevel\" = 2.");
   init->callback([] {
@@ -275,7 +275,7 @@ void setup(CLI::App& app) {
 
   auto* bootCommand = cedevice::describe(
       app.add_subcommand("boot", "Start the scheduler and the listener"),
-      "Runs `init` first, then the scheduler and the listener (notlstnr, installed beside\n"
+      "Runs `init` first, then the scheduler and the listener (notlstnr, installed with\n"
       "cedevice) in the foreground, printing the listener's new log lines and each program the\n"
       "scheduler starts. Ctrl-C or SIGTERM closes the listener through its own close sequence\n"
       "(WM_CLOSE); boot then stops the scheduler and exits with the listener's exit code. A\n"

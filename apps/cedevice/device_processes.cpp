@@ -76,7 +76,7 @@ std::string whyListenerCannotServe(int listenerPid) {
     if (subscription.window == window) folders.insert(subscription.folder);
   std::string missing;
   for (auto [folder, name] : {std::pair{10, "contacts"}, {9, "calendar"}, {13, "tasks"}})
-    if (!folders.count(folder)) missing += (missing.empty() ? "" : ",") + std::string(name);
+    if (!folders.count(folder)) missing.append(missing.empty() ? "" : ",").append(name);
   if (!missing.empty()) return who + " has no PIM subscription for " + missing;
   return "";
 }

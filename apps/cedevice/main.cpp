@@ -14,8 +14,10 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/command_docs.h"
 #include "apps/cedevice/command_names.h"
+#include "apps/cedevice/completion.h"
 #include "apps/cedevice/device_presence.h"
-#include "recording/data_sources.h"
+#include "apps/cedevice/reference_texts.h"
+#include "apps/cedevice/usage_errors.h"
 
 namespace cedevice {
 
@@ -25,30 +27,6 @@ std::vector<std::pair<int, CommandSetup>>& groups() {
   return all;
 }
 int pendingExitCode = 0;
-
-const char* const overviewText =
-    "Every command works on one device home: --home DIR, else $CE_DEVICE_HOME, else ./device.\n"
-    "Only `init` and `boot` create a device; the other commands refuse a home that holds\n"
-    "none, so a mistyped --home creates nothing. `cedevice help COMMAND` or `cedevice COMMAND\n"
-    "--help` describes a command.\n"
-    "\n"
-    "Exit status: 0 success; 1 a failure, with one line on standard error saying why; 2 bad\n"
-    "usage (an unknown command or option, a missing argument); 3 from `status` when the\n"
-    "listener is not running. A failure to write standard output (a full disk, a closed pipe)\n"
-    "is a failure too.\n"
-    "\n"
-    "See docs/device.md for the device home, the registry settings and a glossary. The\n"
-    "device's sources and their bits in \"clientPushList\":\n"
-    "\n";
-
-std::string overview() {
-  std::string text = overviewText;
-  for (const DataSource& source : dataSources)
-    text += "  " + std::string(source.name) + std::string(12 - std::strlen(source.name), ' ') +
-            std::to_string(source.bit) + "\n";
-  text.pop_back();
-  return text;
-}
 
 // Commands that may run where there is no device yet.
 bool makesOrNeedsNoDevice(const std::string& name) {
@@ -76,7 +54,8 @@ int main(int argc, char** argv) {
                "cedevice"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "cedevice " + version, "Print the version and exit");
-  cedevice::describe(&app, cedevice::overview());
+  const cedevice::ReferenceTexts& texts = cedevice::referenceTexts();
+  cedevice::describe(&app, cedevice::helpDetails(texts));
   std::string home;
   app.add_option("--home", home, "Device home (default: $CE_DEVICE_HOME, else ./device)")
       ->envname("CE_DEVICE_HOME")
@@ -92,12 +71,29 @@ int main(int argc, char** argv) {
   std::stable_sort(groups.begin(), groups.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [order, setup] : groups) setup(app);
-  app.add_subcommand("help", "Describe cedevice, or a command: help [COMMAND [SUBCOMMAND]]");
-  cedevice::addDocsCommand(app, version);
+  // Only described here: main() turns `help WORDS` into `WORDS --help` before parsing.
+  std::vector<std::string> helpWords;
+  app.add_subcommand("help", "Describe cedevice, or a command")
+      ->add_option("COMMAND", helpWords, "The command (and subcommand) to describe");
+  cedevice::addDocsCommand(app, texts, version);
   cedevice::dropInheritedDetails(app);
 
-  // `cedevice help reg set` is `cedevice reg set --help`.
   std::vector<std::string> args(argv + 1, argv + argc);
+  // The shells' completion scripts ask here, before any parsing: what they ask may be half
+  // typed, and needs no device.
+  if (!args.empty() && args.front() == cedevice::completeWord) {
+    std::vector<std::string> before(args.begin() + 1, args.end());
+    std::string current;
+    if (!before.empty()) {
+      current = before.back();
+      before.pop_back();
+    }
+    for (const std::string& line : cedevice::completions(app, before, current))
+      std::printf("%s\n", line.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  // `cedevice help reg set` is `cedevice reg set --help`.
   size_t first = cedevice::firstCommandWord(app, args);
   if (first < args.size() && args[first] == "help") {
     args.erase(args.begin() + static_cast<long>(first));
@@ -128,7 +124,6 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const CLI::ParseError& e) {
     // Usage errors: the reason, then the usage line of the (sub)command, exit 2.
-    std::fprintf(stderr, "cedevice: %s\n", e.what());
     const CLI::App* failed = &app;
     std::string name = "cedevice";
     for (const CLI::App* sub = &app;;) {
@@ -137,10 +132,11 @@ int main(int argc, char** argv) {
       sub = failed = chosen.front();
       name += " " + sub->get_name();
     }
+    std::fprintf(stderr, "cedevice: %s\n", cedevice::usageMessage(e, *failed).c_str());
     CLI::Formatter formatter;
     std::string usage = formatter.make_usage(failed, name);
-    std::fprintf(stderr, "%s", usage.substr(usage.find_first_not_of('\n')).c_str());
-    std::fprintf(stderr, "Run with --help for more information.\n");
+    std::fprintf(stderr, "%sRun `%s --help` for more information.\n",
+                 usage.substr(usage.find_first_not_of('\n')).c_str(), name.c_str());
     return 2;
   } catch (const cedevice::Failure& e) {
     std::fflush(stdout);

@@ -1,5 +1,6 @@
 // `cedevice pim`: changes the device's contacts, calendar and tasks as another program on the
 // device would, so the listener hears of it.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -14,27 +15,32 @@
 
 namespace {
 
+// A folder by any of its names: `pim add contact` and `pim list contacts` read naturally, and
+// each command takes every form, so neither is a mistake.
 struct FolderName {
-  const char* item;    // as `pim add` names it
-  const char* folder;  // as `pim list` names it
+  const char* folder;  // as `pim list` prints it
+  const char* item;
+  const char* items;
   int id;
 };
 
 const FolderName folders[] = {
-    {"appointment", "calendar", olFolderCalendar},
-    {"contact", "contacts", olFolderContacts},
-    {"task", "tasks", olFolderTasks},
+    {"contacts", "contact", "contacts", olFolderContacts},
+    {"calendar", "appointment", "appointments", olFolderCalendar},
+    {"tasks", "task", "tasks", olFolderTasks},
 };
 
-int folderOfItem(const std::string& item) {
+std::vector<std::string> folderWords() {
+  std::vector<std::string> words;
   for (const auto& f : folders)
-    if (item == f.item) return f.id;
-  return 0;
+    for (const char* word : {f.item, f.items, f.folder})
+      if (std::find(words.begin(), words.end(), word) == words.end()) words.emplace_back(word);
+  return words;
 }
 
-int folderOfList(const std::string& folder) {
+int folderNamed(const std::string& word) {
   for (const auto& f : folders)
-    if (folder == f.folder) return f.id;
+    if (word == f.folder || word == f.item || word == f.items) return f.id;
   return 0;
 }
 
@@ -78,13 +84,14 @@ void setup(CLI::App& app) {
   pim->require_subcommand(1);
 
   auto* add = pim->add_subcommand("add", "Add an item and print its id");
-  add->add_option("kind", options.kind, "contact, appointment or task")
+  add->add_option("kind", options.kind,
+                  "contact, appointment or task (or contacts, calendar, tasks)")
       ->required()
-      ->check(CLI::IsMember({"contact", "appointment", "task"}));
+      ->check(CLI::IsMember(folderWords()));
   add->add_option("subject", options.subject, "The item's subject (UTF-8)")->required();
   add->callback([] {
     DWORD oid = 0;
-    check(ce::pim::addItem(folderOfItem(options.kind), options.subject, oid));
+    check(ce::pim::addItem(folderNamed(options.kind), options.subject, oid));
     std::printf("%u\n", static_cast<unsigned>(oid));
   });
 
@@ -103,13 +110,14 @@ void setup(CLI::App& app) {
   remove->callback([] { check(ce::pim::deleteItem(options.id)); });
 
   auto* list = pim->add_subcommand("list", "List items: id, folder, last change, subject");
-  list->add_option("folder", options.folder, "contacts, calendar or tasks (default: all)")
-      ->check(CLI::IsMember({"contacts", "calendar", "tasks"}));
+  list->add_option("folder", options.folder,
+                   "contacts, calendar or tasks (or contact, appointment, task; default: all)")
+      ->check(CLI::IsMember(folderWords()));
   list->add_flag("--json", options.json,
                  "Print a JSON array of {\"id\", \"folder\", \"modified\", \"subject\"}");
   list->callback([] {
     std::vector<ce::pim::Item> items;
-    check(ce::pim::listItems(items, options.folder.empty() ? 0 : folderOfList(options.folder)));
+    check(ce::pim::listItems(items, options.folder.empty() ? 0 : folderNamed(options.folder)));
     if (options.json) {
       nlohmann::json out = nlohmann::json::array();
       for (const auto& item : items)

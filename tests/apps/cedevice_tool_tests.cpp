@@ -2,6 +2,7 @@
 // its machine-readable output.
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,169 @@ TEST_F(CedeviceToolTest, UnknownCommandsAreNamedWithTheNearestOneAndExit2) {
   EXPECT_EQ(help.out, cedevice({"send", "suspend", "--help"}).out);
   EXPECT_THAT(help.out, HasSubstr("cedevice send suspend"));
   EXPECT_EQ(cedevice({"help", "sned"}).exitCode, 2);
+}
+
+// Every usage mistake is one lower-case line that names the word at fault and the command it
+// was given to, then the usage line and where to read more, exit 2; found before the device
+// is looked for (the home here holds none).
+TEST_F(CedeviceToolTest, UsageMistakesAreNamedInTheToolsOwnWordsAndExit2) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+    std::string command;
+  };
+  const Case cases[] = {
+      {{"--bogus"}, "unknown option '--bogus'", "cedevice"},
+      {{"--bogus", "status"}, "unknown option '--bogus'", "cedevice status"},
+      {{"status", "--jsno"},
+       "unknown option '--jsno' for 'cedevice status' (did you mean '--json'?)",
+       "cedevice status"},
+      {{"status", "extra"}, "unexpected argument 'extra' for 'cedevice status'",
+       "cedevice status"},
+      {{}, "missing command: init, boot, shutdown, status, log, pim, send, reg, schedule, "
+           "scheduler, home or help", "cedevice"},
+      {{"pim"}, "missing command for 'cedevice pim': add, change, delete or list",
+       "cedevice pim"},
+      {{"pim", "add"}, "missing argument 'kind' for 'cedevice pim add'", "cedevice pim add"},
+      {{"pim", "add", "contcat", "Ann"},
+       "invalid kind 'contcat' for 'cedevice pim add' (did you mean 'contact'?)",
+       "cedevice pim add"},
+      {{"send", "suspend", "contact"},
+       "invalid SOURCE 'contact' for 'cedevice send suspend' (did you mean 'contacts'?)",
+       "cedevice send suspend"},
+      {{"send", "refresh", "zzz"},
+       "invalid FOLDER 'zzz' for 'cedevice send refresh' (use briefcase, notes or pictures)",
+       "cedevice send refresh"},
+      {{"log", "-n", "many"},
+       "invalid --lines 'many' for 'cedevice log' (a number from 0 to 1000000)", "cedevice log"},
+      {{"status", "--home"}, "unknown option '--home' for 'cedevice status'", "cedevice status"},
+      {{"--home"}, "missing value of '--home'", "cedevice"},
+      {{"reg", "set", "--type"}, "missing value of '--type' for 'cedevice reg set'",
+       "cedevice reg set"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& arg : c.args) shown += " " + arg;
+    ToolRun run = cedevice(c.args);  // after --home HOME
+    EXPECT_EQ(run.exitCode, 2) << shown;
+    EXPECT_EQ(run.out, "") << shown;
+    std::string first = run.err.substr(0, run.err.find('\n'));
+    EXPECT_EQ(first, "cedevice: " + c.message) << shown;
+    EXPECT_THAT(run.err, HasSubstr("\nUsage: " + c.command + " ")) << shown;
+    EXPECT_THAT(run.err, HasSubstr("\nRun `" + c.command + " --help` for more information.\n"))
+        << shown;
+  }
+  EXPECT_FALSE(fs::exists(home() + "/system"));
+}
+
+TEST_F(CedeviceToolTest, PimTakesEveryFormOfAFolderNameEverywhere) {
+  init();
+  // Added by one name, listed by another: each item lands in its folder and only there.
+  const struct {
+    const char* added;
+    const char* listed;
+    const char* folder;
+  } forms[] = {
+      {"contacts", "contact", "contacts"},       {"contact", "contacts", "contacts"},
+      {"appointment", "calendar", "calendar"},   {"calendar", "appointments", "calendar"},
+      {"appointments", "appointment", "calendar"}, {"tasks", "task", "tasks"},
+      {"task", "tasks", "tasks"},
+  };
+  for (const auto& form : forms) {
+    ToolRun added = pim({"add", form.added, std::string("by ") + form.added});
+    ASSERT_EQ(added.exitCode, 0) << form.added << ": " << added.err;
+    ToolRun listed = pim({"list", form.listed, "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << form.listed << ": " << listed.err;
+    bool found = false;
+    for (const auto& item : nlohmann::json::parse(listed.out)) {
+      EXPECT_EQ(item["folder"], form.folder) << form.listed;
+      found = found || item["subject"] == std::string("by ") + form.added;
+    }
+    EXPECT_TRUE(found) << form.added << " not listed by " << form.listed;
+  }
+  EXPECT_EQ(pim({"list", "contacts"}).out.find("by task"), std::string::npos);
+}
+
+// What `cedevice __complete` offers, the words the completion scripts show.
+class CompletionTest : public CedeviceToolTest {
+ protected:
+  std::vector<std::string> offered(const std::vector<std::string>& words) {
+    std::string command = shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice") +
+                          " __complete";
+    for (const auto& word : words) command += " " + shellQuoted(word);
+    ToolRun run = ce::test::runShell(command, home() + "/.complete.err");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> offered;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+      offered.push_back(line.substr(0, line.find('\t')));
+    return offered;
+  }
+};
+
+TEST_F(CompletionTest, EachPlaceOffersWhatTheCommandsTake) {
+  using ::testing::Contains;
+  using ::testing::ElementsAre;
+  using ::testing::IsSupersetOf;
+  // The value of an option, not the command's arguments.
+  EXPECT_THAT(offered({"reg", "set", "--type", ""}),
+              ElementsAre("sz", "expand_sz", "multi_sz", "dword", "qword", "binary"));
+  EXPECT_THAT(offered({"reg", "set", "-t", "dw"}), Contains("dword"));
+  EXPECT_THAT(offered({"reg", "set", "--type", "dword", ""}),
+              ElementsAre("HKLM\\Software\\Quillbex\\SyncclientPIM"));
+  // After the key, a value's name: nothing to offer.
+  EXPECT_THAT(offered({"reg", "set", "HKLM\\Software", ""}), ElementsAre());
+  // help takes the command words, and only those.
+  EXPECT_THAT(offered({"help", "reg", ""}),
+              ElementsAre("get", "set", "delete", "list", "export", "import"));
+  EXPECT_THAT(offered({"help", ""}), IsSupersetOf({"init", "boot", "status", "reg"}));
+  EXPECT_THAT(offered({"help", ""}), Not(Contains("help")));
+  EXPECT_THAT(offered({"help", "status", ""}), ElementsAre());
+  // --home's value is a folder, and the commands come after it.
+  EXPECT_THAT(offered({"--home", ""}), ElementsAre(":dir"));
+  EXPECT_THAT(offered({"--home", "/tmp/d", "st"}), IsSupersetOf({"status", "shutdown"}));
+  EXPECT_THAT(offered({"reg", "import", ""}), ElementsAre(":file"));
+  EXPECT_THAT(offered({"pim", "add", ""}), IsSupersetOf({"contact", "contacts", "task"}));
+  EXPECT_THAT(offered({"pim", "list", ""}), IsSupersetOf({"contacts", "calendar", "tasks"}));
+  EXPECT_THAT(offered({"send", "resume", ""}), IsSupersetOf({"contacts", "pictures", "all"}));
+  EXPECT_THAT(offered({"log", "-"}), IsSupersetOf({"--follow", "--lines", "--until-shutdown"}));
+  EXPECT_THAT(offered({"log", "-n", ""}), ElementsAre());
+  EXPECT_THAT(offered({""}), IsSupersetOf({"init", "boot", "help"}));
+  EXPECT_THAT(offered({""}), Not(Contains("docs")));
+  EXPECT_THAT(offered({"-"}), IsSupersetOf({"--home", "--help", "--version"}));
+}
+
+// The bash script as bash runs it, without the bash-completion package and, where it is
+// installed, with it: the words of the running tool, quoted as the shell reads them back, and
+// nothing on standard error.
+TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion) {
+  std::vector<std::string> preambles{""};
+  const std::string package = "/usr/share/bash-completion/bash_completion";
+  if (fs::exists(package)) preambles.push_back("source " + package + " && ");
+  std::string tool = shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice");
+  fs::create_directories(home() + "/devices/one");
+  for (const std::string& preamble : preambles) {
+    auto complete = [&](const std::string& words, int cword) {
+      std::string script =
+          preamble + "source " + shellQuoted(CE_SOURCE_DIR "/packaging/cedevice.bash-completion") +
+          " && COMP_WORDS=(" + words + ") && COMP_CWORD=" + std::to_string(cword) +
+          " && COMP_LINE=\"${COMP_WORDS[*]}\" && COMP_POINT=${#COMP_LINE}" +
+          " && _cedevice; printf '%s\\n' \"${COMPREPLY[@]}\"";
+      ToolRun run = ce::test::runShell("env -u BASH_ENV bash --norc --noprofile -c " +
+                                           shellQuoted(script),
+                                       home() + "/.bash.err");
+      EXPECT_EQ(run.err, "") << preamble << words;
+      return run.out;
+    };
+    EXPECT_EQ(complete(tool + " reg set --type ''", 4),
+              "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n") << preamble;
+    EXPECT_EQ(complete(tool + " help reg e", 3), "export\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get ''", 3),
+              "HKLM\\\\Software\\\\Quillbex\\\\SyncclientPIM\n") << preamble;
+    // A folder for --home: the shell's own folder names.
+    EXPECT_EQ(complete(tool + " --home " + shellQuoted(home() + "/devices/o"), 2),
+              home() + "/devices/one\n") << preamble;
+  }
 }
 
 TEST_F(CedeviceToolTest, StoppedDeviceStatusExits3AndJsonOutputsParse) {
@@ -205,52 +369,97 @@ class InstallTest : public ce::test::DeviceTest {
 
   std::string device() { return home() + "/device"; }
 
-  // A program from the installed bin/, started from `cwd`.
-  ToolRun run(const std::vector<std::string>& args, const std::string& program = "cedevice") {
-    std::string command = "cd " + shellQuoted(cwd_) + " && " + shellQuoted(bin_ + "/" + program);
+  // `cmake --install` of the build tree into `prefix`, staged below `destdir` when given.
+  void install(const std::string& prefix, const std::string& destdir = "") {
+    std::string command = shellQuoted(CE_CMAKE_COMMAND) + " --install " +
+                          shellQuoted(ce::test::buildDir()) + " --prefix " + shellQuoted(prefix) +
+                          " >/dev/null";
+    if (!destdir.empty()) command = "DESTDIR=" + shellQuoted(destdir) + " " + command;
+    ToolRun installed = ce::test::runShell(command, home() + "/.install.err");
+    ASSERT_EQ(installed.exitCode, 0) << installed.err;
+  }
+
+  // A compressed page or changelog as a reader sees it.
+  std::string gunzipped(const std::string& path) {
+    return ce::test::runShell("gzip -dc " + shellQuoted(path), home() + "/.gzip.err").out;
+  }
+
+  // An installed program, started from `cwd`.
+  ToolRun run(const std::vector<std::string>& args, const std::string& program = "bin/cedevice") {
+    std::string command = "cd " + shellQuoted(cwd_) + " && " + shellQuoted(prefix_ + "/" + program);
     for (const auto& arg : args) command += " " + shellQuoted(arg);
     return ce::test::runShell(command, home() + "/.run.err");
   }
 
-  std::string bin_;
+  std::string prefix_;
   std::string cwd_;
   std::string tool_;
 };
 
 TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   std::string prefix = home() + "/prefix";
-  ToolRun install = ce::test::runShell(
-      shellQuoted(CE_CMAKE_COMMAND) + " --install " + shellQuoted(ce::test::buildDir()) +
-          " --prefix " + shellQuoted(prefix) + " >/dev/null",
-      home() + "/.install.err");
-  ASSERT_EQ(install.exitCode, 0) << install.err;
-  for (const char* file : {"bin/cedevice", "bin/notlstnr", "bin/startsync",
-                           "share/man/man1/cedevice.1",
+  install(prefix);
+  for (const char* file : {"bin/cedevice", "libexec/cedevice/notlstnr",
+                           "libexec/cedevice/startsync", "share/man/man1/cedevice.1.gz",
+                           "share/man/man8/notlstnr.8.gz", "share/man/man8/startsync.8.gz",
                            "share/bash-completion/completions/cedevice",
-                           "lib/systemd/user/cedevice@.service"})
+                           "share/zsh/site-functions/_cedevice",
+                           "share/systemd/user/cedevice@.service",
+                           "share/doc/cedevice/README.md", "share/doc/cedevice/docs/device.md",
+                           "share/doc/cedevice/docs/cedevice.md", "share/doc/cedevice/copyright",
+                           "share/doc/cedevice/changelog.gz"})
     EXPECT_TRUE(fs::is_regular_file(prefix + "/" + file)) << file;
-  EXPECT_THAT(ce::test::readFile(prefix + "/lib/systemd/user/cedevice@.service"),
-              HasSubstr("ExecStart=" + prefix + "/bin/cedevice --home %f boot"));
-  EXPECT_THAT(ce::test::readFile(prefix + "/share/man/man1/cedevice.1"), HasSubstr(".SS \"cedevice status\""));
+  // Nobody runs the helpers: bin/ holds cedevice alone.
+  EXPECT_EQ(std::distance(fs::directory_iterator(prefix + "/bin"), fs::directory_iterator()), 1);
+  // Outside /usr systemd reads share/systemd/user (~/.local/share/systemd/user), never lib/.
+  EXPECT_FALSE(fs::exists(prefix + "/lib/systemd"));
+  EXPECT_FALSE(fs::exists(prefix + "/share/lintian"));
+  std::string unit = ce::test::readFile(prefix + "/share/systemd/user/cedevice@.service");
+  EXPECT_THAT(unit, HasSubstr("\nExecStart=" + prefix + "/bin/cedevice --home %f boot\n"));
+  EXPECT_THAT(unit, HasSubstr("\nRestart=on-failure\n"));
+  EXPECT_THAT(unit, HasSubstr("\nStartLimitBurst="));
+  EXPECT_THAT(unit, Not(::testing::ContainsRegex("@[A-Z]+@")));
 
-  // Moved after installing: the tools find each other beside themselves, not where they were
-  // built or installed.
-  std::string moved = home() + "/moved";
-  fs::rename(prefix, moved);
-  bin_ = moved + "/bin";
+  // The manual names the paths of this installation, and reads without a roff warning.
+  std::string manual = gunzipped(prefix + "/share/man/man1/cedevice.1.gz");
+  EXPECT_THAT(manual, HasSubstr(".SS \"cedevice status\""));
+  for (const char* section : {".SH \"EXIT STATUS\"", ".SH ENVIRONMENT", ".SH FILES",
+                              ".SH EXAMPLES", ".SH \"SEE ALSO\"", ".B CE_DEVICE_HOME",
+                              ".B CE_REGISTRY_BUSY_TIMEOUT_MS", "cedevice help [OPTIONS] [COMMAND"})
+    EXPECT_THAT(manual, HasSubstr(section));
+  EXPECT_THAT(manual, HasSubstr(".B " + prefix + "/libexec/cedevice/notlstnr\n"));
+  EXPECT_THAT(manual, HasSubstr(prefix + "/share/doc/cedevice/"));
+  EXPECT_THAT(manual, ::testing::ContainsRegex("^\\.TH CEDEVICE 1 \"[0-9]{4}-[0-9]{2}-[0-9]{2}\""));
+  for (const char* page : {"man1/cedevice.1.gz", "man8/notlstnr.8.gz", "man8/startsync.8.gz"}) {
+    std::string path = prefix + "/share/man/" + page;
+    EXPECT_THAT(gunzipped(path), Not(::testing::ContainsRegex("@[A-Z]+@"))) << page;
+    ToolRun lint = ce::test::runShell("gzip -dc " + shellQuoted(path) +
+                                          " | groff -man -ww -z 2>&1 >/dev/null",
+                                      home() + "/.groff.err");
+    EXPECT_EQ(lint.out, "") << page;
+  }
+  EXPECT_THAT(gunzipped(prefix + "/share/doc/cedevice/changelog.gz"),
+              HasSubstr("cedevice (" CE_VERSION ") "));
+
+  // Moved after installing: cedevice finds its helpers from its own folder, not where they
+  // were built or installed.
+  prefix_ = home() + "/moved";
+  fs::rename(prefix, prefix_);
   cwd_ = home() + "/elsewhere";
   fs::create_directories(cwd_);
   tool_ = "cedevice";
 
-  for (std::string program : {"cedevice", "startsync", "notlstnr"})
-    EXPECT_EQ(run({"--version"}, program).out, program + " " + CE_VERSION + "\n");
+  for (std::string program : {"bin/cedevice", "libexec/cedevice/startsync",
+                              "libexec/cedevice/notlstnr"})
+    EXPECT_EQ(run({"--version"}, program).out,
+              fs::path(program).filename().string() + " " + CE_VERSION + "\n");
   // The listener takes no options: one given by mistake starts nothing and creates nothing.
-  EXPECT_EQ(run({"--home", device()}, "notlstnr").exitCode, 2);
+  EXPECT_EQ(run({"--home", device()}, "libexec/cedevice/notlstnr").exitCode, 2);
   EXPECT_TRUE(fs::is_empty(cwd_));
 
   ASSERT_EQ(run({"--home", device(), "init"}).exitCode, 0);
   EXPECT_EQ(ce::test::readFile(device() + "/fs/Program Files/Quillbex/startsync.exe"),
-            ce::test::readFile(bin_ + "/startsync"));
+            ce::test::readFile(prefix_ + "/libexec/cedevice/startsync"));
   ToolRun boot = run({"--home", device(), "boot", "--detach"});
   ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err;
   ASSERT_EQ(run({"--home", device(), "pim", "add", "contact", "Ann"}).out, "1\n");
@@ -266,7 +475,8 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   size_t pidAt = status.out.find("(pid ");
   ASSERT_NE(pidAt, std::string::npos) << status.out;
   std::string pid = status.out.substr(pidAt + 5, status.out.find(')', pidAt) - pidAt - 5);
-  EXPECT_EQ(fs::read_symlink("/proc/" + pid + "/exe"), fs::path(bin_ + "/notlstnr"));
+  EXPECT_EQ(fs::read_symlink("/proc/" + pid + "/exe"),
+            fs::path(prefix_ + "/libexec/cedevice/notlstnr"));
   ToolRun down = run({"--home", device(), "shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_THAT(down.out, HasSubstr("listener exited with code 0"));
@@ -274,6 +484,24 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   EXPECT_EQ(run({"--home", device(), "status"}).exitCode, 3);
   // Nothing was made in the current folder.
   EXPECT_TRUE(fs::is_empty(cwd_));
+}
+
+// Under /usr, as the Debian package stages it: the places Debian's tools read.
+TEST_F(InstallTest, UnderUsrTheFilesGoWhereDebianLooks) {
+  std::string stage = home() + "/stage";
+  install("/usr", stage);
+  for (const char* file : {"usr/lib/systemd/user/cedevice@.service",
+                           "usr/share/zsh/vendor-completions/_cedevice",
+                           "usr/share/lintian/overrides/cedevice",
+                           "usr/libexec/cedevice/notlstnr"})
+    EXPECT_TRUE(fs::is_regular_file(stage + "/" + file)) << file;
+  EXPECT_FALSE(fs::exists(stage + "/usr/share/systemd"));
+  EXPECT_THAT(ce::test::readFile(stage + "/usr/lib/systemd/user/cedevice@.service"),
+              HasSubstr("\nExecStart=/usr/bin/cedevice --home %f boot\n"));
+  std::string manual = gunzipped(stage + "/usr/share/man/man1/cedevice.1.gz");
+  EXPECT_THAT(manual, HasSubstr(".B /usr/libexec/cedevice/startsync\n"));
+  EXPECT_THAT(manual, HasSubstr("/usr/share/doc/cedevice/"));
+  EXPECT_THAT(manual, Not(HasSubstr(stage)));
 }
 
 }  // namespace
