@@ -34,6 +34,21 @@ size_t decodeOne(const unsigned char* p, size_t left, uint32_t& cp) {
   return n;
 }
 
+// Length of the longest start of a valid sequence at `p` (the "maximal subpart" of an invalid
+// sequence, which Unicode replaces by one U+FFFD); at least 1.
+size_t invalidLength(const unsigned char* p, size_t left) {
+  unsigned char b = p[0];
+  size_t n = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 1;
+  unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+  size_t i = 1;
+  for (; i < n && i < left; ++i) {
+    unsigned char next = p[i];
+    if (i == 1 ? (next < low || next > high) : (next & 0xC0) != 0x80) break;
+  }
+  return i;
+}
+
 }  // namespace
 
 long toWide(const char* text, size_t size, wchar_t* out, size_t capacity, InvalidBytes mode) {
@@ -45,8 +60,13 @@ long toWide(const char* text, size_t size, wchar_t* out, size_t capacity, Invali
     size_t n = decodeOne(p + i, size - i, cp);
     if (n == 0) {
       if (mode == InvalidBytes::fail) return -1;
-      cp = 0xDC00 + p[i];
-      n = 1;
+      if (mode == InvalidBytes::replace) {
+        cp = 0xFFFD;
+        n = invalidLength(p + i, size - i);
+      } else {
+        cp = 0xDC00 + p[i];
+        n = 1;
+      }
     }
     if (out && count < capacity) out[count] = static_cast<wchar_t>(cp);
     ++count;
