@@ -3,13 +3,15 @@
 // pair: a pair without a character, and a lead byte with nothing after it, become the page's
 // default character. ICU reads an invalid trail byte as a character of its own, so the tables
 // are taken from ICU one byte and one pair at a time, once per page, and the conversions run on
-// them. Encoding uses ICU's fallback mappings: they are the vendor's best fits.
+// them. ICU's fallback mappings are IBM's, not the vendor's: best fits come from the vendor's
+// table (single_byte_tables.cpp).
 #include <unicode/ucnv.h>
 
 #include <cstring>
 #include <vector>
 
 #include "platform/kernel/page_converter.h"
+#include "platform/kernel/single_byte_tables.h"
 
 namespace ce::kernel {
 
@@ -63,7 +65,8 @@ unsigned short encodeOne(UConverter* converter, char16_t c) {
   int32_t n = ucnv_fromUChars(converter, bytes, sizeof bytes, &unit, 1, &error);
   if (U_FAILURE(error) || n < 1 || n > 2) return kNoBytes;
   auto first = static_cast<unsigned char>(bytes[0]);
-  return n == 1 ? first : static_cast<unsigned short>(first << 8 | static_cast<unsigned char>(bytes[1]));
+  if (n == 1) return first;
+  return static_cast<unsigned short>(first << 8 | static_cast<unsigned char>(bytes[1]));
 }
 
 class DoubleByteConverter : public PageConverter {
@@ -76,7 +79,7 @@ class DoubleByteConverter : public PageConverter {
                         &error);
     ucnv_setFromUCallBack(converter_.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr,
                           nullptr, &error);
-    ucnv_setFallback(converter_.get(), true);
+    ucnv_setFallback(converter_.get(), false);
     for (int byte = 0; byte < 256; ++byte) {
       char one = static_cast<char>(byte);
       if (isLead(static_cast<unsigned char>(byte))) {
@@ -89,7 +92,13 @@ class DoubleByteConverter : public PageConverter {
       }
     }
     for (unsigned c = 0; c < 0x10000; ++c)
-      if (c < 0xD800 || c >= 0xE000) bytes_[c] = encodeOne(converter_.get(), static_cast<char16_t>(c));
+      if (c < 0xD800 || c >= 0xE000)
+        bytes_[c] = encodeOne(converter_.get(), static_cast<char16_t>(c));
+    for (size_t i = 0; i < doubleByteFitsCount; ++i) {
+      if (doubleByteFits[i].codePage != entry_.codePage) continue;
+      for (size_t j = 0; j < doubleByteFits[i].count; ++j)
+        bytes_[doubleByteFits[i].fits[j].character] = doubleByteFits[i].fits[j].bytes;
+    }
     if (const Additions* additions = additionsFor(entry_.name)) {
       for (const auto& single : additions->bytes) {
         singles_[single.byte] = single.character;
@@ -155,7 +164,8 @@ class DoubleByteConverter : public PageConverter {
       return;
     }
     out += defaultChar[0];
-    if (isLead(static_cast<unsigned char>(defaultChar[0])) && defaultChar[1]) out += defaultChar[1];
+    if (isLead(static_cast<unsigned char>(defaultChar[0])) && defaultChar[1])
+      out += defaultChar[1];
   }
 
   Converter converter_;

@@ -26,7 +26,8 @@ class SingleByteConverter : public PageConverter {
  public:
   explicit SingleByteConverter(const SingleByteTable& table) : table_(table) {
     bytes_.fill(kNoByte);
-    for (int byte = 255; byte >= 0; --byte) bytes_[table_.decode[byte]] = static_cast<unsigned short>(byte);
+    for (int byte = 255; byte >= 0; --byte)
+      bytes_[table_.decode[byte]] = static_cast<unsigned short>(byte);
     for (size_t i = 0; i < table_.encodeCount; ++i)
       bytes_[table_.encode[i].character] = table_.encode[i].byte;
   }

@@ -38,7 +38,10 @@ size_t decodeOne(const unsigned char* p, size_t left, uint32_t& cp) {
 // sequence, which Unicode replaces by one U+FFFD); at least 1.
 size_t invalidLength(const unsigned char* p, size_t left) {
   unsigned char b = p[0];
-  size_t n = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 1;
+  size_t n = b >= 0xC2 && b <= 0xDF   ? 2
+             : b >= 0xE0 && b <= 0xEF ? 3
+             : b >= 0xF0 && b <= 0xF4 ? 4
+                                      : 1;
   unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
   unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
   size_t i = 1;
