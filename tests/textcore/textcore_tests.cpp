@@ -61,6 +61,27 @@ TEST_F(EncodingTest, CharsetNamesMatchWholeIgnoringCaseAndGiveTheDevicesCodePage
   EXPECT_EQ(logLines(), "[ERROR] - Invalid encoding: bogus\n");
 }
 
+// A name that spells a code-page number ("windows-1251", "x-cp1250", "ibm850", "dos-862")
+// stands for that number, read from the name itself; the only exceptions are the IBM numbers
+// the device's table gives to other pages on purpose (docs/code-pages.md).
+TEST_F(EncodingTest, EveryCharsetNameCarryingANumberMapsToThatNumber) {
+  const std::regex numbered(R"(^(?:windows-|x-cp|cp|ibm|codepage|dos-)(\d+)$)");
+  struct { const char* name; int codePage; } departures[] = {
+      {"cp367", 1252}, {"ibm367", 1252}, {"cp819", 1252}, {"ibm819", 1252}, {"cp500", 775}};
+  int numbered_names = 0;
+  for (int row = 0; charsetTable[row].name; ++row) {
+    std::cmatch match;
+    if (!std::regex_match(charsetTable[row].name, match, numbered)) continue;
+    ++numbered_names;
+    int expected = std::stoi(match[1].str());
+    for (const auto& departure : departures)
+      if (std::strcmp(departure.name, charsetTable[row].name) == 0) expected = departure.codePage;
+    EXPECT_EQ(getCodePage(charsetTable[row].name), expected) << charsetTable[row].name;
+  }
+  // the 36 names of that form today: a pattern that matched nothing would prove nothing
+  EXPECT_EQ(numbered_names, 36);
+}
+
 TEST_F(EncodingTest, TextRoundTripsByCodePage) {
   struct { const char* encoding; const char* bytes; const wchar_t* text; } rows[] = {
       {nullptr, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", L"\u65e5\u672c\u8a9e"},
