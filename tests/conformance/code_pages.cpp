@@ -185,7 +185,8 @@ void checkEdgeCases() {
   answer("932 lone lead byte, flags 0", "%s", decodeAnswer(932, 0, "a\x81", 2).c_str());
   answer("932 lone lead byte, MB_ERR_INVALID_CHARS", "%s",
          decodeAnswer(932, MB_ERR_INVALID_CHARS, "a\x81", 2).c_str());
-  answer("949 pair without a character, flags 0", "%s", decodeAnswer(949, 0, "\x81\x40", 2).c_str());
+  answer("949 pair without a character, flags 0", "%s",
+         decodeAnswer(949, 0, "\x81\x40", 2).c_str());
   answer("949 pair without a character, MB_ERR_INVALID_CHARS", "%s",
          decodeAnswer(949, MB_ERR_INVALID_CHARS, "\x81\x40", 2).c_str());
   answer("1253 undefined byte, flags 0", "%s", decodeAnswer(1253, 0, "\xAA", 1).c_str());

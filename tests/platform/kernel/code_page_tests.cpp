@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -115,23 +116,34 @@ TEST(CodePageTest, EveryPagePythonKnowsConvertsAsItsPublishedTableSays) {
   }
 }
 
-TEST(CodePageTest, Utf8IsStrictAtEveryBoundary) {
+TEST(CodePageTest, Utf8IsStrictAtEveryBoundaryWhenAskedAndReplacesOtherwise) {
   wchar_t wide[8];
   for (const char* rejected : {"\xC0\xAF", "\xE0\x82\xA9", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
                                "\xF4\x90\x80\x80", "\xED\xA0\x80"}) {
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, rejected, -1, wide, 8), 0) << rejected;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, rejected, -1, wide, 8), 0)
+        << rejected;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
   }
   struct { const char* bytes; wchar_t expected; } accepted[] = {
       {"\xDF\xBF", 0x7FF}, {"\xE0\xA0\x80", 0x800}, {"\xF0\x90\x80\x80", 0x10000},
       {"\xF4\x8F\xBF\xBF", 0x10FFFF}};
   for (const auto& a : accepted) {
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, a.bytes, -1, wide, 8), 2) << a.bytes;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, a.bytes, -1, wide, 8), 2);
     EXPECT_EQ(wide[0], a.expected);
+  }
+  // With flags 0 each maximal invalid part is one U+FFFD: the lead byte and the trail bytes
+  // that could still belong to it, then each stray byte alone.
+  struct { const char* bytes; std::wstring expected; } replaced[] = {
+      {"a\xC3(", L"a\uFFFD("}, {"\xE2\x82", L"\uFFFD"}, {"\xE0\x80\xAF", L"\uFFFD\uFFFD\uFFFD"},
+      {"\xF0\x9F\x98", L"\uFFFD"}, {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"}, {"\xFF", L"\uFFFD"}};
+  for (const auto& r : replaced) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, r.bytes, static_cast<int>(std::strlen(r.bytes)),
+                                wide, 8);
+    EXPECT_EQ(std::wstring(wide, static_cast<size_t>(n > 0 ? n : 0)), r.expected) << r.bytes;
   }
 }
 
-TEST(CodePageTest, UnmappableCharactersTakeTheCallersDefaultAndUndefinedBytesFail) {
+TEST(CodePageTest, FlagsZeroNeverFailsOnContentAndNeverDropsACharacter) {
   char narrow[16];
   BOOL usedDefault = FALSE;
   EXPECT_EQ(WideCharToMultiByte(874, 0, L"\u20ac\u4e2d", 2, narrow, 16, "*", &usedDefault), 2);
@@ -140,14 +152,58 @@ TEST(CodePageTest, UnmappableCharactersTakeTheCallersDefaultAndUndefinedBytesFai
   // EBCDIC's own question mark, not ASCII's.
   EXPECT_EQ(WideCharToMultiByte(37, 0, L"\u4e2d", 1, narrow, 16, nullptr, nullptr), 1);
   EXPECT_EQ(narrow[0], '\x6f');
-  // No best fit: the device writes '?' for an a with a ring in a page that lacks it.
+  // Best fit, as the device has no flag to refuse it: no default character is reported.
   EXPECT_EQ(WideCharToMultiByte(1251, 0, L"\u00e5", 1, narrow, 16, nullptr, &usedDefault), 1);
-  EXPECT_EQ(narrow[0], '?');
+  EXPECT_EQ(narrow[0], 'a');
+  EXPECT_FALSE(usedDefault);
+  // Invisible characters take the default character, in ICU's pages as in the vendor's tables.
+  for (UINT page : {1252u, 20273u, 936u}) {
+    EXPECT_EQ(WideCharToMultiByte(page, 0, L"A\u200bB\ufeff", 4, narrow, 16, "*", &usedDefault), 4)
+        << page;
+    EXPECT_EQ(std::string(narrow, 3).substr(1, 1), "*") << page;
+    EXPECT_TRUE(usedDefault) << page;
+  }
   wchar_t wide[8];
-  EXPECT_EQ(MultiByteToWideChar(936, 0, "a\x81", 2, wide, 8), 0);  // a lead byte alone
+  EXPECT_EQ(MultiByteToWideChar(936, 0, "a\x81", 2, wide, 8), 2);  // a lead byte alone
+  EXPECT_EQ(std::wstring(wide, 2), L"a?");
+  EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "a\x81", 2, wide, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  EXPECT_EQ(MultiByteToWideChar(932, 0, "\x81\x7f", 2, wide, 8), 1);  // a pair without a character
+  EXPECT_EQ(wide[0], L'\u30fb');
   EXPECT_EQ(MultiByteToWideChar(29001, 0, "a", 1, wide, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(CodePageTest, OnlyTheDevicesFlagsAreTaken) {
+  wchar_t wide[8];
+  char narrow[8];
+  struct { UINT page; DWORD flags; } refusedDecode[] = {
+      {1252, MB_PRECOMPOSED | MB_COMPOSITE}, {1252, 0x100}, {CP_UTF8, MB_PRECOMPOSED},
+      {65000, MB_ERR_INVALID_CHARS}, {50220, MB_USEGLYPHCHARS}};
+  for (const auto& r : refusedDecode) {
+    EXPECT_EQ(MultiByteToWideChar(r.page, r.flags, "a", 1, wide, 8), 0) << r.page;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS)) << r.page;
+  }
+  EXPECT_EQ(WideCharToMultiByte(1252, 0x400, L"a", 1, narrow, 8, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+  BOOL used = FALSE;
+  EXPECT_EQ(WideCharToMultiByte(65000, 0, L"a", 1, narrow, 8, nullptr, &used), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  EXPECT_EQ(MultiByteToWideChar(437, MB_USEGLYPHCHARS, "\x01\x41", 2, wide, 8), 2);
+  EXPECT_EQ(std::wstring(wide, 2), L"\u263aA");
+  EXPECT_EQ(MultiByteToWideChar(1252, MB_COMPOSITE, "\xe9", 1, wide, 8), 2);
+  EXPECT_EQ(std::wstring(wide, 2), L"e\u0301");
+  EXPECT_EQ(WideCharToMultiByte(1252, WC_COMPOSITECHECK, L"e\u0301", 2, narrow, 8, nullptr,
+                                nullptr), 1);
+  EXPECT_EQ(narrow[0], '\xe9');
+  EXPECT_EQ(WideCharToMultiByte(1252, WC_COMPOSITECHECK | WC_DISCARDNS, L"x\u0301", 2, narrow,
+                                8, nullptr, nullptr), 1);
+  EXPECT_EQ(narrow[0], 'x');
+  EXPECT_EQ(WideCharToMultiByte(1252, WC_COMPOSITECHECK | WC_DEFAULTCHAR, L"x\u0301", 2, narrow,
+                                8, nullptr, &used), 1);
+  EXPECT_EQ(narrow[0], '?');
+  EXPECT_TRUE(used);
 }
 
 }  // namespace
