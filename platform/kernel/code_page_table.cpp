@@ -11,7 +11,8 @@
 // Generic aliases such as "windows-932" are avoided on purpose: what they resolve to changes
 // between ICU releases.
 //
-// Stateful pages, EBCDIC double-byte pages, UTF-7 and UTF-16 go through ICU as it is, and the
+// UTF-7 has a codec of its own (ICU writes and reads it as RFC 2152 allows, the device does
+// not). Stateful pages, EBCDIC double-byte pages and UTF-16 go through ICU as it is, and the
 // few pages ICU lacks through glibc's iconv. A page with neither is left out and fails as
 // unsupported. Left out: 1361 and 10001-10003, 10008 (Johab and the Mac CJK pages: no converter
 // carries the vendor's tables), 20000, 20002 (CNS, ETEN), 20105-20108 (IA5 national variants),
@@ -134,7 +135,7 @@ constexpr CodePageConverter converters[] = {
     {57009, icu, "ISCII,version=8"},
     {57010, icu, "ISCII,version=3"},
     {57011, icu, "ISCII,version=2"},
-    {65000, icu, "UTF-7"},
+    {65000, ConverterKind::utf7},
 };
 
 }  // namespace

@@ -6,9 +6,9 @@
 namespace ce::kernel {
 
 // singleByte: the vendor's table (single_byte_tables.cpp); doubleByte: a lead-byte page whose
-// pairs come from ICU, decoded and encoded as the device does; icu and iconv: stateful and other
-// pages, through the library as it is.
-enum class ConverterKind { singleByte, doubleByte, icu, iconv };
+// pairs come from ICU, decoded and encoded as the device does; utf7: the device's UTF-7; icu and
+// iconv: stateful and other pages, through the library as it is.
+enum class ConverterKind { singleByte, doubleByte, utf7, icu, iconv };
 
 struct CodePageConverter {
   UINT codePage;

@@ -40,6 +40,9 @@ ce::kernel::PageConverter* converterOf(UINT codePage) {
       case ce::kernel::ConverterKind::doubleByte:
         opened = ce::kernel::openDoubleByteConverter(*entry);
         break;
+      case ce::kernel::ConverterKind::utf7:
+        opened = ce::kernel::openUtf7Converter();
+        break;
       case ce::kernel::ConverterKind::icu:
         opened = ce::kernel::openIcuConverter(entry->name);
         break;

@@ -91,9 +91,13 @@ class DoubleByteConverter : public PageConverter {
         singles_[byte] = decodeWhole(converter_.get(), &one, 1);
       }
     }
-    for (unsigned c = 0; c < 0x10000; ++c)
-      if (c < 0xD800 || c >= 0xE000)
-        bytes_[c] = encodeOne(converter_.get(), static_cast<char16_t>(c));
+    // ICU's encoding counts only where it reads back: its one-way mappings are IBM's (ICU uses
+    // those from private-use characters even with fallbacks off), not the vendor's.
+    for (unsigned c = 0; c < 0x10000; ++c) {
+      if (c >= 0xD800 && c < 0xE000) continue;
+      unsigned short bytes = encodeOne(converter_.get(), static_cast<char16_t>(c));
+      if (bytes != kNoBytes && decoded(bytes) == c) bytes_[c] = bytes;
+    }
     for (size_t i = 0; i < doubleByteFitsCount; ++i) {
       if (doubleByteFits[i].codePage != entry_.codePage) continue;
       for (size_t j = 0; j < doubleByteFits[i].count; ++j)
@@ -124,6 +128,8 @@ class DoubleByteConverter : public PageConverter {
       if (c == kUndefined) {
         if (options.failOnInvalid) return false;
         c = entry_.defaultCharacter;
+      } else if (options.failOnInvalid && c >= 0xE000 && c <= 0xF8FF && !isLead(byte)) {
+        return false;  // the device calls a single byte that stands for private use invalid
       }
       out += static_cast<wchar_t>(c);
     }
@@ -152,6 +158,10 @@ class DoubleByteConverter : public PageConverter {
   bool holds(char32_t c) override { return c < 0x10000 && bytes_[c] != kNoBytes; }
 
  private:
+  char16_t decoded(unsigned short bytes) const {
+    return bytes > 0xFF ? pairs_[bytes] : singles_[bytes];
+  }
+
   bool isLead(unsigned char byte) const {
     const unsigned char* r = entry_.leadRanges;
     return (byte >= r[0] && byte <= r[1]) || (r[2] && byte >= r[2] && byte <= r[3]);

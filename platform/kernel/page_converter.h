@@ -35,5 +35,6 @@ std::unique_ptr<PageConverter> openIcuConverter(const char* name);
 std::unique_ptr<PageConverter> openIconvConverter(const char* name);
 std::unique_ptr<PageConverter> openSingleByteConverter(UINT codePage);
 std::unique_ptr<PageConverter> openDoubleByteConverter(const CodePageConverter& entry);
+std::unique_ptr<PageConverter> openUtf7Converter();
 
 }  // namespace ce::kernel

@@ -39,9 +39,10 @@ class SingleByteConverter : public PageConverter {
     for (size_t i = 0; i < size; ++i) {
       auto byte = static_cast<unsigned char>(text[i]);
       char16_t c = characters[byte];
-      // A byte the page does not define decodes to the default character; the device calls it
-      // invalid only when asked to.
-      if (options.failOnInvalid && c == table_.defaultCharacter && byte != table_.defaultByte)
+      // A byte the page does not define decodes to the default character or to a private-use
+      // character; the device calls it invalid only when asked.
+      if (options.failOnInvalid && ((c == table_.defaultCharacter && byte != table_.defaultByte) ||
+                                    (c >= 0xE000 && c <= 0xF8FF)))
         return false;
       out[i] = static_cast<wchar_t>(c);
     }

@@ -34,22 +34,36 @@ size_t decodeOne(const unsigned char* p, size_t left, uint32_t& cp) {
   return n;
 }
 
-// Length of the longest start of a valid sequence at `p` (the "maximal subpart" of an invalid
-// sequence, which Unicode replaces by one U+FFFD); at least 1.
+// How many bytes of an invalid sequence at `p` one U+FFFD stands for, as the device reads them:
+// a lead byte takes the continuation bytes that still fit the character it starts, a sequence
+// cut short by the end of the text takes all that is left, and any other byte stands alone.
 size_t invalidLength(const unsigned char* p, size_t left) {
   unsigned char b = p[0];
-  size_t n = b >= 0xC2 && b <= 0xDF   ? 2
-             : b >= 0xE0 && b <= 0xEF ? 3
-             : b >= 0xF0 && b <= 0xF4 ? 4
-                                      : 1;
-  unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-  unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
-  size_t i = 1;
-  for (; i < n && i < left; ++i) {
-    unsigned char next = p[i];
-    if (i == 1 ? (next < low || next > high) : (next & 0xC0) != 0x80) break;
+  size_t trail = b >= 0xC2 && b <= 0xDF   ? 1
+                 : b >= 0xE0 && b <= 0xEF ? 2
+                 : b >= 0xF0 && b <= 0xF4 ? 3
+                                          : 0;
+  if (trail == 0) return 1;
+  if (trail + 1 > left) return left;
+  uint32_t cp = b & (trail == 1 ? 0x1F : trail == 2 ? 0x0F : 0x07);
+  size_t used = 1;
+  auto next = [&](uint32_t& bits) { return (bits = p[used] ^ 0x80u) < 0x40; };
+  uint32_t bits = 0;
+  if (trail == 3) {
+    if (!next(bits)) return used;
+    cp = cp << 6 | bits;
+    ++used;
+    if (cp < 0x10) return used;  // overlong
   }
-  return i;
+  if (trail >= 2) {
+    if (!next(bits)) return used;
+    cp = cp << 6 | bits;
+    if (cp >= (0x110000 >> 6)) return used;  // above U+10FFFF
+    ++used;
+    if (cp < 0x20 || (cp >= (0xD800 >> 6) && cp <= (0xDFFF >> 6))) return used;
+  }
+  if (next(bits)) ++used;
+  return used;
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 
 namespace ce::utf8 {
 
-// Bytes that are not valid UTF-8: fail, write one U+FFFD for each maximal invalid part (as
-// MultiByteToWideChar does with flags 0), or carry each as U+DC80..U+DCFF (file names).
+// Bytes that are not valid UTF-8: fail, write U+FFFD for each invalid part as the device
+// reads it (MultiByteToWideChar with flags 0), or carry each as U+DC80..U+DCFF (file names).
 enum class InvalidBytes { fail, replace, escape };
 // Wide characters that have no UTF-8 form (surrogates, > U+10FFFF): fail, write U+FFFD, or
 // turn U+DC80..U+DCFF back into their byte (file names; other surrogates still fail).

@@ -131,11 +131,13 @@ TEST(CodePageTest, Utf8IsStrictAtEveryBoundaryWhenAskedAndReplacesOtherwise) {
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, a.bytes, -1, wide, 8), 2);
     EXPECT_EQ(wide[0], a.expected);
   }
-  // With flags 0 each maximal invalid part is one U+FFFD: the lead byte and the trail bytes
-  // that could still belong to it, then each stray byte alone.
+  // With flags 0 an invalid part is one U+FFFD: a lead byte with the trail bytes that still
+  // fit its character, a sequence cut short by the end with all that is left, a stray byte alone.
   struct { const char* bytes; std::wstring expected; } replaced[] = {
-      {"a\xC3(", L"a\uFFFD("}, {"\xE2\x82", L"\uFFFD"}, {"\xE0\x80\xAF", L"\uFFFD\uFFFD\uFFFD"},
-      {"\xF0\x9F\x98", L"\uFFFD"}, {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"}, {"\xFF", L"\uFFFD"}};
+      {"a\xC3(", L"a\uFFFD("},          {"\xE2\x82", L"\uFFFD"},
+      {"\xE0\x80\xAF", L"\uFFFD\uFFFD"}, {"\xF0\x9F\x98", L"\uFFFD"},
+      {"\xED\xA0\x80", L"\uFFFD\uFFFD"}, {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD"},
+      {"\xFF\xC0\x80", L"\uFFFD\uFFFD\uFFFD"}, {"\xE2\x82\xACz", L"\u20ACz"}};
   for (const auto& r : replaced) {
     int n = MultiByteToWideChar(CP_UTF8, 0, r.bytes, static_cast<int>(std::strlen(r.bytes)),
                                 wide, 8);
