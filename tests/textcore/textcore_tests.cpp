@@ -108,15 +108,24 @@ TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
   // 10001 is in the table but not in the platform
   EXPECT_EQ(wide("abc", "x-mac-japanese"), L"abc");
   EXPECT_EQ(narrow(L"abc", "x-mac-japanese"), "<null>");
-  // Bytes a page does not define are no failure with flags 0: they become the page's default
-  // character, here a character cut short at the very end of the n + 2 buffer (ASan), and a
-  // byte 1252 lacks, and nothing is logged for them.
-  EXPECT_EQ(wide("abc\xE2\x82"), L"abc\uFFFD");
+  // The platform would replace invalid bytes with flags 0; toWideChar still refuses them, so
+  // its callers keep what they had: a character cut short at the very end of the n + 2 buffer
+  // (ASan), and a byte that stands for private use in 1253. 1252's 0x81 is U+0081 in the
+  // vendor's table, a character like any other.
+  EXPECT_EQ(wide("abc\xE2\x82"), L"<null>");
+  EXPECT_EQ(wide("\xAA", "windows-1253"), L"<null>");
   EXPECT_EQ(wide("\x81\xFF", "windows-1252"), L"\u0081\u00FF");
   EXPECT_EQ(logLines(),
             "[ERROR] - toWideChar: error 87 \n\tConverting: abc\n\tWith encoding x-mac-japanese\n"
             "[ERROR] - toWideChar: try to use default codepage.\n"
-            "[ERROR] - toMultibyte: invalid encoding\n");
+            "[ERROR] - toMultibyte: invalid encoding\n"
+            "[ERROR] - toWideChar: error 1113 \n\tConverting: abc\xE2\x82\n"
+            "\tWith encoding (null)\n"
+            "[ERROR] - toWideChar: try to use default codepage.\n"
+            "[ERROR] - toWideChar: error 1113 converting the string using default codepage.\n"
+            "[ERROR] - toWideChar: error 1113 \n\tConverting: \xAA\n\tWith encoding windows-1253\n"
+            "[ERROR] - toWideChar: try to use default codepage.\n"
+            "[ERROR] - toWideChar: error 1113 converting the string using default codepage.\n");
   StringBuffer converted("old");
   converted.assign(L"abc", "x-mac-japanese");  // a failed conversion gives the null value
   EXPECT_EQ(converted.c_str(), nullptr);
