@@ -91,12 +91,26 @@ class DoubleByteConverter : public PageConverter {
         singles_[byte] = decodeWhole(converter_.get(), &one, 1);
       }
     }
-    // ICU's encoding counts only where it reads back: its one-way mappings are IBM's (ICU uses
-    // those from private-use characters even with fallbacks off), not the vendor's.
+    // A character read from one byte or pair is written back as it; only one read from several
+    // asks ICU which of them the table writes. ICU's other encodings are one-way mappings,
+    // IBM's and not the vendor's (ICU uses those from private-use characters even with its
+    // fallbacks off), and do not count.
+    std::vector<unsigned char> seen(0x10000, 0);
+    auto note = [&](char16_t c, unsigned short bytes) {
+      if (c == kUndefined) return;
+      if (seen[c] < 2) ++seen[c];
+      bytes_[c] = bytes;
+    };
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      note(singles_[byte], static_cast<unsigned short>(byte));
+      if (isLead(static_cast<unsigned char>(byte)))
+        for (unsigned trail = 1; trail < 256; ++trail)
+          note(pairs_[byte << 8 | trail], static_cast<unsigned short>(byte << 8 | trail));
+    }
     for (unsigned c = 0; c < 0x10000; ++c) {
-      if (c >= 0xD800 && c < 0xE000) continue;
+      if (seen[c] < 2) continue;
       unsigned short bytes = encodeOne(converter_.get(), static_cast<char16_t>(c));
-      if (bytes != kNoBytes && decoded(bytes) == c) bytes_[c] = bytes;
+      bytes_[c] = bytes != kNoBytes && decoded(bytes) == c ? bytes : kNoBytes;
     }
     for (size_t i = 0; i < doubleByteFitsCount; ++i) {
       if (doubleByteFits[i].codePage != entry_.codePage) continue;
