@@ -116,15 +116,11 @@ std::wstring composedForPage(const wchar_t* text, size_t size, DWORD flags,
     while (i + 1 < size && u_charType(static_cast<UChar32>(text[i + 1])) == U_NON_SPACING_MARK) {
       auto mark = static_cast<UChar32>(text[i + 1]);
       UChar32 both = U_SUCCESS(error) ? unorm2_composePair(nfc, base, mark) : -1;
-      if (both >= 0 && converter.holds(static_cast<char32_t>(both))) {
-        base = both;
-      } else if (flags & WC_DISCARDNS) {
-      } else if (flags & WC_DEFAULTCHAR) {
-        base = 0xFFFF;
-      } else {
-        break;
-      }
-      ++i;
+      bool composes = both >= 0 && converter.holds(static_cast<char32_t>(both));
+      if (!composes && !(flags & (WC_DISCARDNS | WC_DEFAULTCHAR))) break;  // WC_SEPCHARS
+      if (composes) base = both;
+      else if (flags & WC_DEFAULTCHAR) base = 0xFFFF;
+      ++i;  // the mark is taken into the base, or dropped
     }
     out += static_cast<wchar_t>(base);
   }

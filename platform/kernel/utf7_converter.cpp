@@ -1,7 +1,8 @@
 // UTF-7 (code page 65000) as the device writes and reads it, which is not quite RFC 2152: only
 // the RFC's directly encoded characters and NUL, TAB, LF, CR are written as they are (its
 // optional direct characters such as '!' and '@' are encoded), every base64 run ends with '-',
-// and on reading any byte outside a run stands for the character of the same number.
+// a '+' is always "+-", even inside a run, and on reading any byte outside a run stands for the
+// character of the same number.
 #include <string_view>
 
 #include "platform/kernel/page_converter.h"
@@ -100,7 +101,7 @@ class Utf7Converter : public PageConverter {
       out += '+';
       unsigned long bits = 0;
       int count = 0;
-      for (; i < units.size() && !writtenAsItIs(units[i]); ++i) {
+      for (; i < units.size() && !writtenAsItIs(units[i]) && units[i] != u'+'; ++i) {
         bits = (bits << 16 | units[i]) & 0xFFFFFF;
         count += 16;
         while (count >= 6) {

@@ -187,6 +187,19 @@ TEST(CodePageTest, FlagsZeroNeverFailsOnContentAndNeverDropsACharacter) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// The device's UTF-7 (as Wine gives it) encodes RFC 2152's optional direct characters ('!'),
+// closes every run with '-' and writes '+' as "+-" even amid a run; it reads any byte outside
+// a run as the character of that number, and drops the bits left over at a run's end.
+TEST(CodePageTest, Utf7IsTheDevicesOwn) {
+  char narrow[32];
+  int n = WideCharToMultiByte(65000, 0, L"Hi!+\u00e9", 5, narrow, 32, nullptr, nullptr);
+  EXPECT_EQ(std::string(narrow, static_cast<size_t>(n > 0 ? n : 0)), "Hi+ACE-+-+AOk-");
+  wchar_t wide[16];
+  n = MultiByteToWideChar(65000, 0, "Hi+ACEAKwDp-\xe9~+AOk+-", 20, wide, 16);
+  EXPECT_EQ(std::wstring(wide, static_cast<size_t>(n > 0 ? n : 0)),
+            L"Hi!+\u00e9\u00e9~\u00e9");
+}
+
 TEST(CodePageTest, OnlyTheDevicesFlagsAreTaken) {
   wchar_t wide[8];
   char narrow[8];
