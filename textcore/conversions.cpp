@@ -41,15 +41,20 @@ wchar_t* toWideChar(const char* text, const char* encoding) {
   std::wmemset(wide, L'\0', n + 2);
   if (n == 0) return wide;
 
+  // With flags 0 the platform would put a default character for each byte the page does not
+  // define and succeed, as the device does. Text that does not convert must fail here instead,
+  // so that callers keep what they had (a registry value, a folder) and the reason is logged.
   int limit = static_cast<int>(n + 1);
   int codePage = getCodePage(encoding);
-  if (MultiByteToWideChar(codePage, 0, text, -1, wide, limit) != 0) return wide;
+  if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, -1, wide, limit) != 0)
+    return wide;
 
   sharedLog()->error("toWideChar: error %d \n\tConverting: %s\n\tWith encoding %s",
                      static_cast<int>(GetLastError()), text, printable(encoding));
   sharedLog()->error("toWideChar: try to use default codepage.");
   std::wmemset(wide, L'\0', n + 2);
-  if (MultiByteToWideChar(kDefaultCodePage, 0, text, -1, wide, limit) != 0) return wide;
+  if (MultiByteToWideChar(kDefaultCodePage, MB_ERR_INVALID_CHARS, text, -1, wide, limit) != 0)
+    return wide;
 
   sharedLog()->error("toWideChar: error %d converting the string using default codepage.",
                      static_cast<int>(GetLastError()));

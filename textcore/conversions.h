@@ -10,7 +10,9 @@
 // (an unknown one is logged)
 int getCodePage(const char* name);
 
-// a new wide copy of text, or null (null text, or text that is not valid even as UTF-8)
+// a new wide copy of text, or null (null text, or text that is not valid even as UTF-8); text
+// the code page cannot convert (a byte it does not define, a code page the platform lacks) is
+// retried as UTF-8, and the failure logged
 wchar_t* toWideChar(const char* text, const char* encoding = nullptr);
 
 // a new narrow copy of text, or null (null text, or a code page the platform cannot use)

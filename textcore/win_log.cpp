@@ -57,7 +57,8 @@ std::wstring widen(const char* text) {
   size_t n = std::strlen(text);
   std::vector<wchar_t> wide(n + 1);
   if (n == 0 ||
-      MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), static_cast<int>(n + 1)) != 0)
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide.data(),
+                          static_cast<int>(n + 1)) != 0)
     return wide.data();
   std::wstring bytes;
   for (size_t i = 0; i < n; ++i) bytes += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));

@@ -14,12 +14,14 @@ bool wideOf(UINT codePage, const std::string& bytes, std::wstring& text) {
     text.clear();
     return true;
   }
-  int n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()),
-                              nullptr, 0);
+  // With flags 0 an undefined byte becomes a default character and never fails: the file's
+  // encoding is told by its bytes being valid.
+  int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                              static_cast<int>(bytes.size()), nullptr, 0);
   if (n <= 0) return false;
   text.assign(static_cast<size_t>(n), L'\0');
-  return MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()),
-                             text.data(), n) == n;
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                             static_cast<int>(bytes.size()), text.data(), n) == n;
 }
 
 }  // namespace
@@ -98,7 +100,10 @@ bool ansiOf(const std::wstring& text, std::string& ansi) {
   ansi.assign(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(ansiCodePage, 0, text.data(), static_cast<int>(text.size()), ansi.data(),
                       n, nullptr, &usedDefault);
-  return !usedDefault;
+  // A character held only by best fit ("A" for U+0100) reports no default character: only
+  // text that reads back as itself is ANSI.
+  std::wstring back;
+  return !usedDefault && wideOf(ansiCodePage, ansi, back) && back == text;
 }
 
 }  // namespace cedevice::reg

@@ -33,6 +33,52 @@ void BM_ToWideChar40BytePath(benchmark::State& state) {
 }
 BENCHMARK(BM_ToWideChar40BytePath);
 
+// The same path in a single-byte and a lead-byte code page, both ways: what a caller naming an
+// encoding pays.
+const char kPath1252[] = "\\My Documents\\Notes\\m\xE9mo \xE0 lire 2010.pwi";
+const char kPath932[] = "\\My Documents\\Notes\\\x93\xfa\x96\x7b\x8c\xea 2010-0307.pwi";
+static_assert(sizeof kPath1252 - 1 == 40 && sizeof kPath932 - 1 == 40);
+
+void BM_ToWideChar40BytePathIn1252(benchmark::State& state) {
+  for (auto _ : state) {
+    wchar_t* wide = toWideChar(kPath1252, "windows-1252");
+    benchmark::DoNotOptimize(wide);
+    delete[] wide;
+  }
+}
+BENCHMARK(BM_ToWideChar40BytePathIn1252);
+
+void BM_ToMultibyte40BytePathIn1252(benchmark::State& state) {
+  wchar_t* wide = toWideChar(kPath1252, "windows-1252");
+  for (auto _ : state) {
+    char* narrow = toMultibyte(wide, "windows-1252");
+    benchmark::DoNotOptimize(narrow);
+    delete[] narrow;
+  }
+  delete[] wide;
+}
+BENCHMARK(BM_ToMultibyte40BytePathIn1252);
+
+void BM_ToWideChar40BytePathIn932(benchmark::State& state) {
+  for (auto _ : state) {
+    wchar_t* wide = toWideChar(kPath932, "shift_jis");
+    benchmark::DoNotOptimize(wide);
+    delete[] wide;
+  }
+}
+BENCHMARK(BM_ToWideChar40BytePathIn932);
+
+void BM_ToMultibyte40BytePathIn932(benchmark::State& state) {
+  wchar_t* wide = toWideChar(kPath932, "shift_jis");
+  for (auto _ : state) {
+    char* narrow = toMultibyte(wide, "shift_jis");
+    benchmark::DoNotOptimize(narrow);
+    delete[] narrow;
+  }
+  delete[] wide;
+}
+BENCHMARK(BM_ToMultibyte40BytePathIn932);
+
 void BM_LogInfoLine(benchmark::State& state) {
   Log* log = sharedLog();
   log->setDirectory("");

@@ -1,18 +1,22 @@
-// Code page -> converter. ICU carries the vendors' own tables under their exact names, where
-// iconv's aliases often point at a neighbouring standard (TIS-620 for 874, BIG5 for 950), so
-// ICU is used wherever it has the table itself. Generic aliases such as "windows-932" are
-// avoided on purpose: what they resolve to changes between ICU releases.
+// Code page -> converter.
 //
-// iconv is used only where ICU's data lacks the page or carries IBM's variant of it (the DOS
-// pages, where IBM swaps the controls 1A/1C/7F and differs in a few letters), and glibc's table
-// was checked against the published one. A page with neither is left out and fails as
-// unsupported. Left out:
-//   10001-10005, 10008 (Mac CJK, Arabic, Hebrew), 20000, 20002 (CNS, ETEN), 20105-20108 (IA5
-//   national variants), 20833, 29001, 50931: no converter has their tables;
-//   1361 (Johab) and 10079 (Mac Icelandic): ICU lacks them and glibc departs from the
-//   published tables.
-// Where ICU has IBM's variant of a page and the device only adds to it (720, 932), the
-// additions live beside the ICU converter (icu_page_converter.cpp).
+// Single-byte pages use the vendor's own tables, best fit included (single_byte_tables.cpp,
+// generated from them): what a character the page lacks becomes is part of the page, and no
+// library carries it for these pages.
+//
+// The lead-byte pages 932, 936, 949 and 950 take their pairs from ICU, which carries the vendor's
+// tables under their exact names, best fit included as ICU's fallback mappings; the converter
+// around them decodes and encodes as the device does (a lone lead byte, a pair without a
+// character). Where ICU has IBM's variant (932) the device's additions live beside it.
+// Generic aliases such as "windows-932" are avoided on purpose: what they resolve to changes
+// between ICU releases.
+//
+// UTF-7 has a codec of its own (ICU writes and reads it as RFC 2152 allows, the device does
+// not). Stateful pages, EBCDIC double-byte pages and UTF-16 go through ICU as it is, and the
+// few pages ICU lacks through glibc's iconv. A page with neither is left out and fails as
+// unsupported. Left out: 1361 and 10001-10003, 10008 (Johab and the Mac CJK pages: no converter
+// carries the vendor's tables), 20000, 20002 (CNS, ETEN), 20105-20108 (IA5 national variants),
+// 20833, 29001, 50931.
 #include "platform/kernel/code_page_table.h"
 
 #include <algorithm>
@@ -22,32 +26,34 @@ namespace ce::kernel {
 
 namespace {
 
+constexpr ConverterKind singleByte = ConverterKind::singleByte;
+constexpr ConverterKind doubleByte = ConverterKind::doubleByte;
 constexpr ConverterKind icu = ConverterKind::icu;
 constexpr ConverterKind iconv = ConverterKind::iconv;
 
 // Sorted by code page.
 constexpr CodePageConverter converters[] = {
-    {37, icu, "ibm-37_P100-1995"},
-    {437, iconv, "IBM437"},
-    {708, iconv, "ASMO-708"},
-    {720, icu, "ibm-720_P100-1997"},
-    {737, iconv, "CP737"},
-    {775, iconv, "CP775"},
-    {850, iconv, "IBM850"},
-    {852, iconv, "IBM852"},
-    {857, iconv, "IBM857"},
-    {861, iconv, "IBM861"},
-    {862, iconv, "IBM862"},
-    {866, iconv, "IBM866"},
-    {869, iconv, "IBM869"},
+    {37, singleByte},
+    {437, singleByte},
+    {708, singleByte},
+    {720, singleByte},
+    {737, singleByte},
+    {775, singleByte},
+    {850, singleByte},
+    {852, singleByte},
+    {857, singleByte},
+    {861, singleByte},
+    {862, singleByte},
+    {866, singleByte},
+    {869, singleByte},
     {870, icu, "ibm-870_P100-1995"},
-    {874, icu, "windows-874-2000"},
-    {875, icu, "ibm-875_P100-1995"},
-    {932, icu, "ibm-943_P15A-2003"},
-    {936, icu, "windows-936-2000"},
-    {949, icu, "windows-949-2000"},
-    {950, icu, "windows-950-2000"},
-    {1026, icu, "ibm-1026_P100-1995"},
+    {874, singleByte},
+    {875, singleByte},
+    {932, doubleByte, "ibm-943_P15A-2003", {0x81, 0x9F, 0xE0, 0xFC}, 0x30FB},
+    {936, doubleByte, "windows-936-2000", {0x81, 0xFE}, 0x003F},
+    {949, doubleByte, "windows-949-2000", {0x81, 0xFE}, 0x003F},
+    {950, doubleByte, "windows-950-2000", {0x81, 0xFE}, 0x003F},
+    {1026, singleByte},
     {1140, icu, "ibm-1140_P100-1997"},
     {1141, icu, "ibm-1141_P100-1997"},
     {1142, icu, "ibm-1142_P100-1997"},
@@ -60,21 +66,24 @@ constexpr CodePageConverter converters[] = {
     {1149, icu, "ibm-1149_P100-1997"},
     {1200, icu, "UTF-16LE"},
     {1201, icu, "UTF-16BE"},
-    {1250, icu, "ibm-5346_P100-1998"},
-    {1251, icu, "ibm-5347_P100-1998"},
-    {1252, icu, "ibm-5348_P100-1997"},
-    {1253, icu, "ibm-5349_P100-1998"},
-    {1254, icu, "ibm-5350_P100-1998"},
-    {1255, icu, "ibm-9447_P100-2002"},
-    {1256, icu, "ibm-9448_X100-2005"},
-    {1257, icu, "ibm-9449_P100-2002"},
-    {1258, icu, "ibm-5354_P100-1998"},
-    {10000, icu, "macos-0_2-10.2"},
-    {10006, icu, "macos-6_2-10.4"},
-    {10007, icu, "macos-7_3-10.2"},
-    {10029, icu, "macos-29-10.2"},
-    {10081, icu, "macos-35-10.2"},
-    {20127, icu, "US-ASCII"},
+    {1250, singleByte},
+    {1251, singleByte},
+    {1252, singleByte},
+    {1253, singleByte},
+    {1254, singleByte},
+    {1255, singleByte},
+    {1256, singleByte},
+    {1257, singleByte},
+    {1258, singleByte},
+    {10000, singleByte},
+    {10004, singleByte},
+    {10005, singleByte},
+    {10006, singleByte},
+    {10007, singleByte},
+    {10029, singleByte},
+    {10079, singleByte},
+    {10081, singleByte},
+    {20127, singleByte},
     {20273, icu, "ibm-273_P100-1995"},
     {20277, icu, "ibm-277_P100-1995"},
     {20278, icu, "ibm-278_P100-1995"},
@@ -86,22 +95,22 @@ constexpr CodePageConverter converters[] = {
     {20423, iconv, "IBM423"},
     {20424, icu, "ibm-424_P100-1995"},
     {20838, icu, "ibm-838_P100-1995"},
-    {20866, icu, "ibm-878_P100-1996"},
+    {20866, singleByte},
     {20871, icu, "ibm-871_P100-1995"},
     {20880, iconv, "IBM880"},
     {20905, iconv, "IBM905"},
     {21025, icu, "ibm-1025_P100-1995"},
-    {21866, icu, "ibm-1168_P100-2002"},
-    {28591, icu, "ISO-8859-1"},
-    {28592, icu, "ibm-912_P100-1995"},
-    {28593, icu, "ibm-913_P100-2000"},
-    {28594, icu, "ibm-914_P100-1995"},
-    {28595, icu, "ibm-915_P100-1995"},
-    {28596, icu, "ibm-1089_P100-1995"},
-    {28597, icu, "ibm-9005_X110-2007"},
-    {28598, icu, "ibm-5012_P100-1999"},
-    {28599, icu, "ibm-920_P100-1995"},
-    {28605, icu, "ibm-923_P100-1998"},
+    {21866, singleByte},
+    {28591, singleByte},
+    {28592, singleByte},
+    {28593, singleByte},
+    {28594, singleByte},
+    {28595, singleByte},
+    {28596, singleByte},
+    {28597, singleByte},
+    {28598, singleByte},
+    {28599, singleByte},
+    {28605, singleByte},
     {38598, icu, "ibm-5012_P100-1999"},  // the same bytes as 28598, in logical order
     {50220, icu, "ISO_2022,locale=ja,version=0"},
     {50221, icu, "ISO_2022,locale=ja,version=1"},
@@ -126,7 +135,7 @@ constexpr CodePageConverter converters[] = {
     {57009, icu, "ISCII,version=8"},
     {57010, icu, "ISCII,version=3"},
     {57011, icu, "ISCII,version=2"},
-    {65000, icu, "UTF-7"},
+    {65000, ConverterKind::utf7},
 };
 
 }  // namespace

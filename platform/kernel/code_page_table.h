@@ -5,12 +5,17 @@
 
 namespace ce::kernel {
 
-enum class ConverterKind { icu, iconv };
+// singleByte: the vendor's table (single_byte_tables.cpp); doubleByte: a lead-byte page whose
+// pairs come from ICU, decoded and encoded as the device does; utf7: the device's UTF-7; icu and
+// iconv: stateful and other pages, through the library as it is.
+enum class ConverterKind { singleByte, doubleByte, utf7, icu, iconv };
 
 struct CodePageConverter {
   UINT codePage;
   ConverterKind kind;
-  const char* name;  // the exact ICU converter, or the iconv name
+  const char* name = nullptr;        // the exact ICU converter or iconv name
+  unsigned char leadRanges[4] = {};  // doubleByte: first and last byte of up to two lead ranges
+  char16_t defaultCharacter = 0;     // doubleByte: what a pair without a character decodes to
 };
 
 // The converter for `codePage`, or null when no converter matches the device's table (the

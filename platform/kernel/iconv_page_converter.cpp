@@ -1,5 +1,5 @@
-// Code pages through glibc's iconv, for the few whose table ICU's data lacks. Descriptors are
-// opened once, one per direction.
+// Code pages through glibc's iconv, for the few whose table ICU's data lacks (20423, 20880,
+// 20905). Descriptors are opened once, one per direction.
 #include <iconv.h>
 
 #include <cerrno>
@@ -13,10 +13,17 @@ namespace {
 
 const iconv_t noDescriptor = reinterpret_cast<iconv_t>(-1);
 
-// Runs the whole input through `cd`; false on bytes the code page cannot hold or decode,
-// unless `replaceBad`, which puts `replacement` for each such wide character.
-bool runIconv(iconv_t cd, const char* in, size_t inBytes, std::string& out, bool replaceBad,
-              const std::string& replacement, bool& replaced) {
+// What to do with input iconv cannot convert: fail, or skip `unit` bytes of it and write
+// `replacement` instead.
+struct Replacement {
+  bool enabled;
+  size_t unit;
+  std::string bytes;
+};
+
+// Runs the whole input through `cd`; false on input it cannot convert, unless replacing.
+bool runIconv(iconv_t cd, const char* in, size_t inBytes, std::string& out,
+              const Replacement& bad, bool& replaced) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   out.clear();
   char buffer[1024];
@@ -37,10 +44,10 @@ bool runIconv(iconv_t cd, const char* in, size_t inBytes, std::string& out, bool
       continue;
     }
     if (errno == E2BIG) continue;
-    if (errno == EILSEQ && replaceBad && left >= sizeof(wchar_t)) {
-      input += sizeof(wchar_t);
-      left -= sizeof(wchar_t);
-      out.append(replacement.data(), replacement.size());
+    if ((errno == EILSEQ || errno == EINVAL) && bad.enabled && left >= bad.unit) {
+      input += bad.unit;
+      left -= bad.unit;
+      out.append(bad.bytes);
       replaced = true;
       continue;
     }
@@ -54,7 +61,7 @@ class IconvPageConverter : public PageConverter {
     static const wchar_t question = L'?';
     bool unused = false;
     if (!runIconv(fromWide_, reinterpret_cast<const char*>(&question), sizeof question,
-                  question_, false, "", unused))
+                  question_, Replacement{false, 0, ""}, unused))
       question_.assign(1, '?');
   }
   ~IconvPageConverter() override {
@@ -64,10 +71,14 @@ class IconvPageConverter : public PageConverter {
   IconvPageConverter(const IconvPageConverter&) = delete;
   IconvPageConverter& operator=(const IconvPageConverter&) = delete;
 
-  bool toWide(const char* text, size_t size, std::wstring& out) override {
+  bool toWide(const char* text, size_t size, const DecodeOptions& options,
+              std::wstring& out) override {
     std::string bytes;
     bool unused = false;
-    if (!runIconv(toWide_, text, size, bytes, false, "", unused)) return false;
+    const wchar_t substitute = 0xFFFD;
+    Replacement bad{!options.failOnInvalid, 1,
+                    std::string(reinterpret_cast<const char*>(&substitute), sizeof substitute)};
+    if (!runIconv(toWide_, text, size, bytes, bad, unused)) return false;
     out.assign(bytes.size() / sizeof(wchar_t), L'\0');
     std::memcpy(out.data(), bytes.data(), out.size() * sizeof(wchar_t));
     return true;
@@ -76,7 +87,15 @@ class IconvPageConverter : public PageConverter {
   bool fromWide(const wchar_t* text, size_t size, const char* defaultChar, std::string& out,
                 bool& replaced) override {
     return runIconv(fromWide_, reinterpret_cast<const char*>(text), size * sizeof(wchar_t), out,
-                    true, defaultChar ? std::string(defaultChar) : question_, replaced);
+                    Replacement{true, sizeof(wchar_t), defaultChar ? defaultChar : question_},
+                    replaced);
+  }
+
+  bool holds(char32_t c) override {
+    const auto one = static_cast<wchar_t>(c);
+    std::string bytes;
+    bool replaced = false;
+    return fromWide(&one, 1, nullptr, bytes, replaced) && !replaced;
   }
 
  private:

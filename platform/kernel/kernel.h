@@ -87,7 +87,15 @@ BOOL FindClose(HANDLE find);
 #define CP_ACP 0
 #define CP_OEMCP 1
 #define CP_UTF8 65001
+// The flags the device's MultiByteToWideChar and WideCharToMultiByte take (docs/code-pages.md).
+#define MB_PRECOMPOSED 0x00000001
+#define MB_COMPOSITE 0x00000002
+#define MB_USEGLYPHCHARS 0x00000004
 #define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_DISCARDNS 0x00000010
+#define WC_SEPCHARS 0x00000020
+#define WC_DEFAULTCHAR 0x00000040
+#define WC_COMPOSITECHECK 0x00000200
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textBytes, LPWSTR out,
                         int outChars);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int textChars, LPSTR out,

@@ -34,6 +34,38 @@ size_t decodeOne(const unsigned char* p, size_t left, uint32_t& cp) {
   return n;
 }
 
+// How many bytes of an invalid sequence at `p` one U+FFFD stands for, as the device reads them:
+// a lead byte takes the continuation bytes that still fit the character it starts, a sequence
+// cut short by the end of the text takes all that is left, and any other byte stands alone.
+size_t invalidLength(const unsigned char* p, size_t left) {
+  unsigned char b = p[0];
+  size_t trail = b >= 0xC2 && b <= 0xDF   ? 1
+                 : b >= 0xE0 && b <= 0xEF ? 2
+                 : b >= 0xF0 && b <= 0xF4 ? 3
+                                          : 0;
+  if (trail == 0) return 1;
+  if (trail + 1 > left) return left;
+  uint32_t cp = b & (trail == 1 ? 0x1F : trail == 2 ? 0x0F : 0x07);
+  size_t used = 1;
+  auto next = [&](uint32_t& bits) { return (bits = p[used] ^ 0x80u) < 0x40; };
+  uint32_t bits = 0;
+  if (trail == 3) {
+    if (!next(bits)) return used;
+    cp = cp << 6 | bits;
+    ++used;
+    if (cp < 0x10) return used;  // overlong
+  }
+  if (trail >= 2) {
+    if (!next(bits)) return used;
+    cp = cp << 6 | bits;
+    if (cp >= (0x110000 >> 6)) return used;  // above U+10FFFF
+    ++used;
+    if (cp < 0x20 || (cp >= (0xD800 >> 6) && cp <= (0xDFFF >> 6))) return used;
+  }
+  if (next(bits)) ++used;
+  return used;
+}
+
 }  // namespace
 
 long toWide(const char* text, size_t size, wchar_t* out, size_t capacity, InvalidBytes mode) {
@@ -45,8 +77,13 @@ long toWide(const char* text, size_t size, wchar_t* out, size_t capacity, Invali
     size_t n = decodeOne(p + i, size - i, cp);
     if (n == 0) {
       if (mode == InvalidBytes::fail) return -1;
-      cp = 0xDC00 + p[i];
-      n = 1;
+      if (mode == InvalidBytes::replace) {
+        cp = 0xFFFD;
+        n = invalidLength(p + i, size - i);
+      } else {
+        cp = 0xDC00 + p[i];
+        n = 1;
+      }
     }
     if (out && count < capacity) out[count] = static_cast<wchar_t>(cp);
     ++count;

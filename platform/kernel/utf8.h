@@ -6,8 +6,9 @@
 
 namespace ce::utf8 {
 
-// Bytes that are not valid UTF-8: fail, or carry each as U+DC80..U+DCFF (file names).
-enum class InvalidBytes { fail, escape };
+// Bytes that are not valid UTF-8: fail, write U+FFFD for each invalid part as the device
+// reads it (MultiByteToWideChar with flags 0), or carry each as U+DC80..U+DCFF (file names).
+enum class InvalidBytes { fail, replace, escape };
 // Wide characters that have no UTF-8 form (surrogates, > U+10FFFF): fail, write U+FFFD, or
 // turn U+DC80..U+DCFF back into their byte (file names; other surrogates still fail).
 enum class InvalidChars { fail, replace, unescape };

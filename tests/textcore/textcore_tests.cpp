@@ -61,6 +61,27 @@ TEST_F(EncodingTest, CharsetNamesMatchWholeIgnoringCaseAndGiveTheDevicesCodePage
   EXPECT_EQ(logLines(), "[ERROR] - Invalid encoding: bogus\n");
 }
 
+// A name that spells a code-page number ("windows-1251", "x-cp1250", "ibm850", "dos-862")
+// stands for that number, read from the name itself; the only exceptions are the IBM numbers
+// the device's table gives to other pages on purpose (docs/code-pages.md).
+TEST_F(EncodingTest, EveryCharsetNameCarryingANumberMapsToThatNumber) {
+  const std::regex numbered(R"(^(?:windows-|x-cp|cp|ibm|codepage|dos-)(\d+)$)");
+  struct { const char* name; int codePage; } departures[] = {
+      {"cp367", 1252}, {"ibm367", 1252}, {"cp819", 1252}, {"ibm819", 1252}, {"cp500", 775}};
+  int numberedNames = 0;
+  for (int row = 0; charsetTable[row].name; ++row) {
+    std::cmatch match;
+    if (!std::regex_match(charsetTable[row].name, match, numbered)) continue;
+    ++numberedNames;
+    int expected = std::stoi(match[1].str());
+    for (const auto& departure : departures)
+      if (std::strcmp(departure.name, charsetTable[row].name) == 0) expected = departure.codePage;
+    EXPECT_EQ(getCodePage(charsetTable[row].name), expected) << charsetTable[row].name;
+  }
+  // the 36 names of that form today: a pattern that matched nothing would prove nothing
+  EXPECT_EQ(numberedNames, 36);
+}
+
 TEST_F(EncodingTest, TextRoundTripsByCodePage) {
   struct { const char* encoding; const char* bytes; const wchar_t* text; } rows[] = {
       {nullptr, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", L"\u65e5\u672c\u8a9e"},
@@ -73,6 +94,7 @@ TEST_F(EncodingTest, TextRoundTripsByCodePage) {
   }
   EXPECT_EQ(multibyteSize(L"\U0001F600", 65001), 4);
   EXPECT_EQ(narrow(L"\u65e5x", "windows-1252"), "?x");  // replaced, not refused
+  EXPECT_EQ(narrow(L"\u0100\u200b", "windows-1252"), "A?");  // best fit; nothing dropped
 
   // empty and null texts: no lookup of the name, nothing logged
   EXPECT_EQ(wide("", "bogus"), L"");
@@ -86,14 +108,22 @@ TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
   // 10001 is in the table but not in the platform
   EXPECT_EQ(wide("abc", "x-mac-japanese"), L"abc");
   EXPECT_EQ(narrow(L"abc", "x-mac-japanese"), "<null>");
-  // a character cut short at the very end of the n + 2 buffer (ASan)
+  // The platform would replace invalid bytes with flags 0; toWideChar still refuses them, so
+  // its callers keep what they had: a character cut short at the very end of the n + 2 buffer
+  // (ASan), and a byte that stands for private use in 1253. 1252's 0x81 is U+0081 in the
+  // vendor's table, a character like any other.
   EXPECT_EQ(wide("abc\xE2\x82"), L"<null>");
+  EXPECT_EQ(wide("\xAA", "windows-1253"), L"<null>");
+  EXPECT_EQ(wide("\x81\xFF", "windows-1252"), L"\u0081\u00FF");
   EXPECT_EQ(logLines(),
             "[ERROR] - toWideChar: error 87 \n\tConverting: abc\n\tWith encoding x-mac-japanese\n"
             "[ERROR] - toWideChar: try to use default codepage.\n"
             "[ERROR] - toMultibyte: invalid encoding\n"
             "[ERROR] - toWideChar: error 1113 \n\tConverting: abc\xE2\x82\n"
             "\tWith encoding (null)\n"
+            "[ERROR] - toWideChar: try to use default codepage.\n"
+            "[ERROR] - toWideChar: error 1113 converting the string using default codepage.\n"
+            "[ERROR] - toWideChar: error 1113 \n\tConverting: \xAA\n\tWith encoding windows-1253\n"
             "[ERROR] - toWideChar: try to use default codepage.\n"
             "[ERROR] - toWideChar: error 1113 converting the string using default codepage.\n");
   StringBuffer converted("old");

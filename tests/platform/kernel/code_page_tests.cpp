@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,8 +39,10 @@ bool decodes(UINT page, const std::string& bytes, const std::wstring& expected) 
 bool encodes(UINT page, const std::wstring& text, const std::string& expected) {
   char out[64];
   BOOL usedDefault = FALSE;
+  // UTF-7 and the stateful pages take no used-default flag
+  bool flagless = page == 65000 || page == 52936 || (page >= 50220 && page <= 50229);
   int n = WideCharToMultiByte(page, 0, text.data(), static_cast<int>(text.size()), out, 64,
-                              nullptr, &usedDefault);
+                              nullptr, flagless ? nullptr : &usedDefault);
   return n > 0 && !usedDefault && std::string(out, static_cast<size_t>(n)) == expected;
 }
 
@@ -89,15 +92,24 @@ TEST(CodePageTest, EveryPagePythonKnowsConvertsAsItsPublishedTableSays) {
   // Where the device's table and Python's codec part ways, the device wins; each entry says
   // which differences are expected, and is checked to still differ.
   const std::set<UINT> departures = {
-      875,    // Python maps six unassigned bytes to SUB as the vendor file lists them
+      875,    // six unassigned bytes decode to SUB U+001A; SUB encodes to the page's own 3F in
+              // the vendor's table, to the last of them in Python's
       932,    // characters held twice: Python encodes to the NEC-selected rows ED/EE, ICU to
               // the IBM rows FA-FC; every byte and pair decodes alike
       950,    // Python's table carries the ETEN kana rows C6A1 and up
-      1026,   // 9A: ICU has IBM's later lira sign U+20BA, Python the ordinal U+00AA
       1361,   // unsupported: no converter carries the published Johab table
-      10079,  // unsupported: glibc's Mac Icelandic departs in 12 bytes and ICU lacks it
+      10000,  // BD: the vendor has the ohm sign U+2126, Apple's later table (Python) omega
+      10006,  // 9C, AF, FF: the vendor's table predates Apple's euro and ano teleia
+      10007,  // A2, B6, FF: the vendor's table predates Apple's Ukrainian letters and euro
+      10079,  // BD: the ohm sign U+2126, as 10000
+      10081,  // BD: the ohm sign U+2126, as 10000
       20273,  // BC: ICU has the macron U+00AF, Python the overline U+203E
       20424,  // B3, BC: ICU has U+2022 and U+203E, Python U+00B7 and U+00AF
+      21866,  // AE, BE: the vendor's KOI8-U has the Belarusian short u where Python has
+              // box drawing
+      28597,  // A1, A2, A4, A5, AA: the vendor follows ISO 8859-7:1987 (modifier letter
+              // apostrophes; no euro, drachma or ypogegrammeni)
+      28598,  // AF: the vendor has the overline U+203E, Python the macron U+00AF
       50225,  // ISO-2022-KR: ICU announces the character set before plain ASCII too
       51932,  // A1C1 and A1C2: Python follows JIS, the device its own 932 table
       52936,  // HZ: ICU closes with an escape even after plain ASCII
@@ -115,23 +127,36 @@ TEST(CodePageTest, EveryPagePythonKnowsConvertsAsItsPublishedTableSays) {
   }
 }
 
-TEST(CodePageTest, Utf8IsStrictAtEveryBoundary) {
+TEST(CodePageTest, Utf8IsStrictAtEveryBoundaryWhenAskedAndReplacesOtherwise) {
   wchar_t wide[8];
   for (const char* rejected : {"\xC0\xAF", "\xE0\x82\xA9", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
                                "\xF4\x90\x80\x80", "\xED\xA0\x80"}) {
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, rejected, -1, wide, 8), 0) << rejected;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, rejected, -1, wide, 8), 0)
+        << rejected;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
   }
   struct { const char* bytes; wchar_t expected; } accepted[] = {
       {"\xDF\xBF", 0x7FF}, {"\xE0\xA0\x80", 0x800}, {"\xF0\x90\x80\x80", 0x10000},
       {"\xF4\x8F\xBF\xBF", 0x10FFFF}};
   for (const auto& a : accepted) {
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, a.bytes, -1, wide, 8), 2) << a.bytes;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, a.bytes, -1, wide, 8), 2);
     EXPECT_EQ(wide[0], a.expected);
+  }
+  // With flags 0 an invalid part is one U+FFFD: a lead byte with the trail bytes that still
+  // fit its character, a sequence cut short by the end with all that is left, a stray byte alone.
+  struct { const char* bytes; std::wstring expected; } replaced[] = {
+      {"a\xC3(", L"a\uFFFD("},          {"\xE2\x82", L"\uFFFD"},
+      {"\xE0\x80\xAF", L"\uFFFD\uFFFD"}, {"\xF0\x9F\x98", L"\uFFFD"},
+      {"\xED\xA0\x80", L"\uFFFD\uFFFD"}, {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD"},
+      {"\xFF\xC0\x80", L"\uFFFD\uFFFD\uFFFD"}, {"\xE2\x82\xACz", L"\u20ACz"}};
+  for (const auto& r : replaced) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, r.bytes, static_cast<int>(std::strlen(r.bytes)),
+                                wide, 8);
+    EXPECT_EQ(std::wstring(wide, static_cast<size_t>(n > 0 ? n : 0)), r.expected) << r.bytes;
   }
 }
 
-TEST(CodePageTest, UnmappableCharactersTakeTheCallersDefaultAndUndefinedBytesFail) {
+TEST(CodePageTest, FlagsZeroNeverFailsOnContentAndNeverDropsACharacter) {
   char narrow[16];
   BOOL usedDefault = FALSE;
   EXPECT_EQ(WideCharToMultiByte(874, 0, L"\u20ac\u4e2d", 2, narrow, 16, "*", &usedDefault), 2);
@@ -140,14 +165,71 @@ TEST(CodePageTest, UnmappableCharactersTakeTheCallersDefaultAndUndefinedBytesFai
   // EBCDIC's own question mark, not ASCII's.
   EXPECT_EQ(WideCharToMultiByte(37, 0, L"\u4e2d", 1, narrow, 16, nullptr, nullptr), 1);
   EXPECT_EQ(narrow[0], '\x6f');
-  // No best fit: the device writes '?' for an a with a ring in a page that lacks it.
+  // Best fit, as the device has no flag to refuse it: no default character is reported.
   EXPECT_EQ(WideCharToMultiByte(1251, 0, L"\u00e5", 1, narrow, 16, nullptr, &usedDefault), 1);
-  EXPECT_EQ(narrow[0], '?');
+  EXPECT_EQ(narrow[0], 'a');
+  EXPECT_FALSE(usedDefault);
+  // Invisible characters take the default character, in ICU's pages as in the vendor's tables.
+  for (UINT page : {1252u, 20273u, 936u}) {
+    EXPECT_EQ(WideCharToMultiByte(page, 0, L"A\u200bB\ufeff", 4, narrow, 16, "*", &usedDefault), 4)
+        << page;
+    EXPECT_EQ(std::string(narrow, 3).substr(1, 1), "*") << page;
+    EXPECT_TRUE(usedDefault) << page;
+  }
   wchar_t wide[8];
-  EXPECT_EQ(MultiByteToWideChar(936, 0, "a\x81", 2, wide, 8), 0);  // a lead byte alone
+  EXPECT_EQ(MultiByteToWideChar(936, 0, "a\x81", 2, wide, 8), 2);  // a lead byte alone
+  EXPECT_EQ(std::wstring(wide, 2), L"a?");
+  EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "a\x81", 2, wide, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  EXPECT_EQ(MultiByteToWideChar(932, 0, "\x81\x7f", 2, wide, 8), 1);  // a pair without a character
+  EXPECT_EQ(wide[0], L'\u30fb');
   EXPECT_EQ(MultiByteToWideChar(29001, 0, "a", 1, wide, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// The device's UTF-7 (as Wine gives it) encodes RFC 2152's optional direct characters ('!'),
+// closes every run with '-' and writes '+' as "+-" even amid a run; it reads any byte outside
+// a run as the character of that number, and drops the bits left over at a run's end.
+TEST(CodePageTest, Utf7IsTheDevicesOwn) {
+  char narrow[32];
+  int n = WideCharToMultiByte(65000, 0, L"Hi!+\u00e9", 5, narrow, 32, nullptr, nullptr);
+  EXPECT_EQ(std::string(narrow, static_cast<size_t>(n > 0 ? n : 0)), "Hi+ACE-+-+AOk-");
+  wchar_t wide[16];
+  n = MultiByteToWideChar(65000, 0, "Hi+ACEAKwDp-\xe9~+AOk+-", 20, wide, 16);
+  EXPECT_EQ(std::wstring(wide, static_cast<size_t>(n > 0 ? n : 0)),
+            L"Hi!+\u00e9\u00e9~\u00e9");
+}
+
+TEST(CodePageTest, OnlyTheDevicesFlagsAreTaken) {
+  wchar_t wide[8];
+  char narrow[8];
+  struct { UINT page; DWORD flags; } refusedDecode[] = {
+      {1252, MB_PRECOMPOSED | MB_COMPOSITE}, {1252, 0x100}, {CP_UTF8, MB_PRECOMPOSED},
+      {65000, MB_ERR_INVALID_CHARS}, {50220, MB_USEGLYPHCHARS}};
+  for (const auto& r : refusedDecode) {
+    EXPECT_EQ(MultiByteToWideChar(r.page, r.flags, "a", 1, wide, 8), 0) << r.page;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS)) << r.page;
+  }
+  EXPECT_EQ(WideCharToMultiByte(1252, 0x400, L"a", 1, narrow, 8, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+  BOOL used = FALSE;
+  EXPECT_EQ(WideCharToMultiByte(65000, 0, L"a", 1, narrow, 8, nullptr, &used), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  EXPECT_EQ(MultiByteToWideChar(437, MB_USEGLYPHCHARS, "\x01\x41", 2, wide, 8), 2);
+  EXPECT_EQ(std::wstring(wide, 2), L"\u263aA");
+  EXPECT_EQ(MultiByteToWideChar(1252, MB_COMPOSITE, "\xe9", 1, wide, 8), 2);
+  EXPECT_EQ(std::wstring(wide, 2), L"e\u0301");
+  EXPECT_EQ(WideCharToMultiByte(1252, WC_COMPOSITECHECK, L"e\u0301", 2, narrow, 8, nullptr,
+                                nullptr), 1);
+  EXPECT_EQ(narrow[0], '\xe9');
+  EXPECT_EQ(WideCharToMultiByte(1252, WC_COMPOSITECHECK | WC_DISCARDNS, L"x\u0301", 2, narrow,
+                                8, nullptr, nullptr), 1);
+  EXPECT_EQ(narrow[0], 'x');
+  EXPECT_EQ(WideCharToMultiByte(1252, WC_COMPOSITECHECK | WC_DEFAULTCHAR, L"x\u0301", 2, narrow,
+                                8, nullptr, &used), 1);
+  EXPECT_EQ(narrow[0], '?');
+  EXPECT_TRUE(used);
 }
 
 }  // namespace

@@ -248,6 +248,17 @@ TEST_F(RegFileTest, BothExportFormsComeBackUnchanged) {
   }
 }
 
+// Code page 1252 holds U+0100 only by best fit, as "A": REGEDIT4 must never write the
+// look-alike. The text goes into UTF-16LE hex, and a name that needs one is refused.
+TEST_F(RegFileTest, Regedit4NeverWritesABestFitInPlaceOfACharacter) {
+  ASSERT_EQ(reg({"set", "Software\\Fit", "v", "\xc4\x80"}).exitCode, 0);
+  std::string regedit4 = reg({"export", "--regedit4"}).out;
+  EXPECT_EQ(regedit4.find("\"v\"=\"A\""), std::string::npos) << regedit4;
+  EXPECT_NE(regedit4.find("\"v\"=hex(1):00,01,00,00"), std::string::npos) << regedit4;
+  ASSERT_EQ(reg({"set", "Software\\Fit", "\xc4\x80", "x"}).exitCode, 0);
+  EXPECT_EQ(reg({"export", "--regedit4"}).exitCode, 1);
+}
+
 TEST_F(RegFileTest, OversizedImportsAreRefusedBeforeAnythingIsWritten) {
   std::string deep = "REGEDIT4\n[HKLM\\Software\\First]\n[HKLM";
   for (int i = 0; i < 513; ++i) deep += "\\k";
