@@ -9,6 +9,7 @@
 #include "platform/kernel/host_files.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
+#include "platform/kernel/private_files.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ DWORD errorFromErrno(int error) {
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES:
+    case ELOOP:  // a link where the device keeps a file of its own
     case EPERM: return ERROR_ACCESS_DENIED;
     case EROFS: return ERROR_WRITE_PROTECT;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
@@ -67,7 +69,8 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
   hostMode += 'e';  // close-on-exec: programs the scheduler starts inherit no log file
   std::string host;
   if (!ce::kernel::hostPathForCall(path, host)) return nullptr;
-  FILE* file = std::fopen(host.c_str(), hostMode.c_str());
+  // Refuses a link planted in place of the file, and creates what it creates for the owner only.
+  FILE* file = ce::kernel::openPrivateStream(host, hostMode.c_str());
   if (!file) SetLastError(errorFromErrno(errno));
   return file;
 }

@@ -25,6 +25,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_state.h"
 #include "platform/kernel/platform_state.h"
+#include "platform/kernel/private_files.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ HANDLE CreateMutexW(LPVOID, BOOL, LPCWSTR name) {
       SetLastError(ERROR_PATH_NOT_FOUND);
       return nullptr;
     }
-    entry.fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    entry.fd = ce::kernel::openPrivate(path, O_RDWR | O_CREAT);
     if (entry.fd < 0) {
       delete handle;
       SetLastError(ERROR_ACCESS_DENIED);

@@ -29,6 +29,7 @@
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
 #include "platform/notify/time_ticks.h"
+#include "platform/sqlite/open_store.h"
 #include "platform/sqlite/wal.h"
 #include "platform/testing.h"
 
@@ -165,9 +166,7 @@ Result open(Connection& out) {
     return Result{SQLITE_CANTOPEN, std::string("notify.db: ") + e.what()};
   }
   sqlite3* raw = nullptr;
-  int code = sqlite3_open_v2(path.c_str(), &raw,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+  int code = ce::sqlite::openStore(path, &raw);
   Connection c;
   c.db.reset(raw);
   if (code != SQLITE_OK) return failure(raw, code);
