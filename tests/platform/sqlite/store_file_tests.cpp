@@ -1,7 +1,5 @@
-// The stores' files: private from their creation, with SQLite's companions alike, never
-// opened through a link, and a store that cannot be read named with its cause.
-#include <sys/stat.h>
-
+// The stores' files: never opened through a link, and a store that cannot be read named
+// with its cause. (Their modes are the device home's test, end to end.)
 #include <filesystem>
 #include <string>
 
@@ -14,25 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using StoreFileTest = ce::test::DeviceTest;
-
-mode_t modeOf(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-TEST_F(StoreFileTest, AStoreAndItsWalAndSharedMemoryAreTheOwnersAloneUnderAnyUmask) {
-  mode_t saved = umask(022);
-  const std::string path = ce::systemDir() + "/registry.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(ce::sqlite::openStore(path, &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES(1);",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  for (const char* suffix : {"", "-wal", "-shm"})
-    EXPECT_EQ(modeOf(path + suffix), 0600u) << suffix;
-  sqlite3_close(db);
-  umask(saved);
-}
 
 TEST_F(StoreFileTest, AStoreReachedThroughALinkIsRefusedAndItsTargetUntouched) {
   const std::string outside = home() + "/outside.db";
