@@ -82,7 +82,7 @@ bool canSwitchUser() {
                                    .exitCode == 0;
 }
 
-// §1: whatever the umask, everything the device makes in its home is its owner's alone.
+// Whatever the umask, everything the device makes in its home is its owner's alone.
 TEST_F(DeviceHomeProcessTest, EverythingTheDeviceMakesIsItsOwnersAloneUnderAnyUmask) {
   Umask loose(022);
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
@@ -98,7 +98,7 @@ TEST_F(DeviceHomeProcessTest, EverythingTheDeviceMakesIsItsOwnersAloneUnderAnyUm
   EXPECT_THAT(entriesOpenToOthers(home(), {".cedevice.err"}), IsEmpty());
 }
 
-// §1: a home made by an older version is made private by the next boot, which says so once.
+// A home made by an older version is made private by the next boot, which says so once.
 TEST_F(DeviceHomeProcessTest, BootMakesAnOlderLooserHomePrivateAndSaysSoOnce) {
   bootDevice();
   ASSERT_EQ(cedevice({"shutdown"}).exitCode, 0);
@@ -120,7 +120,7 @@ TEST_F(DeviceHomeProcessTest, BootMakesAnOlderLooserHomePrivateAndSaysSoOnce) {
   EXPECT_THAT(quiet.out, StartsWith("device booted")) << quiet.out;
 }
 
-// §1: another user learns nothing, not even whether the device runs, and cannot open a store's
+// Another user learns nothing, not even whether the device runs, and cannot open a store's
 // shared-memory index to lock its writers out.
 TEST_F(DeviceHomeProcessTest, AnotherUserIsDeniedInOneLineAndCannotReachTheStores) {
   if (!canSwitchUser())
@@ -150,7 +150,7 @@ TEST_F(DeviceHomeProcessTest, AnotherUserIsDeniedInOneLineAndCannotReachTheStore
   EXPECT_EQ(cedevice({"status"}).exitCode, 0);
 }
 
-// §2: a link planted in place of the log stops the boot; outside files are never written.
+// A link planted in place of the log stops the boot; outside files are never written.
 TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWrittenThrough) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   const std::string outside = hostPath("outside.txt");
@@ -179,7 +179,7 @@ TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWritte
   EXPECT_EQ(setting("clientPushList"), "2");  // kept for a run that can record it
 }
 
-// §5: each broken store is named with its cause, by every command that needs it, and no
+// Each broken store is named with its cause, by every command that needs it, and no
 // command writes over it.
 TEST_F(DeviceHomeProcessTest, ABrokenStoreIsNamedByEveryCommandAndNeverOverwritten) {
   struct Case {
@@ -213,7 +213,7 @@ TEST_F(DeviceHomeProcessTest, ABrokenStoreIsNamedByEveryCommandAndNeverOverwritt
   }
 }
 
-// §5: of two boots at once one boots and the other says only that the device runs; the boot
+// Of two boots at once one boots and the other says only that the device runs; the boot
 // log holds one boot's lines.
 TEST_F(DeviceHomeProcessTest, OfTwoBootsAtOnceTheLoserSaysOnlyAlreadyRunning) {
   setSetting("clientPushInterval", "0");
@@ -248,7 +248,7 @@ TEST_F(DeviceHomeProcessTest, OfTwoBootsAtOnceTheLoserSaysOnlyAlreadyRunning) {
   EXPECT_THAT(ce::test::readFile(hostPath("run/boot.log")), Not(HasSubstr(" started ")));
 }
 
-// §5: a device whose scheduler has gone is not reported as running.
+// A device whose scheduler has gone is not reported as running.
 TEST_F(DeviceHomeProcessTest, StatusNamesASchedulerThatIsNotRunning) {
   bootDevice();
   int scheduler = recordedPid("scheduler.pid");
@@ -263,7 +263,7 @@ TEST_F(DeviceHomeProcessTest, StatusNamesASchedulerThatIsNotRunning) {
   EXPECT_THAT(status.err, HasSubstr("the scheduler is not running"));
 }
 
-// §6: after the listener, the scheduler and the supervisor are killed, the next boot clears
+// After the listener, the scheduler and the supervisor are killed, the next boot clears
 // their subscriptions, sockets and window files.
 TEST_F(DeviceHomeProcessTest, ABootClearsWhatKilledProcessesLeftBehind) {
   bootDevice();
@@ -295,7 +295,7 @@ TEST_F(DeviceHomeProcessTest, ABootClearsWhatKilledProcessesLeftBehind) {
   for (const auto& subscription : subscriptions) EXPECT_EQ(subscription["pid"], live);
 }
 
-// §7: a suspend sent by some other program than the device tool shows in status, because
+// A suspend sent by some other program than the device tool shows in status, because
 // status asks the listener.
 TEST_F(DeviceHomeProcessTest, StatusShowsWhatTheListenerHoldsWhoeverSentTheCommand) {
   bootDevice();
