@@ -68,7 +68,7 @@ std::vector<std::string> entriesOpenToOthers(const std::string& root,
   return open;
 }
 
-// Runs `cedevice ARGS` as the user nobody; exit code -2 when this test cannot switch user.
+// Runs `cedevice ARGS` as the user nobody (see canSwitchUser).
 ce::test::ToolRun asNobody(const std::string& home, const std::vector<std::string>& args) {
   std::string command = "setpriv --reuid=nobody --regid=nogroup --clear-groups " +
                         ce::test::shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice") +
