@@ -56,6 +56,9 @@ Result deleteItem(DWORD oid);
 // Items in object-id order; folder 0 lists every folder.
 Result listItems(std::vector<Item>& items, int folder = 0);
 Result listSubscriptions(std::vector<Subscription>& subscriptions);
+// Ends the subscriptions of windows that are gone, with their process or before it (a process
+// killed never logs off); `ended` receives them.
+Result endSubscriptionsOfGoneWindows(std::vector<Subscription>& ended);
 // The folder's change token: raised by every committed add, change and delete of an item in
 // that folder, in the same transaction, and never lowered; 0 for a folder never changed.
 Result readChangeToken(int folder, long long& token);

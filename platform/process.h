@@ -12,8 +12,11 @@ namespace ce {
 
 struct SpawnOptions {
   std::vector<std::string> argv;  // argv[0] is the host path of the program
-  // stdout and stderr appended to this file; when empty, to outputDescriptor, else inherited.
+  // stdout and stderr appended to this file (a regular file, never reached through a link,
+  // created 0600); when empty, to outputDescriptor, else inherited.
   std::string outputPath;
+  bool freshOutput = false;    // empties outputPath first instead of appending
+  bool discardOutput = false;  // stdout and stderr to /dev/null instead
   int outputDescriptor = -1;
   bool ownProcessGroup = false;  // keeps the terminal's Ctrl-C away from the child
   bool newSession = false;       // detaches from the terminal altogether
@@ -114,6 +117,11 @@ class ReadyChannel {
   int writeFd_ = -1;
   std::string received_;
 };
+
+// From now on this process's standard output and error go to `path`, emptied first (a
+// regular file, never reached through a link, created 0600). False with the path and reason
+// in `error`; the output is then where it was.
+bool redirectOutput(const std::string& path, std::string& error);
 
 // Folder of the running executable.
 std::string executableDir();

@@ -5,9 +5,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "apps/cedevice/command.h"
 #include "config/stored_number.h"
 #include "platform/device.h"
 #include "platform/process.h"
+#include "platform/stores.h"
 #include "platform/user/window_table.h"
 
 namespace cedevice {
@@ -54,17 +56,25 @@ std::string describeList(int list) {
 }
 
 bool readClientSetting(const wchar_t* name, std::wstring& value) {
+  auto failed = [name](LONG result) {
+    return Failure(storeFailure(ce::registryStoreName, "cannot read the registry setting " +
+                                                           narrow(name) + " (error " +
+                                                           std::to_string(result) + ")"));
+  };
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS)
-    return false;
+  LONG result =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quillbex\\SyncclientPIM", 0, KEY_READ, &key);
+  if (result == ERROR_FILE_NOT_FOUND) return false;
+  if (result != ERROR_SUCCESS) throw failed(result);
   DWORD type = 0, size = 0;
-  bool found = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  result = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+  bool found = result == ERROR_SUCCESS;
   if (found) {
     std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    found = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
-                             &bytes) == ERROR_SUCCESS;
+    result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
+                              &bytes);
+    found = result == ERROR_SUCCESS;
     if (auto number = numericValueText(type, buffer.data(), bytes)) {
       value.assign(number->begin(), number->end());
     } else {
@@ -72,6 +82,7 @@ bool readClientSetting(const wchar_t* name, std::wstring& value) {
     }
   }
   RegCloseKey(key);
+  if (!found && result != ERROR_FILE_NOT_FOUND) throw failed(result);
   return found;
 }
 
@@ -86,8 +97,14 @@ void writeClientSetting(const wchar_t* name, const std::wstring& value) {
     RegCloseKey(key);
   }
   if (result != ERROR_SUCCESS)
-    throw std::runtime_error("cannot write the registry setting " + narrow(name) + " (error " +
-                             std::to_string(result) + ")");
+    throw Failure(storeFailure(ce::registryStoreName, "cannot write the registry setting " +
+                                                          narrow(name) + " (error " +
+                                                          std::to_string(result) + ")"));
+}
+
+std::string storeFailure(const char* storeName, const std::string& otherwise) {
+  std::string problem = ce::storeProblem(storeName);
+  return problem.empty() ? otherwise : "system/" + std::string(storeName) + ": " + problem;
 }
 
 std::string oneLine(const std::string& text, bool escapeBackslash) {

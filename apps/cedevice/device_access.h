@@ -30,9 +30,15 @@ std::vector<std::string> sourceNames();
 // Names of the sources whose bits are set, comma-separated ("none" when there are none).
 std::string describeList(int list);
 
-// The REG_SZ value of the client's settings key; false when absent.
+// The REG_SZ value of the client's settings key; false when absent. Throws Failure naming the
+// registry's store when it cannot be read.
 bool readClientSetting(const wchar_t* name, std::wstring& value);
 void writeClientSetting(const wchar_t* name, const std::wstring& value);
+
+// The one line that reports a failed call on a store of the device (a name of
+// platform/stores.h): "system/registry.db: file is not a database" when the store itself
+// cannot be read, else `otherwise`.
+std::string storeFailure(const char* storeName, const std::string& otherwise);
 
 // Text on one line whatever it holds: control bytes as \xNN (and backslashes doubled when
 // `escapeBackslash`, so that the escapes stay unambiguous).

@@ -1,10 +1,10 @@
 // `cedevice init`, `boot` and `shutdown`: the device as a whole.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "apps/cedevice/command.h"
-#include "apps/cedevice/control_flags.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/device_processes.h"
 #include "apps/cedevice/device_image.h"
@@ -15,6 +15,7 @@
 #include "platform/notify.h"
 #include "platform/pimstore.h"
 #include "platform/process.h"
+#include "platform/stores.h"
 #include "platform/user/window_table.h"
 
 namespace {
@@ -35,8 +36,16 @@ int readNumber(const std::string& path) {
 }
 
 void writeNumber(const std::string& path, int value) {
-  std::ofstream out(path, std::ios::trunc);
-  out << value << '\n';
+  std::string error;
+  if (!ce::writePrivateFile(path, std::to_string(value) + "\n", error)) throw Failure(error);
+}
+
+// The last line a program wrote to its output file, "" when none.
+std::string lastLineOf(const std::string& path) {
+  std::string text = cedevice::readText(path);
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  size_t start = text.rfind('\n');
+  return cedevice::oneLine(start == std::string::npos ? text : text.substr(start + 1), false);
 }
 
 // True while a boot of this device holds its lock.
@@ -47,14 +56,32 @@ bool bootRunning() {
   return running;
 }
 
-// Fails when a boot of this device is running or a listener runs without one.
+// Fails when a boot of this device is running or a listener runs without one. Asks the
+// records, never the boot lock: a look that took the lock for a moment would turn away a
+// boot starting at that moment. The lock itself decides between two boots.
 void ensureNotRunning() {
-  if (bootRunning())
-    throw Failure("the device is already running (boot pid " +
-                  std::to_string(readNumber(cedevice::runFile("boot.pid"))) + ")");
+  if (ce::Process supervisor = cedevice::findRecorded(cedevice::bootRole); supervisor.valid())
+    throw Failure("the device is already running (boot pid " + std::to_string(supervisor.id()) +
+                  ")");
   if (HWND window = cedevice::findListenerWindow())
     throw Failure("a listener is already running on this device (pid " +
                   std::to_string(cedevice::ownerOf(window)) + ")");
+}
+
+// Refuses a device whose stores cannot be read, and one where the log or the launcher's
+// record is a link: the device writes only inside its home, and never over a damaged store.
+void checkBeforeStart() {
+  for (const char* store : {ce::registryStoreName, ce::pimStoreName, ce::notifyStoreName}) {
+    std::string problem = ce::storeProblem(store);
+    if (!problem.empty()) throw Failure("system/" + std::string(store) + ": " + problem);
+  }
+  for (const char* file : {"notlstnr.txt", "startsync.txt"}) {
+    std::error_code ignored;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(ce::fsRoot() + "/" + file,
+                                                                    ignored)))
+      throw Failure("fs/" + std::string(file) +
+                    " is a symbolic link; the device writes only inside its home: remove it");
+  }
 }
 
 ce::Process startOrFail(ce::SpawnOptions options) {
@@ -73,29 +100,46 @@ void closeListener(ce::Process& listener) {
   listener.terminate();  // its SIGTERM handler posts the same WM_CLOSE
 }
 
-// Runs the scheduler and the listener until the listener ends; its exit code, or 1 when the
-// listener could not serve the device. `readyFd` (-1: none) hears "ready" once the listener
-// takes messages with its subscriptions in place, or why it cannot.
-//
-// Both children end when this process does, however it ends, so a supervisor that is killed
-// never leaves a scheduler to run beside the next boot's; the records in run/ let the next
-// boot or shutdown end any that outlived it all the same.
-int boot(bool echoLog, int readyFd) {
+// Takes the boot lock and prepares the device for a start; the lock, or Failure with why the
+// device cannot start. A detached boot's output goes to run/boot.log from here on, emptied:
+// only the boot that holds the lock may touch it.
+HANDLE prepareBoot(int readyFd) {
   cedevice::initDevice(false);
   HANDLE lock = CreateMutexW(nullptr, TRUE, bootLockName);
   if (!lock) throw Failure("cannot take the device's boot lock (error " +
                            std::to_string(GetLastError()) + ")");
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(lock);
+    // The winner may not have recorded itself yet.
     ensureNotRunning();
     throw Failure("the device is already running");
   }
-  cedevice::endLeftovers();
-  if (HWND window = cedevice::findListenerWindow()) {
+  try {
+    std::string error;
+    if (readyFd >= 0 && !ce::redirectOutput(cedevice::runFile("boot.log"), error))
+      throw Failure(error);
+    cedevice::endLeftovers();
+    if (HWND window = cedevice::findListenerWindow())
+      throw Failure("a listener is already running on this device (pid " +
+                    std::to_string(cedevice::ownerOf(window)) + ")");
+    checkBeforeStart();
+    cedevice::removeWhatDeadProcessesLeft();
+  } catch (...) {
     CloseHandle(lock);
-    throw Failure("a listener is already running on this device (pid " +
-                  std::to_string(cedevice::ownerOf(window)) + ")");
+    throw;
   }
+  return lock;
+}
+
+// With the boot lock held (released here), runs the scheduler and the listener until the
+// listener ends; its exit code, or 1 when the listener could not serve the device. `readyFd`
+// (-1: none) hears "ready" once the listener takes messages with its subscriptions in place,
+// or why it cannot, and is -1 once told.
+//
+// Both children end when this process does, however it ends, so a supervisor that is killed
+// never leaves a scheduler to run beside the next boot's; the records in run/ let the next
+// boot or shutdown end any that outlived it all the same.
+int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
   std::string logPath = cedevice::listenerLogPath();
   ce::EventWaiter waiter(logPath);  // before any child: signals are ours to handle
   cedevice::LogReader logReader(logPath, cedevice::LogReader::Start::atEnd);
@@ -114,9 +158,16 @@ int boot(bool echoLog, int readyFd) {
   ce::SpawnOptions listenerOptions;
   listenerOptions.argv = {cedevice::programPath("notlstnr")};
   listenerOptions.outputPath = cedevice::runFile("notlstnr.out");
+  listenerOptions.freshOutput = true;  // what it says is about this start
   listenerOptions.ownProcessGroup = true;
   listenerOptions.endWithStarter = true;
-  ce::Process listener = startOrFail(listenerOptions);
+  ce::Process listener;
+  try {
+    listener = startOrFail(listenerOptions);
+  } catch (const Failure&) {
+    cedevice::stopProcess(scheduler, 5000);  // no scheduler of a boot that failed outlives it
+    throw;
+  }
   cedevice::recordProcess(cedevice::listenerRole, listener.identity());
 
   bool ready = false;
@@ -138,6 +189,15 @@ int boot(bool echoLog, int readyFd) {
     if (schedulerRunning && scheduler.ended()) {
       schedulerRunning = false;
       std::fprintf(stderr, "cedevice: the scheduler ended (exit code %d)\n", scheduler.exitCode());
+      std::fflush(stderr);
+      // A device without its scheduler never starts the launcher: not a device that booted.
+      if (!ready && cannotServe.empty()) {
+        cannotServe = "the scheduler ended while starting (exit code " +
+                      std::to_string(scheduler.exitCode()) + ")";
+        ce::ReadyChannel::send(readyFd, "failed " + cannotServe);
+        readyFd = -1;
+        closeListener(listener);
+      }
     }
     if (listener.ended()) break;
     if (ready || !cannotServe.empty()) continue;
@@ -171,21 +231,44 @@ int boot(bool echoLog, int readyFd) {
   if (echoLog) std::printf("listener exited with code %d\n", exitCode);
   std::fflush(stdout);
   CloseHandle(lock);
-  if (!ready && cannotServe.empty())
+  if (!ready && cannotServe.empty()) {
+    std::string why = lastLineOf(cedevice::runFile("notlstnr.out"));
     ce::ReadyChannel::send(readyFd, "failed the listener ended while starting (exit code " +
-                                        std::to_string(exitCode) + ")");
+                                        std::to_string(exitCode) + ")" +
+                                        (why.empty() ? "" : ": " + why));
+  }
   return cannotServe.empty() ? exitCode : 1;
+}
+
+int boot(bool echoLog, int readyFd) {
+  HANDLE lock = nullptr;
+  try {
+    lock = prepareBoot(readyFd);
+    return runDevice(lock, echoLog, readyFd);
+  } catch (const Failure& failure) {
+    // A boot that held the lock and could not start leaves no record of itself.
+    if (lock) {
+      for (const char* role : {cedevice::schedulerRole, cedevice::listenerRole, cedevice::bootRole})
+        cedevice::forgetProcess(role);
+      CloseHandle(lock);
+    }
+    // A detached boot's starter says this, and only this.
+    ce::ReadyChannel::send(readyFd, std::string("refused ") + failure.what());
+    throw;
+  }
 }
 
 // Boots in the background; returns once the listener takes messages.
 int bootDetached() {
   cedevice::initDevice(false);
   ensureNotRunning();
+  checkBeforeStart();
   ce::ReadyChannel channel;
   ce::SpawnOptions daemonOptions;
   daemonOptions.argv = {ce::executableDir() + "/cedevice", "boot", "--quiet", "--ready-fd",
                         std::to_string(channel.childEnd())};
-  daemonOptions.outputPath = cedevice::runFile("boot.log");
+  // Until it holds the boot lock it has nothing to say but through the channel.
+  daemonOptions.discardOutput = true;
   daemonOptions.newSession = true;
   daemonOptions.keptDescriptors = {channel.childEnd()};
   ce::Process daemon = startOrFail(daemonOptions);
@@ -205,6 +288,7 @@ int bootDetached() {
                         cedevice::runFile("notlstnr.out");
   if (outcome == ce::ReadyChannel::Outcome::timeout)
     throw Failure("the listener did not reach its message loop within 10 s" + seeAlso);
+  if (line.rfind("refused ", 0) == 0) throw Failure(line.substr(8));
   if (line.rfind("failed ", 0) == 0) throw Failure(line.substr(7) + seeAlso);
   std::string log = cedevice::readText(cedevice::runFile("boot.log"));
   throw Failure("the device stopped while booting (exit code " +
@@ -281,8 +365,15 @@ void setup(CLI::App& app) {
       "(WM_CLOSE); boot then stops the scheduler and exits with the listener's exit code. A\n"
       "second boot of a running device exits 1.\n"
       "\n"
-      "With --detach it returns once the listener waits for messages, or fails after 10 s with\n"
-      "the reason; the device's output then goes to run/boot.log in the device home.");
+      "A device whose store cannot be read is not booted: the store is named with the cause\n"
+      "and left as it is. Nor is one where \\notlstnr.txt or \\startsync.txt is a symbolic\n"
+      "link, since the device writes only inside its home. A home that others may read (made\n"
+      "by an older version, or under a loose umask) is made its owner's alone first, with one\n"
+      "line saying so.\n"
+      "\n"
+      "With --detach it returns once the listener waits for messages and the scheduler runs,\n"
+      "or fails after 10 s with the reason; the device's output then goes to run/boot.log in\n"
+      "the device home, which holds this boot's output only.");
   auto detach = std::make_shared<bool>(false);
   auto quiet = std::make_shared<bool>(false);
   auto readyFd = std::make_shared<int>(-1);

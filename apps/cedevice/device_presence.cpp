@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "apps/cedevice/command.h"
+#include "platform/device.h"
 
 namespace cedevice {
 
@@ -19,7 +20,13 @@ std::string requestedHome() {
   return (error ? absolute.lexically_normal() : resolved).string();
 }
 
+void requireAccess() {
+  std::string problem = ce::homeAccessProblem(requestedHome());
+  if (!problem.empty()) throw Failure("cannot use the device home: " + problem, 1);
+}
+
 void requireDevice() {
+  requireAccess();
   std::string home = requestedHome();
   std::error_code error;
   // What `init` makes first and every store lives in: a home without both is not a device.

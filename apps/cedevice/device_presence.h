@@ -10,7 +10,10 @@ namespace cedevice {
 // created.
 std::string requestedHome();
 
-// Throws Failure (exit 1) when the requested home holds no device.
+// Throws Failure (exit 1) when the requested home holds no device, or when it belongs to
+// another user ("permission denied": such a caller cannot tell anything about the device).
 void requireDevice();
+// Throws Failure (exit 1) when the requested home exists and belongs to another user.
+void requireAccess();
 
 }  // namespace cedevice

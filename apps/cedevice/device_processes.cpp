@@ -2,11 +2,14 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
+#include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "platform/device.h"
 #include "platform/pimstore.h"
+#include "platform/stores.h"
+#include "platform/user/window_table.h"
 #include "platform/windows.h"
 
 namespace cedevice {
@@ -22,8 +25,9 @@ std::string recordPath(const char* role) { return runFile(std::string(role) + ".
 }  // namespace
 
 void recordProcess(const char* role, const ce::ProcessIdentity& identity) {
-  std::ofstream out(recordPath(role), std::ios::trunc);
-  out << identity.text() << '\n';
+  std::string error;
+  if (!ce::writePrivateFile(recordPath(role), identity.text() + "\n", error))
+    throw Failure("cannot record the " + std::string(role) + ": " + error);
 }
 
 void forgetProcess(const char* role) { std::remove(recordPath(role).c_str()); }
@@ -51,6 +55,15 @@ void endLeftovers() {
     }
     forgetProcess(role);
   }
+}
+
+void removeWhatDeadProcessesLeft() {
+  ce::removeLeftoversOfDeadProcesses();
+  std::vector<ce::pim::Subscription> ended;
+  if (!ce::pim::endSubscriptionsOfGoneWindows(ended))
+    std::fprintf(stderr, "cedevice: %s\n",
+                 storeFailure(ce::pimStoreName, "the PIM store's subscriptions are unreadable")
+                     .c_str());
 }
 
 std::string whyListenerCannotServe(int listenerPid) {

@@ -26,6 +26,10 @@ bool stopProcess(ce::Process& process, int graceMs);
 // their records. Only for a caller that holds the boot lock or found it free.
 void endLeftovers();
 
+// Clears what processes of the device that died left behind: their sockets and window files in
+// run/ and the PIM subscriptions of their windows. For a boot holding the boot lock.
+void removeWhatDeadProcessesLeft();
+
 // Why the listener of this pid cannot serve the device (no live window of its class, a
 // message to it fails, its PIM subscriptions are missing), or "" when it can.
 std::string whyListenerCannotServe(int listenerPid);

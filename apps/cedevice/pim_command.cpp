@@ -11,6 +11,7 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/json_output.h"
 #include "platform/pimstore.h"
+#include "platform/stores.h"
 #include "platform/windows.h"
 
 namespace {
@@ -60,7 +61,8 @@ std::string timeText(const FILETIME& ft) {
 }
 
 void check(const ce::pim::Result& result) {
-  if (!result) throw cedevice::Failure(result.message, 1);
+  if (!result)
+    throw cedevice::Failure(cedevice::storeFailure(ce::pimStoreName, result.message), 1);
   if (result.undelivered > 0)
     std::fprintf(stderr, "cedevice: warning: %d window(s) did not take the notification\n",
                  result.undelivered);

@@ -7,6 +7,7 @@
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "platform/stores.h"
 
 namespace cedevice::reg {
 
@@ -59,7 +60,8 @@ std::string keyDisplayName(const std::wstring& path) {
 }
 
 void fail(const std::string& what, LONG error) {
-  throw Failure(what + " (error " + std::to_string(error) + ")", 1);
+  throw Failure(
+      storeFailure(ce::registryStoreName, what + " (error " + std::to_string(error) + ")"), 1);
 }
 
 Key::Key(const std::wstring& path) : path_(path) {

@@ -7,10 +7,12 @@
 #include <string>
 
 #include "apps/cedevice/command.h"
+#include "apps/cedevice/device_access.h"
 #include "apps/cedevice/json_output.h"
 #include "apps/cedevice/schedule_text.h"
 #include "platform/device.h"
 #include "platform/notify.h"
+#include "platform/stores.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ void listSchedule(bool json) {
   try {
     requests = ce::notify::pendingRequests();
   } catch (const ce::notify::StoreError& e) {
-    throw cedevice::Failure(e.what());
+    throw cedevice::Failure(cedevice::storeFailure(ce::notifyStoreName, e.what()));
   }
   if (json) {
     cedevice::printJson(cedevice::scheduleJson(requests));

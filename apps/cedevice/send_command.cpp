@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "apps/cedevice/command.h"
-#include "apps/cedevice/control_flags.h"
 #include "apps/cedevice/device_access.h"
 
 namespace {
@@ -31,7 +30,6 @@ void sendFlag(const std::string& name, bool suspend) {
   if (name != "all") flag = cedevice::sourceNamed(name)->flagNumber;
   HWND window = listenerWindowOrFail();
   post(window, WM_COMMAND, flag, suspend ? 1 : 0);
-  cedevice::rememberCommand(cedevice::ownerOf(window), flag, suspend);
   std::printf("%s %s\n", suspend ? "suspended" : "resumed", name.c_str());
 }
 
@@ -48,8 +46,8 @@ void setup(CLI::App& app) {
       "\n"
       "SOURCE is contacts, calendar, tasks, notes, briefcase or pictures. A suspended source's\n"
       "changes are not recorded until it is resumed. With no listener running the command\n"
-      "exits 1. The listener keeps its flags in memory only; `status` shows what `cedevice\n"
-      "send` told the running listener.");
+      "exits 1. The listener keeps its flags in memory only; `status` asks it which sources\n"
+      "it holds suspended.");
   send->require_subcommand(1);
   auto options = std::make_shared<Options>();
   auto names = cedevice::sourceNames();

@@ -1,5 +1,6 @@
-// `cedevice status`: the listener, its windows and subscriptions, the recorded changes and the
-// schedule, as text or JSON. Exits 3 when the listener is not running, as service tools do.
+// `cedevice status`: the listener, the scheduler, the listener's windows and subscriptions, the
+// recorded changes and the schedule, as text or JSON. Exits 3 when the device is not running,
+// as service tools do, and 1 when a store of the device cannot be read.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -9,18 +10,24 @@
 #include <nlohmann/json.hpp>
 
 #include "apps/cedevice/command.h"
-#include "apps/cedevice/control_flags.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/device_processes.h"
 #include "apps/cedevice/json_output.h"
 #include "apps/cedevice/schedule_text.h"
+#include "apps/listener_state.h"
 #include "platform/device.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"
+#include "platform/process_state.h"
+#include "platform/stores.h"
 #include "platform/user/window_table.h"
 
 namespace {
 
 constexpr int notRunningExitCode = 3;
+constexpr int unreadableExitCode = 1;
+// The listener answers between two messages; one that is busy longer is reported as such.
+constexpr int stateQueryTimeoutMs = 2000;
 
 std::string hwndText(HWND window) {
   char text[32];
@@ -38,17 +45,36 @@ struct WindowInfo {
   std::string className;
 };
 
+// What one part of the status holds, or why it cannot be read.
+template <typename T>
+struct Part {
+  std::optional<T> value;
+  std::string problem;  // set when unreadable
+};
+
 struct Status {
   std::string home;
-  int listenerPid = 0;  // 0: not running
+  int listenerPid = 0;   // 0: not running
+  int schedulerPid = 0;  // 0: not running
   std::vector<WindowInfo> windows;
-  bool subscriptionsReadable = false;
-  std::vector<ce::pim::Subscription> subscriptions;
-  std::optional<std::string> list;  // "clientPushList" as stored
-  std::vector<ce::notify::Request> requests;
-  std::string requestsError;
-  std::vector<std::string> suspended;
+  Part<std::vector<ce::pim::Subscription>> subscriptions;
+  Part<std::string> list;  // "clientPushList" as stored; no value: not set
+  Part<std::vector<ce::notify::Request>> requests;
+  std::optional<std::vector<std::string>> suspended;  // nullopt: the listener did not say
+  std::vector<std::string> problems;  // one line each, for standard error
 };
+
+// The sources the listener holds suspended, asked of the listener itself: they live in its
+// memory only, and other programs than this tool may have sent the commands.
+std::optional<std::vector<std::string>> suspendedSources(int listenerPid) {
+  auto state = ce::queryProcessState(listenerPid, stateQueryTimeoutMs);
+  auto flags = state ? apps::sourceFlagsOf(*state) : std::nullopt;
+  if (!flags) return std::nullopt;
+  std::vector<std::string> names;
+  for (const DataSource& source : dataSources)
+    if ((*flags)[static_cast<size_t>(source.flagPosition)] == '1') names.emplace_back(source.name);
+  return names;
+}
 
 Status collect() {
   Status status;
@@ -59,20 +85,31 @@ Status collect() {
     for (const auto& info : ce::listWindows())
       if (info.pid == status.listenerPid)
         status.windows.push_back({hwndText(info.hwnd), cedevice::narrow(info.className)});
-  status.subscriptionsReadable = static_cast<bool>(ce::pim::listSubscriptions(status.subscriptions));
-  std::wstring list;
-  if (cedevice::readClientSetting(L"clientPushList", list)) status.list = cedevice::narrow(list);
+  ce::Process scheduler = cedevice::findRecorded(cedevice::schedulerRole);
+  status.schedulerPid = scheduler.valid() ? scheduler.id() : 0;
+
+  std::vector<ce::pim::Subscription> subscriptions;
+  if (ce::pim::Result listed = ce::pim::listSubscriptions(subscriptions))
+    status.subscriptions.value = std::move(subscriptions);
+  else
+    status.subscriptions.problem = cedevice::storeFailure(ce::pimStoreName, listed.message);
   try {
-    status.requests = ce::notify::pendingRequests();
+    std::wstring list;
+    status.list.value.reset();
+    if (cedevice::readClientSetting(L"clientPushList", list))
+      status.list.value = cedevice::narrow(list);
+  } catch (const cedevice::Failure& e) {
+    status.list.problem = e.what();
+  }
+  try {
+    status.requests.value = ce::notify::pendingRequests();
   } catch (const std::exception& e) {
-    status.requestsError = e.what();
+    status.requests.problem = cedevice::storeFailure(ce::notifyStoreName, e.what());
   }
-  if (window) {
-    std::string flags = cedevice::knownFlags(status.listenerPid);
-    for (const DataSource& source : dataSources)
-      if (flags[static_cast<size_t>(source.flagPosition)] == '1')
-        status.suspended.emplace_back(source.name);
-  }
+  for (const std::string* problem :
+       {&status.subscriptions.problem, &status.list.problem, &status.requests.problem})
+    if (!problem->empty()) status.problems.push_back(*problem);
+  if (window) status.suspended = suspendedSources(status.listenerPid);
   return status;
 }
 
@@ -80,36 +117,43 @@ void printText(const Status& status) {
   std::printf("device home: %s\n", status.home.c_str());
   if (status.listenerPid) std::printf("listener: running (pid %d)\n", status.listenerPid);
   else std::printf("listener: not running\n");
+  if (status.schedulerPid) std::printf("scheduler: running (pid %d)\n", status.schedulerPid);
+  else std::printf("scheduler: not running\n");
   if (status.listenerPid) {
     std::printf("windows:\n");
     for (const auto& window : status.windows)
       std::printf("  %s %s\n", window.hwnd.c_str(), window.className.c_str());
   }
-  if (status.subscriptionsReadable) {
-    std::printf("PIM subscriptions:%s\n", status.subscriptions.empty() ? " none" : "");
-    for (const auto& s : status.subscriptions)
+  if (status.subscriptions.value) {
+    std::printf("PIM subscriptions:%s\n", status.subscriptions.value->empty() ? " none" : "");
+    for (const auto& s : *status.subscriptions.value)
       std::printf("  %s (folder %d) -> window %s of pid %d, mode %u\n", folderName(s.folder),
                   s.folder, hwndText(s.window).c_str(), s.pid, s.mode);
   } else {
-    std::printf("PIM subscriptions: unreadable store\n");
+    std::printf("PIM subscriptions: unreadable (%s)\n", status.subscriptions.problem.c_str());
   }
-  if (status.list)
-    std::printf("clientPushList: %s (%s)\n", status.list->c_str(),
-                cedevice::describeList(std::atoi(status.list->c_str())).c_str());
+  if (!status.list.problem.empty())
+    std::printf("clientPushList: unreadable (%s)\n", status.list.problem.c_str());
+  else if (status.list.value)
+    std::printf("clientPushList: %s (%s)\n", status.list.value->c_str(),
+                cedevice::describeList(std::atoi(status.list.value->c_str())).c_str());
   else
     std::printf("clientPushList: not set\n");
-  if (!status.requestsError.empty()) {
-    std::printf("pending requests: %s\n", status.requestsError.c_str());
+  if (!status.requests.value) {
+    std::printf("pending requests: unreadable (%s)\n", status.requests.problem.c_str());
   } else {
-    std::printf("pending requests:%s\n", status.requests.empty() ? " none" : "");
-    for (const auto& request : status.requests)
+    std::printf("pending requests:%s\n", status.requests.value->empty() ? " none" : "");
+    for (const auto& request : *status.requests.value)
       std::printf("  %s\n", cedevice::scheduleLine(request).c_str());
   }
   if (status.listenerPid) {
     std::string suspended;
-    for (const auto& name : status.suspended) suspended += (suspended.empty() ? "" : ",") + name;
-    std::printf("suspended sources (sent with cedevice send): %s\n",
-                suspended.empty() ? "none" : suspended.c_str());
+    for (const auto& name : status.suspended.value_or(std::vector<std::string>{}))
+      suspended += (suspended.empty() ? "" : ",") + name;
+    std::printf("suspended sources: %s\n",
+                !status.suspended  ? "unknown (the listener did not answer)"
+                : suspended.empty() ? "none"
+                                    : suspended.c_str());
   }
 }
 
@@ -118,12 +162,14 @@ void showJson(const Status& status) {
   out["home"] = status.home;
   out["listener"] = {{"running", status.listenerPid != 0}};
   if (status.listenerPid) out["listener"]["pid"] = status.listenerPid;
+  out["scheduler"] = {{"running", status.schedulerPid != 0}};
+  if (status.schedulerPid) out["scheduler"]["pid"] = status.schedulerPid;
   out["windows"] = nlohmann::json::array();
   for (const auto& window : status.windows)
     out["windows"].push_back({{"hwnd", window.hwnd}, {"class", window.className}});
-  if (status.subscriptionsReadable) {
+  if (status.subscriptions.value) {
     out["subscriptions"] = nlohmann::json::array();
-    for (const auto& s : status.subscriptions)
+    for (const auto& s : *status.subscriptions.value)
       out["subscriptions"].push_back({{"folder", folderName(s.folder)},
                                       {"folderId", s.folder},
                                       {"window", hwndText(s.window)},
@@ -132,38 +178,62 @@ void showJson(const Status& status) {
   } else {
     out["subscriptions"] = nullptr;
   }
-  if (status.list) {
-    int value = std::atoi(status.list->c_str());
+  if (status.list.value) {
+    int value = std::atoi(status.list.value->c_str());
     nlohmann::json sources = nlohmann::json::array();
     for (const DataSource& source : dataSources)
       if (value & source.bit) sources.push_back(source.name);
-    out["clientPushList"] = {{"value", value}, {"stored", *status.list}, {"sources", sources}};
+    out["clientPushList"] = {
+        {"value", value}, {"stored", *status.list.value}, {"sources", sources}};
   } else {
     out["clientPushList"] = nullptr;
   }
-  if (status.requestsError.empty()) out["pendingRequests"] = cedevice::scheduleJson(status.requests);
-  else out["pendingRequests"] = nullptr;
-  out["suspendedSources"] = status.suspended;
+  if (status.requests.value)
+    out["pendingRequests"] = cedevice::scheduleJson(*status.requests.value);
+  else
+    out["pendingRequests"] = nullptr;
+  // null: the listener runs and did not say; nothing is suspended in a listener that does not.
+  if (status.suspended) out["suspendedSources"] = *status.suspended;
+  else if (status.listenerPid) out["suspendedSources"] = nullptr;
+  else out["suspendedSources"] = nlohmann::json::array();
+  out["problems"] = status.problems;
   cedevice::printJson(out);
+}
+
+// The exit code, with one line on standard error for each reason it is not 0.
+int conclude(const Status& status) {
+  for (const std::string& problem : status.problems)
+    std::fprintf(stderr, "cedevice: %s\n", problem.c_str());
+  if (!status.problems.empty()) return unreadableExitCode;
+  if (!status.listenerPid) return notRunningExitCode;
+  if (!status.schedulerPid) {
+    // A listener whose scheduler has gone records changes that nothing will ever start.
+    std::fprintf(stderr, "cedevice: the scheduler is not running, so no program starts (see %s)\n",
+                 cedevice::runFile("boot.log").c_str());
+    return notRunningExitCode;
+  }
+  return 0;
 }
 
 void setup(CLI::App& app) {
   auto* status = cedevice::describe(
       app.add_subcommand("status", "Show the listener, its subscriptions, the recorded changes "
                                    "and the schedule"),
-      "Shows the listener's pid and windows, its PIM subscriptions, \"clientPushList\" with the\n"
-      "names of the sources whose bits are set, the pending program starts, and the sources\n"
-      "suspended through `cedevice send` (the listener keeps those flags in memory only).\n"
+      "Shows the listener's pid and windows, whether the scheduler runs, the listener's PIM\n"
+      "subscriptions, \"clientPushList\" with the names of the sources whose bits are set, the\n"
+      "pending program starts, and the sources the listener holds suspended (asked of the\n"
+      "listener itself, whoever sent the commands).\n"
       "\n"
-      "Exit status: 0 when the listener runs, 3 when it does not (the rest is shown either\n"
-      "way), 1 when the device cannot be read.");
+      "Exit status: 0 when the listener and the scheduler run, 3 when either does not (the\n"
+      "rest is shown either way), 1 when the device cannot be read: a store that cannot be\n"
+      "read is named on standard error, or the device home belongs to another user.");
   auto json = std::make_shared<bool>(false);
   status->add_flag("--json", *json, "Print one JSON object instead of text");
   status->callback([json] {
     Status current = collect();
     if (*json) showJson(current);
     else printText(current);
-    if (!current.listenerPid) cedevice::setExitCode(notRunningExitCode);
+    cedevice::setExitCode(conclude(current));
   });
 }
 

@@ -1,8 +1,13 @@
 // The listener process: the device starts it without arguments.
 #include <clocale>
+#include <cstdio>
 
+#include "apps/listener_state.h"
 #include "apps/no_options.h"
 #include "listener/startup.h"
+#include "platform/process_state.h"
+#include "platform/user/window_table.h"
+#include "recording/client_push.h"
 
 namespace {
 
@@ -27,6 +32,18 @@ int main(int argc, char** argv) {
     return *exitCode;
   // Every process of the device prints any character through %S.
   std::setlocale(LC_CTYPE, "C.UTF-8");
+  // Asked from outside (cedevice status), the listener tells which sources it holds
+  // suspended, read between two messages: nothing is written when they change.
+  ce::setStateReporter(
+      [] { return apps::listenerStateText(ClientPush::getInstance()->sourceFlags); });
   wchar_t commandLine[] = L"";
-  return WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, 0);
+  int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, 0);
+  // The listener ends with 0 whether it served or gave up while starting; whoever started it
+  // must be able to tell the two apart. Only a loop that ended on its quit message served.
+  if (result == 0 && !ce::messageLoopQuit()) {
+    std::fprintf(stderr,
+                 "notlstnr: the listener stopped while starting, before it took any message\n");
+    return 1;
+  }
+  return result;
 }

@@ -8,6 +8,7 @@
 #include "apps/no_options.h"
 #include "clientlib/mainclient.h"
 #include "recording/data_sources.h"
+#include "textcore/log.h"
 #include "platform/windows.h"
 
 namespace {
@@ -43,7 +44,14 @@ int main(int argc, char** argv) {
   GetLocalTime(&now);
   FILE* out = _wfopen(L"\\startsync.txt", L"a");
   if (!out) {
-    std::fprintf(stderr, "startsync: cannot open \\startsync.txt (error %u)\n", GetLastError());
+    DWORD error = GetLastError();
+    std::fprintf(stderr, "startsync: cannot open \\startsync.txt (error %u)\n", error);
+    // Where the device's log is still written, the refusal shows there too: a link planted
+    // in place of the record (error 5) is never written through.
+    Log* log = sharedLog();
+    log->setDirectory("");
+    log->setFileName("notlstnr.txt");
+    log->error("startsync: cannot open \\startsync.txt (error %u); nothing synchronised", error);
     return 1;
   }
   std::fprintf(out, "%04d-%02d-%02d %02d:%02d:%02d sync %s\n", now.wYear, now.wMonth, now.wDay,

@@ -11,6 +11,7 @@
 #include "platform/kernel/host_files.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_state.h"
+#include "platform/kernel/private_files.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ DWORD errorFromErrno(int error) {
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES:
+    case ELOOP:  // a link where the device keeps a file of its own
     case EPERM: return ERROR_ACCESS_DENIED;
     case EROFS: return ERROR_WRITE_PROTECT;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
@@ -60,10 +62,10 @@ bool streamModeOf(const wchar_t* mode, StreamMode& out) {
 // Opens an existing file as spelled, or else as the device finds it (another case), or else
 // makes it when the mode does. -1 with errno set.
 int openDeviceFile(std::string& host, int flags) {
-  int fd = open(host.c_str(), flags & ~O_CREAT, 0666);
+  int fd = ce::kernel::openPrivate(host, flags & ~O_CREAT);
   if (fd >= 0 || errno != ENOENT) return fd;
   ce::matchCase(host);
-  return open(host.c_str(), flags, 0666);
+  return ce::kernel::openPrivate(host, flags);
 }
 
 // A missing name in a folder that exists, or a folder that does not.
@@ -114,17 +116,11 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
   }
   std::string host;
   if (!ce::kernel::hostPathForCall(path, host)) return nullptr;
+  // Refuses a link planted in place of the file, creates what it creates for the owner only,
+  // and refuses what is no regular file: a folder is no file to read on the device.
   int fd = openDeviceFile(host, stream.flags);
   if (fd < 0) {
     SetLastError(ce::kernel::errorOfMissOrFailure(host, errno));
-    return nullptr;
-  }
-  // A folder opens for reading on Linux; on the device it is no file to read. (Any other
-  // mode already failed on it with EISDIR, so the log's appends pay for no fstat.)
-  struct stat info;
-  if ((stream.flags & O_ACCMODE) == O_RDONLY && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
-    close(fd);
-    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   FILE* file = fdopen(fd, stream.fdopenMode);

@@ -1,5 +1,4 @@
 // The device home and the device-path <-> host-path mapping.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_state.h"
+#include "platform/kernel/private_files.h"
 #include "platform/kernel/utf8.h"
 
 namespace ce {
@@ -24,31 +24,21 @@ namespace {
 std::mutex homeMutex;
 std::string cachedHome;
 
-void makeDir(const std::string& path, mode_t mode) {
-  if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
-    throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-}
-
-void makeDirs(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1))
-    makeDir(path.substr(0, slash), 0755);
-  makeDir(path, 0755);
-}
-
+// The home may be reached through links (its path is the owner's choice); the three folders
+// in it may not, or the device would write outside its home.
 std::string resolveHome() {
   const char* env = std::getenv("CE_DEVICE_HOME");
   std::string home = (env && *env) ? env : "./device";
-  makeDirs(home);
+  std::string error;
+  if (!makePrivateFolders(home, error)) throw std::runtime_error("cannot create " + error);
   char resolved[PATH_MAX];
   if (!realpath(home.c_str(), resolved))
     throw std::runtime_error("cannot resolve device home " + home + ": " + std::strerror(errno));
   home = resolved;
-  makeDir(home + "/fs", 0755);
-  makeDir(home + "/system", 0755);
-  makeDir(home + "/run", 0700);
-  // run/ holds sockets and lock files: nobody else may reach them.
-  chmod((home + "/run").c_str(), 0700);
+  for (const char* folder : {"/fs", "/system", "/run"})
+    if (!kernel::makePrivateFolder(home + folder, false))
+      throw std::runtime_error("cannot use " + home + folder + ": " +
+                               kernel::privateOpenError(errno));
   return home;
 }
 
@@ -65,6 +55,15 @@ std::string deviceHome() {
   std::lock_guard<std::mutex> lock(homeMutex);
   if (cachedHome.empty()) cachedHome = resolveHome();
   return cachedHome;
+}
+
+std::string homeAccessProblem(const std::string& home) {
+  for (const char* folder : {"", "/fs", "/system", "/run"}) {
+    std::string path = home + folder;
+    if (access(path.c_str(), R_OK | W_OK | X_OK) == 0 || errno == ENOENT) continue;
+    return path + ": " + (errno == EACCES ? "permission denied" : std::strerror(errno));
+  }
+  return "";
 }
 
 std::string fsRoot() { return deviceHome() + "/fs"; }

@@ -33,6 +33,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_state.h"
 #include "platform/kernel/platform_state.h"
+#include "platform/kernel/private_files.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ int openLockFile(const std::string& runDir, const std::wstring& name) {
   std::string escaped = escapedName(name);
   if (escaped.size() <= kNameRoom) {
     std::string path = runDir + "/mutex." + escaped + ".lock";
-    return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    return ce::kernel::openPrivate(path, O_RDWR | O_CREAT);
   }
   int folder = open((runDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::string part = "mutex.long";

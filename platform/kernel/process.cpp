@@ -24,11 +24,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/kernel/private_files.h"
 #include "platform/kernel/unique_fd.h"
 
 extern char** environ;
@@ -196,12 +198,14 @@ Process Process::start(const SpawnOptions& options, std::string& error) {
     }
   UniqueFd output;
   if (!options.outputPath.empty()) {
-    output.reset(open(options.outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    int flags = O_WRONLY | O_CREAT | (options.freshOutput ? O_TRUNC : O_APPEND);
+    output.reset(ce::kernel::openPrivate(options.outputPath, flags));
     if (!output.valid()) {
-      error = options.outputPath + ": " + std::strerror(errno);
+      error = options.outputPath + ": " + ce::kernel::privateOpenError(errno);
       return {};
     }
   }
+  if (options.discardOutput) output.reset(open("/dev/null", O_WRONLY | O_CLOEXEC));
   int outputFd = output.valid() ? output.get() : options.outputDescriptor;
   UniqueFd input(open("/dev/null", O_RDONLY | O_CLOEXEC));
   int reportEnds[2];
@@ -290,6 +294,21 @@ bool Process::signal(int signalNumber) {
 bool Process::terminate() { return signal(SIGTERM); }
 
 bool Process::kill() { return signal(SIGKILL); }
+
+bool redirectOutput(const std::string& path, std::string& error) {
+  UniqueFd file(ce::kernel::openPrivate(path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND));
+  if (!file.valid()) {
+    error = path + ": " + ce::kernel::privateOpenError(errno);
+    return false;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (dup2(file.get(), 1) < 0 || dup2(file.get(), 2) < 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
 
 std::string executableDir() {
   std::error_code error;

@@ -11,6 +11,7 @@
 
 #include "platform/device.h"
 #include "platform/kernel/platform_state.h"
+#include "platform/kernel/private_files.h"
 #include "platform/notify.h"
 
 namespace ce::notify {
@@ -49,7 +50,7 @@ void signalCommit(const wchar_t* app) noexcept {
     std::string path = ce::systemDir() + "/" + commitMarkerName;
     // Closing a descriptor opened for writing is what the watcher sees (IN_CLOSE_WRITE); no
     // byte needs to be written, and none is, so the marker never grows.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd = ce::kernel::openPrivate(path, O_WRONLY | O_CREAT);
     if (fd >= 0) {
       ::close(fd);
     } else {

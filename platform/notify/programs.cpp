@@ -24,6 +24,7 @@
 
 #include "platform/device.h"
 #include "platform/kernel/platform_state.h"
+#include "platform/kernel/private_files.h"
 #include "platform/kernel/unique_fd.h"
 #include "platform/notify.h"
 #include "platform/process.h"
@@ -89,7 +90,7 @@ std::optional<DWORD> startProgram(const Request& request) {
   }
 
   std::string outPath = home + "/run/" + fileNameOf(hostPath) + ".out";
-  UniqueFd output(open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  UniqueFd output(ce::kernel::openPrivate(outPath, O_WRONLY | O_CREAT | O_APPEND));
   if (!output.valid()) {
     // The start matters more than its output.
     std::fprintf(stderr, "scheduler: cannot open %s: %s; output of %s discarded\n",

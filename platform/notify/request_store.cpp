@@ -42,6 +42,7 @@
 #include "platform/kernel/platform_state.h"
 #include "platform/notify.h"
 #include "platform/notify/time_ticks.h"
+#include "platform/sqlite/open_store.h"
 #include "platform/sqlite/wal.h"
 #include "platform/testing.h"
 
@@ -226,9 +227,7 @@ Result open(Connection& out) {
   // operation, never the other way round.
   c.file = ce::fileIdentity(path);
   sqlite3* raw = nullptr;
-  int code = sqlite3_open_v2(path.c_str(), &raw,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+  int code = ce::sqlite::openStore(path, &raw);
   c.db.reset(raw);
   if (code != SQLITE_OK) return failure(raw, code);
   sqlite3* db = c.db.get();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/kernel/platform_state.h"
 #include "platform/poom/poom.h"
 #include "platform/poom/store.h"
+#include "platform/process.h"
 
 const CLSID CLSID_Application = {0x05058F23, 0x20BE, 0x11D2,
                                  {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
@@ -66,10 +68,13 @@ class Application final : public IPOutlookApp2 {
     std::unique_ptr<ce::poom::Store> store;
     try {
       store = ce::poom::Store::open(ce::systemDir() + "/pim.db", error);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       store = nullptr;  // the device home cannot be made
+      error = e.what();
     }
     if (!store) {
+      // The listener logs nothing of its own here; whoever reads its output learns why.
+      std::fprintf(stderr, "poom: cannot log on: %s\n", error.c_str());
       SetLastError(ERROR_BADDB);
       return E_FAIL;
     }
@@ -92,7 +97,11 @@ class Application final : public IPOutlookApp2 {
   HRESULT subscribe(int folder, DWORD mode) {
     if (!store_) return E_FAIL;
     if (window_ == 0) return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
-    return store_->subscribe(window_, folder, mode, static_cast<int>(getpid())) ? S_OK : E_FAIL;
+    auto self = ce::ProcessIdentity::of(static_cast<int>(getpid()));
+    return store_->subscribe(window_, folder, mode, static_cast<int>(getpid()),
+                             self ? self->startTime : 0)
+               ? S_OK
+               : E_FAIL;
   }
 
  private:

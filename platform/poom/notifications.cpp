@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/poom/poom.h"
+#include "platform/process.h"
 #include "platform/user/user.h"
 
 namespace ce::poom {
@@ -18,6 +19,12 @@ UINT notificationMessage(Change kind, bool remote) {
   return base + 2;
 }
 
+bool subscriberLives(const Subscriber& subscriber) {
+  if (subscriber.started == 0) return true;  // unknown: only its window can tell
+  auto now = ce::ProcessIdentity::of(subscriber.pid);
+  return now && now->startTime == subscriber.started;
+}
+
 int notifySubscribers(const CommittedChange& change, std::vector<long long>& gone) {
   const int self = static_cast<int>(getpid());
   int undelivered = 0;
@@ -25,12 +32,18 @@ int notifySubscribers(const CommittedChange& change, std::vector<long long>& gon
     bool remote = subscriber.pid != self;
     DWORD wanted = remote ? PIMFOLDERNOTIFICATION_REMOTE : PIMFOLDERNOTIFICATION_LOCAL;
     if ((subscriber.mode & wanted) == 0) continue;
+    // A subscriber that died without Logoff may have passed its pid, and with it the same
+    // window handle values, to a new process: that one was never subscribed.
+    if (!subscriberLives(subscriber)) {
+      gone.push_back(subscriber.window);
+      continue;
+    }
     HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(subscriber.window));
     if (PostMessageW(window, notificationMessage(change.kind, remote), change.oid,
                      change.folder))
       continue;
-    // FIXME: a subscriber that died without Logoff, whose pid a new process then got, looks
-    // alive here: that process's window with the same handle value would be notified.
+    // FIXME: a subscription stored by an older version names no start time; if its process
+    // died without Logoff and a new process got the pid, that one's window is notified.
     if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
       gone.push_back(subscriber.window);
     else

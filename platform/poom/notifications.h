@@ -11,6 +11,9 @@ namespace ce::poom {
 // PIM_ITEM_{CREATED,DELETED,CHANGED}_{LOCAL,REMOTE}.
 UINT notificationMessage(Change kind, bool remote);
 
+// False when the subscriber's process is gone, even if another process now has its pid.
+bool subscriberLives(const Subscriber& subscriber);
+
 // Posts `change` to every subscriber whose mode wants it: remote changes to windows of other
 // processes, local ones to this process's windows. Returns how many posts failed for a window
 // that still exists; windows that are gone (destroyed, or their process died) are added to

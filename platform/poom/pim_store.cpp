@@ -12,6 +12,7 @@
 #include "platform/pimstore.h"
 #include "platform/poom/notifications.h"
 #include "platform/poom/store.h"
+#include "platform/user/window_files.h"
 
 namespace ce::pim {
 
@@ -130,6 +131,29 @@ Result listSubscriptions(std::vector<Subscription>& subscriptions) {
   poom::Store* store = connection(s, failed);
   if (!store) return failed;
   return store->listSubscriptions(subscriptions);
+}
+
+Result endSubscriptionsOfGoneWindows(std::vector<Subscription>& ended) {
+  SharedStore& s = shared();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Result failed;
+  poom::Store* store = connection(s, failed);
+  if (!store) return failed;
+  std::vector<Subscription> subscriptions;
+  std::vector<poom::Subscriber> subscribers;
+  if (Result listed = store->listSubscriptions(subscriptions, &subscribers); !listed)
+    return listed;
+  ended.clear();
+  std::vector<long long> gone;
+  for (size_t i = 0; i < subscribers.size(); ++i) {
+    const poom::Subscriber& subscriber = subscribers[i];
+    if (poom::subscriberLives(subscriber) &&
+        ce::user::windowIsLive(static_cast<uint64_t>(subscriber.window)))
+      continue;
+    ended.push_back(subscriptions[i]);
+    gone.push_back(subscriber.window);
+  }
+  return store->endSubscriptions(gone);
 }
 
 Result readChangeToken(int folder, long long& token) {

@@ -27,6 +27,7 @@
 #include "platform/kernel/platform_state.h"
 #include "platform/kernel/utf8.h"
 #include "platform/poom/poom.h"
+#include "platform/sqlite/open_store.h"
 #include "platform/sqlite/wal.h"
 
 namespace ce::poom {
@@ -52,8 +53,16 @@ const char* const schemaSql =
     "  folder INTEGER NOT NULL,"
     "  mode INTEGER NOT NULL,"
     "  pid INTEGER NOT NULL,"
+    "  started INTEGER NOT NULL DEFAULT 0,"
     "  PRIMARY KEY (window, folder)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS subscriptions_by_folder ON subscriptions(folder);";
+
+// Who subscribed: the start time of the subscriber's process beside its pid, so that a
+// process that got the pid of a dead subscriber is never taken for it. Added to a store that
+// lacks it without a new version: the column has a default, so older programs that name
+// their columns go on reading and writing the store as before (their rows say 0: unknown).
+const char* const startedColumnSql =
+    "ALTER TABLE subscriptions ADD COLUMN started INTEGER NOT NULL DEFAULT 0";
 
 // Added by version 2; also the whole upgrade of a version 1 store.
 const char* const tokensSql =
@@ -151,12 +160,13 @@ const char* const sqlText[] = {
     "DELETE FROM items WHERE oid = ?1",
     "SELECT oid, folder, subject, modified FROM items ORDER BY oid",
     "SELECT oid, folder, subject, modified FROM items WHERE folder = ?1 ORDER BY oid",
-    "SELECT window, mode, pid FROM subscriptions WHERE folder = ?1 ORDER BY window",
-    "INSERT INTO subscriptions(window, folder, mode, pid) VALUES (?1, ?2, ?3, ?4)"
-    " ON CONFLICT (window, folder) DO UPDATE SET mode = excluded.mode, pid = excluded.pid",
+    "SELECT window, mode, pid, started FROM subscriptions WHERE folder = ?1 ORDER BY window",
+    "INSERT INTO subscriptions(window, folder, mode, pid, started) VALUES (?1, ?2, ?3, ?4, ?5)"
+    " ON CONFLICT (window, folder) DO UPDATE SET mode = excluded.mode, pid = excluded.pid,"
+    " started = excluded.started",
     "DELETE FROM subscriptions WHERE window = ?1 AND folder = ?2",
     "DELETE FROM subscriptions WHERE window = ?1",
-    "SELECT window, folder, mode, pid FROM subscriptions ORDER BY folder, window",
+    "SELECT window, folder, mode, pid, started FROM subscriptions ORDER BY folder, window",
     "INSERT INTO change_tokens(folder, token) VALUES (?1, 1)"
     " ON CONFLICT (folder) DO UPDATE SET token = token + 1",
     "SELECT token FROM change_tokens WHERE folder = ?1",
@@ -213,9 +223,7 @@ Store::~Store() {
 
 std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = ce::sqlite::openStore(path, &db);
   std::unique_ptr<Store> store(db ? new Store(db) : nullptr);
   if (rc != SQLITE_OK) {
     error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
@@ -225,7 +233,10 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string& error) 
   sqlite3_busy_timeout(db, busyTimeoutMs);
   pim::Result prepared = store->prepareSchema();
   if (!prepared) {
-    error = path + ": " + prepared.message;
+    // The message names the store by its file name; the path says which device.
+    std::string message = prepared.message;
+    if (message.rfind("pim.db: ", 0) == 0) message.erase(0, 8);
+    error = path + ": " + message;
     return nullptr;
   }
   return store;
@@ -267,7 +278,27 @@ pim::Result Store::prepareSchema() {
   }
   if (sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
     return failure("setting durable commits");
-  return {};
+  return addStartedColumn();
+}
+
+bool Store::hasStartedColumn() {
+  sqlite3_stmt* s = nullptr;
+  bool present = sqlite3_prepare_v2(db_, "SELECT started FROM subscriptions LIMIT 0", -1, &s,
+                                    nullptr) == SQLITE_OK;
+  sqlite3_finalize(s);
+  return present;
+}
+
+pim::Result Store::addStartedColumn() {
+  if (hasStartedColumn()) return {};
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return failure("upgrading the store");
+  // A peer may have added it while this one waited for the write lock.
+  bool done = hasStartedColumn() ||
+              sqlite3_exec(db_, startedColumnSql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  pim::Result result = done ? pim::Result{} : failure("upgrading the store");
+  sqlite3_exec(db_, done ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  return result;
 }
 
 sqlite3_stmt* Store::statement(Sql which, pim::Result& result) {
@@ -322,7 +353,8 @@ bool Store::readSubscribers(int folder, std::vector<Subscriber>& subscribers,
   while ((rc = sqlite3_step(s)) == SQLITE_ROW)
     subscribers.push_back(Subscriber{sqlite3_column_int64(s, 0),
                                      static_cast<DWORD>(sqlite3_column_int64(s, 1)),
-                                     sqlite3_column_int(s, 2)});
+                                     sqlite3_column_int(s, 2),
+                                     static_cast<unsigned long long>(sqlite3_column_int64(s, 3))});
   if (rc != SQLITE_DONE) {
     result = failure("reading the subscriptions");
     return false;
@@ -439,23 +471,31 @@ pim::Result Store::listItems(int folder, std::vector<pim::Item>& items) {
   return result;
 }
 
-pim::Result Store::listSubscriptions(std::vector<pim::Subscription>& subscriptions) {
+pim::Result Store::listSubscriptions(std::vector<pim::Subscription>& subscriptions,
+                                     std::vector<Subscriber>* subscribers) {
   pim::Result result;
   sqlite3_stmt* s = statement(allSubscriptions, result);
   if (!s) return result;
   Use use(s);
   subscriptions.clear();
   int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     subscriptions.push_back(pim::Subscription{
         reinterpret_cast<HWND>(static_cast<intptr_t>(sqlite3_column_int64(s, 0))),
         sqlite3_column_int(s, 1), static_cast<DWORD>(sqlite3_column_int64(s, 2)),
         sqlite3_column_int(s, 3)});
+    if (subscribers)
+      subscribers->push_back(
+          Subscriber{sqlite3_column_int64(s, 0), static_cast<DWORD>(sqlite3_column_int64(s, 2)),
+                     sqlite3_column_int(s, 3),
+                     static_cast<unsigned long long>(sqlite3_column_int64(s, 4))});
+  }
   if (rc != SQLITE_DONE) return failure("listing subscriptions");
   return result;
 }
 
-pim::Result Store::subscribe(long long window, int folder, DWORD mode, int pid) {
+pim::Result Store::subscribe(long long window, int folder, DWORD mode, int pid,
+                             unsigned long long started) {
   if (!isPimFolder(folder))
     return fail(pim::Status::badFolder, "no PIM folder has the id " + std::to_string(folder));
   pim::Result result;
@@ -467,6 +507,7 @@ pim::Result Store::subscribe(long long window, int folder, DWORD mode, int pid) 
   if (mode != 0) {
     sqlite3_bind_int64(s, 3, mode);
     sqlite3_bind_int(s, 4, pid);
+    sqlite3_bind_int64(s, 5, static_cast<sqlite3_int64>(started));
   }
   // One statement outside a transaction is its own durable commit.
   if (sqlite3_step(s) != SQLITE_DONE) return failure("recording a subscription");

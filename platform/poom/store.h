@@ -21,6 +21,7 @@ struct Subscriber {
   long long window;  // the HWND as stored
   DWORD mode;
   int pid;
+  unsigned long long started;  // the subscriber's process start time (ProcessIdentity); 0: unknown
 };
 
 // What one committed change must tell its subscribers.
@@ -47,11 +48,15 @@ class Store {
                          CommittedChange& change);
   pim::Result deleteItem(DWORD oid, CommittedChange& change);
   pim::Result listItems(int folder, std::vector<pim::Item>& items);
-  pim::Result listSubscriptions(std::vector<pim::Subscription>& subscriptions);
+  // Every subscription; `subscribers`, when given, receives the same rows as stored.
+  pim::Result listSubscriptions(std::vector<pim::Subscription>& subscriptions,
+                                std::vector<Subscriber>* subscribers = nullptr);
   pim::Result changeToken(int folder, long long& token);
 
-  // Records that `window` (of process `pid`) wants `mode` changes of `folder`; mode 0 ends it.
-  pim::Result subscribe(long long window, int folder, DWORD mode, int pid);
+  // Records that `window` (of process `pid`, started at `started`) wants `mode` changes of
+  // `folder`; mode 0 ends it.
+  pim::Result subscribe(long long window, int folder, DWORD mode, int pid,
+                        unsigned long long started);
   // Ends every subscription of these windows (Logoff, or windows found gone).
   pim::Result endSubscriptions(const std::vector<long long>& windows);
 
@@ -61,6 +66,8 @@ class Store {
 
   explicit Store(sqlite3* db);
   pim::Result prepareSchema();
+  bool hasStartedColumn();
+  pim::Result addStartedColumn();
   sqlite3_stmt* statement(Sql which, pim::Result& result);
   pim::Result failure(const char* doing) const;
   bool raiseChangeToken(int folder, pim::Result& result);

@@ -13,6 +13,7 @@
 #include "platform/registry/name_collation.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/store_schema.h"
+#include "platform/sqlite/open_store.h"
 
 namespace ce::registry {
 
@@ -57,9 +58,7 @@ Store::Store(Connection connection) : connection_(std::move(connection)) {}
 
 LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store) {
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(file.c_str(), &raw,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = ce::sqlite::openStore(file, &raw);
   Connection connection(raw);
   if (rc != SQLITE_OK) return errorOf(rc, false);
   sqlite3_busy_timeout(raw, busyTimeoutMs);

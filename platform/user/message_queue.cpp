@@ -84,7 +84,11 @@ size_t receiveLocked(State& s) {
     enqueueLocked(s, MSG{handleOf(d.hwnd), d.message, static_cast<WPARAM>(d.wParam),
                          static_cast<LPARAM>(d.lParam), d.time, {0, 0}});
   };
-  return s.socket.receive(kMaxQueued - s.queue.size(), acceptedSenderLocked(s), deliver);
+  auto state = [&s]() -> std::optional<std::string> {
+    if (!s.stateReporter) return std::nullopt;
+    return s.stateReporter();
+  };
+  return s.socket.receive(kMaxQueued - s.queue.size(), acceptedSenderLocked(s), deliver, state);
 }
 
 bool validFilter(State& s, HWND filter) {
@@ -153,7 +157,11 @@ BOOL GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
     return -1;
   }
   retrieve(message, window, filterMin, filterMax, true, true);
-  return message->message == WM_QUIT ? FALSE : TRUE;
+  if (message->message != WM_QUIT) return TRUE;
+  State& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.quitTaken = true;
+  return FALSE;
 }
 
 BOOL PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax,

@@ -12,10 +12,12 @@
 // unnoticed: after kDefaultPostTimeoutMs the post fails with ERROR_TIMEOUT.
 #include "platform/user/process_socket.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,8 +26,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <string>
+#include <vector>
 #include <mutex>
 
 #include "platform/device.h"
@@ -60,8 +66,21 @@ DWORD errorOf(int error) {
   return error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE;
 }
 
-bool wellFormed(const WindowMessageDatagram& d) {
-  return d.magic == kDatagramMagic && d.version == kDatagramVersion && d.flags == 0;
+bool wellFormed(const WindowMessageDatagram& d, size_t descriptors) {
+  if (d.magic != kDatagramMagic || d.version != kDatagramVersion) return false;
+  if (d.flags == 0) return descriptors == 0;
+  return d.flags == kQueryState && descriptors == 1 && d.message == 0 && d.wParam == 0 &&
+         d.lParam == 0;
+}
+
+// Answers one state query on the descriptor that came with it.
+void answerQuery(int reply, const std::function<std::optional<std::string>()>& state) {
+  std::optional<std::string> text = state ? state() : std::nullopt;
+  if (text) {
+    if (text->size() > kMaxStateBytes) text->resize(kMaxStateBytes);
+    // Never waits: a querier that is gone, or does not read, costs nothing but its answer.
+    (void)!send(reply, text->data(), text->size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  }
 }
 
 struct Connections {
@@ -172,7 +191,10 @@ bool ReceiveSocket::open(int pid) {
   }
   // Only a dead process with our pid can have left this name behind.
   unlink(path.c_str());
-  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
+  // The socket's file takes the socket's mode less the umask: 0600 from the start, so that no
+  // other user may ever connect, whatever the umask says.
+  if (fchmod(fd.get(), 0600) != 0 ||
+      bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
     SetLastError(errorOf(errno));
     return false;
   }
@@ -182,12 +204,15 @@ bool ReceiveSocket::open(int pid) {
 }
 
 size_t ReceiveSocket::receive(size_t limit, uid_t user,
-                              const std::function<void(const WindowMessageDatagram&)>& deliver) {
+                              const std::function<void(const WindowMessageDatagram&)>& deliver,
+                              const std::function<std::optional<std::string>()>& state) {
   constexpr unsigned kBatch = 16;
   WindowMessageDatagram buffers[kBatch];
   iovec vectors[kBatch];
   mmsghdr headers[kBatch];
-  alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(ucred))];
+  // Room for one descriptor: a datagram that carries more loses them to the kernel, which
+  // closes what does not fit.
+  alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
   size_t total = 0;
   while (fd_.valid() && total < limit) {
     unsigned want = static_cast<unsigned>(std::min<size_t>(kBatch, limit - total));
@@ -204,9 +229,17 @@ size_t ReceiveSocket::receive(size_t limit, uid_t user,
     for (int i = 0; i < n; ++i) {
       const msghdr& h = headers[i].msg_hdr;
       const ucred* sender = nullptr;
-      for (cmsghdr* c = CMSG_FIRSTHDR(&h); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&h), c))
+      std::vector<UniqueFd> descriptors;  // every one is closed, answered or not
+      for (cmsghdr* c = CMSG_FIRSTHDR(&h); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&h), c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS)
           sender = reinterpret_cast<const ucred*>(CMSG_DATA(c));
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+          for (size_t k = 0; k < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++k) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(c) + k * sizeof(int), sizeof fd);
+            descriptors.emplace_back(fd);
+          }
+      }
       int pid = sender ? sender->pid : 0;
       if (!sender || sender->uid != user) {
         std::fprintf(stderr,
@@ -214,11 +247,14 @@ size_t ReceiveSocket::receive(size_t limit, uid_t user,
                      "device's user\n",
                      sender ? static_cast<long>(sender->uid) : -1L, pid);
       } else if (headers[i].msg_len != sizeof(WindowMessageDatagram) ||
-                 (h.msg_flags & MSG_TRUNC) || !wellFormed(buffers[i])) {
+                 (h.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) ||
+                 !wellFormed(buffers[i], descriptors.size())) {
         std::fprintf(stderr,
                      "user: dropped a malformed window message datagram of %u bytes from pid "
                      "%d\n",
                      headers[i].msg_len, pid);
+      } else if (buffers[i].flags == kQueryState) {
+        answerQuery(descriptors.front().get(), state);
       } else if (carriesPointer(buffers[i].message)) {
         std::fprintf(stderr,
                      "user: refused window message 0x%04x from pid %d: its parameters would be "
@@ -238,6 +274,96 @@ void ReceiveSocket::close(bool keepFile) {
   if (!path_.empty() && !keepFile) unlink(path_.c_str());
   path_.clear();
   fd_.reset();
+}
+
+std::optional<std::string> queryState(int pid, int timeoutMs) {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
+  UniqueFd mine(ends[0]), theirs(ends[1]);
+  UniqueFd target = connectTo(pid);
+  if (!target.valid()) return std::nullopt;
+  WindowMessageDatagram query{kDatagramMagic, kDatagramVersion, kQueryState,
+                              static_cast<uint64_t>(pid) << 32, 0, 0, 0, 0};
+  iovec vector{&query, sizeof query};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr header{};
+  header.msg_iov = &vector;
+  header.msg_iovlen = 1;
+  header.msg_control = control;
+  header.msg_controllen = sizeof control;
+  cmsghdr* rights = CMSG_FIRSTHDR(&header);
+  rights->cmsg_level = SOL_SOCKET;
+  rights->cmsg_type = SCM_RIGHTS;
+  rights->cmsg_len = CMSG_LEN(sizeof(int));
+  int passed = theirs.get();
+  std::memcpy(CMSG_DATA(rights), &passed, sizeof passed);
+
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  auto left = [&] {
+    return static_cast<int>(std::max<long long>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+  };
+  for (;;) {
+    if (sendmsg(target.get(), &header, MSG_DONTWAIT | MSG_NOSIGNAL) ==
+        static_cast<ssize_t>(sizeof query))
+      break;
+    if (errno == EINTR) continue;
+    pollfd room{target.get(), POLLOUT, 0};
+    if (errno != EAGAIN || left() == 0 || poll(&room, 1, left()) <= 0) return std::nullopt;
+  }
+  theirs.reset();  // from now on only the receiver holds it: its end closes the pair
+  char answer[kMaxStateBytes];
+  for (;;) {
+    pollfd ready{mine.get(), POLLIN, 0};
+    int polled = poll(&ready, 1, left());
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return std::nullopt;
+    ssize_t n = recv(mine.get(), answer, sizeof answer, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return std::nullopt;
+    return std::string(answer, static_cast<size_t>(n));
+  }
+}
+
+void removeDeadSockets() {
+  std::string dir;
+  try {
+    dir = ce::runDir();
+  } catch (...) {
+    return;
+  }
+  DIR* stream = opendir(dir.c_str());
+  if (!stream) return;
+  const std::string prefix = "socket.";
+  while (dirent* entry = readdir(stream)) {
+    std::string name = entry->d_name;
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (name.size() == prefix.size() || *end != '\0' || pid <= 0) continue;
+    struct stat before, after;
+    if (fstatat(dirfd(stream), name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(before.st_mode))
+      continue;
+    if (processExists(static_cast<int>(pid))) {
+      // The pid may belong to a process that never opened a socket: nobody bound to this one
+      // refuses a connection. The name must still be the socket tried when it goes, or a
+      // socket its new owner has just bound would be removed.
+      UniqueFd probe(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      sockaddr_un address;
+      socklen_t length = 0;
+      UniqueFd folder;
+      if (!probe.valid() || !addressOf(dir + "/" + name, address, length, folder) ||
+          connect(probe.get(), reinterpret_cast<sockaddr*>(&address), length) == 0 ||
+          errno != ECONNREFUSED ||
+          fstatat(dirfd(stream), name.c_str(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
+          after.st_ino != before.st_ino)
+        continue;
+    }
+    unlinkat(dirfd(stream), name.c_str(), 0);
+  }
+  closedir(stream);
 }
 
 DWORD sendToOwner(const WindowMessageDatagram& datagram) {

@@ -34,11 +34,13 @@ void clearLocked(State& s, bool keepFiles) {
   s.queuePeak = 0;
   s.quitPending = false;
   s.quitCode = 0;
+  s.quitTaken = false;
   s.sources.clear();
   s.socket.close(keepFiles);
   s.wakeup.reset();
   s.waiting = false;
   s.senderUser = -1;
+  s.stateReporter = nullptr;
 }
 
 void resetForTests() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -44,11 +45,13 @@ struct State {
   size_t queuePeak = 0;  // the longest the queue has been since memory was last given back
   bool quitPending = false;
   int quitCode = 0;
+  bool quitTaken = false;  // GetMessageW has returned a WM_QUIT
   std::vector<MessageSource*> sources;
   UniqueFd wakeup;       // eventfd: posts from other threads and close signals
   bool waiting = false;  // a thread is in poll and needs the eventfd to wake
   ReceiveSocket socket;  // open while the process has had a window
   long long senderUser = -1;  // whose datagrams are accepted when a test says; -1: our own
+  std::function<std::string()> stateReporter;  // answers state queries; empty: none
 };
 
 // The state, created on first use (which also registers the reset hook).

@@ -14,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -23,10 +24,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
+#include "platform/kernel/private_files.h"
 #include "platform/kernel/utf8.h"
 
 namespace ce::user {
@@ -210,7 +213,7 @@ bool PublishedWindow::publish(const WindowRecord& record) {
   }
   temporary = path;
   temporary.insert(temporary.rfind('/') + 1, "tmp.");
-  UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  UniqueFd fd(ce::kernel::openPrivate(temporary, O_WRONLY | O_CREAT | O_TRUNC));
   if (!fd.valid()) {
     SetLastError(errorOf(errno));
     return false;
@@ -295,6 +298,48 @@ void removeLeftoversOf(int pid) {
     if (std::strncmp(entry->d_name, prefix, std::strlen(prefix)) == 0 ||
         std::strncmp(entry->d_name, tmpPrefix, std::strlen(tmpPrefix)) == 0)
       unlinkat(dirfd(stream), entry->d_name, 0);
+  }
+  closedir(stream);
+}
+
+bool processExists(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+void removeDeadWindowFiles() {
+  std::string dir;
+  try {
+    dir = ce::runDir();
+  } catch (...) {
+    return;
+  }
+  DIR* stream = opendir(dir.c_str());
+  if (!stream) return;
+  const size_t prefixLength = sizeof kFilePrefix - 1;
+  const std::string temporaryPrefix = std::string("tmp.") + kFilePrefix;
+  while (dirent* entry = readdir(stream)) {
+    std::string name = entry->d_name;
+    bool temporary = name.rfind(temporaryPrefix, 0) == 0;
+    if (!temporary && name.compare(0, prefixLength, kFilePrefix) != 0) continue;
+    std::string hex = name.substr(temporary ? temporaryPrefix.size() : prefixLength);
+    char* end = nullptr;
+    uint64_t hwnd = std::strtoull(hex.c_str(), &end, 16);
+    if (hex.empty() || *end != '\0') continue;
+    int pid = static_cast<int>(hwnd >> 32);
+    if (!processExists(pid)) {
+      unlinkat(dirfd(stream), name.c_str(), 0);
+      continue;
+    }
+    // The pid lives on, perhaps in another process. A published window's file is locked for
+    // the window's whole life, so one nobody holds is a leftover; taking its lock and seeing
+    // the name still on that file keeps a new owner's file, renamed into place meanwhile, safe.
+    // A temporary file is unlocked for a moment while it is written: left to its pid's next
+    // process (removeLeftoversOf).
+    if (temporary) continue;
+    UniqueFd fd = openRecord(dirfd(stream), name.c_str());
+    struct stat opened, named;
+    if (fd.valid() && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && fstat(fd.get(), &opened) == 0 &&
+        fstatat(dirfd(stream), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
+      unlinkat(dirfd(stream), name.c_str(), 0);
   }
   closedir(stream);
 }

@@ -48,6 +48,10 @@ std::vector<WindowRecord> liveWindows();
 bool windowIsLive(uint64_t hwnd);
 // Removes the files and socket a dead earlier process with this pid left behind.
 void removeLeftoversOf(int pid);
+// Removes the window files of every process that has died, whoever has its pid now.
+void removeDeadWindowFiles();
+// True while a process has this pid (perhaps not the one that had it before).
+bool processExists(int pid);
 
 // For a poster: keeps each target window's file open, so that a repeated check costs one
 // flock call. Not thread-safe: its owner serialises calls.

@@ -22,4 +22,12 @@ std::vector<WindowInfo> listWindows();
 // True for a live window created by this process.
 bool isWindowOfThisProcess(HWND window);
 
+// Removes from run/ the sockets and window files of processes that died (killed, crashed),
+// whoever has their pid now. What live processes hold is never touched.
+void removeLeftoversOfDeadProcesses();
+
+// True once GetMessageW has returned WM_QUIT in this process: its message loop ended because
+// it was asked to, not because the program gave up before or without one.
+bool messageLoopQuit();
+
 }  // namespace ce

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/kernel/platform_state.h"
+#include "platform/process_state.h"
 #include "platform/user/close_signals.h"
 #include "platform/user/user_state.h"
 #include "platform/user/window_table.h"
@@ -213,6 +214,27 @@ std::vector<WindowInfo> listWindows() {
 
 bool isWindowOfThisProcess(HWND window) {
   return window && ::procedureOf(user::state(), window) != nullptr;
+}
+
+void setStateReporter(std::function<std::string()> reporter) {
+  user::State& s = user::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.stateReporter = std::move(reporter);
+}
+
+std::optional<std::string> queryProcessState(int pid, int timeoutMs) {
+  return user::queryState(pid, timeoutMs);
+}
+
+void removeLeftoversOfDeadProcesses() {
+  user::removeDeadWindowFiles();
+  user::removeDeadSockets();
+}
+
+bool messageLoopQuit() {
+  user::State& s = user::state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.quitTaken;
 }
 
 }  // namespace ce

@@ -58,7 +58,7 @@ TEST_F(ListenerProcessTest, SuspendedSourceIsNotRecordedUntilResumed) {
   ASSERT_TRUE(waitForLog("CP: Item is " + first.out.substr(0, first.out.find('\n'))));
   EXPECT_EQ(setting("clientPushList"), "0");
   EXPECT_THAT(ce::notify::pendingRequests(), IsEmpty());
-  EXPECT_THAT(cedevice({"status"}).out, HasSubstr("suspended sources (sent with cedevice send): calendar"));
+  EXPECT_THAT(cedevice({"status"}).out, HasSubstr("suspended sources: calendar"));
 
   ASSERT_EQ(cedevice({"send", "resume", "all"}).exitCode, 0);
   ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND resetFlag 100"));
@@ -103,12 +103,17 @@ TEST_F(ListenerProcessTest, SecondListenerStartsAndBothSeeChanges) {
   EXPECT_EQ(ce::notify::pendingRequests().size(), 1u);
 }
 
-TEST_F(ListenerProcessTest, CorruptPimStoreSkipsSubscriptionsAndExitsZero) {
+// The listener logs nothing of its failed log-on, but whoever started it learns that it
+// could not start (its exit code) and why (its output).
+TEST_F(ListenerProcessTest, CorruptPimStoreSkipsSubscriptionsAndExitsNonZeroSayingWhy) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   ce::test::writeFile(hostPath("system/pim.db"), std::string(4096, 'J'));
-  EXPECT_EQ(exitCodeOf(startListener()), 0);
+  EXPECT_EQ(exitCodeOf(startListener()), 1);
   EXPECT_THAT(log(), ElementsAre("[INFO] - CP: Client push class created", "[DEBUG] - Init Poom",
                                  "[DEBUG] - CP: Log on the IPOutlookApp2 interface"));
+  std::string said = ce::test::readFile(hostPath("notlstnr-test.out"));
+  EXPECT_THAT(said, HasSubstr("system/pim.db: reading the store: file is not a database"));
+  EXPECT_THAT(said, HasSubstr("the listener stopped while starting"));
   EXPECT_EQ(ce::test::readFile(hostPath("system/pim.db")), std::string(4096, 'J'));
 }
 

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -290,6 +292,101 @@ TEST_F(PimNotificationTest, SubscriptionsOfGoneWindowsEndAtTheNextChange) {
   app->Release();
 }
 
+// Starts `body` in a forked child that has exactly the pid `wanted` (free again), through the
+// kernel's last-pid counter; the child's pid, or -1 when another process took it first.
+pid_t spawnWithPid(pid_t wanted, const std::function<int()>& body) {
+  for (int attempt = 0; attempt < 20 && kill(wanted, 0) != 0; ++attempt) {
+    std::ofstream("/proc/sys/kernel/ns_last_pid") << wanted - 1;
+    pid_t child = ce::test::spawn([&] { return getpid() == wanted ? body() : 3; });
+    if (child == wanted) return child;
+    ce::test::exitCodeOf(child);
+  }
+  return -1;
+}
+
+// A subscriber killed without logging off, whose pid a new process then got: the new
+// process's window has the very handle the subscription names, and still hears nothing.
+TEST_F(PimNotificationTest, AProcessThatGotADeadSubscribersPidIsNeverNotified) {
+  if (access("/proc/sys/kernel/ns_last_pid", W_OK) != 0)
+    GTEST_SKIP() << "cannot choose the pid of a new process (needs root)";
+  const std::string store = ce::systemDir() + "/pim.db";
+  ASSERT_TRUE(subscriptions().empty());  // the store made, with its tables
+  pid_t successor = -1;
+  HWND named = nullptr;
+  int ready[2] = {-1, -1};
+  // Another process of the machine may take the pid between the death and the new start:
+  // then the whole story starts again with a new subscriber.
+  for (int round = 0; round < 10 && successor < 0; ++round) {
+    ASSERT_EQ(ce::test::sqlExec(store, "DELETE FROM subscriptions"), SQLITE_OK);
+    pid_t dead = ce::test::spawn([] {
+      HWND window = makeWindow();
+      if (!window || !logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE))
+        return 2;
+      kill(getpid(), SIGKILL);
+      return 4;
+    });
+    ASSERT_EQ(ce::test::exitCodeOf(dead), 128 + SIGKILL);
+    ASSERT_EQ(subscriptions().size(), 1u);
+    named = subscriptions()[0].window;
+    ASSERT_EQ(pipe(ready), 0);
+    successor = spawnWithPid(dead, [&] {
+      close(ready[0]);
+      HWND window = makeWindow();  // made as the dead one made its own: the same handle
+      if (window != named) return 2;
+      if (write(ready[1], "r", 1) != 1) return 2;
+      if (!pumpUntilMarker()) return 2;
+      return received.size() == 1 ? 0 : 1;  // the marker alone
+    });
+    close(ready[1]);
+    if (successor < 0) close(ready[0]);
+  }
+  if (successor < 0) GTEST_SKIP() << "other processes kept taking the pids this test needs";
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  DWORD contact = 0;
+  ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
+  ASSERT_TRUE(PostMessageW(named, kMarker, 0, 0));
+  EXPECT_EQ(ce::test::exitCodeOf(successor), 0);
+  EXPECT_TRUE(subscriptions().empty());  // found gone, and ended
+}
+
+// What a boot clears: the subscriptions of windows that are gone, with their process or on
+// their own; a live window keeps its own.
+TEST_F(PimNotificationTest, EndingTheSubscriptionsOfGoneWindowsKeepsLiveOnes) {
+  EXPECT_EQ(exitCodeInChild([&] {
+              HWND window = makeWindow();
+              if (!window ||
+                  !logOnAndSubscribe(window, olFolderTasks, PIMFOLDERNOTIFICATION_REMOTE))
+                return 2;
+              kill(getpid(), SIGKILL);
+              return 4;
+            }),
+            128 + SIGKILL);
+  HWND live = makeWindow();
+  IPOutlookApp2* kept = logOnAndSubscribe(live, olFolderContacts, PIMFOLDERNOTIFICATION_ALL);
+  ASSERT_NE(kept, nullptr);
+  HWND destroyed = makeWindow();
+  IPOutlookApp2* lost = logOnAndSubscribe(destroyed, olFolderCalendar, PIMFOLDERNOTIFICATION_ALL);
+  ASSERT_NE(lost, nullptr);
+  ASSERT_TRUE(DestroyWindow(destroyed));
+  ASSERT_EQ(subscriptions().size(), 3u);
+
+  std::vector<ce::pim::Subscription> ended;
+  ASSERT_TRUE(ce::pim::endSubscriptionsOfGoneWindows(ended));
+  ASSERT_EQ(ended.size(), 2u);
+  EXPECT_EQ(ended[0].folder, olFolderCalendar);
+  EXPECT_EQ(ended[0].window, destroyed);
+  EXPECT_EQ(ended[1].folder, olFolderTasks);
+  auto left = subscriptions();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].window, live);
+  ASSERT_TRUE(ce::pim::endSubscriptionsOfGoneWindows(ended));
+  EXPECT_TRUE(ended.empty());
+  kept->Release();
+  lost->Release();
+}
+
 TEST_F(ChangeTokenTest, EveryCommittedChangeRaisesItsOwnFolderTokenOnly) {
   EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 0}, {13, 0}}));
   DWORD task = 0, contact = 0;
@@ -358,6 +455,7 @@ TEST_F(ChangeTokenTest, AnOlderStoreGainsTokensAndKeepsItsItems) {
       "  mode INTEGER NOT NULL, pid INTEGER NOT NULL, PRIMARY KEY (window, folder)) WITHOUT ROWID;"
       "CREATE INDEX subscriptions_by_folder ON subscriptions(folder);"
       "INSERT INTO items(folder, subject, modified) VALUES (13, 'old task', 1);"
+      "INSERT INTO subscriptions(window, folder, mode, pid) VALUES (77, 13, 1, 1);"
       "PRAGMA user_version=1;";
   ASSERT_EQ(ce::test::sqlExec(ce::systemDir() + "/pim.db", older), SQLITE_OK);
 
@@ -366,6 +464,9 @@ TEST_F(ChangeTokenTest, AnOlderStoreGainsTokensAndKeepsItsItems) {
   ASSERT_TRUE(ce::pim::listItems(items));
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].subject, "old task");
+  // Its subscriptions too, though they name no start time of their process.
+  ASSERT_EQ(subscriptions().size(), 1u);
+  EXPECT_EQ(subscriptions()[0].pid, 1);
   ASSERT_TRUE(ce::pim::changeItem(items[0].oid, "new task"));
   EXPECT_EQ(tokens()[olFolderTasks], 1);
 

@@ -73,7 +73,9 @@ TEST_F(RegistryStoreTest, AReadOnlyStoreReadsButRefusesWrites) {
   ce::testing::reset();  // closes the connection: the WAL is folded into the file
   std::string database = hostPath("system/registry.db");
   std::string before = ce::test::readFile(database);
+  // The home is its owner's alone; this one lets others in to show what a reader meets.
   ASSERT_EQ(chmod(home().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(hostPath("system").c_str(), 0755), 0);
   ASSERT_EQ(chmod(database.c_str(), 0444), 0);
   // In a folder it may not write either, SQLite cannot even read (its shared-memory index
   // lives beside the file): a clean ERROR_ACCESS_DENIED.

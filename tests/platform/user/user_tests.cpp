@@ -17,14 +17,17 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/process_state.h"
 #include "platform/testing.h"
 #include "platform/user/datagram.h"
 #include "platform/user/process_socket.h"
+#include "platform/user/window_files.h"
 #include "platform/user/window_table.h"
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"
@@ -468,6 +471,113 @@ TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
   EXPECT_FALSE(PostMessageW(ghost, WM_USER, 0, 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
   ASSERT_EQ(ce::listWindows().size(), 1u);
+}
+
+// A question to the process, not to a window: answered between messages by the program's
+// reporter, never delivered as a message, and a descriptor in any other datagram is closed.
+TEST_F(CrossProcessTest, StateQueriesAreAnsweredByTheReporterAndNeverDelivered) {
+  HWND window = makeWindow(L"Asked");
+  const int self = getpid();
+  auto ask = [self](const std::optional<std::string>& expected) {
+    return [self, expected] { return ce::queryProcessState(self, 10000) == expected ? 0 : 1; };
+  };
+  ChildProcess unanswered(ask(std::nullopt));  // no reporter: the question is closed unanswered
+  ASSERT_TRUE(pumpUntil([&] { return unanswered.exited(); }));
+  EXPECT_EQ(unanswered.wait(), 0);
+
+  int asked = 0;
+  ce::setStateReporter([&asked] { return "state " + std::to_string(++asked); });
+  ChildProcess answered(ask("state 1"));
+  ASSERT_TRUE(pumpUntil([&] { return answered.exited(); }));
+  EXPECT_EQ(answered.wait(), 0);
+  EXPECT_TRUE(everything.empty());
+
+  testing::internal::CaptureStderr();
+  ChildProcess smuggler([window] {
+    int fd = connectToParent();
+    int pair[2];
+    if (fd < 0 || socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair) != 0) return 2;
+    for (uint16_t flags : {uint16_t{0}, ce::user::kQueryState}) {
+      auto d = datagramFor(window, WM_USER, 0);
+      d.flags = flags;
+      d.message = flags ? 0 : WM_USER;
+      iovec vector{&d, sizeof d};
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 2] = {};
+      msghdr header{};
+      header.msg_iov = &vector;
+      header.msg_iovlen = 1;
+      header.msg_control = control;
+      // A message with a descriptor, then a question with two: both out of the protocol.
+      int count = flags ? 2 : 1;
+      header.msg_controllen = CMSG_SPACE(sizeof(int) * static_cast<size_t>(count));
+      cmsghdr* rights = CMSG_FIRSTHDR(&header);
+      rights->cmsg_level = SOL_SOCKET;
+      rights->cmsg_type = SCM_RIGHTS;
+      rights->cmsg_len = CMSG_LEN(sizeof(int) * static_cast<size_t>(count));
+      int passed[2] = {pair[1], pair[1]};
+      std::memcpy(CMSG_DATA(rights), passed, sizeof(int) * static_cast<size_t>(count));
+      if (sendmsg(fd, &header, 0) != static_cast<ssize_t>(sizeof d)) return 3;
+    }
+    close(pair[1]);
+    // Every copy passed on is closed by the receiver: the pair ends, and nothing answered.
+    pollfd end{pair[0], POLLIN, 0};
+    char byte;
+    return poll(&end, 1, 10000) == 1 && recv(pair[0], &byte, 1, 0) == 0 ? 0 : 4;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return smuggler.exited(); }));
+  std::string lines = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(smuggler.wait(), 0);
+  EXPECT_EQ(countOf(lines, "dropped a malformed window message datagram"), 2u) << lines;
+  EXPECT_TRUE(everything.empty());
+  EXPECT_EQ(asked, 1);
+
+  // A process without windows has no socket to ask.
+  ChildProcess windowless([] { return pause(), 0; });
+  EXPECT_EQ(ce::queryProcessState(windowless.pid(), 10000), std::nullopt);
+}
+
+// What a boot clears: the window files and sockets that dead processes left in run/, and
+// only those, whoever has their pids now.
+TEST_F(CrossProcessTest, LeftoversOfDeadProcessesGoAndWhatLiveOnesHoldStays) {
+  HWND mine = makeWindow(L"Kept");
+  Pipe handle;
+  ChildProcess killed([&handle] {
+    handle.send(makeWindow(L"Killed"));
+    return kill(getpid(), SIGKILL), 0;
+  });
+  HWND ghost = nullptr;
+  ASSERT_TRUE(handle.receive(ghost));
+  EXPECT_EQ(killed.wait(), 128 + SIGKILL);
+  const std::string ghostFile = ce::user::windowFilePath(valueOf(ghost));
+  const std::string ghostSocket = ce::user::socketPathOf(killed.pid());
+  ASSERT_TRUE(std::filesystem::exists(ghostFile));
+  ASSERT_TRUE(std::filesystem::exists(ghostSocket));
+  // A window file of our pid that nobody holds: an earlier process with this pid left it.
+  const std::string stale = ce::user::windowFilePath(valueOf(mine) + 0x100);
+  ce::test::writeFile(stale, "ce-window 1\n");
+  // A live process that never opened a socket, and a socket file under its pid.
+  ChildProcess sleeper([] { return pause(), 0; });
+  const std::string unbound = ce::user::socketPathOf(sleeper.pid());
+  {
+    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, unbound.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+  }
+
+  ce::removeLeftoversOfDeadProcesses();
+  EXPECT_FALSE(std::filesystem::exists(ghostFile));
+  EXPECT_FALSE(std::filesystem::exists(ghostSocket));
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_FALSE(std::filesystem::exists(unbound));
+  EXPECT_TRUE(std::filesystem::exists(ce::user::windowFilePath(valueOf(mine))));
+  EXPECT_TRUE(std::filesystem::exists(ce::user::socketPathOf(getpid())));
+  ChildProcess poster([mine] { return PostMessageW(mine, WM_USER, 5, 0) ? 0 : 1; });
+  EXPECT_EQ(poster.wait(), 0);
+  ASSERT_TRUE(pumpUntil([&] { return !received.empty(); }));
+  EXPECT_EQ(received[0].wParam, 5u);
 }
 
 TEST_F(CrossProcessTest, ChildExitLeavesTheParentsWindowsInPlace) {
