@@ -8,18 +8,14 @@
 #include <vector>
 
 #include "platform/kernel/wintypes.h"
+#include "platform/registry/key_names.h"
 #include "platform/registry/sqlite_handles.h"
 #include "platform/registry/value_data.h"
 
 namespace ce::registry {
 
-// HKEY_LOCAL_MACHINE itself: the one key with an empty path.
+// HKEY_LOCAL_MACHINE itself: the one key without a parent.
 inline constexpr long long rootKeyId = 1;
-
-struct KeyRecord {
-  long long id = rootKeyId;
-  std::string path;  // UTF-8, '\'-separated, in the case each key was created with
-};
 
 struct KeyCounts {
   DWORD subKeys = 0;
@@ -29,30 +25,57 @@ struct KeyCounts {
   DWORD maxValueBytes = 0;
 };
 
+// What the store looked like when an answer was read: SQLite's data version of the file
+// (moved by every commit, ours or another process's) and this connection's count of changed
+// rows (moved by our writes, also inside a transaction that has not committed yet).
+struct StoreVersion {
+  unsigned int data = 0;
+  long long changes = -1;
+  bool operator==(const StoreVersion&) const = default;
+};
+
+// Where a walk by index stands: the entry it last answered. Kept with the open key handle.
+// The next ascending index is then one indexed step from it, as long as the store has not
+// changed since; after any change the index is counted again, so every answer is what the
+// key holds at that call.
+struct EnumCursor {
+  bool valid = false;
+  DWORD index = 0;
+  std::string sortKey;  // subkeys: the entry's comparison key
+  long long id = 0;     // values: the entry's row id
+  StoreVersion version;
+};
+
 class Store {
  public:
-  // Opens (creating it when there is no file yet) the store at `file`. A file that is not a
-  // database, or a database that is not a registry, gives ERROR_BADDB and is left untouched.
+  // Opens (creating it when there is no file yet) the store at `file`, upgrading an older
+  // store in place. A file that is not a database, or a database that is not a registry, gives
+  // ERROR_BADDB and is left untouched.
   static LONG open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store);
 
   // How long a write waits for a store another process keeps locked.
   void setBusyTimeout(int milliseconds);
 
-  // ERROR_FILE_NOT_FOUND when no key has this path (compared without regard to ASCII case).
-  LONG findKey(const std::string& path, KeyRecord& key);
+  // The key at `names` below `base`: ERROR_FILE_NOT_FOUND when one is missing,
+  // ERROR_KEY_DELETED when `base` itself is gone. One indexed lookup per name.
+  LONG findKey(long long base, const std::vector<StoredName>& names, long long& key);
   // Creates the missing keys of `names` below `base`; `created` tells whether the last was new.
-  LONG createKeys(const KeyRecord& base, const std::vector<std::string>& names, KeyRecord& key,
+  LONG createKeys(long long base, const std::vector<StoredName>& names, long long& key,
                   bool& created);
-  // Removes the key, its subtree and all their values.
-  LONG deleteTree(const std::string& path);
-  LONG countKey(long long id, KeyCounts& counts);
-  // ERROR_NO_MORE_ITEMS past the last subkey, in creation order.
-  LONG subkeyAt(long long id, DWORD index, std::string& name);
+  // Removes the key, its subtree and all their values; ERROR_FILE_NOT_FOUND when it is gone.
+  LONG deleteTree(long long key);
+  LONG countKey(long long key, KeyCounts& counts);
+  // ERROR_NO_MORE_ITEMS past the last subkey, in the order of their comparison keys.
+  LONG subkeyAt(long long key, DWORD index, EnumCursor& cursor, std::string& name);
 
-  LONG readValue(long long key, const std::string& name, StoredValue& value);
-  LONG writeValue(long long key, const std::string& name, const StoredValue& value);
-  LONG deleteValue(long long key, const std::string& name);
-  LONG valueAt(long long key, DWORD index, std::string& name, StoredValue& value);
+  LONG readValue(long long key, const StoredName& name, StoredValue& value);
+  LONG writeValue(long long key, const StoredName& name, const StoredValue& value);
+  LONG deleteValue(long long key, const StoredName& name);
+  // ERROR_NO_MORE_ITEMS past the last value, in creation order.
+  LONG valueAt(long long key, DWORD index, EnumCursor& cursor, std::string& name,
+               StoredValue& value);
+  // ERROR_SUCCESS when the key exists, ERROR_KEY_DELETED when it does not.
+  LONG checkKey(long long key);
 
   // A write transaction: BEGIN IMMEDIATE, or a savepoint when one is already open.
   LONG begin(bool& nested);
@@ -67,15 +90,20 @@ class Store {
 
  private:
   enum StatementId {
-    findKeyByPath,
+    findChild,
+    selectKey,
     insertKey,
-    deleteKeys,
+    deleteSubtree,
     countKeyContents,
-    subkeyByIndex,
+    subkeyByOffset,
+    subkeyAfter,
+    subkeyAgain,
     selectValue,
     upsertValue,
     deleteValueByName,
-    valueByIndex,
+    valueByOffset,
+    valueAfter,
+    valueAgain,
     beginImmediate,
     commitTransaction,
     rollbackTransaction,
@@ -88,7 +116,9 @@ class Store {
   explicit Store(Connection connection);
   LONG prepareStatements();
   LONG run(StatementId id, bool writing);
-  LONG readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
+  // The version of what an active statement is reading (its read transaction has begun).
+  StoreVersion version() const;
+  void readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
 
   Connection connection_;
   std::vector<Statement> statements_;
