@@ -16,8 +16,7 @@ constexpr UINT_PTR firstHandle = 0x1000;
 
 struct OpenKey {
   long long key = rootKeyId;
-  EnumCursor subkeys;
-  EnumCursor values;
+  std::shared_ptr<Walks> walks = std::make_shared<Walks>();
 };
 
 struct HandleTable {
@@ -38,10 +37,6 @@ HandleTable& table() {
   return handles;
 }
 
-EnumCursor& cursorIn(OpenKey& key, Walk walk) {
-  return walk == Walk::subkeys ? key.subkeys : key.values;
-}
-
 }  // namespace
 
 HKEY openKeyHandle(long long key) {
@@ -49,16 +44,17 @@ HKEY openKeyHandle(long long key) {
   std::lock_guard<std::mutex> lock(handles.mutex);
   UINT_PTR value = handles.next;
   handles.next += 4;
-  handles.open.emplace(value, OpenKey{key, {}, {}});
+  handles.open.emplace(value, OpenKey{key});
   return reinterpret_cast<HKEY>(value);
 }
 
-bool keyOfHandle(HKEY handle, long long& key) {
+bool keyOfHandle(HKEY handle, long long& key, std::shared_ptr<Walks>* walks) {
   HandleTable& handles = table();
   std::lock_guard<std::mutex> lock(handles.mutex);
   OpenKey* open = handles.find(handle);
   if (!open) return false;
   key = open->key;
+  if (walks) *walks = open->walks;
   return true;
 }
 
@@ -74,19 +70,6 @@ void resetKeyHandles() {
   std::lock_guard<std::mutex> lock(handles.mutex);
   handles.open.clear();
   handles.root = OpenKey{};
-}
-
-EnumCursor cursorOf(HKEY handle, Walk walk) {
-  HandleTable& handles = table();
-  std::lock_guard<std::mutex> lock(handles.mutex);
-  OpenKey* open = handles.find(handle);
-  return open ? cursorIn(*open, walk) : EnumCursor{};
-}
-
-void keepCursor(HKEY handle, Walk walk, const EnumCursor& cursor) {
-  HandleTable& handles = table();
-  std::lock_guard<std::mutex> lock(handles.mutex);
-  if (OpenKey* open = handles.find(handle)) cursorIn(*open, walk) = cursor;
 }
 
 }  // namespace ce::registry

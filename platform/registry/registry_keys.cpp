@@ -105,15 +105,13 @@ LONG enumKey(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPWSTR keyCl
              LPDWORD classChars, PFILETIME lastWriteTime) {
   if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
   long long id = 0;
-  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
+  std::shared_ptr<ce::registry::Walks> walks;
+  if (!ce::registry::keyOfHandle(key, id, &walks)) return ERROR_INVALID_HANDLE;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  ce::registry::EnumCursor cursor = ce::registry::cursorOf(key, ce::registry::Walk::subkeys);
-  std::string stored;
-  LONG rc = lock.store().subkeyAt(id, index, cursor, stored);
-  ce::registry::keepCursor(key, ce::registry::Walk::subkeys, cursor);
-  if (rc != ERROR_SUCCESS) return rc;
-  std::wstring wide = ce::registry::wideNameOf(stored);
+  const ce::registry::WalkRow* row = nullptr;
+  if (LONG rc = lock.store().subkeyAt(id, index, walks->subkeys, row)) return rc;
+  std::wstring wide = ce::registry::wideNameOf(row->name);
   if (wide.size() + 1 > *nameChars) return ERROR_MORE_DATA;
   std::memcpy(name, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
   *nameChars = static_cast<DWORD>(wide.size());

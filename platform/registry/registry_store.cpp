@@ -13,6 +13,8 @@
 // grows with what the registry holds beside it.
 #include "platform/registry/registry_store.h"
 
+#include <algorithm>
+
 #include "platform/registry/registry.h"
 #include "platform/registry/store_schema.h"
 
@@ -38,17 +40,16 @@ const char* const statementTexts[] = {
     " (SELECT ifnull(max(CASE typeof(data) WHEN 'text' THEN (length(data) + 1) * ?2"
     "                  WHEN 'integer' THEN 4 ELSE length(data) END), 0)"
     "  FROM key_values WHERE key = ?1)",
-    "SELECT name, name_key FROM keys WHERE parent = ?1 ORDER BY name_key LIMIT 1 OFFSET ?2",
+    "SELECT name, name_key FROM keys WHERE parent = ?1 ORDER BY name_key LIMIT ?3 OFFSET ?2",
     "SELECT name, name_key FROM keys WHERE parent = ?1 AND name_key > ?2"
-    " ORDER BY name_key LIMIT 1",
-    "SELECT name, name_key FROM keys WHERE parent = ?1 AND name_key = ?2",
+    " ORDER BY name_key LIMIT ?3",
     "SELECT type, data FROM key_values WHERE key = ?1 AND name_key = ?2",
     "INSERT INTO key_values(key, name, name_key, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
     " ON CONFLICT (key, name_key) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM key_values WHERE key = ?1 AND name_key = ?2",
-    "SELECT id, name, type, data FROM key_values WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
-    "SELECT id, name, type, data FROM key_values WHERE key = ?1 AND id > ?2 ORDER BY id LIMIT 1",
-    "SELECT id, name, type, data FROM key_values WHERE key = ?1 AND id = ?2",
+    "SELECT id, name, type, data FROM key_values WHERE key = ?1 ORDER BY id LIMIT ?3 OFFSET ?2",
+    "SELECT id, name, type, data FROM key_values WHERE key = ?1 AND id > ?2"
+    " ORDER BY id LIMIT ?3",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -79,7 +80,8 @@ void bindBlob(sqlite3_stmt* statement, int index, const std::string& bytes) {
 
 }  // namespace
 
-Store::Store(Connection connection) : connection_(std::move(connection)) {}
+Store::Store(Connection connection, CommitCounter commits)
+    : connection_(std::move(connection)), commits_(std::move(commits)) {}
 
 LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store) {
   sqlite3* raw = nullptr;
@@ -94,7 +96,7 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   if (LONG error = prepareSchema(raw)) return error;
   if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
     return error;
-  std::unique_ptr<Store> opened(new Store(std::move(connection)));
+  std::unique_ptr<Store> opened(new Store(std::move(connection), CommitCounter::beside(file)));
   if (LONG error = opened->prepareStatements()) return error;
   store = std::move(opened);
   return ERROR_SUCCESS;
@@ -127,9 +129,19 @@ LONG Store::run(StatementId id, bool writing) {
 
 StoreVersion Store::version() const {
   StoreVersion now;
-  sqlite3_file_control(connection_.get(), "main", SQLITE_FCNTL_DATA_VERSION, &now.data);
+  if (commits_.available()) {
+    now.commits = commits_.read();
+  } else {
+    unsigned int data = 0;
+    sqlite3_file_control(connection_.get(), "main", SQLITE_FCNTL_DATA_VERSION, &data);
+    now.commits = data;
+  }
   now.changes = sqlite3_total_changes64(connection_.get());
   return now;
+}
+
+void Store::committed() {
+  if (depth_ == 0) commits_.bump();
 }
 
 void Store::abandon() {
@@ -210,6 +222,7 @@ LONG Store::deleteTree(long long key) {
   sqlite3_bind_int64(use.get(), 1, key);
   LONG rc = errorOf(sqlite3_step(use.get()), true);
   if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) == 0) rc = ERROR_FILE_NOT_FOUND;
+  if (rc == ERROR_SUCCESS) committed();
   return rc;
 }
 
@@ -229,34 +242,105 @@ LONG Store::countKey(long long key, KeyCounts& counts) {
   return ERROR_SUCCESS;
 }
 
-LONG Store::subkeyAt(long long key, DWORD index, EnumCursor& cursor, std::string& name) {
-  // One step from where the walk stands, unless the store changed since.
-  if (cursor.valid && (index == cursor.index || index == cursor.index + 1)) {
-    StatementUse use(statements_[index == cursor.index ? subkeyAgain : subkeyAfter].get());
-    sqlite3_bind_int64(use.get(), 1, key);
-    bindBlob(use.get(), 2, cursor.sortKey);
-    int rc = sqlite3_step(use.get());
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return errorOf(rc, false);
-    if (version() == cursor.version) {
-      if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-      name = textColumn(use.get(), 0);
-      cursor.index = index;
-      cursor.sortKey = blobColumn(use.get(), 1);
-      return ERROR_SUCCESS;
-    }
+LONG Store::subkeyAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row) {
+  return walkTo(Walk::subkeys, key, index, cursor, row);
+}
+
+LONG Store::valueAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row) {
+  return walkTo(Walk::values, key, index, cursor, row);
+}
+
+LONG Store::walkTo(Walk walk, long long key, DWORD index, EnumCursor& cursor,
+                   const WalkRow*& row) {
+  // Without the commit count, nothing read ahead can be trusted at the next call: each step
+  // reads one entry, after the last one when nothing changed meanwhile.
+  bool current = cursor.valid && commits_.available() && version() == cursor.version;
+  if (current && index >= cursor.first && index - cursor.first < cursor.rows.size()) {
+    row = &cursor.rows[index - cursor.first];
+    return ERROR_SUCCESS;
   }
-  StatementUse use(statements_[subkeyByOffset].get());
-  sqlite3_bind_int64(use.get(), 1, key);
-  sqlite3_bind_int64(use.get(), 2, index);
-  int rc = sqlite3_step(use.get());
-  if (rc == SQLITE_DONE) {
+  bool follows = cursor.valid && !cursor.rows.empty() && index == cursor.first + cursor.rows.size();
+  LONG rc = readAhead(walk, key, index, follows && (current || !commits_.available()), cursor);
+  if (rc == ERROR_SUCCESS && cursor.rows.empty()) {
     cursor.valid = false;
-    LONG exists = checkKey(key);
-    return exists == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : exists;
+    rc = checkKey(key);
+    return rc == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : rc;
   }
-  if (rc != SQLITE_ROW) return errorOf(rc, false);
-  name = textColumn(use.get(), 0);
-  cursor = EnumCursor{true, index, blobColumn(use.get(), 1), 0, version()};
+  if (rc != ERROR_SUCCESS) {
+    cursor.valid = false;
+    return rc;
+  }
+  row = &cursor.rows.front();
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+// How many entries one statement reads ahead: a few at first (most walks are short), more as a
+// walk goes on, within a bound on the bytes held.
+constexpr size_t firstReadAhead = 16;
+constexpr size_t mostReadAhead = 512;
+constexpr size_t readAheadBytes = 1 << 20;
+
+}  // namespace
+
+LONG Store::readRows(Walk walk, long long key, DWORD index, const WalkRow* after, size_t limit,
+                     std::vector<WalkRow>& rows, StoreVersion& seen) {
+  bool subkeys = walk == Walk::subkeys;
+  StatementId id = subkeys ? (after ? subkeysAfter : subkeysFrom)
+                           : (after ? valuesAfter : valuesFrom);
+  StatementUse use(statements_[id].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  if (after && subkeys)
+    bindBlob(use.get(), 2, after->sortKey);
+  else if (after)
+    sqlite3_bind_int64(use.get(), 2, after->id);
+  else
+    sqlite3_bind_int64(use.get(), 2, index);
+  sqlite3_bind_int64(use.get(), 3, static_cast<long long>(limit));
+  // With the commit count, counted before the rows are read: a commit counted later may be in
+  // them or not, and either way the next call reads again.
+  bool counted = commits_.available();
+  if (counted) seen = version();
+  rows.clear();
+  size_t bytes = 0;
+  int rc = SQLITE_DONE;
+  while (bytes < readAheadBytes && (rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+    WalkRow row;
+    if (subkeys) {
+      row.name = textColumn(use.get(), 0);
+      row.sortKey = blobColumn(use.get(), 1);
+    } else {
+      row.id = sqlite3_column_int64(use.get(), 0);
+      row.name = textColumn(use.get(), 1);
+      readValueRow(use.get(), 2, row.value);
+    }
+    bytes += row.name.size() + row.sortKey.size() + row.value.bytes.size();
+    rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return errorOf(rc, false);
+  // Without it, the version of the snapshot the statement read.
+  if (!counted) seen = version();
+  return ERROR_SUCCESS;
+}
+
+LONG Store::readAhead(Walk walk, long long key, DWORD index, bool follow, EnumCursor& cursor) {
+  bool counted = commits_.available();
+  size_t limit = !counted ? 1
+                 : follow ? std::clamp(2 * cursor.rows.size(), firstReadAhead, mostReadAhead)
+                          : firstReadAhead;
+  std::vector<WalkRow> rows;
+  StoreVersion seen;
+  LONG rc = readRows(walk, key, index, follow ? &cursor.rows.back() : nullptr, limit, rows, seen);
+  // Without the commit count, the entry after the last one answered holds only if the store
+  // is as it was then; else the index is counted again from the start.
+  if (rc == ERROR_SUCCESS && follow && !counted && seen != cursor.version)
+    rc = readRows(walk, key, index, nullptr, limit, rows, seen);
+  if (rc != ERROR_SUCCESS) return rc;
+  cursor.valid = true;
+  cursor.first = index;
+  cursor.rows = std::move(rows);
+  cursor.version = seen;
   return ERROR_SUCCESS;
 }
 
@@ -313,7 +397,9 @@ LONG Store::writeValue(long long key, const StoredName& name, const StoredValue&
       bindBlob(use.get(), 5, value.bytes);
       break;
   }
-  return errorOf(sqlite3_step(use.get()), true);
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS) committed();
+  return rc;
 }
 
 LONG Store::deleteValue(long long key, const StoredName& name) {
@@ -321,42 +407,10 @@ LONG Store::deleteValue(long long key, const StoredName& name) {
   sqlite3_bind_int64(use.get(), 1, key);
   bindBlob(use.get(), 2, name.key);
   LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) != 0) committed();
   if (rc != ERROR_SUCCESS || sqlite3_changes(connection_.get()) != 0) return rc;
   LONG exists = checkKey(key);
   return exists == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : exists;
-}
-
-LONG Store::valueAt(long long key, DWORD index, EnumCursor& cursor, std::string& name,
-                    StoredValue& value) {
-  if (cursor.valid && (index == cursor.index || index == cursor.index + 1)) {
-    StatementUse use(statements_[index == cursor.index ? valueAgain : valueAfter].get());
-    sqlite3_bind_int64(use.get(), 1, key);
-    sqlite3_bind_int64(use.get(), 2, cursor.id);
-    int rc = sqlite3_step(use.get());
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return errorOf(rc, false);
-    if (version() == cursor.version) {
-      if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-      cursor.index = index;
-      cursor.id = sqlite3_column_int64(use.get(), 0);
-      name = textColumn(use.get(), 1);
-      readValueRow(use.get(), 2, value);
-      return ERROR_SUCCESS;
-    }
-  }
-  StatementUse use(statements_[valueByOffset].get());
-  sqlite3_bind_int64(use.get(), 1, key);
-  sqlite3_bind_int64(use.get(), 2, index);
-  int rc = sqlite3_step(use.get());
-  if (rc == SQLITE_DONE) {
-    cursor.valid = false;
-    LONG exists = checkKey(key);
-    return exists == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : exists;
-  }
-  if (rc != SQLITE_ROW) return errorOf(rc, false);
-  cursor = EnumCursor{true, index, {}, sqlite3_column_int64(use.get(), 0), version()};
-  name = textColumn(use.get(), 1);
-  readValueRow(use.get(), 2, value);
-  return ERROR_SUCCESS;
 }
 
 bool Store::transactionIntact() const {
@@ -378,6 +432,7 @@ LONG Store::commit(bool nested) {
     return rc;
   }
   --depth_;
+  committed();
   return ERROR_SUCCESS;
 }
 

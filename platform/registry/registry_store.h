@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <cstdint>
+
 #include "platform/kernel/wintypes.h"
+#include "platform/registry/commit_counter.h"
 #include "platform/registry/key_names.h"
 #include "platform/registry/sqlite_handles.h"
 #include "platform/registry/value_data.h"
@@ -25,25 +28,40 @@ struct KeyCounts {
   DWORD maxValueBytes = 0;
 };
 
-// What the store looked like when an answer was read: SQLite's data version of the file
-// (moved by every commit, ours or another process's) and this connection's count of changed
-// rows (moved by our writes, also inside a transaction that has not committed yet).
+// What the store looked like when entries were read ahead: the device's commit count (or,
+// where it is not available, SQLite's data version of the file) and this connection's count of
+// changed rows (moved by our writes, also inside a transaction not committed yet).
 struct StoreVersion {
-  unsigned int data = 0;
+  std::uint64_t commits = 0;
   long long changes = -1;
   bool operator==(const StoreVersion&) const = default;
 };
 
-// Where a walk by index stands: the entry it last answered. Kept with the open key handle.
-// The next ascending index is then one indexed step from it, as long as the store has not
-// changed since; after any change the index is counted again, so every answer is what the
-// key holds at that call.
+enum class Walk { subkeys, values };
+
+// One entry of a walk: a subkey (name, sortKey) or a value (id, name, value).
+struct WalkRow {
+  long long id = 0;
+  std::string name;
+  std::string sortKey;
+  StoredValue value;
+};
+
+// Where a walk by index stands, kept with the open key handle: the entries from index `first`
+// on, read ahead in one statement. The next ascending steps are answered from them while the
+// store is unchanged; after any change the index is counted again, so every answer is what
+// the key holds at that call.
 struct EnumCursor {
   bool valid = false;
-  DWORD index = 0;
-  std::string sortKey;  // subkeys: the entry's comparison key
-  long long id = 0;     // values: the entry's row id
+  DWORD first = 0;
+  std::vector<WalkRow> rows;
   StoreVersion version;
+};
+
+// The two walks of one open handle.
+struct Walks {
+  EnumCursor subkeys;
+  EnumCursor values;
 };
 
 class Store {
@@ -65,15 +83,15 @@ class Store {
   // Removes the key, its subtree and all their values; ERROR_FILE_NOT_FOUND when it is gone.
   LONG deleteTree(long long key);
   LONG countKey(long long key, KeyCounts& counts);
-  // ERROR_NO_MORE_ITEMS past the last subkey, in the order of their comparison keys.
-  LONG subkeyAt(long long key, DWORD index, EnumCursor& cursor, std::string& name);
+  // The subkey at `index` (ERROR_NO_MORE_ITEMS past the last), in the order of their
+  // comparison keys; `row` points into `cursor`.
+  LONG subkeyAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);
 
   LONG readValue(long long key, const StoredName& name, StoredValue& value);
   LONG writeValue(long long key, const StoredName& name, const StoredValue& value);
   LONG deleteValue(long long key, const StoredName& name);
-  // ERROR_NO_MORE_ITEMS past the last value, in creation order.
-  LONG valueAt(long long key, DWORD index, EnumCursor& cursor, std::string& name,
-               StoredValue& value);
+  // The value at `index` (ERROR_NO_MORE_ITEMS past the last), in creation order.
+  LONG valueAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);
   // ERROR_SUCCESS when the key exists, ERROR_KEY_DELETED when it does not.
   LONG checkKey(long long key);
 
@@ -95,15 +113,13 @@ class Store {
     insertKey,
     deleteSubtree,
     countKeyContents,
-    subkeyByOffset,
-    subkeyAfter,
-    subkeyAgain,
+    subkeysFrom,
+    subkeysAfter,
     selectValue,
     upsertValue,
     deleteValueByName,
-    valueByOffset,
-    valueAfter,
-    valueAgain,
+    valuesFrom,
+    valuesAfter,
     beginImmediate,
     commitTransaction,
     rollbackTransaction,
@@ -113,14 +129,25 @@ class Store {
     statementCount
   };
 
-  explicit Store(Connection connection);
+  Store(Connection connection, CommitCounter commits);
   LONG prepareStatements();
   LONG run(StatementId id, bool writing);
-  // The version of what an active statement is reading (its read transaction has begun).
+  // After a write that committed (outside any transaction of ours, or ending the outermost).
+  void committed();
+  // The version to compare a cursor with; without a commit counter, read while a statement is
+  // active (its read transaction has begun).
   StoreVersion version() const;
+  LONG walkTo(Walk walk, long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);
+  // Reads ahead the entries of `key` from `index`, or after the cursor's last when `follow`.
+  LONG readAhead(Walk walk, long long key, DWORD index, bool follow, EnumCursor& cursor);
+  // Up to `limit` entries from `index` counted from the start, or those after `after`, and the
+  // version they were read at.
+  LONG readRows(Walk walk, long long key, DWORD index, const WalkRow* after, size_t limit,
+                std::vector<WalkRow>& rows, StoreVersion& seen);
   void readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
 
   Connection connection_;
+  CommitCounter commits_;
   std::vector<Statement> statements_;
   int depth_ = 0;  // transactions and savepoints we have open
 };

@@ -107,27 +107,24 @@ LONG enumValue(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameChars, 
                LPBYTE data, LPDWORD dataBytes) {
   if (!valueName || !valueNameChars || (data && !dataBytes)) return ERROR_INVALID_PARAMETER;
   long long id = 0;
-  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
+  std::shared_ptr<ce::registry::Walks> walks;
+  if (!ce::registry::keyOfHandle(key, id, &walks)) return ERROR_INVALID_HANDLE;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  ce::registry::EnumCursor cursor = ce::registry::cursorOf(key, ce::registry::Walk::values);
-  std::string name;
-  StoredValue value;
-  LONG rc = lock.store().valueAt(id, index, cursor, name, value);
-  ce::registry::keepCursor(key, ce::registry::Walk::values, cursor);
-  if (rc != ERROR_SUCCESS) return rc;
-  std::wstring wide = ce::registry::wideNameOf(name);
+  const ce::registry::WalkRow* row = nullptr;
+  if (LONG rc = lock.store().valueAt(id, index, walks->values, row)) return rc;
+  std::wstring wide = ce::registry::wideNameOf(row->name);
   // The device gives the type and size even when the name does not fit, and the name even
   // when the data does not.
   if (wide.size() + 1 > *valueNameChars) {
-    HandedOut out = measure(value);
+    HandedOut out = measure(row->value);
     if (type) *type = out.type;
     if (dataBytes) *dataBytes = out.size;
     return ERROR_MORE_DATA;
   }
   std::memcpy(valueName, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
   *valueNameChars = static_cast<DWORD>(wide.size());
-  return handOut(value, type, data, dataBytes);
+  return handOut(row->value, type, data, dataBytes);
 }
 
 }  // namespace

@@ -68,16 +68,17 @@ int walkSubkeys(HKEY key) {
 }
 
 TEST_F(RegistryGrowthTest, WalkingFourTimesTheEntriesCostsAboutFourTimes) {
-  const int small = 2000;
+  // Large enough that a walk takes tens of milliseconds, above the noise of a busy machine.
+  const int small = 6000;
   HKEY few = keyWith(L"Software\\Few", small, small);
   HKEY many = keyWith(L"Software\\Many", 4 * small, 4 * small);
   ASSERT_EQ(walkValues(few), small);
   ASSERT_EQ(walkValues(many), 4 * small);
-  double values = fastestOf(3, [&] { walkValues(many); }) / fastestOf(3, [&] { walkValues(few); });
+  double values = fastestOf(5, [&] { walkValues(many); }) / fastestOf(5, [&] { walkValues(few); });
   EXPECT_LT(values, 8.0) << "values";
   ASSERT_EQ(walkSubkeys(many), 4 * small);
   double subkeys =
-      fastestOf(3, [&] { walkSubkeys(many); }) / fastestOf(3, [&] { walkSubkeys(few); });
+      fastestOf(5, [&] { walkSubkeys(many); }) / fastestOf(5, [&] { walkSubkeys(few); });
   EXPECT_LT(subkeys, 8.0) << "subkeys";
 }
 
