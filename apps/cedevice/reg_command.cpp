@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "apps/cedevice/command.h"
@@ -150,7 +151,7 @@ void importFile(const Options& options) {
   std::string source = options.file == "-" ? "<stdin>" : options.file;
   std::vector<KeyChange> changes = parseRegistryFile(
       readImportFile(options.file, static_cast<size_t>(options.maxMegabytes) << 20), source);
-  applyChanges(changes);
+  applyChanges(std::move(changes));
 }
 
 void setup(CLI::App& app) {

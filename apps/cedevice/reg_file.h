@@ -62,7 +62,7 @@ std::string readImportFile(const std::string& file, size_t maxBytes);
 std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string& source);
 
 // Applies all changes in one registry transaction: all of them, or none. Only this takes the
-// registry's write lock.
-void applyChanges(const std::vector<KeyChange>& changes);
+// registry's write lock. The changes are used up: each value's data is let go once it is set.
+void applyChanges(std::vector<KeyChange>&& changes);
 
 }  // namespace cedevice::reg

@@ -6,12 +6,12 @@
 // Only the apply runs inside the registry's write transaction, one key open at a time.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
 #include <functional>
-#include <iostream>
 #include <string_view>
 #include <unordered_set>
 
@@ -248,27 +248,30 @@ void checkLimits(const std::vector<KeyChange>& changes, const std::string& sourc
   }
 }
 
-// A value's data as RegSetValueExW takes it, wide text with its terminator. Made one value at a
-// time, just before it is set.
+// A value's data as RegSetValueExW takes it, wide text with its terminator, made in one
+// buffer of its final size just before it is set.
 std::wstring wideText(const ValueChange& value) {
   std::wstring wide;
   if (value.form == ValueChange::Form::utf16le) {
     wideOfUtf16le(reinterpret_cast<const BYTE*>(value.data.data()), value.data.size(), wide);
     return wide;
   }
-  std::string terminated;
-  terminated.reserve(value.data.size() + 1);
-  terminated = value.data;
-  terminated += '\0';
-  return widen(terminated);
+  int size = static_cast<int>(value.data.size());
+  int chars = size ? MultiByteToWideChar(CP_UTF8, 0, value.data.data(), size, nullptr, 0) : 0;
+  wide.assign(static_cast<size_t>(std::max(chars, 0)) + 1, L'\0');
+  if (chars > 0) MultiByteToWideChar(CP_UTF8, 0, value.data.data(), size, wide.data(), chars);
+  return wide;
 }
 
-LONG setValue(HKEY key, const std::wstring& name, const ValueChange& value) {
+// Sets the value, then lets go of the file's copy of its data: a long text is held once in
+// the file's form and once widened, never both for every value.
+LONG setValue(HKEY key, const std::wstring& name, ValueChange& value) {
   if (value.form == ValueChange::Form::bytes)
     return RegSetValueExW(key, name.c_str(), 0, value.type,
                           reinterpret_cast<const BYTE*>(value.data.data()),
                           static_cast<DWORD>(value.data.size()));
   std::wstring wide = wideText(value);
+  std::string().swap(value.data);
   return RegSetValueExW(key, name.c_str(), 0, value.type,
                         reinterpret_cast<const BYTE*>(wide.data()),
                         static_cast<DWORD>(wide.size() * sizeof(WCHAR)));
@@ -389,10 +392,10 @@ std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string&
   return changes;
 }
 
-void applyChanges(const std::vector<KeyChange>& changes) {
+void applyChanges(std::vector<KeyChange>&& changes) {
   std::string failed;
   LONG rc = ce::registry::runInTransaction([&]() -> LONG {
-    for (const auto& change : changes) {
+    for (auto& change : changes) {
       std::wstring path = widen(change.path);
       failed = keyDisplayName(path);
       if (change.remove) {
@@ -405,7 +408,7 @@ void applyChanges(const std::vector<KeyChange>& changes) {
       LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
                                     KEY_ALL_ACCESS, nullptr, &key, nullptr);
       if (result != ERROR_SUCCESS) return result;
-      for (const auto& value : change.values) {
+      for (auto& value : change.values) {
         std::wstring name = widen(value.name);
         if (value.remove) {
           result = RegDeleteValueW(key, name.c_str());
