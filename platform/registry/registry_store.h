@@ -121,6 +121,7 @@ class Store {
     valuesFrom,
     valuesAfter,
     beginImmediate,
+    beginRead,
     commitTransaction,
     rollbackTransaction,
     savepoint,
@@ -145,6 +146,8 @@ class Store {
   LONG readRows(Walk walk, long long key, DWORD index, const WalkRow* after, size_t limit,
                 std::vector<WalkRow>& rows, StoreVersion& seen);
   void readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
+
+  friend class ReadSnapshot;
 
   Connection connection_;
   CommitCounter commits_;
