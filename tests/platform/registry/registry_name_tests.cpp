@@ -67,6 +67,19 @@ TEST(ComparisonKeyTest, BytesSortAsTheDeviceSortsNames) {
   EXPECT_EQ(names, expected);
 }
 
+// Names come back from the store's UTF-8: a lone surrogate in the three bytes we write for it,
+// and bytes a hand edit left that are not UTF-8 one by one as U+DC80..U+DCFF, never lost.
+TEST(StoredNameTest, ReadsOurSurrogatesAndKeepsBadBytesApart) {
+  using ce::registry::wideNameOf;
+  EXPECT_EQ(wideNameOf("Caf\xc3\xa9"), L"Caf\u00e9");
+  EXPECT_EQ(wideNameOf("\xf0\x9f\x98\x80"), std::wstring(1, wchar_t(0x1F600)));
+  EXPECT_EQ(wideNameOf("\xed\xa0\x80x"), (std::wstring{wchar_t(0xD800), L'x'}));
+  EXPECT_EQ(wideNameOf("a\xff" "b"), (std::wstring{L'a', wchar_t(0xDCFF), L'b'}));
+  EXPECT_EQ(wideNameOf("\xc0\x80"), (std::wstring{wchar_t(0xDCC0), wchar_t(0xDC80)}));  // overlong
+  EXPECT_EQ(wideNameOf("\xe2\x82"), (std::wstring{wchar_t(0xDCE2), wchar_t(0xDC82)}));  // cut short
+  EXPECT_EQ(wideNameOf("\xf4\x90\x80\x80").size(), 4u);  // past U+10FFFF
+}
+
 using NameCaseTest = ce::test::DeviceTest;
 
 TEST_F(NameCaseTest, NamesEqualUpperCasedAreOneNameAndKeepTheirFirstSpelling) {
