@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
-#include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
@@ -26,6 +26,7 @@ struct Options {
   std::string file;
   std::string type = "sz";
   bool regedit4 = false;
+  unsigned maxMegabytes = defaultImportMegabytes;
 };
 
 // `reg set` data of each type, as `reg add /t` takes it.
@@ -39,7 +40,8 @@ const TypeName typeNames[] = {{"sz", REG_SZ},         {"expand_sz", REG_EXPAND_S
 
 // A number as `reg add` reads it: decimal, or hexadecimal after 0x.
 bool parseNumber(const std::string& text, unsigned long long limit, unsigned long long& number) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
+  if (text.empty() || text[0] == '-' || text[0] == '+' ||
+      std::isspace(static_cast<unsigned char>(text[0])))
     return false;
   errno = 0;
   char* end = nullptr;
@@ -67,7 +69,8 @@ std::vector<BYTE> dataOf(DWORD type, const std::string& data) {
       return bytes;
     }
     case REG_BINARY:
-      if (data.size() % 2 != 0 || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      if (data.size() % 2 != 0 ||
+          data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         throw cedevice::Failure("binary data is pairs of hex digits: " + data, 2);
       for (size_t i = 0; i < data.size(); i += 2)
         bytes.push_back(static_cast<BYTE>(std::stoul(data.substr(i, 2), nullptr, 16)));
@@ -123,7 +126,8 @@ void setValue(const Options& options) {
   rc = RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
                       static_cast<DWORD>(data.size()));
   RegCloseKey(key);
-  if (rc != ERROR_SUCCESS) fail("cannot set \"" + options.value + "\" in " + keyDisplayName(path), rc);
+  if (rc != ERROR_SUCCESS)
+    fail("cannot set \"" + options.value + "\" in " + keyDisplayName(path), rc);
 }
 
 void deleteKeyOrValue(const Options& options, bool oneValue) {
@@ -144,15 +148,10 @@ void deleteKeyOrValue(const Options& options, bool oneValue) {
 }
 
 void importFile(const Options& options) {
-  std::vector<Change> changes;
-  if (options.file == "-") {
-    changes = parseRegistryFile(std::cin, "<stdin>");
-  } else {
-    std::ifstream in(options.file, std::ios::binary);
-    if (!in) throw cedevice::Failure("cannot open " + options.file + ": " + std::strerror(errno), 1);
-    changes = parseRegistryFile(in, options.file);
-  }
-  applyChanges(changes);
+  std::string source = options.file == "-" ? "<stdin>" : options.file;
+  std::vector<KeyChange> changes = parseRegistryFile(
+      readImportFile(options.file, static_cast<size_t>(options.maxMegabytes) << 20), source);
+  applyChanges(std::move(changes));
 }
 
 void setup(CLI::App& app) {
@@ -186,8 +185,8 @@ void setup(CLI::App& app) {
   auto* removeValue = remove->add_option("value", options.value, "The value's name");
   remove->callback([removeValue] { deleteKeyOrValue(options, removeValue->count() > 0); });
 
-  auto* list = reg->add_subcommand("list", "List the subkeys of a key, one a line, in creation "
-                                           "order");
+  auto* list = reg->add_subcommand("list", "List the subkeys of a key, one a line, in the "
+                                           "registry's order (names compared upper-cased)");
   list->add_option("key", options.key, keyHelp)->required()->check(keyValidator());
   list->callback([] {
     Key key(keyPathOf(options.key));
@@ -214,6 +213,12 @@ void setup(CLI::App& app) {
                 "1252): all of it, or nothing when a line is not understood, the file is too "
                 "large or the registry refuses a change");
   importCommand->add_option("file", options.file, "The file (- for standard input)")->required();
+  importCommand
+      ->add_option("--max-size", options.maxMegabytes,
+                   "Refuse a file larger than this many MB, 1 to 4096 (default " +
+                       std::to_string(defaultImportMegabytes) + ")")
+      ->check(CLI::Range(1u, 4096u).description(""))
+      ->type_name("MB");
   importCommand->callback([] { importFile(options); });
 }
 

@@ -25,25 +25,44 @@ namespace cedevice::reg {
 
 enum class FileFormat { version5, regedit4 };
 
-// Writes the key at `path` and everything below it, keys in creation order.
+// Writes the key at `path` and everything below it, subkeys in the registry's order.
 void exportKey(const std::wstring& path, FileFormat format, std::ostream& out);
 
 // What one import may create, checked before anything is written.
 constexpr size_t maxImportKeys = 100000;
 constexpr size_t maxKeyDepth = 512;
+// The largest file an import reads unless told otherwise, in MB of 2^20 bytes: far above any
+// device's registry, low enough that a mistaken file is refused before it costs memory.
+constexpr unsigned defaultImportMegabytes = 64;
 
-struct Change {
-  enum class Kind { createKey, deleteKey, setValue, deleteValue } kind;
-  std::wstring key;  // below HKEY_LOCAL_MACHINE
-  Value value;       // setValue, deleteValue (name only)
+// One value line of a file, kept in the file's own compact form until it is applied.
+struct ValueChange {
+  enum class Form { text, utf16le, bytes };
+  std::string name;  // UTF-8, "" for the default value; never holds a NUL
+  bool remove = false;
+  DWORD type = REG_NONE;
+  Form form = Form::bytes;
+  std::string data;  // text: UTF-8 of a quoted string; utf16le: a text type's hex bytes
 };
 
-// The changes a file asks for. Throws Failure (exit 1) "<source>:<line>: <problem>" at the
-// first line that is not understood, or when the file asks for more than the limits above;
-// nothing is changed by reading.
-std::vector<Change> parseRegistryFile(std::istream& in, const std::string& source);
+// One [key] section: the key to create (or, with `remove`, to delete) and its values.
+struct KeyChange {
+  std::string path;  // UTF-8, below HKEY_LOCAL_MACHINE
+  bool remove = false;
+  std::vector<ValueChange> values;
+};
 
-// Applies all changes in one registry transaction: all of them, or none.
-void applyChanges(const std::vector<Change>& changes);
+// The whole of a file (`file`, or standard input for "-"). Throws Failure (exit 1) with one
+// line when it cannot be read or is larger than `maxBytes`.
+std::string readImportFile(const std::string& file, size_t maxBytes);
+
+// The changes a file's bytes ask for. Throws Failure (exit 1) "<source>:<line>: <problem>" at
+// the first line that is not understood, or when the file asks for more than the limits above;
+// nothing is changed by reading.
+std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string& source);
+
+// Applies all changes in one registry transaction: all of them, or none. Only this takes the
+// registry's write lock. The changes are used up: each value's data is let go once it is set.
+void applyChanges(std::vector<KeyChange>&& changes);
 
 }  // namespace cedevice::reg

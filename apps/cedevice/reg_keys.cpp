@@ -7,6 +7,7 @@
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/reg_text.h"
 #include "platform/stores.h"
 
 namespace cedevice::reg {
@@ -55,6 +56,8 @@ std::string keyArgumentProblem(const std::string& argument) {
 
 std::wstring keyPathOf(const std::string& argument) { return widen(relativePart(argument)); }
 
+std::string relativeKeyPath(const std::string& argument) { return relativePart(argument); }
+
 std::string keyDisplayName(const std::wstring& path) {
   return path.empty() ? "HKEY_LOCAL_MACHINE" : "HKEY_LOCAL_MACHINE\\" + narrow(path);
 }
@@ -76,17 +79,25 @@ Key::~Key() {
 
 std::vector<Value> Key::values() const {
   std::vector<Value> all;
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[CE_REGISTRY_MAX_NAME + 1];
-    DWORD chars = CE_REGISTRY_MAX_NAME + 1;
-    DWORD size = 0;
+  std::vector<WCHAR> name(CE_REGISTRY_MAX_VALUE_NAME + 1);
+  std::vector<BYTE> data(256);
+  for (DWORD i = 0;;) {
+    DWORD chars = static_cast<DWORD>(name.size());
+    DWORD size = static_cast<DWORD>(data.size());
     Value value;
-    LONG rc = RegEnumValueW(key_, i, name, &chars, nullptr, &value.type, nullptr, &size);
+    LONG rc = RegEnumValueW(key_, i, name.data(), &chars, nullptr, &value.type, data.data(),
+                            &size);
+    // The data did not fit: the same index again with room for it (it may grow meanwhile).
+    if (rc == ERROR_MORE_DATA && size > data.size()) {
+      data.resize(size);
+      continue;
+    }
     if (rc == ERROR_NO_MORE_ITEMS) return all;
     if (rc != ERROR_SUCCESS) fail("cannot read the values of " + keyDisplayName(path_), rc);
-    value.name.assign(name, chars);
-    value.data = this->value(value.name).data;
+    value.name.assign(name.data(), chars);
+    value.data.assign(data.begin(), data.begin() + size);
     all.push_back(std::move(value));
+    ++i;
   }
 }
 
@@ -122,25 +133,65 @@ Value Key::value(const std::wstring& name) const {
   fail("cannot read \"" + narrow(name) + "\" in " + keyDisplayName(path_), rc);
 }
 
-bool textOf(const Value& value, std::wstring& text) {
-  if (value.type != REG_SZ || value.data.size() < sizeof(WCHAR) ||
-      value.data.size() % sizeof(WCHAR) != 0)
-    return false;
-  std::wstring all(value.data.size() / sizeof(WCHAR), L'\0');
-  std::memcpy(all.data(), value.data.data(), value.data.size());
+namespace {
+
+// The data as whole wide characters; false for a byte count that is not.
+bool wideCharsOf(const Value& value, std::wstring& chars) {
+  if (value.data.size() % sizeof(WCHAR) != 0) return false;
+  chars.assign(value.data.size() / sizeof(WCHAR), L'\0');
+  if (!chars.empty()) std::memcpy(chars.data(), value.data.data(), value.data.size());
+  return true;
+}
+
+bool isTextType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+}  // namespace
+
+bool singleString(const Value& value, std::wstring& text) {
+  std::wstring all;
+  if (!wideCharsOf(value, all) || all.empty()) return false;
   if (all.back() != L'\0' || all.find(L'\0') != all.size() - 1) return false;
   all.pop_back();
   text = std::move(all);
   return true;
 }
 
+bool textOf(const Value& value, std::wstring& text) {
+  return value.type == REG_SZ && singleString(value, text);
+}
+
+bool stringsOf(const Value& value, std::vector<std::wstring>& strings) {
+  std::wstring all;
+  // The list ends with an empty string: two NULs, or one after an empty list.
+  if (!wideCharsOf(value, all) || all.empty() || all.back() != L'\0') return false;
+  all.pop_back();
+  if (!all.empty() && all.back() == L'\0') all.pop_back();
+  strings.clear();
+  if (all.empty()) return true;
+  for (size_t start = 0;;) {
+    size_t end = all.find(L'\0', start);
+    strings.push_back(all.substr(start, end - start));
+    if (end == std::wstring::npos) return true;
+    start = end + 1;
+  }
+}
+
+std::vector<BYTE> fileBytes(const Value& value) {
+  std::wstring chars;
+  if (!isTextType(value.type) || !wideCharsOf(value, chars)) return value.data;
+  return utf16leOf(chars);
+}
+
 std::string hexData(const Value& value) {
   char prefix[24];
   std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(value.type));
   std::string out = value.type == REG_BINARY ? "hex:" : prefix;
-  for (size_t i = 0; i < value.data.size(); ++i) {
+  std::vector<BYTE> bytes = fileBytes(value);
+  for (size_t i = 0; i < bytes.size(); ++i) {
     char byte[4];
-    std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x", value.data[i]);
+    std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x", bytes[i]);
     out += byte;
   }
   return out;
@@ -148,8 +199,14 @@ std::string hexData(const Value& value) {
 
 std::string displayData(const Value& value) {
   std::wstring text;
-  if (textOf(value, text)) {
+  if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && singleString(value, text))
     return oneLine(narrow(text), false);
+  std::vector<std::wstring> strings;
+  if (value.type == REG_MULTI_SZ && stringsOf(value, strings)) {
+    std::string out;
+    for (size_t i = 0; i < strings.size(); ++i)
+      out += (i ? "\\0" : "") + oneLine(narrow(strings[i]), false);
+    return out;
   }
   if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
     DWORD number;

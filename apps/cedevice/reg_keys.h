@@ -11,6 +11,8 @@ namespace cedevice::reg {
 // "HKLM\Software\x", "HKEY_LOCAL_MACHINE\Software\x" or "Software\x" -> L"Software\x" (the
 // path below HKEY_LOCAL_MACHINE; "" for the root itself). One trailing '\' is dropped.
 std::wstring keyPathOf(const std::string& argument);
+// The same in UTF-8, as given.
+std::string relativeKeyPath(const std::string& argument);
 // Why `argument` cannot name a key ("" when it can): another root, or an empty name.
 std::string keyArgumentProblem(const std::string& argument);
 // L"Software\x" -> "HKEY_LOCAL_MACHINE\Software\x", for messages and files.
@@ -42,11 +44,20 @@ class Key {
   HKEY key_ = nullptr;
 };
 
+// The data when it is one NUL-terminated string (of any type).
+bool singleString(const Value& value, std::wstring& text);
 // The value's text when it is a REG_SZ that holds one NUL-terminated string.
 bool textOf(const Value& value, std::wstring& text);
-// One line for `reg get`: text, a decimal dword, or hex bytes as in an exported file.
+// The strings of a REG_MULTI_SZ: NUL-separated, the list ended by an extra NUL.
+bool stringsOf(const Value& value, std::vector<std::wstring>& strings);
+// The data as a registry file carries it: the text types in UTF-16LE (whole wide characters
+// only), anything else as it is.
+std::vector<BYTE> fileBytes(const Value& value);
+// One line for `reg get`: text (REG_SZ, REG_EXPAND_SZ; REG_MULTI_SZ with \0 between its
+// strings, as `reg set` takes it), a decimal dword, or hex bytes as in an exported file.
 std::string displayData(const Value& value);
-// "hex:01,02" (REG_BINARY) or "hex(b):..." for other types, numbered in hexadecimal.
+// "hex:01,02" (REG_BINARY) or "hex(b):..." for other types, numbered in hexadecimal; text
+// types in UTF-16LE.
 std::string hexData(const Value& value);
 
 // Throws Failure (exit 1) naming what failed and the registry's error code.

@@ -13,9 +13,14 @@ std::vector<BYTE> utf16leOf(const std::wstring& text);
 // False for an odd byte count or a lone surrogate.
 bool wideOfUtf16le(const BYTE* bytes, size_t size, std::wstring& text);
 
+// UTF-16LE bytes appended to `out` as UTF-8, without a wide copy in between; false for an
+// odd byte count or a lone surrogate.
+bool appendUtf8OfUtf16le(const char* bytes, size_t size, std::string& out);
+
 // A whole file's text as UTF-8: UTF-16LE after its BOM, UTF-8 (with or without a BOM), else
-// code page 1252. False, with `problem` set, when the bytes are none of these.
-bool fileTextAsUtf8(const std::string& bytes, std::string& text, std::string& problem);
+// code page 1252. `bytes` is consumed; the work needs at most about twice the file's size.
+// False, with `problem` set, when the bytes are none of these.
+bool fileTextAsUtf8(std::string&& bytes, std::string& text, std::string& problem);
 
 // The text in code page 1252; false when a character has no byte there.
 bool ansiOf(const std::wstring& text, std::string& ansi);

@@ -15,10 +15,22 @@ namespace {
 // Far below the predefined keys (0x80000000 and up, sign-extended).
 constexpr UINT_PTR firstHandle = 0x1000;
 
+struct OpenKey {
+  long long key = rootKeyId;
+  std::shared_ptr<Walks> walks = std::make_shared<Walks>();
+};
+
 struct HandleTable {
   std::mutex mutex;
-  std::unordered_map<UINT_PTR, KeyRecord> open;
+  std::unordered_map<UINT_PTR, OpenKey> open;
+  OpenKey root;  // HKEY_LOCAL_MACHINE's walks
   UINT_PTR next = firstHandle;
+
+  OpenKey* find(HKEY handle) {
+    if (handle == HKEY_LOCAL_MACHINE) return &root;
+    auto it = open.find(reinterpret_cast<UINT_PTR>(handle));
+    return it == open.end() ? nullptr : &it->second;
+  }
 };
 
 HandleTable& table() {
@@ -28,25 +40,22 @@ HandleTable& table() {
 
 }  // namespace
 
-HKEY openKeyHandle(const KeyRecord& key) {
+HKEY openKeyHandle(long long key) {
   HandleTable& handles = table();
   std::lock_guard<std::mutex> lock(handles.mutex);
   UINT_PTR value = handles.next;
   handles.next += 4;
-  handles.open.emplace(value, key);
+  handles.open.emplace(value, OpenKey{key});
   return reinterpret_cast<HKEY>(value);
 }
 
-bool keyOfHandle(HKEY handle, KeyRecord& key) {
-  if (handle == HKEY_LOCAL_MACHINE) {
-    key = KeyRecord{};
-    return true;
-  }
+bool keyOfHandle(HKEY handle, long long& key, std::shared_ptr<Walks>* walks) {
   HandleTable& handles = table();
   std::lock_guard<std::mutex> lock(handles.mutex);
-  auto it = handles.open.find(reinterpret_cast<UINT_PTR>(handle));
-  if (it == handles.open.end()) return false;
-  key = it->second;
+  OpenKey* open = handles.find(handle);
+  if (!open) return false;
+  key = open->key;
+  if (walks) *walks = open->walks;
   return true;
 }
 
@@ -70,6 +79,7 @@ void resetKeyHandles() {
   HandleTable& handles = table();
   std::lock_guard<std::mutex> lock(handles.mutex);
   handles.open.clear();
+  handles.root = OpenKey{};
 }
 
 }  // namespace ce::registry

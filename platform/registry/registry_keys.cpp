@@ -7,7 +7,7 @@
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_store.h"
 
-using ce::registry::KeyRecord;
+using ce::registry::StoredName;
 using ce::registry::StoreLock;
 
 namespace {
@@ -27,13 +27,13 @@ void clearClassAndTime(LPWSTR keyClass, LPDWORD classChars, PFILETIME lastWriteT
 LONG createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
   if (!result || !subKey) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  KeyRecord base;
+  long long base = 0;
   if (!ce::registry::keyOfHandle(key, base)) return ERROR_INVALID_HANDLE;
-  std::vector<std::string> names;
+  std::vector<StoredName> names;
   if (LONG rc = ce::registry::splitKeyPath(subKey, names)) return rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  KeyRecord opened;
+  long long opened = 0;
   bool created = false;
   if (LONG rc = lock.store().createKeys(base, names, opened, created)) return rc;
   *result = ce::registry::openKeyHandle(opened);
@@ -44,34 +44,36 @@ LONG createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
 LONG openKey(HKEY key, LPCWSTR subKey, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  KeyRecord base;
+  long long base = 0;
   if (!ce::registry::keyOfHandle(key, base)) return ERROR_INVALID_HANDLE;
-  std::vector<std::string> names;
+  std::vector<StoredName> names;
   if (LONG rc = ce::registry::splitKeyPath(subKey, names)) return rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  KeyRecord opened;
-  if (LONG rc = lock.store().findKey(ce::registry::joinKeyPath(base.path, names), opened))
-    return rc;
+  long long opened = 0;
+  if (LONG rc = lock.store().findKey(base, names, opened)) return rc;
   *result = ce::registry::openKeyHandle(opened);
   return ERROR_SUCCESS;
 }
 
 LONG deleteKey(HKEY key, LPCWSTR subKey) {
-  KeyRecord base;
+  long long base = 0;
   if (!ce::registry::keyOfHandle(key, base)) return ERROR_INVALID_HANDLE;
-  // The key itself, or the whole of HKEY_LOCAL_MACHINE, is never deleted by accident.
-  if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
-  std::vector<std::string> names;
+  if (!subKey) return ERROR_INVALID_PARAMETER;
+  std::vector<StoredName> names;
   if (LONG rc = ce::registry::splitKeyPath(subKey, names)) return rc;
+  // "" names the key itself, which for HKEY_LOCAL_MACHINE would be everything.
+  if (names.empty() && base == ce::registry::rootKeyId) return ERROR_ACCESS_DENIED;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  return lock.store().deleteTree(ce::registry::joinKeyPath(base.path, names));
+  long long doomed = 0;
+  if (LONG rc = lock.store().findKey(base, names, doomed)) return rc;
+  return lock.store().deleteTree(doomed);
 }
 
 LONG flushKey(HKEY key) {
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
+  long long id = 0;
+  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
   // Every commit is already on disk (see registry_store.cpp); inside runInTransaction the
   // writes become durable when it commits.
   StoreLock lock;
@@ -82,12 +84,12 @@ LONG queryInfo(HKEY key, LPWSTR keyClass, LPDWORD classChars, LPDWORD subKeys,
                LPDWORD maxSubKeyChars, LPDWORD maxClassChars, LPDWORD values,
                LPDWORD maxValueNameChars, LPDWORD maxValueBytes, LPDWORD securityBytes,
                PFILETIME lastWriteTime) {
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
+  long long id = 0;
+  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
   StoreLock lock;
   if (lock.status()) return lock.status();
   ce::registry::KeyCounts counts;
-  if (LONG rc = lock.store().countKey(record.id, counts)) return rc;
+  if (LONG rc = lock.store().countKey(id, counts)) return rc;
   clearClassAndTime(keyClass, classChars, lastWriteTime);
   if (subKeys) *subKeys = counts.subKeys;
   if (maxSubKeyChars) *maxSubKeyChars = counts.maxSubKeyChars;
@@ -102,13 +104,14 @@ LONG queryInfo(HKEY key, LPWSTR keyClass, LPDWORD classChars, LPDWORD subKeys,
 LONG enumKey(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPWSTR keyClass,
              LPDWORD classChars, PFILETIME lastWriteTime) {
   if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
+  long long id = 0;
+  std::shared_ptr<ce::registry::Walks> walks;
+  if (!ce::registry::keyOfHandle(key, id, &walks)) return ERROR_INVALID_HANDLE;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  std::string stored;
-  if (LONG rc = lock.store().subkeyAt(record.id, index, stored)) return rc;
-  std::wstring wide = ce::registry::wideNameOf(stored);
+  const ce::registry::WalkRow* row = nullptr;
+  if (LONG rc = lock.store().subkeyAt(id, index, walks->subkeys, row)) return rc;
+  std::wstring wide = ce::registry::wideNameOf(row->name);
   if (wide.size() + 1 > *nameChars) return ERROR_MORE_DATA;
   std::memcpy(name, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
   *nameChars = static_cast<DWORD>(wide.size());

@@ -7,19 +7,18 @@
 #include <string>
 #include <vector>
 
+#include <cstdint>
+
 #include "platform/kernel/wintypes.h"
+#include "platform/registry/commit_counter.h"
+#include "platform/registry/key_names.h"
 #include "platform/registry/sqlite_handles.h"
 #include "platform/registry/value_data.h"
 
 namespace ce::registry {
 
-// HKEY_LOCAL_MACHINE itself: the one key with an empty path.
+// HKEY_LOCAL_MACHINE itself: the one key without a parent.
 inline constexpr long long rootKeyId = 1;
-
-struct KeyRecord {
-  long long id = rootKeyId;
-  std::string path;  // UTF-8, '\'-separated, in the case each key was created with
-};
 
 struct KeyCounts {
   DWORD subKeys = 0;
@@ -29,30 +28,72 @@ struct KeyCounts {
   DWORD maxValueBytes = 0;
 };
 
+// What the store looked like when entries were read ahead: the device's commit count (or,
+// where it is not available, SQLite's data version of the file) and this connection's count of
+// changed rows (moved by our writes, also inside a transaction not committed yet).
+struct StoreVersion {
+  std::uint64_t commits = 0;
+  long long changes = -1;
+  bool operator==(const StoreVersion&) const = default;
+};
+
+enum class Walk { subkeys, values };
+
+// One entry of a walk: a subkey (name, sortKey) or a value (id, name, value).
+struct WalkRow {
+  long long id = 0;
+  std::string name;
+  std::string sortKey;
+  StoredValue value;
+};
+
+// Where a walk by index stands, kept with the open key handle: the entries from index `first`
+// on, read ahead in one statement. The next ascending steps are answered from them while the
+// store is unchanged; after any change the index is counted again, so every answer is what
+// the key holds at that call.
+struct EnumCursor {
+  bool valid = false;
+  DWORD first = 0;
+  std::vector<WalkRow> rows;
+  StoreVersion version;
+};
+
+// The two walks of one open handle.
+struct Walks {
+  EnumCursor subkeys;
+  EnumCursor values;
+};
+
 class Store {
  public:
-  // Opens (creating it when there is no file yet) the store at `file`. A file that is not a
-  // database, or a database that is not a registry, gives ERROR_BADDB and is left untouched.
+  // Opens (creating it when there is no file yet) the store at `file`, upgrading an older
+  // store in place. A file that is not a database, or a database that is not a registry, gives
+  // ERROR_BADDB and is left untouched.
   static LONG open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store);
 
   // How long a write waits for a store another process keeps locked.
   void setBusyTimeout(int milliseconds);
 
-  // ERROR_FILE_NOT_FOUND when no key has this path (compared without regard to ASCII case).
-  LONG findKey(const std::string& path, KeyRecord& key);
+  // The key at `names` below `base`: ERROR_FILE_NOT_FOUND when one is missing,
+  // ERROR_KEY_DELETED when `base` itself is gone. One indexed lookup per name.
+  LONG findKey(long long base, const std::vector<StoredName>& names, long long& key);
   // Creates the missing keys of `names` below `base`; `created` tells whether the last was new.
-  LONG createKeys(const KeyRecord& base, const std::vector<std::string>& names, KeyRecord& key,
+  LONG createKeys(long long base, const std::vector<StoredName>& names, long long& key,
                   bool& created);
-  // Removes the key, its subtree and all their values.
-  LONG deleteTree(const std::string& path);
-  LONG countKey(long long id, KeyCounts& counts);
-  // ERROR_NO_MORE_ITEMS past the last subkey, in creation order.
-  LONG subkeyAt(long long id, DWORD index, std::string& name);
+  // Removes the key, its subtree and all their values; ERROR_FILE_NOT_FOUND when it is gone.
+  LONG deleteTree(long long key);
+  LONG countKey(long long key, KeyCounts& counts);
+  // The subkey at `index` (ERROR_NO_MORE_ITEMS past the last), in the order of their
+  // comparison keys; `row` points into `cursor`.
+  LONG subkeyAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);
 
-  LONG readValue(long long key, const std::string& name, StoredValue& value);
-  LONG writeValue(long long key, const std::string& name, const StoredValue& value);
-  LONG deleteValue(long long key, const std::string& name);
-  LONG valueAt(long long key, DWORD index, std::string& name, StoredValue& value);
+  LONG readValue(long long key, const StoredName& name, StoredValue& value);
+  LONG writeValue(long long key, const StoredName& name, const StoredValue& value);
+  LONG deleteValue(long long key, const StoredName& name);
+  // The value at `index` (ERROR_NO_MORE_ITEMS past the last), in creation order.
+  LONG valueAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);
+  // ERROR_SUCCESS when the key exists, ERROR_KEY_DELETED when it does not.
+  LONG checkKey(long long key);
 
   // A write transaction: BEGIN IMMEDIATE, or a savepoint when one is already open.
   LONG begin(bool& nested);
@@ -67,16 +108,20 @@ class Store {
 
  private:
   enum StatementId {
-    findKeyByPath,
+    findChild,
+    selectKey,
     insertKey,
-    deleteKeys,
+    deleteSubtree,
     countKeyContents,
-    subkeyByIndex,
+    subkeysFrom,
+    subkeysAfter,
     selectValue,
     upsertValue,
     deleteValueByName,
-    valueByIndex,
+    valuesFrom,
+    valuesAfter,
     beginImmediate,
+    beginRead,
     commitTransaction,
     rollbackTransaction,
     savepoint,
@@ -85,12 +130,27 @@ class Store {
     statementCount
   };
 
-  explicit Store(Connection connection);
+  Store(Connection connection, CommitCounter commits);
   LONG prepareStatements();
   LONG run(StatementId id, bool writing);
-  LONG readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
+  // After a write that committed (outside any transaction of ours, or ending the outermost).
+  void committed();
+  // The version to compare a cursor with; without a commit counter, read while a statement is
+  // active (its read transaction has begun).
+  StoreVersion version() const;
+  LONG walkTo(Walk walk, long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);
+  // Reads ahead the entries of `key` from `index`, or after the cursor's last when `follow`.
+  LONG readAhead(Walk walk, long long key, DWORD index, bool follow, EnumCursor& cursor);
+  // Up to `limit` entries from `index` counted from the start, or those after `after`, and the
+  // version they were read at.
+  LONG readRows(Walk walk, long long key, DWORD index, const WalkRow* after, size_t limit,
+                std::vector<WalkRow>& rows, StoreVersion& seen);
+  void readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
+
+  friend class ReadSnapshot;
 
   Connection connection_;
+  CommitCounter commits_;
   std::vector<Statement> statements_;
   int depth_ = 0;  // transactions and savepoints we have open
 };

@@ -8,7 +8,7 @@
 #include "platform/registry/registry_store.h"
 #include "platform/registry/value_data.h"
 
-using ce::registry::KeyRecord;
+using ce::registry::StoredName;
 using ce::registry::StoredValue;
 using ce::registry::StoreLock;
 
@@ -19,73 +19,112 @@ LONG finish(LONG rc) {
   return rc;
 }
 
+// A value as the caller receives it: its wide form, and whether a NUL goes after it (a string
+// type stored without its terminator; the device adds one and counts it).
+struct HandedOut {
+  DWORD type = REG_NONE;
+  DWORD size = 0;  // including an added NUL
+  bool addTerminator = false;
+};
+
+HandedOut measure(const StoredValue& value) {
+  HandedOut out;
+  out.type = value.type;
+  out.size = ce::registry::wideSizeOf(value);
+  bool stringType = value.type == REG_SZ || value.type == REG_EXPAND_SZ ||
+                    value.type == REG_MULTI_SZ;
+  if (stringType && value.form == StoredValue::Form::bytes && out.size > 0 &&
+      out.size % sizeof(WCHAR) == 0) {
+    WCHAR last = 0;
+    std::memcpy(&last, value.bytes.data() + out.size - sizeof(WCHAR), sizeof last);
+    out.addTerminator = last != L'\0';
+  }
+  if (out.addTerminator) out.size += sizeof(WCHAR);
+  return out;
+}
+
 // Hands out a value the way both query functions do: the size alone without a buffer,
 // ERROR_MORE_DATA (and the size needed) when the buffer is too small.
 LONG handOut(const StoredValue& value, LPDWORD type, LPBYTE data, LPDWORD dataBytes) {
-  DWORD size = ce::registry::wideSizeOf(value);
-  if (type) *type = value.type;
-  if (data && *dataBytes < size) {
-    *dataBytes = size;
+  HandedOut out = measure(value);
+  if (type) *type = out.type;
+  if (data && *dataBytes < out.size) {
+    *dataBytes = out.size;
     return ERROR_MORE_DATA;
   }
-  if (data) ce::registry::copyWideForm(value, data);
-  if (dataBytes) *dataBytes = size;
+  if (data) {
+    ce::registry::copyWideForm(value, data);
+    if (out.addTerminator) std::memset(data + out.size - sizeof(WCHAR), 0, sizeof(WCHAR));
+  }
+  if (dataBytes) *dataBytes = out.size;
   return ERROR_SUCCESS;
 }
 
 LONG queryValue(HKEY key, LPCWSTR valueName, LPDWORD type, LPBYTE data, LPDWORD dataBytes) {
   if (data && !dataBytes) return ERROR_INVALID_PARAMETER;
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
-  std::string name;
-  if (LONG rc = ce::registry::valueNameOf(valueName, name)) return rc;
+  long long id = 0;
+  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
+  StoredName name;
+  bool tooLong = false;
+  // A name longer than any value can have names no value.
+  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong))
+    return tooLong ? ERROR_FILE_NOT_FOUND : rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
   StoredValue value;
-  if (LONG rc = lock.store().readValue(record.id, name, value)) return rc;
+  if (LONG rc = lock.store().readValue(id, name, value)) return rc;
   return handOut(value, type, data, dataBytes);
 }
 
 LONG setValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD dataBytes) {
-  if (!data && dataBytes) return ERROR_INVALID_PARAMETER;
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
-  std::string name;
-  if (LONG rc = ce::registry::valueNameOf(valueName, name)) return rc;
+  if (!data && dataBytes) return ERROR_NOACCESS;
+  long long id = 0;
+  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
+  StoredName name;
+  bool tooLong = false;
+  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong)) return rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
   static const BYTE nothing = 0;
-  return lock.store().writeValue(record.id, name,
+  return lock.store().writeValue(id, name,
                                  ce::registry::storedFormOf(type, data ? data : &nothing,
                                                             dataBytes));
 }
 
 LONG deleteValue(HKEY key, LPCWSTR valueName) {
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
-  std::string name;
-  if (LONG rc = ce::registry::valueNameOf(valueName, name)) return rc;
+  long long id = 0;
+  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
+  StoredName name;
+  bool tooLong = false;
+  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong))
+    return tooLong ? ERROR_FILE_NOT_FOUND : rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  return lock.store().deleteValue(record.id, name);
+  return lock.store().deleteValue(id, name);
 }
 
 LONG enumValue(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameChars, LPDWORD type,
                LPBYTE data, LPDWORD dataBytes) {
   if (!valueName || !valueNameChars || (data && !dataBytes)) return ERROR_INVALID_PARAMETER;
-  KeyRecord record;
-  if (!ce::registry::keyOfHandle(key, record)) return ERROR_INVALID_HANDLE;
+  long long id = 0;
+  std::shared_ptr<ce::registry::Walks> walks;
+  if (!ce::registry::keyOfHandle(key, id, &walks)) return ERROR_INVALID_HANDLE;
   StoreLock lock;
   if (lock.status()) return lock.status();
-  std::string name;
-  StoredValue value;
-  if (LONG rc = lock.store().valueAt(record.id, index, name, value)) return rc;
-  std::wstring wide = ce::registry::wideNameOf(name);
-  if (wide.size() + 1 > *valueNameChars) return ERROR_MORE_DATA;
-  if (LONG rc = handOut(value, type, data, dataBytes)) return rc;
+  const ce::registry::WalkRow* row = nullptr;
+  if (LONG rc = lock.store().valueAt(id, index, walks->values, row)) return rc;
+  std::wstring wide = ce::registry::wideNameOf(row->name);
+  // The device gives the type and size even when the name does not fit, and the name even
+  // when the data does not.
+  if (wide.size() + 1 > *valueNameChars) {
+    HandedOut out = measure(row->value);
+    if (type) *type = out.type;
+    if (dataBytes) *dataBytes = out.size;
+    return ERROR_MORE_DATA;
+  }
   std::memcpy(valueName, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
   *valueNameChars = static_cast<DWORD>(wide.size());
-  return ERROR_SUCCESS;
+  return handOut(row->value, type, data, dataBytes);
 }
 
 }  // namespace

@@ -1,17 +1,25 @@
-// The schema of registry.db (version 2, in PRAGMA user_version):
-//   keys(id, parent, name, path)          one row per key; HKEY_LOCAL_MACHINE is id 1 with the
-//                                         empty path; `path` is the full path below it,
-//                                         unique without regard to case (REGISTRY_NOCASE,
-//                                         see name_collation.h)
-//   key_values(id, key, name, type, data) one row per value, unique per key by name, compared
-//                                         the same way
-// Version 1 was the same with SQLite's ASCII-only NOCASE; see store_migration.cpp.
-// Rows are numbered in creation order, which is the order of enumeration.
+// The schema of registry.db (version 3, in PRAGMA user_version):
+//   keys(id, parent, name, name_key)      one row per key; HKEY_LOCAL_MACHINE is id 1 without
+//                                         a parent; `name` as it was created, `name_key` its
+//                                         comparison key, unique per parent
+//   key_values(id, key, name, name_key, type, data)
+//                                         one row per value, unique per key by `name_key`
+// Rows are numbered in creation order, the order in which values enumerate; subkeys enumerate
+// in the order of their comparison keys, as the device keeps them.
 //
-// Why a path column: the listener's hot path opens one deep key per call. With the full path
-// indexed that is one SELECT, whatever the depth, instead of one per path component. A key
-// name cannot hold '\', so the path is unambiguous, and a subtree is one index range (every
-// path that begins with the key's path and a '\'), so deleting it is one statement too.
+// Why a key column of our own: the device compares names upper-cased by its own table, which
+// no SQLite collation knows. A collation of ours in the schema would make the file unreadable
+// to every other SQLite tool (the sqlite3 shell cannot even check it), so the program computes
+// the key (comparisonKey in key_names.h, the one function for storing and for looking up) and
+// the schema holds only plain columns, indexes and SQLite's built-in BINARY comparison. The key
+// is UTF-16BE bytes, so that comparing bytes orders names as the device's 16-bit text does.
+//
+// Why a parent column and no path: a path is looked up one name at a time, one indexed step
+// each, so a key costs what its own name costs however deep it lies; storing full paths made a
+// chain of nested keys cost the square of its depth. A subtree is found by a recursive query.
+//
+// Versions 1 (SQLite's NOCASE) and 2 (a collation of ours) had a `path` column; they are
+// upgraded in place on first open (store_migration.cpp).
 #include "platform/registry/store_schema.h"
 
 #include "platform/registry/sqlite_handles.h"
@@ -57,29 +65,50 @@ LONG execute(sqlite3* db, const char* sql, bool writing) {
   return errorOf(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), writing);
 }
 
+const char* const keysTable =
+    "CREATE TABLE keys (\n"
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "  parent INTEGER REFERENCES keys(id),\n"
+    "  name TEXT NOT NULL,\n"
+    "  name_key BLOB NOT NULL\n"
+    ")";
+
+const char* const valuesTable =
+    "CREATE TABLE key_values (\n"
+    "  id INTEGER PRIMARY KEY,\n"
+    "  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,\n"
+    "  name TEXT NOT NULL,\n"
+    "  name_key BLOB NOT NULL,\n"
+    "  type INTEGER NOT NULL,\n"
+    "  data BLOB NOT NULL\n"
+    ")";
+
+const char* const schemaIndexes = R"sql(
+CREATE UNIQUE INDEX keys_by_name ON keys(parent, name_key);
+CREATE UNIQUE INDEX values_by_name ON key_values(key, name_key);
+CREATE INDEX values_in_order ON key_values(key, id);
+PRAGMA user_version = 3;
+)sql";
+
 namespace {
 
-constexpr int schemaVersion = 2;
-
-const char* const schema = R"sql(
-CREATE TABLE keys (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  parent INTEGER REFERENCES keys(id),
-  name TEXT NOT NULL,
-  path TEXT NOT NULL COLLATE REGISTRY_NOCASE UNIQUE
-);
-CREATE INDEX keys_by_parent ON keys(parent, id);
-CREATE TABLE key_values (
-  id INTEGER PRIMARY KEY,
-  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
-  name TEXT NOT NULL COLLATE REGISTRY_NOCASE,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  UNIQUE (key, name)
-);
-INSERT INTO keys(id, parent, name, path) VALUES (1, NULL, '', '');
-PRAGMA user_version = 2;
-)sql";
+// sqlite3's .dump leaves PRAGMA user_version out: a copy reloaded from one holds our two
+// tables, word for word as we made them, at version 0. It is taken for what it is.
+LONG isReloadedDump(sqlite3* db, bool& reloaded) {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db,
+                              "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND"
+                              " ((name = 'keys' AND sql = ?1) OR"
+                              "  (name = 'key_values' AND sql = ?2))",
+                              -1, &raw, nullptr);
+  Statement statement(raw);
+  if (rc != SQLITE_OK) return errorOf(rc, false);
+  sqlite3_bind_text(raw, 1, keysTable, -1, SQLITE_STATIC);
+  sqlite3_bind_text(raw, 2, valuesTable, -1, SQLITE_STATIC);
+  if ((rc = sqlite3_step(raw)) != SQLITE_ROW) return errorOf(rc, false);
+  reloaded = sqlite3_column_int(raw, 0) == 2;
+  return ERROR_SUCCESS;
+}
 
 // The schema version and the number of schema objects, read in one snapshot (another process
 // may be creating the schema meanwhile).
@@ -103,18 +132,32 @@ LONG prepareSchema(sqlite3* db) {
   long long version = 0, objects = 0;
   if (LONG rc = readSchemaState(db, version, objects)) return rc;
   if (version == schemaVersion) return ERROR_SUCCESS;
-  if (version == 1) return migrateFromVersion1(db);
-  if (version != 0 || objects != 0) return ERROR_BADDB;
+  if (version == 1 || version == 2) return upgradeToVersion3(db);
+  if (version == 0 && objects != 0) {
+    bool reloaded = false;
+    if (LONG rc = isReloadedDump(db, reloaded)) return rc;
+    if (!reloaded) return ERROR_BADDB;
+    return execute(db, "PRAGMA user_version = 3", true);
+  }
+  if (version != 0) return ERROR_BADDB;
   // The journal mode sticks to the file: set it before the first write.
   if (LONG rc = errorOf(ce::sqlite::switchToWal(db, busyTimeoutMilliseconds), true)) return rc;
   if (LONG rc = execute(db, "BEGIN IMMEDIATE", true)) return rc;
   // Another process may have created the schema while we waited for the lock.
   LONG rc = readSchemaState(db, version, objects);
-  if (rc == ERROR_SUCCESS && version == 0) rc = objects == 0 ? execute(db, schema, true) : ERROR_BADDB;
-  if (rc == ERROR_SUCCESS && version != 0 && version != schemaVersion && version != 1)
-    rc = ERROR_BADDB;
+  if (rc == ERROR_SUCCESS && version == 0) {
+    rc = objects != 0 ? ERROR_BADDB : execute(db, keysTable, true);
+    if (rc == ERROR_SUCCESS) rc = execute(db, valuesTable, true);
+    if (rc == ERROR_SUCCESS)
+      rc = execute(db, "INSERT INTO keys(id, parent, name, name_key) VALUES (1, NULL, '', x'')",
+                   true);
+    if (rc == ERROR_SUCCESS) rc = execute(db, schemaIndexes, true);
+  }
+  if (rc == ERROR_SUCCESS && version > schemaVersion) rc = ERROR_BADDB;
   if (rc == ERROR_SUCCESS) rc = execute(db, "COMMIT", true);
   if (rc != ERROR_SUCCESS) execute(db, "ROLLBACK", true);
+  // Another process made an older schema while we waited: upgrade it now.
+  if (rc == ERROR_SUCCESS && (version == 1 || version == 2)) rc = upgradeToVersion3(db);
   return rc;
 }
 

@@ -8,6 +8,13 @@
 
 namespace ce::registry {
 
+// The version in PRAGMA user_version.
+inline constexpr int schemaVersion = 3;
+// The two tables, and the indexes that close a new or upgraded schema (setting its version).
+extern const char* const keysTable;
+extern const char* const valuesTable;
+extern const char* const schemaIndexes;
+
 // Long enough to outlast any other process's single write, short enough to give up cleanly.
 inline constexpr int busyTimeoutMilliseconds = 5000;
 
@@ -19,8 +26,7 @@ LONG execute(sqlite3* db, const char* sql, bool writing);
 // file that is not a database or a database that is not a registry, which stay untouched.
 LONG prepareSchema(sqlite3* db);
 
-// Rebuilds a version 1 store with the Unicode collation. A store that holds two names equal
-// only under it (possible before) is left at version 1, where it works as it always did.
-LONG migrateFromVersion1(sqlite3* db);
+// Rebuilds a version 1 or 2 store at version 3, in place, keeping every id and all data.
+LONG upgradeToVersion3(sqlite3* db);
 
 }  // namespace ce::registry

@@ -19,16 +19,22 @@ long wideLengthOf(const std::string& text) {
 bool asText(const BYTE* data, DWORD size, std::string& text) {
   if (size < sizeof(WCHAR) || size % sizeof(WCHAR) != 0) return false;
   size_t chars = size / sizeof(WCHAR) - 1;
-  // The caller's buffer need not be aligned for wchar_t.
-  std::vector<WCHAR> wide(chars + 1);
-  std::memcpy(wide.data(), data, size);
+  // The caller's buffer need not be aligned for wchar_t: copied only when it is not, as text
+  // may be long and a copy takes four bytes a character.
+  std::vector<WCHAR> copy;
+  const WCHAR* wide = reinterpret_cast<const WCHAR*>(data);
+  if (reinterpret_cast<uintptr_t>(data) % alignof(WCHAR) != 0) {
+    copy.resize(chars + 1);
+    std::memcpy(copy.data(), data, size);
+    wide = copy.data();
+  }
   if (wide[chars] != L'\0') return false;
   for (size_t i = 0; i < chars; ++i)
     if (wide[i] == L'\0') return false;
-  long n = utf8::fromWide(wide.data(), chars, nullptr, 0, utf8::InvalidChars::fail);
+  long n = utf8::fromWide(wide, chars, nullptr, 0, utf8::InvalidChars::fail);
   if (n < 0) return false;
   text.resize(static_cast<size_t>(n));
-  utf8::fromWide(wide.data(), chars, text.data(), text.size(), utf8::InvalidChars::fail);
+  utf8::fromWide(wide, chars, text.data(), text.size(), utf8::InvalidChars::fail);
   return true;
 }
 

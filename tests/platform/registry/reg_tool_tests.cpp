@@ -1,5 +1,7 @@
 // `cedevice reg`: values, and registry files in both forms (written by hand from the format's
 // rules) with their round trips.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -96,22 +98,21 @@ TEST_F(RegCommandTest, ExportThenImportIntoAnEmptyDeviceGivesTheSameRegistry) {
 
   Run exported = reg({"export", "--regedit4"});
   ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  // Subkeys in the device's order (upper-cased names), values in the order they were made.
   const std::string expectedStart =
       "REGEDIT4\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Empty]\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\Software\\Quillbex]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]\\deep]\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\SyncclientPIM]\r\n"
       "\"path\"=\"\\\\Program Files\\\\\\\"Quoted\\\" Caf\xe9\"\r\n"
       "@=\"default\"\r\n"
-      "\"lines\"=hex(1):61,00,0a,00,62,00,00,00\r\n";
-  EXPECT_EQ(exported.out.substr(0, expectedStart.size()), expectedStart);
-  EXPECT_NE(exported.out.find("\n\"interval\"=dword:0000001e\r\n\"bin\"=hex:00,ff,10\r\n"
-                              "\"empty\"=hex:\r\n\r\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]]\r\n\r\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Quillbex\\a/b]\\deep]\r\n\r\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Empty]\r\n\r\n"),
-            std::string::npos)
-      << exported.out;
+      "\"lines\"=hex(1):61,00,0a,00,62,00,00,00\r\n"
+      "\"interval\"=dword:0000001e\r\n\"bin\"=hex:00,ff,10\r\n"
+      "\"empty\"=hex:\r\n\r\n";
+  EXPECT_EQ(exported.out, expectedStart);
 
   std::string file = home() + "/export.reg";
   ce::test::writeFile(file, exported.out);
@@ -225,7 +226,9 @@ TEST_F(RegFileTest, BothExportFormsComeBackUnchanged) {
   ASSERT_EQ(importFixture("version5.reg").exitCode, 0);
   // A value name with no form in code page 1252 cannot go into REGEDIT4: refused cleanly.
   EXPECT_EQ(reg({"export", "--regedit4"}).exitCode, 1);
-  ASSERT_EQ(reg({"delete", "HKLM\\Software\\Fixture\\Zo\xc3\xab", "\xe4\xb8\xad\xe6\x96\x87"}).exitCode, 0);
+  ASSERT_EQ(reg({"delete", "HKLM\\Software\\Fixture\\Zo\xc3\xab", "\xe4\xb8\xad\xe6\x96\x87"})
+                .exitCode,
+            0);
   std::string version5 = reg({"export"}).out;
   ASSERT_EQ(version5.rfind("\xff\xfeW\0i\0n\0", 0), 0u);
   std::string regedit4 = reg({"export", "--regedit4"}).out;
@@ -315,7 +318,8 @@ TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
   ce::test::writeFile(ours, reg({"export", "HKLM\\Software\\Fixture"}).out);
   std::string wine = "WINEPREFIX=" + home() + "/wine WINEDEBUG=-all wine regedit ";
   ASSERT_EQ(std::system((wine + "/S " + ours).c_str()), 0);
-  ASSERT_EQ(std::system((wine + "/E " + theirs + " \"HKEY_LOCAL_MACHINE\\Software\\Fixture\"").c_str()), 0);
+  std::string exportCommand = wine + "/E " + theirs + " \"HKEY_LOCAL_MACHINE\\Software\\Fixture\"";
+  ASSERT_EQ(std::system(exportCommand.c_str()), 0);
   std::string other = otherDevice();
   auto run = reg({"import", theirs}, other);
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -332,6 +336,116 @@ TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
   };
   EXPECT_EQ(sortedLines(reg({"export", "HKLM\\Software\\Fixture"}, other).out),
             sortedLines(ce::test::readFile(ours)));
+}
+
+// A version 5.00 file as the desktop editors write it: UTF-16LE after a BOM.
+std::string version5File(const std::u16string& body) {
+  std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n" + body;
+  std::string bytes = "\xff\xfe";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST_F(RegFileTest, AVersion5FileWithALoneSurrogateOrALongDwordImportsNothing) {
+  std::string file = home() + "/bad.reg";
+  const struct {
+    std::u16string body;
+    std::string error;
+  } cases[] = {
+      {u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=\"x" + std::u16string(1, 0xD800) +
+           u"y\"\r\n",
+       file + ": the file starts as UTF-16 but is not valid UTF-16"},
+      {u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=hex(1):00,d8,41,00,00,00\r\n",
+       file + ":4: bad UTF-16 text in hex(1) data"},
+      {u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=dword:100000000\r\n",
+       file + ":4: bad dword: dword:100000000"},
+  };
+  for (const auto& c : cases) {
+    ce::test::writeFile(file, version5File(c.body));
+    Run run = reg({"import", file});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "cedevice: " + c.error + "\n");
+  }
+  EXPECT_FALSE(ce::test::keyExists(L"Software\\New"));
+}
+
+// A NUL would cut the name short when it reaches RegSetValueExW, and set another value.
+TEST_F(RegFileTest, AValueNameWithANulIsRefusedWithItsLine) {
+  HKEY key = ce::test::createKey(L"Software\\Kept");
+  ce::test::setString(key, L"n", L"before");
+  std::string file = home() + "/nul.reg";
+  ce::test::writeFile(file, "REGEDIT4\n\n[HKLM\\Software\\Kept]\n\"n\\0ul\"=\"after\"\n");
+  Run run = reg({"import", file});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "cedevice: " + file + ":4: a value name cannot hold a NUL character (\\0)\n");
+  EXPECT_EQ(ce::test::getString(key, L"n"), L"before");
+}
+
+TEST_F(RegFileTest, AFileOverTheSizeLimitIsRefusedInOneLineUnlessTheLimitIsRaised) {
+  std::string file = home() + "/big.reg";
+  std::string text = "REGEDIT4\n\n[HKLM\\Software\\Big]\n\"v\"=\"" +
+                     std::string(3 * 1024 * 1024, 'x') + "\"\n";
+  ce::test::writeFile(file, text);
+  Run run = reg({"import", "--max-size", "2", file});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "cedevice: " + file + " is 3.0 MB, larger than the 2 MB an import reads; "
+                     "nothing was imported (--max-size raises the limit)\n");
+  EXPECT_FALSE(ce::test::keyExists(L"Software\\Big"));
+  Run piped = ce::test::runShell(ce::test::buildDir() + "/apps/cedevice/cedevice --home " +
+                                     ce::test::shellQuoted(home()) +
+                                     " reg import --max-size 2 - < " + ce::test::shellQuoted(file),
+                                 home() + "/piped.err");
+  EXPECT_EQ(piped.exitCode, 1);
+  EXPECT_EQ(piped.err, "cedevice: <stdin> is larger than the 2 MB an import reads; "
+                       "nothing was imported (--max-size raises the limit)\n");
+
+  ASSERT_EQ(reg({"import", "--max-size", "4", file}).exitCode, 0);
+  EXPECT_EQ(valueOf(L"Software\\Big", L"v").bytes.size(), (3u * 1024 * 1024 + 1) * sizeof(WCHAR));
+}
+
+TEST_F(RegCommandTest, GetPrintsExpandableAndMultipleStringsAsText) {
+  const std::string key = "HKLM\\Software\\Text";
+  ASSERT_EQ(reg({"set", key, "path", "%TEMP%\\x", "-t", "expand_sz"}).exitCode, 0);
+  ASSERT_EQ(reg({"set", key, "list", "a\\0b\\0c", "-t", "multi_sz"}).exitCode, 0);
+  EXPECT_EQ(reg({"get", key, "path"}).out, "%TEMP%\\x\n");
+  EXPECT_EQ(reg({"get", key, "list"}).out, "a\\0b\\0c\n");
+  // What is not one string shows as an exported file would carry it: UTF-16LE.
+  HKEY raw = ce::test::createKey(L"Software\\Text");
+  const WCHAR two[] = {L'a', 0, L'b', 0};
+  RegSetValueExW(raw, L"odd", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(two), sizeof two);
+  EXPECT_EQ(reg({"get", key, "odd"}).out, "hex(2):61,00,00,00,62,00,00,00\n");
+  EXPECT_EQ(reg({"get", key}).out,
+            "path=%TEMP%\\x\nlist=a\\0b\\0c\nodd=hex(2):61,00,00,00,62,00,00,00\n");
+}
+
+// A file of nested keys holds each key's whole path, so it grows with the square of its
+// depth; importing it must cost no more than reading it (a chain four times deeper, a file
+// sixteen times larger), where building every parent's path again for each key cost the cube.
+TEST_F(RegFileTest, ImportingDeepKeysCostsInProportionToTheFile) {
+  auto importChain = [&](int depth) {
+    std::string text = "REGEDIT4\n\n", path = "HKLM\\Software";
+    for (int i = 0; i < depth; ++i) {
+      path += "\\" + std::string(254, static_cast<char>('a' + i % 26));
+      text += "[" + path + "]\n";
+    }
+    std::string file = home() + "/chain" + std::to_string(depth) + ".reg";
+    ce::test::writeFile(file, text);
+    // The tool's processor time: on a busy machine, the clock's would measure the others.
+    auto childSeconds = [] {
+      rusage usage{};
+      getrusage(RUSAGE_CHILDREN, &usage);
+      return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    double before = childSeconds();
+    EXPECT_EQ(reg({"import", file}).exitCode, 0);
+    return childSeconds() - before;
+  };
+  double shallow = importChain(60), deep = importChain(240);
+  EXPECT_LT(deep / shallow, 32.0) << shallow << " s, " << deep << " s";
 }
 
 }  // namespace

@@ -4,12 +4,10 @@
 #include <vector>
 
 #include "platform/device.h"
-#include "platform/registry/name_collation.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
-#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -45,11 +43,25 @@ TEST_F(RegistryKeyTest, CreateMakesTheWholePathAndOpenNeverCreates) {
   EXPECT_EQ(subkeysOf(self), L"sources");
 }
 
-TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesAreInvalidParameters) {
+TEST_F(RegistryKeyTest, PathsAreSplitAsTheDeviceSplitsThem) {
   createKey(L"Software\\Quillbex\\a/b");
   EXPECT_FALSE(keyExists(L"Software\\Quillbex\\a"));
   EXPECT_EQ(subkeysOf(createKey(L"Software\\Quillbex")), L"a/b");
 
+  // Empty components after the first name are skipped, trailing ones too.
+  EXPECT_TRUE(keyExists(L"Software\\\\Quillbex\\\\a/b\\\\"));
+  EXPECT_EQ(subkeysOf(createKey(L"Software")), L"Quillbex");
+  for (const wchar_t* lead : {L"\\Software", L"\\", L"\\\\x"}) {
+    HKEY result = sentinelKey;
+    EXPECT_EQ(create(HKEY_LOCAL_MACHINE, lead, result), ERROR_BAD_PATHNAME) << lead;
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(ce::test::openKey(lead, result), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, lead), ERROR_BAD_PATHNAME);
+  }
+}
+
+// Lengths count the device's 16-bit characters: one beyond the BMP is two.
+TEST_F(RegistryKeyTest, NamesAreLimitedIn16BitCharacters) {
   std::wstring longest(CE_REGISTRY_MAX_NAME, L'n');
   HKEY parent = createKey(L"Software\\Long");
   HKEY made = createKey((L"Software\\Long\\" + longest).c_str());
@@ -58,20 +70,25 @@ TEST_F(RegistryKeyTest, SlashIsAnOrdinaryCharacterAndBadNamesAreInvalidParameter
   DWORD chars = CE_REGISTRY_MAX_NAME;  // no room for the terminator
   EXPECT_EQ(RegEnumKeyExW(parent, 0, buffer, &chars, nullptr, nullptr, nullptr, nullptr),
             ERROR_MORE_DATA);
-  EXPECT_EQ(ce::test::setString(made, longest.c_str(), L"x"), ERROR_SUCCESS);
-  EXPECT_TRUE(keyExists(L"Software\\Long\\"));
 
-  std::wstring tooLong = longest + L"n";
-  EXPECT_EQ(ce::test::setString(made, tooLong.c_str(), L"x"), ERROR_INVALID_PARAMETER);
-  const std::wstring bad[] = {L"Software\\Long\\" + tooLong, L"\\Software", L"Software\\\\x",
-                              L"\\", std::wstring(L"S\\") + wchar_t(0xD800)};
-  for (const auto& path : bad) {
+  std::wstring pairs(127, wchar_t(0x1F600));
+  for (const std::wstring& name : {longest + L"n", pairs + wchar_t(0x1F600)}) {
     HKEY result = sentinelKey;
-    EXPECT_EQ(create(HKEY_LOCAL_MACHINE, path.c_str(), result), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(create(parent, name.c_str(), result), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(ce::test::openKey(path.c_str(), result), ERROR_INVALID_PARAMETER);
   }
-  EXPECT_EQ(subkeysOf(parent), longest);
+  EXPECT_NE(createKey((L"Software\\Long\\" + pairs + L"x").c_str()), nullptr);
+
+  std::wstring longestValue(CE_REGISTRY_MAX_VALUE_NAME, L'v');
+  EXPECT_EQ(ce::test::setString(made, longestValue.c_str(), L"x"), ERROR_SUCCESS);
+  EXPECT_EQ(ce::test::getString(made, longestValue.c_str()), L"x");
+  std::wstring tooLong = longestValue + L"v";
+  EXPECT_EQ(ce::test::setString(made, tooLong.c_str(), L"x"), ERROR_INVALID_PARAMETER);
+  LONG rc = 0;
+  ce::test::getString(made, tooLong.c_str(), &rc);
+  EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);  // no value can have that name
+  std::wstring beyond(1, wchar_t(0x110000));
+  EXPECT_EQ(ce::test::setString(made, beyond.c_str(), L"x"), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryKeyTest, DeleteRemovesTheSubtreeAndNothingBeside) {
@@ -85,16 +102,27 @@ TEST_F(RegistryKeyTest, DeleteRemovesTheSubtreeAndNothingBeside) {
   EXPECT_EQ(subkeysOf(createKey(L"Software")), L"Ab,A]");
   EXPECT_EQ(ce::test::getString(neighbour, L"w"), L"2");
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\A"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
 
-  // A handle outlives its key: values are gone and nothing can be added below it.
+  // A handle outlives its key: every call through it says the key is gone.
   LONG rc = 0;
   EXPECT_EQ(ce::test::getString(deep, L"v", &rc), L"");
-  EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(rc, ERROR_KEY_DELETED);
+  EXPECT_EQ(RegDeleteValueW(deep, L"v"), ERROR_KEY_DELETED);
+  HKEY again = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(deep, L"", 0, KEY_READ, &again), ERROR_KEY_DELETED);
   EXPECT_EQ(ce::test::setString(deep, L"v", L"again"), ERROR_KEY_DELETED);
   HKEY below = nullptr;
   EXPECT_EQ(create(deep, L"D", below), ERROR_KEY_DELETED);
   EXPECT_FALSE(keyExists(L"Software\\A"));
+
+  // "" names the key of the handle itself.
+  HKEY self = createKey(L"Software\\Self\\Below");
+  HKEY selfParent = createKey(L"Software\\Self");
+  EXPECT_EQ(RegDeleteKeyW(selfParent, L""), ERROR_SUCCESS);
+  EXPECT_FALSE(keyExists(L"Software\\Self"));
+  EXPECT_EQ(ce::test::setString(self, L"v", L"x"), ERROR_KEY_DELETED);
 }
 
 TEST_F(RegistryKeyTest, ClosedAndMadeUpHandlesAreInvalid) {
@@ -152,7 +180,6 @@ TEST_F(RegistryValueTest, EveryTypeAndOddStringComesBackExactlyAsWritten) {
       {L"empty binary", REG_BINARY, {}},
       {L"empty string", REG_SZ, {}},
       {L"odd size", REG_SZ, {'a', 0, 0, 0, 'b'}},
-      {L"no terminator", REG_SZ, wide({L'a', L'b'})},
       {L"inner nul", REG_SZ, wide({L'a', 0, L'b', 0})},
       {L"surrogate", REG_SZ, wide({static_cast<WCHAR>(0xD800), 0})},
       {L"beyond unicode", REG_SZ, wide({static_cast<WCHAR>(0x110000), 0})},
@@ -171,7 +198,7 @@ TEST_F(RegistryValueTest, EveryTypeAndOddStringComesBackExactlyAsWritten) {
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(back, c.data) << c.name;
   }
-  EXPECT_EQ(RegSetValueExW(key, L"x", 0, REG_BINARY, nullptr, 4), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegSetValueExW(key, L"x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
 
   // The default value has the empty name.
   ce::test::setString(key, nullptr, L"default");
@@ -180,97 +207,71 @@ TEST_F(RegistryValueTest, EveryTypeAndOddStringComesBackExactlyAsWritten) {
   EXPECT_EQ(RegDeleteValueW(key, L"binary"), ERROR_FILE_NOT_FOUND);
 }
 
-// Key and value names compare without regard to case in all of Unicode, in new stores and in
-// stores written before with ASCII-only folding.
-using NameCaseTest = ce::test::DeviceTest;
+}  // namespace
 
-TEST_F(NameCaseTest, NamesDifferingInAnyLettersCaseAreOneName) {
-  HKEY key = createKey(L"Software\\\u00c4rger\\\u03a9mega");
-  ASSERT_NE(key, nullptr);
-  ASSERT_EQ(ce::test::setString(key, L"Gr\u00d6\u00dfe", L"1"), ERROR_SUCCESS);
-  DWORD disposition = 0;
-  HKEY same = createKey(L"software\\\u00e4RGER\\\u03c9MEGA", &disposition);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  EXPECT_EQ(ce::test::getString(same, L"gr\u00f6\u00dfE"), L"1");
-  EXPECT_EQ(ce::test::setString(same, L"GR\u00d6\u00dfE", L"2"), ERROR_SUCCESS);
-  EXPECT_EQ(ce::test::getString(key, L"gr\u00f6\u00dfe"), L"2");
-  EXPECT_EQ(ce::test::subkeysOf(createKey(L"Software")), L"\u00c4rger");
+namespace {
 
-  // A subtree is deleted by any spelling, and its neighbours, which sort just past it, stay.
-  RegCloseKey(createKey(L"Software\\\u00c4rger2"));
-  RegCloseKey(createKey(L"Software\\\u00c4rger]"));
-  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\\u00e4rger"), ERROR_SUCCESS);
-  EXPECT_FALSE(ce::test::keyExists(L"Software\\\u00c4rger\\\u03a9mega"));
-  EXPECT_TRUE(ce::test::keyExists(L"Software\\\u00e4rger2"));
-  EXPECT_TRUE(ce::test::keyExists(L"Software\\\u00e4rger]"));
+// Text stored without its terminator comes back with one, counted in the size, and needs room
+// for it; the stored bytes themselves are kept as they were.
+TEST_F(RegistryValueTest, AStringWithoutTerminatorIsHandedOutWithOne) {
+  HKEY key = createKey(L"Software\\Unterminated");
+  const WCHAR ab[] = {L'a', L'b'};
+  for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ}) {
+    ASSERT_EQ(RegSetValueExW(key, L"v", 0, type, reinterpret_cast<const BYTE*>(ab), sizeof ab),
+              ERROR_SUCCESS);
+    DWORD size = 0;
+    ASSERT_EQ(RegQueryValueExW(key, L"v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 3 * sizeof(WCHAR)) << type;
+    WCHAR buffer[4] = {L'*', L'*', L'*', L'*'};
+    size = sizeof ab;  // the data fits, its terminator does not
+    EXPECT_EQ(RegQueryValueExW(key, L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                               &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 3 * sizeof(WCHAR));
+    EXPECT_EQ(buffer[0], L'*');
+    ASSERT_EQ(RegQueryValueExW(key, L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                               &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(buffer, 4), std::wstring(L"ab\0*", 4)) << type;
+
+    WCHAR name[8];
+    DWORD nameChars = 8;
+    size = sizeof ab;
+    EXPECT_EQ(RegEnumValueW(key, 0, name, &nameChars, nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(buffer), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 3 * sizeof(WCHAR));
+  }
+  // A binary value is never given a terminator.
+  RegSetValueExW(key, L"b", 0, REG_BINARY, reinterpret_cast<const BYTE*>(ab), sizeof ab);
+  DWORD size = 0;
+  RegQueryValueExW(key, L"b", nullptr, nullptr, nullptr, &size);
+  EXPECT_EQ(size, sizeof ab);
 }
 
-TEST(NameCollationTest, OrdersFoldedCharactersAndKeepsBadBytesApart) {
-  using ce::registry::compareNames;
-  auto cmp = [](const std::string& a, const std::string& b) {
-    return compareNames(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()));
-  };
-  EXPECT_EQ(cmp("\xc3\x84rger", "\xc3\xa4RGER"), 0);
-  EXPECT_LT(cmp("a", "B"), 0);
-  EXPECT_LT(cmp("ab", "abc"), 0);
-  EXPECT_LT(cmp("a\\z", "a]"), 0);              // a subtree lies before the ']' bound
-  EXPECT_NE(cmp("\xff", "\xfe"), 0);            // not UTF-8: compared by byte, never equal
-  EXPECT_GT(cmp("\xff", "\xf4\x8f\xbf\xbf"), 0);
-}
-
-// A store as the previous version wrote it: ASCII-only NOCASE, user_version 1.
-void writeVersion1Store(const std::string& file, const char* extraRows) {
-  std::string sql = R"sql(
-PRAGMA journal_mode=WAL;
-CREATE TABLE keys (
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  parent INTEGER REFERENCES keys(id),
-  name TEXT NOT NULL,
-  path TEXT NOT NULL COLLATE NOCASE UNIQUE
-);
-CREATE INDEX keys_by_parent ON keys(parent, id);
-CREATE TABLE key_values (
-  id INTEGER PRIMARY KEY,
-  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
-  name TEXT NOT NULL COLLATE NOCASE,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  UNIQUE (key, name)
-);
-INSERT INTO keys(id, parent, name, path) VALUES (1, NULL, '', '');
-INSERT INTO keys(id, parent, name, path) VALUES (2, 1, 'Software', 'Software');
-INSERT INTO keys(id, parent, name, path) VALUES (9, 2, 'Ärger', 'Software\Ärger');
-INSERT INTO key_values(key, name, type, data) VALUES (9, 'Wert', 1, 'alt');
-UPDATE sqlite_sequence SET seq = 40 WHERE name = 'keys';
-PRAGMA user_version = 1;
-)sql";
-  ASSERT_EQ(ce::test::sqlExec(file, sql + extraRows), SQLITE_OK);
-}
-
-TEST_F(NameCaseTest, AnOlderStoreIsRebuiltWithItsIdsAndData) {
-  std::string file = ce::systemDir() + "/registry.db";
-  ce::testing::reset();
-  writeVersion1Store(file, "");
-  HKEY key = createKey(L"SOFTWARE\\\u00e4RGER");
-  ASSERT_NE(key, nullptr);
-  EXPECT_EQ(ce::test::getString(key, L"wert"), L"alt");
-  EXPECT_EQ(ce::test::sqlValue(file, "PRAGMA user_version"), "2");
-  // The key counter carried over: a new key never takes a deleted key's id.
-  RegCloseKey(createKey(L"Software\\New"));
-  EXPECT_GT(std::stoi(ce::test::sqlValue(file, "SELECT max(id) FROM keys")), 40);
-}
-
-TEST_F(NameCaseTest, AnOlderStoreWithNamesOnlyUnicodeFindsEqualKeepsWorking) {
-  std::string file = ce::systemDir() + "/registry.db";
-  ce::testing::reset();
-  writeVersion1Store(
-      file, "INSERT INTO keys(id, parent, name, path) VALUES (10, 2, 'ärger', 'Software\\ärger');");
-  HKEY upper = nullptr, lower = nullptr;
-  ASSERT_EQ(ce::test::openKey(L"Software\\\u00c4rger", upper), ERROR_SUCCESS);
-  ASSERT_EQ(ce::test::openKey(L"Software\\\u00e4rger", lower), ERROR_SUCCESS);
-  EXPECT_EQ(ce::test::getString(upper, L"WERT"), L"alt");
-  EXPECT_EQ(ce::test::setString(lower, L"x", L"y"), ERROR_SUCCESS);
-  EXPECT_EQ(ce::test::sqlValue(file, "PRAGMA user_version"), "1");
+// What the device tool relies on when it lists a key: the name even when the data does not
+// fit, and the size even when the name does not.
+TEST_F(RegistryValueTest, EnumerationTellsWhatDidNotFit) {
+  HKEY key = createKey(L"Software\\Enum");
+  ce::test::setString(key, L"name", L"data");
+  WCHAR name[8] = {L'*', L'*'};
+  WCHAR data[8] = {};
+  DWORD nameChars = 4, type = 0, size = sizeof data;
+  EXPECT_EQ(RegEnumValueW(key, 0, name, &nameChars, nullptr, &type,
+                          reinterpret_cast<BYTE*>(data), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(nameChars, 4u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 5 * sizeof(WCHAR));
+  EXPECT_EQ(name[0], L'*');
+  nameChars = 8;
+  size = 4 * sizeof(WCHAR);
+  EXPECT_EQ(RegEnumValueW(key, 0, name, &nameChars, nullptr, &type,
+                          reinterpret_cast<BYTE*>(data), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(std::wstring(name), L"name");
+  EXPECT_EQ(nameChars, 4u);
+  EXPECT_EQ(size, 5 * sizeof(WCHAR));
 }
 
 }  // namespace

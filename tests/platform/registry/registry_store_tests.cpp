@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/device.h"
-#include "platform/registry/name_collation.h"
 #include "platform/registry/transaction.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
@@ -167,6 +166,62 @@ TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
     }));
     EXPECT_EQ(valueCount(createKey(L"Software\\Quillbex\\SyncclientPIM")), 4u);
   }
+}
+
+// A walk by index answers from the key as it is at each call, whoever changed it meanwhile: a
+// cursor kept from before another process's change must not be trusted.
+void expectAWalkToSeeAnotherProcessesChanges() {
+  HKEY key = createKey(L"Software\\Walk");
+  for (const wchar_t* name : {L"v1", L"v2", L"v3", L"v4", L"v5"}) setString(key, name, L"x");
+  RegCloseKey(createKey(L"Software\\Walk\\k1"));
+  RegCloseKey(createKey(L"Software\\Walk\\k2"));
+  RegCloseKey(createKey(L"Software\\Walk\\k3"));
+  auto valueAt = [&](DWORD index) {
+    WCHAR name[8];
+    DWORD chars = 8;
+    LONG rc = RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_SUCCESS ? std::wstring(name) : L"<" + std::to_wstring(rc) + L">";
+  };
+  auto subkeyAt = [&](DWORD index) {
+    WCHAR name[8];
+    DWORD chars = 8;
+    LONG rc = RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_SUCCESS ? std::wstring(name) : L"<" + std::to_wstring(rc) + L">";
+  };
+  EXPECT_EQ(valueAt(0), L"v1");
+  EXPECT_EQ(valueAt(1), L"v2");
+  EXPECT_EQ(subkeyAt(0), L"k1");
+  EXPECT_EQ(ce::test::exitCodeInChild([] {
+              HKEY own = createKey(L"Software\\Walk");
+              if (RegDeleteValueW(own, L"v1") != ERROR_SUCCESS) return 1;
+              if (RegDeleteKeyW(own, L"k1") != ERROR_SUCCESS) return 2;
+              RegCloseKey(createKey(L"Software\\Walk\\k0"));
+              return 0;
+            }),
+            0);
+  EXPECT_EQ(valueAt(2), L"v4");  // v2 v3 v4 v5 now
+  EXPECT_EQ(valueAt(3), L"v5");
+  EXPECT_EQ(valueAt(4), L"<259>");
+  EXPECT_EQ(subkeyAt(1), L"k2");  // k0 k2 k3 now
+  EXPECT_EQ(subkeyAt(2), L"k3");
+  EXPECT_EQ(subkeyAt(3), L"<259>");
+  // And this process's own changes, through another handle.
+  HKEY other = createKey(L"Software\\Walk");
+  EXPECT_EQ(valueAt(0), L"v2");
+  RegDeleteValueW(other, L"v2");
+  EXPECT_EQ(valueAt(1), L"v4");
+}
+
+TEST_F(RegistryStoreTest, AWalkSeesWhatAnotherProcessChangedBetweenSteps) {
+  expectAWalkToSeeAnotherProcessesChanges();
+}
+
+// Where the shared commit count cannot be kept (here its file is a folder), every step asks
+// the store, and the answers are the same.
+TEST_F(RegistryStoreTest, WithoutTheCommitCountAWalkStillSeesEveryChange) {
+  ce::testing::reset();
+  ASSERT_EQ(mkdir((ce::systemDir() + "/registry.db-commits").c_str(), 0700), 0);
+  expectAWalkToSeeAnotherProcessesChanges();
 }
 
 }  // namespace
