@@ -96,7 +96,7 @@ ReferenceTexts build() {
       {"1", "A failure, with one line on standard error saying why. A failure to write "
             "standard output (a full disk, a closed pipe) is a failure too."},
       {"2", "Bad usage: an unknown command or option, a missing or invalid argument."},
-      {"3", "From `status`: the listener is not running."},
+      {"3", "From `status`: the listener or the scheduler is not running."},
   };
   texts.environment = {
       {"CE_DEVICE_HOME", "The processes cedevice starts find their device through it."},
