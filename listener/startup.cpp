@@ -10,7 +10,6 @@
 #include "recording/client_push.h"
 #include "recording/offline_changes.h"
 #include "listener/push_window.h"
-#include "platform/notify.h"
 #include "textcore/log.h"
 #include "watchers/folder_registration.h"
 #include "watchers/folder_windows.h"
@@ -104,8 +103,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   log->setDirectory("");
   log->setFileName("notlstnr.txt");
   log->setLevel(getLOGLevel());
-  // The platform's word on a start it could not announce belongs in this log.
-  ce::notify::setWakeFailureReceiver(&reportSchedulerNotWoken);
   ClientPush::getInstance();
   HINSTANCE moduleInstance = GetModuleHandleW(nullptr);
   runClientPush(moduleInstance);

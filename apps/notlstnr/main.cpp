@@ -5,8 +5,10 @@
 #include "apps/listener_state.h"
 #include "apps/no_options.h"
 #include "listener/startup.h"
+#include "platform/notify.h"
 #include "platform/process_state.h"
 #include "platform/user/window_table.h"
+#include "recording/change_recording.h"
 #include "recording/client_push.h"
 
 namespace {
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
   // suspended, read between two messages: nothing is written when they change.
   ce::setStateReporter(
       [] { return apps::listenerStateText(ClientPush::getInstance()->sourceFlags); });
+  // The platform's word on a start it could not announce belongs in the listener's log.
+  ce::notify::setWakeFailureReceiver(&reportSchedulerNotWoken);
   wchar_t commandLine[] = L"";
   int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, 0);
   // The listener ends with 0 whether it served or gave up while starting; whoever started it
