@@ -211,6 +211,18 @@ bool pumpUntilMarker() {
 
 WPARAM asWParam(DWORD oid) { return static_cast<WPARAM>(oid); }
 
+// A process that subscribes a window of its own to `folderId` and is killed without logging
+// off; true when it got that far.
+bool subscriberDiedWithoutLogoff(int folderId) {
+  return exitCodeInChild([folderId] {
+           HWND window = makeWindow();
+           if (!window || !logOnAndSubscribe(window, folderId, PIMFOLDERNOTIFICATION_REMOTE))
+             return 2;
+           kill(getpid(), SIGKILL);
+           return 4;
+         }) == 128 + SIGKILL;
+}
+
 std::map<int, long long> tokens() {
   std::map<int, long long> all;
   for (int folder : {olFolderCalendar, olFolderContacts, olFolderTasks})
@@ -262,16 +274,7 @@ TEST_F(PimNotificationTest, RemoteChangesReachTheSubscribedWindowUntilLogoff) {
 }
 
 TEST_F(PimNotificationTest, SubscriptionsOfGoneWindowsEndAtTheNextChange) {
-  // A subscriber that dies without logging off.
-  EXPECT_EQ(exitCodeInChild([&] {
-              HWND window = makeWindow();
-              if (!window ||
-                  !logOnAndSubscribe(window, olFolderContacts, PIMFOLDERNOTIFICATION_REMOTE))
-                return 2;
-              kill(getpid(), SIGKILL);
-              return 4;
-            }),
-            128 + SIGKILL);
+  ASSERT_TRUE(subscriberDiedWithoutLogoff(olFolderContacts));
   std::vector<ce::pim::Subscription> subscriptions;
   ASSERT_TRUE(ce::pim::listSubscriptions(subscriptions));
   ASSERT_EQ(subscriptions.size(), 1u);
@@ -354,15 +357,7 @@ TEST_F(PimNotificationTest, AProcessThatGotADeadSubscribersPidIsNeverNotified) {
 // What a boot clears: the subscriptions of windows that are gone, with their process or on
 // their own; a live window keeps its own.
 TEST_F(PimNotificationTest, EndingTheSubscriptionsOfGoneWindowsKeepsLiveOnes) {
-  EXPECT_EQ(exitCodeInChild([&] {
-              HWND window = makeWindow();
-              if (!window ||
-                  !logOnAndSubscribe(window, olFolderTasks, PIMFOLDERNOTIFICATION_REMOTE))
-                return 2;
-              kill(getpid(), SIGKILL);
-              return 4;
-            }),
-            128 + SIGKILL);
+  ASSERT_TRUE(subscriberDiedWithoutLogoff(olFolderTasks));
   HWND live = makeWindow();
   IPOutlookApp2* kept = logOnAndSubscribe(live, olFolderContacts, PIMFOLDERNOTIFICATION_ALL);
   ASSERT_NE(kept, nullptr);
