@@ -1,6 +1,7 @@
 // The PIM store: items, subscriptions, the notifications of subscribed windows and the change
 // tokens committed with each change.
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -295,6 +296,14 @@ TEST_F(PimNotificationTest, SubscriptionsOfGoneWindowsEndAtTheNextChange) {
   app->Release();
 }
 
+// The clock of the kernel's process start times: ticks since boot.
+unsigned long long bootTicks() {
+  timespec now{};
+  clock_gettime(CLOCK_BOOTTIME, &now);
+  const long hz = sysconf(_SC_CLK_TCK);
+  return static_cast<unsigned long long>(now.tv_sec) * hz + now.tv_nsec / (1000000000 / hz);
+}
+
 // Starts `body` in a forked child that has exactly the pid `wanted` (free again), through the
 // kernel's last-pid counter; the child's pid, or -1 when another process took it first.
 pid_t spawnWithPid(pid_t wanted, const std::function<int()>& body) {
@@ -329,6 +338,10 @@ TEST_F(PimNotificationTest, AProcessThatGotADeadSubscribersPidIsNeverNotified) {
       return 4;
     });
     ASSERT_EQ(ce::test::exitCodeOf(dead), 128 + SIGKILL);
+    // A process started within the dead one's clock tick would be the dead one by pid and
+    // start time; a pid comes round again far later than that.
+    const unsigned long long diedAt = bootTicks();
+    ASSERT_TRUE(ce::test::waitFor([diedAt] { return bootTicks() > diedAt; }));
     ASSERT_EQ(subscriptions().size(), 1u);
     named = subscriptions()[0].window;
     ASSERT_EQ(pipe(ready), 0);
