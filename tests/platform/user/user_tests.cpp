@@ -36,6 +36,9 @@
 
 namespace {
 
+using ce::test::ChildProcess;
+using ce::test::Pipe;
+
 // Dispatches messages until `done` holds or `deadline` passes; true when it held.
 bool pumpUntil(const std::function<bool()>& done,
                std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
@@ -49,66 +52,6 @@ bool pumpUntil(const std::function<bool()>& done,
   }
   return done();
 }
-
-// A forked child whose exit code is body's result; killed if the test leaves it running.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::function<int()>& body) : pid_(ce::test::spawn(body)) {}
-  ~ChildProcess() {
-    if (code_ >= 0) return;
-    kill(pid_, SIGKILL);
-    wait();
-  }
-  pid_t pid() const { return pid_; }
-  bool exited() {
-    int status;
-    if (code_ < 0 && waitpid(pid_, &status, WNOHANG) == pid_)
-      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return code_ >= 0;
-  }
-  // Exit code, or 128 + the signal that ended it.
-  int wait() {
-    if (code_ < 0) code_ = ce::test::exitCodeOf(pid_);
-    return code_;
-  }
-
- private:
-  pid_t pid_;
-  int code_ = -1;
-};
-
-// A one-way pipe between parent and child, for "ready" signals and small values.
-class Pipe {
- public:
-  Pipe() {
-    if (pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
-  }
-  ~Pipe() {
-    for (int fd : fds_)
-      if (fd >= 0) close(fd);
-  }
-  template <typename T>
-  void send(const T& value) {
-    ssize_t ignored = write(fds_[1], &value, sizeof value);
-    (void)ignored;
-  }
-  // False when nothing came within the deadline.
-  template <typename T>
-  bool receive(T& value, int deadlineMs = 10000) {
-    pollfd p{fds_[0], POLLIN, 0};
-    if (poll(&p, 1, deadlineMs) != 1) return false;
-    return read(fds_[0], &value, sizeof value) == static_cast<ssize_t>(sizeof value);
-  }
-  // Blocks until the other side writes or every writer is gone.
-  void block() {
-    char c;
-    ssize_t ignored = read(fds_[0], &c, 1);
-    (void)ignored;
-  }
-
- private:
-  int fds_[2];
-};
 
 size_t countOf(const std::string& text, const std::string& needle) {
   size_t count = 0;
@@ -249,7 +192,8 @@ TEST_F(WindowTest, TimersTickUntilKilledAndThreadTimersGetIdsOfTheirOwn) {
   EXPECT_TRUE(KillTimer(window, 5));
   EXPECT_TRUE(KillTimer(window, 6));
 
-  UINT_PTR first = SetTimer(nullptr, 0, 1000, nullptr), second = SetTimer(nullptr, 0, 1000, nullptr);
+  UINT_PTR first = SetTimer(nullptr, 0, 1000, nullptr);
+  UINT_PTR second = SetTimer(nullptr, 0, 1000, nullptr);
   EXPECT_NE(first, 0u);
   EXPECT_NE(first, second);
   EXPECT_TRUE(KillTimer(nullptr, first));
@@ -275,12 +219,16 @@ HWND makeWindow(const wchar_t* className) { return ce::test::makeWindow(classNam
 uint64_t valueOf(HWND window) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)); }
 
 // A socket of the child's own, connected straight to the parent's, for hand-made datagrams.
-int connectToParent() {
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+sockaddr_un unixAddress(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::string path = ce::user::socketPathOf(getppid());
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+int connectToParent() {
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address = unixAddress(ce::user::socketPathOf(getppid()));
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
   return fd;
 }
@@ -381,18 +329,11 @@ TEST_F(CrossProcessTest, ForeignMalformedAndAddressDatagramsAreDroppedWithALine)
   EXPECT_THAT(arrived, ::testing::ElementsAre(0x8100u, 0x8102u, static_cast<UINT>(WM_COMMAND),
                                               static_cast<UINT>(WM_USER)));
   std::string lines = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(countOf(lines, "refused a window message datagram from uid " +
-                                         std::to_string(self) + " "),
-            1u)
-      << lines;
-  EXPECT_EQ(countOf(lines, "dropped a malformed window message datagram"), 4u)
-      << lines;
-  EXPECT_EQ(countOf(lines, "refused window message 0x"), std::size(addressMessages))
-      << lines;
-  EXPECT_EQ(countOf(lines, "refused window message 0x8101 from pid " +
-                                         std::to_string(sender.pid())),
-            1u)
-      << lines;
+  const std::string uid = std::to_string(self), pid = std::to_string(sender.pid());
+  EXPECT_EQ(countOf(lines, "refused a window message datagram from uid " + uid + " "), 1u) << lines;
+  EXPECT_EQ(countOf(lines, "dropped a malformed window message datagram"), 4u) << lines;
+  EXPECT_EQ(countOf(lines, "refused window message 0x"), std::size(addressMessages)) << lines;
+  EXPECT_EQ(countOf(lines, "refused window message 0x8101 from pid " + pid), 1u) << lines;
 }
 
 TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
@@ -512,14 +453,10 @@ TEST_F(CrossProcessTest, LeftoversOfDeadProcessesGoAndWhatLiveOnesHoldStays) {
   // A live process that never opened a socket, and a socket file under its pid.
   ChildProcess sleeper([] { return pause(), 0; });
   const std::string unbound = ce::user::socketPathOf(sleeper.pid());
-  {
-    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, unbound.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(fd);
-  }
+  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address = unixAddress(unbound);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);
 
   ce::removeLeftoversOfDeadProcesses();
   EXPECT_FALSE(std::filesystem::exists(ghostFile));
