@@ -91,6 +91,13 @@ long long ticks(const FILETIME& ft) {
                                 ft.dwLowDateTime);
 }
 
+std::map<int, long long> tokens() {
+  std::map<int, long long> all;
+  for (int folder : {olFolderCalendar, olFolderContacts, olFolderTasks})
+    EXPECT_TRUE(ce::pim::readChangeToken(folder, all[folder]));
+  return all;
+}
+
 // Only what the listener can meet: a folder the device lacks, and a logon without a window.
 TEST_F(PoomTest, FoldersTheDeviceLacksAndWindowlessLogonsAreRefused) {
   IPOutlookApp2* app = createApplication();
@@ -175,6 +182,8 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
   // Ids are never given again, not even the highest one after its deletion.
   ASSERT_TRUE(ce::pim::deleteItem(task));
   EXPECT_EQ(ce::pim::deleteItem(task).status, ce::pim::Status::noSuchItem);
+  // A refused change commits nothing, so raises no folder's change token.
+  EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 1}, {10, 3}, {13, 2}}));
   DWORD next = 0;
   ASSERT_TRUE(ce::pim::addItem(olFolderTasks, "again", next));
   EXPECT_GT(next, task);
@@ -222,13 +231,6 @@ bool subscriberDiedWithoutLogoff(int folderId) {
            kill(getpid(), SIGKILL);
            return 4;
          }) == 128 + SIGKILL;
-}
-
-std::map<int, long long> tokens() {
-  std::map<int, long long> all;
-  for (int folder : {olFolderCalendar, olFolderContacts, olFolderTasks})
-    EXPECT_TRUE(ce::pim::readChangeToken(folder, all[folder]));
-  return all;
 }
 
 TEST_F(PimNotificationTest, RemoteChangesReachTheSubscribedWindowUntilLogoff) {
@@ -403,13 +405,6 @@ TEST_F(ChangeTokenTest, EveryCommittedChangeRaisesItsOwnFolderTokenOnly) {
   ASSERT_TRUE(ce::pim::changeItem(task));
   ASSERT_TRUE(ce::pim::addItem(olFolderContacts, "Ann", contact));
   ASSERT_TRUE(ce::pim::deleteItem(contact));
-  EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 2}, {13, 3}}));
-
-  // Refused changes commit nothing and raise nothing.
-  EXPECT_FALSE(ce::pim::deleteItem(contact));
-  EXPECT_FALSE(ce::pim::changeItem(task, std::string("bad\0nul", 7)));
-  DWORD none = 0;
-  EXPECT_FALSE(ce::pim::addItem(42, "nowhere", none));
   EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 0}, {10, 2}, {13, 3}}));
   long long token = 0;
   EXPECT_EQ(ce::pim::readChangeToken(42, token).status, ce::pim::Status::badFolder);
