@@ -16,6 +16,7 @@
 #include "conformance.h"
 
 using conformance::answer;
+using conformance::answerText;
 
 namespace {
 
@@ -108,7 +109,7 @@ class Block {
     if (detailed_) {
       char check[64];
       std::snprintf(check, sizeof check, "cp%u %s %s", page_, direction_, question);
-      answer(check, "%s", reply.c_str());
+      answerText(check, reply);
     } else {
       digest_.add(reply);
     }
@@ -165,89 +166,78 @@ void checkPage(UINT page) {
 // The cases a caller meets beyond single characters.
 void checkEdgeCases() {
   const WCHAR hidden[] = {L'A', 0x200B, L'B', 0xFEFF, 0x00AD};
-  answer("1252 zero-width space, BOM and soft hyphen are not dropped", "%s",
-         encodeAnswer(1252, 0, hidden, 5).c_str());
+  answerText("1252 zero-width space, BOM and soft hyphen are not dropped",
+             encodeAnswer(1252, 0, hidden, 5));
   const WCHAR macron[] = {0x0100, 0x0101};
-  answer("1252 best fit of A with macron", "%s", encodeAnswer(1252, 0, macron, 2).c_str());
+  answerText("1252 best fit of A with macron", encodeAnswer(1252, 0, macron, 2));
   const WCHAR fullwidth[] = {0xFF21, 0xFF1F};
-  answer("1252 fullwidth A and question mark", "%s", encodeAnswer(1252, 0, fullwidth, 2).c_str());
+  answerText("1252 fullwidth A and question mark", encodeAnswer(1252, 0, fullwidth, 2));
   // one character above U+FFFF: a surrogate pair where WCHAR has 16 bits
   const WCHAR face[] = {static_cast<WCHAR>(sizeof(WCHAR) == 2 ? 0xD83D : 0x1F600), 0xDE00};
-  answer("1252 a character above U+FFFF", "%s",
-         encodeAnswer(1252, 0, face, sizeof(WCHAR) == 2 ? 2 : 1).c_str());
+  answerText("1252 a character above U+FFFF",
+             encodeAnswer(1252, 0, face, sizeof(WCHAR) == 2 ? 2 : 1));
   const WCHAR unmapped[] = {0x20AC, 0x4E2D};
-  answer("874 the caller's default character", "%s",
-         encodeAnswer(874, 0, unmapped, 2, "*").c_str());
-  answer("932 the caller's default character as a pair", "%s",
-         encodeAnswer(932, 0, unmapped + 1, 1, "\x81\x48").c_str());
+  answerText("874 the caller's default character", encodeAnswer(874, 0, unmapped, 2, "*"));
+  answerText("932 the caller's default character as a pair",
+             encodeAnswer(932, 0, unmapped + 1, 1, "\x81\x48"));
 
-  answer("932 lone lead byte, flags 0", "%s", decodeAnswer(932, 0, "a\x81", 2).c_str());
-  answer("932 lone lead byte, MB_ERR_INVALID_CHARS", "%s",
-         decodeAnswer(932, MB_ERR_INVALID_CHARS, "a\x81", 2).c_str());
-  answer("949 pair without a character, flags 0", "%s",
-         decodeAnswer(949, 0, "\x81\x40", 2).c_str());
-  answer("949 pair without a character, MB_ERR_INVALID_CHARS", "%s",
-         decodeAnswer(949, MB_ERR_INVALID_CHARS, "\x81\x40", 2).c_str());
-  answer("1253 undefined byte, flags 0", "%s", decodeAnswer(1253, 0, "\xAA", 1).c_str());
-  answer("1253 undefined byte, MB_ERR_INVALID_CHARS", "%s",
-         decodeAnswer(1253, MB_ERR_INVALID_CHARS, "\xAA", 1).c_str());
-  answer("20127 byte above 7F, MB_ERR_INVALID_CHARS", "%s",
-         decodeAnswer(20127, MB_ERR_INVALID_CHARS, "\xC1", 1).c_str());
-  answer("65001 invalid sequence, flags 0", "%s", decodeAnswer(65001, 0, "\xC3(", 2).c_str());
-  answer("65001 invalid sequence, MB_ERR_INVALID_CHARS", "%s",
-         decodeAnswer(65001, MB_ERR_INVALID_CHARS, "\xC3(", 2).c_str());
-  answer("65001 truncated sequence at the end", "%s",
-         decodeAnswer(65001, 0, "ab\xE2\x82", 4).c_str());
-  answer("65001 encoded surrogate", "%s", decodeAnswer(65001, 0, "\xED\xA0\x80", 3).c_str());
+  answerText("932 lone lead byte, flags 0", decodeAnswer(932, 0, "a\x81", 2));
+  answerText("932 lone lead byte, MB_ERR_INVALID_CHARS",
+             decodeAnswer(932, MB_ERR_INVALID_CHARS, "a\x81", 2));
+  answerText("949 pair without a character, flags 0", decodeAnswer(949, 0, "\x81\x40", 2));
+  answerText("949 pair without a character, MB_ERR_INVALID_CHARS",
+             decodeAnswer(949, MB_ERR_INVALID_CHARS, "\x81\x40", 2));
+  answerText("1253 undefined byte, flags 0", decodeAnswer(1253, 0, "\xAA", 1));
+  answerText("1253 undefined byte, MB_ERR_INVALID_CHARS",
+             decodeAnswer(1253, MB_ERR_INVALID_CHARS, "\xAA", 1));
+  answerText("20127 byte above 7F, MB_ERR_INVALID_CHARS",
+             decodeAnswer(20127, MB_ERR_INVALID_CHARS, "\xC1", 1));
+  answerText("65001 invalid sequence, flags 0", decodeAnswer(65001, 0, "\xC3(", 2));
+  answerText("65001 invalid sequence, MB_ERR_INVALID_CHARS",
+             decodeAnswer(65001, MB_ERR_INVALID_CHARS, "\xC3(", 2));
+  answerText("65001 truncated sequence at the end", decodeAnswer(65001, 0, "ab\xE2\x82", 4));
+  answerText("65001 encoded surrogate", decodeAnswer(65001, 0, "\xED\xA0\x80", 3));
 
-  answer("437 MB_USEGLYPHCHARS", "%s",
-         decodeAnswer(437, MB_USEGLYPHCHARS, "\x01\x7F", 2).c_str());
-  answer("1252 MB_COMPOSITE", "%s", decodeAnswer(1252, MB_COMPOSITE, "\xE9", 1).c_str());
-  answer("1252 MB_PRECOMPOSED with MB_COMPOSITE", "%s",
-         decodeAnswer(1252, MB_PRECOMPOSED | MB_COMPOSITE, "a", 1).c_str());
-  answer("1252 unknown MultiByteToWideChar flag", "%s",
-         decodeAnswer(1252, 0x100, "a", 1).c_str());
-  answer("65001 MB_PRECOMPOSED", "%s", decodeAnswer(65001, MB_PRECOMPOSED, "a", 1).c_str());
-  answer("65000 MB_ERR_INVALID_CHARS", "%s",
-         decodeAnswer(65000, MB_ERR_INVALID_CHARS, "a", 1).c_str());
+  answerText("437 MB_USEGLYPHCHARS", decodeAnswer(437, MB_USEGLYPHCHARS, "\x01\x7F", 2));
+  answerText("1252 MB_COMPOSITE", decodeAnswer(1252, MB_COMPOSITE, "\xE9", 1));
+  answerText("1252 MB_PRECOMPOSED with MB_COMPOSITE",
+             decodeAnswer(1252, MB_PRECOMPOSED | MB_COMPOSITE, "a", 1));
+  answerText("1252 unknown MultiByteToWideChar flag", decodeAnswer(1252, 0x100, "a", 1));
+  answerText("65001 MB_PRECOMPOSED", decodeAnswer(65001, MB_PRECOMPOSED, "a", 1));
+  answerText("65000 MB_ERR_INVALID_CHARS", decodeAnswer(65000, MB_ERR_INVALID_CHARS, "a", 1));
 
   const WCHAR composite[] = {L'e', 0x0301, L'x', 0x0301};
-  answer("1252 WC_COMPOSITECHECK", "%s",
-         encodeAnswer(1252, WC_COMPOSITECHECK, composite, 4).c_str());
-  answer("1252 WC_COMPOSITECHECK with WC_DISCARDNS", "%s",
-         encodeAnswer(1252, WC_COMPOSITECHECK | WC_DISCARDNS, composite, 4).c_str());
-  answer("1252 WC_COMPOSITECHECK with WC_DEFAULTCHAR", "%s",
-         encodeAnswer(1252, WC_COMPOSITECHECK | WC_DEFAULTCHAR, composite, 4).c_str());
-  answer("1252 without WC_COMPOSITECHECK", "%s", encodeAnswer(1252, 0, composite, 4).c_str());
-  answer("1252 unknown WideCharToMultiByte flag", "%s",
-         encodeAnswer(1252, 0x1000, composite, 1).c_str());
+  answerText("1252 WC_COMPOSITECHECK", encodeAnswer(1252, WC_COMPOSITECHECK, composite, 4));
+  answerText("1252 WC_COMPOSITECHECK with WC_DISCARDNS",
+             encodeAnswer(1252, WC_COMPOSITECHECK | WC_DISCARDNS, composite, 4));
+  answerText("1252 WC_COMPOSITECHECK with WC_DEFAULTCHAR",
+             encodeAnswer(1252, WC_COMPOSITECHECK | WC_DEFAULTCHAR, composite, 4));
+  answerText("1252 without WC_COMPOSITECHECK", encodeAnswer(1252, 0, composite, 4));
+  answerText("1252 unknown WideCharToMultiByte flag", encodeAnswer(1252, 0x1000, composite, 1));
 
+  // "<result> err=<error>" of each call, made with the last error cleared
+  auto cleared = [](auto call) {
+    SetLastError(0);
+    return conformance::withError(call());
+  };
   char narrow[8];
   BOOL used = FALSE;
-  SetLastError(0);
-  answer("65001 with a used-default flag", "%s",
-         conformance::withError(
-             WideCharToMultiByte(65001, 0, L"a", 1, narrow, 8, nullptr, &used)).c_str());
-  SetLastError(0);
-  answer("65000 with a default character", "%s",
-         conformance::withError(
-             WideCharToMultiByte(65000, 0, L"a", 1, narrow, 8, "?", nullptr)).c_str());
-
+  answerText("65001 with a used-default flag", cleared([&] {
+    return WideCharToMultiByte(65001, 0, L"a", 1, narrow, 8, nullptr, &used);
+  }));
+  answerText("65000 with a default character", cleared([&] {
+    return WideCharToMultiByte(65000, 0, L"a", 1, narrow, 8, "?", nullptr);
+  }));
   WCHAR wide[4];
-  SetLastError(0);
-  answer("1252 size query counts the terminator", "%s",
-         conformance::withError(MultiByteToWideChar(1252, 0, "abc", -1, nullptr, 0)).c_str());
-  SetLastError(0);
-  answer("1252 buffer one too small", "%s",
-         conformance::withError(MultiByteToWideChar(1252, 0, "abcd", -1, wide, 4)).c_str());
-  SetLastError(0);
-  answer("1252 empty input", "%s",
-         conformance::withError(MultiByteToWideChar(1252, 0, "", 0, wide, 4)).c_str());
-  SetLastError(0);
-  answer("932 encode size query", "%s",
-         conformance::withError(
-             WideCharToMultiByte(932, 0, L"\u65e5\u672c", 2, nullptr, 0, nullptr, nullptr))
-             .c_str());
+  answerText("1252 size query counts the terminator",
+             cleared([&] { return MultiByteToWideChar(1252, 0, "abc", -1, nullptr, 0); }));
+  answerText("1252 buffer one too small",
+             cleared([&] { return MultiByteToWideChar(1252, 0, "abcd", -1, wide, 4); }));
+  answerText("1252 empty input",
+             cleared([&] { return MultiByteToWideChar(1252, 0, "", 0, wide, 4); }));
+  answerText("932 encode size query", cleared([&] {
+    return WideCharToMultiByte(932, 0, L"\u65e5\u672c", 2, nullptr, 0, nullptr, nullptr);
+  }));
 }
 
 }  // namespace
@@ -257,8 +247,7 @@ int main() {
     SetLastError(0);
     WCHAR wide[4];
     int n = MultiByteToWideChar(page, 0, "a", 1, wide, 4);
-    answer(("cp" + std::to_string(page) + " supported").c_str(), "%s",
-           n > 0 ? "yes" : error().c_str());
+    answerText(("cp" + std::to_string(page) + " supported").c_str(), n > 0 ? "yes" : error());
   }
   for (UINT page : kPages) checkPage(page);
   checkEdgeCases();

@@ -40,12 +40,26 @@ inline void answer(const char* check, const char* format, ...) {
   std::fflush(stdout);
 }
 
+inline void answerText(const char* check, const std::string& text) {
+  answer(check, "%s", text.c_str());
+}
+inline void answerCode(const char* check, long long code) { answer(check, "%lld", code); }
+
 // "<result> <error>": a call's return value with GetLastError() right after it
 inline std::string withError(long long result) {
   char text[64];
   std::snprintf(text, sizeof text, "%lld err=%lu", result,
                 static_cast<unsigned long>(GetLastError()));
   return text;
+}
+
+// withError() of `call`, made with the last error preset to the sentinel, so that a call that
+// leaves it alone shows
+template <typename Call>
+std::string freshError(Call call) {
+  SetLastError(kSentinel);
+  auto result = call();
+  return withError(static_cast<long long>(result));
 }
 
 // a byte count of wide text as characters

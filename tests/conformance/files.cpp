@@ -9,6 +9,7 @@
 #include "conformance.h"
 
 using conformance::answer;
+using conformance::answerText;
 using conformance::text;
 
 namespace {
@@ -113,93 +114,78 @@ std::wstring in(const WCHAR* name) { return std::wstring(kRoot) + L"\\" + name; 
 
 void caseOfNames() {
   // The device compares names without regard to case and keeps the case a name was made with.
-  answer("_wfopen w a.txt", "%s", put(in(L"a.txt"), L"w", "one").c_str());
-  answer("_wfopen a A.TXT appends to a.txt", "%s",
-         put(in(L"A.TXT"), L"a", "two").c_str());
-  answer("contents of a.txt after the append", "%s", contents(in(L"a.txt")).c_str());
-  answer("contents through \\CONF_FILES\\A.Txt", "%s",
-         contents(L"\\CONF_FILES\\A.Txt").c_str());
-  answer("_wfopen w NewName.TXT", "%s", put(in(L"NewName.TXT"), L"w", "n").c_str());
+  answerText("_wfopen w a.txt", put(in(L"a.txt"), L"w", "one"));
+  answerText("_wfopen a A.TXT appends to a.txt", put(in(L"A.TXT"), L"a", "two"));
+  answerText("contents of a.txt after the append", contents(in(L"a.txt")));
+  answerText("contents through \\CONF_FILES\\A.Txt", contents(L"\\CONF_FILES\\A.Txt"));
+  answerText("_wfopen w NewName.TXT", put(in(L"NewName.TXT"), L"w", "n"));
   conformance::writeBytes(in(L"Mixed.Case").c_str(), "old");
-  answer("_wfopen w mixed.case over Mixed.Case", "%s",
-         put(in(L"mixed.case"), L"w", "new").c_str());
-  answer("contents of MIXED.CASE", "%s", contents(in(L"MIXED.CASE")).c_str());
-  answer("_wfopen r+ A.txt", "%s", open(in(L"A.txt"), L"r+").c_str());
-  answer("listing after writes in other cases", "%s", names(in(L"*")).c_str());
+  answerText("_wfopen w mixed.case over Mixed.Case", put(in(L"mixed.case"), L"w", "new"));
+  answerText("contents of MIXED.CASE", contents(in(L"MIXED.CASE")));
+  answerText("_wfopen r+ A.txt", open(in(L"A.txt"), L"r+"));
+  answerText("listing after writes in other cases", names(in(L"*")));
 }
 
 void attributesOfPaths() {
   conformance::makeFolder(in(L"Sub").c_str());
   conformance::writeBytes(in(L"ro.txt").c_str(), "r");
   conformance::makeReadOnly(in(L"ro.txt").c_str());
-  answer("GetFileAttributesW file", "%s", attributes(in(L"a.txt")).c_str());
-  answer("GetFileAttributesW file in other case", "%s", attributes(in(L"A.TXT")).c_str());
-  answer("GetFileAttributesW read-only file", "%s", attributes(in(L"ro.txt")).c_str());
-  answer("GetFileAttributesW folder", "%s", attributes(in(L"Sub")).c_str());
-  answer("GetFileAttributesW folder in other case", "%s", attributes(in(L"sUB")).c_str());
-  answer("GetFileAttributesW folder with trailing backslash", "%s",
-         attributes(in(L"Sub\\")).c_str());
-  answer("GetFileAttributesW file with trailing backslash", "%s",
-         attributes(in(L"a.txt\\")).c_str());
-  answer("GetFileAttributesW missing file", "%s", attributes(in(L"missing.txt")).c_str());
-  answer("GetFileAttributesW file in missing folder", "%s",
-         attributes(in(L"nofolder\\a.txt")).c_str());
-  answer("GetFileAttributesW below a file", "%s", attributes(in(L"a.txt\\x")).c_str());
-  answer("GetFileAttributesW empty path", "%s", attributes(L"").c_str());
-  answer("GetFileAttributesW forward slashes", "%s", attributes(L"\\conf_files/a.txt").c_str());
-  answer("GetFileAttributesW doubled backslashes", "%s",
-         attributes(L"\\conf_files\\\\a.txt").c_str());
-  answer("GetFileAttributesW wildcard in name", "%s", attributes(in(L"a*.txt")).c_str());
-  answer("GetFileAttributesW question mark in name", "%s",
-         attributes(in(L"a?txt")).c_str());
+  answerText("GetFileAttributesW file", attributes(in(L"a.txt")));
+  answerText("GetFileAttributesW file in other case", attributes(in(L"A.TXT")));
+  answerText("GetFileAttributesW read-only file", attributes(in(L"ro.txt")));
+  answerText("GetFileAttributesW folder", attributes(in(L"Sub")));
+  answerText("GetFileAttributesW folder in other case", attributes(in(L"sUB")));
+  answerText("GetFileAttributesW folder with trailing backslash", attributes(in(L"Sub\\")));
+  answerText("GetFileAttributesW file with trailing backslash", attributes(in(L"a.txt\\")));
+  answerText("GetFileAttributesW missing file", attributes(in(L"missing.txt")));
+  answerText("GetFileAttributesW file in missing folder", attributes(in(L"nofolder\\a.txt")));
+  answerText("GetFileAttributesW below a file", attributes(in(L"a.txt\\x")));
+  answerText("GetFileAttributesW empty path", attributes(L""));
+  answerText("GetFileAttributesW forward slashes", attributes(L"\\conf_files/a.txt"));
+  answerText("GetFileAttributesW doubled backslashes", attributes(L"\\conf_files\\\\a.txt"));
+  answerText("GetFileAttributesW wildcard in name", attributes(in(L"a*.txt")));
+  answerText("GetFileAttributesW question mark in name", attributes(in(L"a?txt")));
   std::wstring longName = in(std::wstring(300, L'x').c_str());
-  answer("GetFileAttributesW path of 312 characters", "%s", attributes(longName).c_str());
+  answerText("GetFileAttributesW path of 312 characters", attributes(longName));
 }
 
 void dotsAndSpaces() {
   // Windows drops the trailing dots and spaces of the last name, and a single trailing dot of
   // any other; "." and ".." are taken apart by name, never beyond the root.
-  answer("GetFileAttributesW trailing dot", "%s", attributes(in(L"a.txt.")).c_str());
-  answer("GetFileAttributesW trailing dots and spaces", "%s",
-         attributes(in(L"a.txt. . ")).c_str());
-  answer("GetFileAttributesW folder with trailing dot", "%s",
-         attributes(L"\\conf_files.\\a.txt").c_str());
-  answer("GetFileAttributesW folder with trailing space", "%s",
-         attributes(L"\\conf_files \\a.txt").c_str());
-  answer("GetFileAttributesW dot component", "%s", attributes(L"\\conf_files\\.\\a.txt").c_str());
-  answer("GetFileAttributesW dotdot component", "%s",
-         attributes(L"\\conf_files\\Sub\\..\\a.txt").c_str());
-  answer("GetFileAttributesW dotdot through a missing folder", "%s",
-         attributes(L"\\conf_files\\none\\..\\a.txt").c_str());
-  answer("GetFileAttributesW dotdot above the root", "%s",
-         attributes(L"\\..\\..\\conf_files\\a.txt").c_str());
-  answer("GetFileAttributesW three dots", "%s", attributes(L"\\conf_files\\...").c_str());
-  answer("_wfopen w name with trailing dot and space", "%s",
-         put(in(L"dotted.txt ."), L"w", "d").c_str());
-  answer("contents of dotted.txt", "%s", contents(in(L"dotted.txt")).c_str());
-  answer("_wfopen w through dotdot", "%s",
-         put(L"\\conf_files\\Sub\\..\\up.txt", L"w", "u").c_str());
-  answer("contents of up.txt", "%s", contents(in(L"up.txt")).c_str());
+  answerText("GetFileAttributesW trailing dot", attributes(in(L"a.txt.")));
+  answerText("GetFileAttributesW trailing dots and spaces", attributes(in(L"a.txt. . ")));
+  answerText("GetFileAttributesW folder with trailing dot", attributes(L"\\conf_files.\\a.txt"));
+  answerText("GetFileAttributesW folder with trailing space", attributes(L"\\conf_files \\a.txt"));
+  answerText("GetFileAttributesW dot component", attributes(L"\\conf_files\\.\\a.txt"));
+  answerText("GetFileAttributesW dotdot component", attributes(L"\\conf_files\\Sub\\..\\a.txt"));
+  answerText("GetFileAttributesW dotdot through a missing folder",
+             attributes(L"\\conf_files\\none\\..\\a.txt"));
+  answerText("GetFileAttributesW dotdot above the root",
+             attributes(L"\\..\\..\\conf_files\\a.txt"));
+  answerText("GetFileAttributesW three dots", attributes(L"\\conf_files\\..."));
+  answerText("_wfopen w name with trailing dot and space", put(in(L"dotted.txt ."), L"w", "d"));
+  answerText("contents of dotted.txt", contents(in(L"dotted.txt")));
+  answerText("_wfopen w through dotdot", put(L"\\conf_files\\Sub\\..\\up.txt", L"w", "u"));
+  answerText("contents of up.txt", contents(in(L"up.txt")));
 }
 
 void streams() {
-  answer("_wfopen r folder", "%s", open(kRoot, L"r").c_str());
-  answer("_wfopen rb folder", "%s", open(in(L"Sub"), L"rb").c_str());
-  answer("_wfopen w folder", "%s", open(in(L"Sub"), L"w").c_str());
-  answer("_wfopen a folder", "%s", open(in(L"Sub"), L"a").c_str());
-  answer("_wfopen r missing file", "%s", open(in(L"missing.txt"), L"r").c_str());
-  answer("_wfopen r+ missing file", "%s", open(in(L"missing.txt"), L"r+").c_str());
-  answer("_wfopen w in missing folder", "%s",
-         open(in(L"nofolder\\new.txt"), L"w").c_str());
+  answerText("_wfopen r folder", open(kRoot, L"r"));
+  answerText("_wfopen rb folder", open(in(L"Sub"), L"rb"));
+  answerText("_wfopen w folder", open(in(L"Sub"), L"w"));
+  answerText("_wfopen a folder", open(in(L"Sub"), L"a"));
+  answerText("_wfopen r missing file", open(in(L"missing.txt"), L"r"));
+  answerText("_wfopen r+ missing file", open(in(L"missing.txt"), L"r+"));
+  answerText("_wfopen w in missing folder", open(in(L"nofolder\\new.txt"), L"w"));
   // Binary streams: text mode writes "\r\n" on desktop Windows and "\n" here.
-  answer("_wfopen ab+ creates", "%s", put(in(L"log.txt"), L"ab+", "line\n").c_str());
-  answer("_wfopen ab+ appends", "%s", put(in(L"LOG.txt"), L"ab+", "line\n").c_str());
-  answer("contents of log.txt", "%s", contents(in(L"log.txt")).c_str());
-  answer("_wfopen wb+ truncates", "%s", put(in(L"Log.TXT"), L"wb+", "x").c_str());
-  answer("contents of log.txt after wb+", "%s", contents(in(L"log.txt")).c_str());
-  answer("_wfopen r read-only file", "%s", open(in(L"RO.TXT"), L"r").c_str());
-  answer("_wfopen r empty path", "%s", open(L"", L"r").c_str());
-  answer("_wfopen w wildcard name", "%s", open(in(L"new*.txt"), L"w").c_str());
+  answerText("_wfopen ab+ creates", put(in(L"log.txt"), L"ab+", "line\n"));
+  answerText("_wfopen ab+ appends", put(in(L"LOG.txt"), L"ab+", "line\n"));
+  answerText("contents of log.txt", contents(in(L"log.txt")));
+  answerText("_wfopen wb+ truncates", put(in(L"Log.TXT"), L"wb+", "x"));
+  answerText("contents of log.txt after wb+", contents(in(L"log.txt")));
+  answerText("_wfopen r read-only file", open(in(L"RO.TXT"), L"r"));
+  answerText("_wfopen r empty path", open(L"", L"r"));
+  answerText("_wfopen w wildcard name", open(in(L"new*.txt"), L"w"));
 }
 
 void listings() {
@@ -210,42 +196,41 @@ void listings() {
   for (const WCHAR* name : {L"abc.pwi", L"AXC.PWI", L"b.pwi", L"abcd.pwi", L"ac.txt",
                             L"readme", L"note.pwi.bak", L"x.pwix"})
     conformance::writeBytes((find + L"\\" + name).c_str(), "12345");
-  answer("FindFirstFileW folder\\*", "%s", names(find + L"\\*").c_str());
-  answer("FindFirstFileW folder\\*.*", "%s", names(find + L"\\*.*").c_str());
+  answerText("FindFirstFileW folder\\*", names(find + L"\\*"));
+  answerText("FindFirstFileW folder\\*.*", names(find + L"\\*.*"));
   answer("FindFirstFileW folder\\* lists . and ..", "%s",
          list(find + L"\\*").dots ? "yes" : "no");
-  answer("FindFirstFileW folder\\*.pwi", "%s", names(find + L"\\*.pwi").c_str());
-  answer("FindFirstFileW folder\\*.PWI", "%s", names(find + L"\\*.PWI").c_str());
-  answer("FindFirstFileW folder\\a?c.*", "%s", names(find + L"\\a?c.*").c_str());
-  answer("FindFirstFileW folder\\a*", "%s", names(find + L"\\a*").c_str());
-  answer("FindFirstFileW folder\\*c.pwi", "%s", names(find + L"\\*c.pwi").c_str());
-  answer("FindFirstFileW folder\\????", "%s", names(find + L"\\????").c_str());
-  answer("FindFirstFileW folder\\readme.*", "%s", names(find + L"\\readme.*").c_str());
-  answer("FindFirstFileW exact name in other case", "%s", names(find + L"\\B.PWI").c_str());
-  answer("FindFirstFileW exact folder name", "%s", names(find + L"\\folder.PWI").c_str());
-  answer("FindFirstFileW exact name missing", "%s", names(find + L"\\zzz.pwi").c_str());
-  answer("FindFirstFileW pattern matching nothing", "%s", names(find + L"\\*.zzz").c_str());
-  answer("FindFirstFileW folder name only", "%s", names(find).c_str());
-  answer("FindFirstFileW folder with trailing backslash", "%s", names(find + L"\\").c_str());
-  answer("FindFirstFileW folder in other case", "%s", names(L"\\CONF_FILES\\FIND\\b*").c_str());
-  answer("FindFirstFileW empty folder\\*", "%s", names(find + L"\\empty\\*").c_str());
-  answer("FindFirstFileW empty folder\\*.pwi", "%s", names(find + L"\\empty\\*.pwi").c_str());
-  answer("FindFirstFileW missing folder\\*", "%s", names(find + L"\\missing\\*").c_str());
-  answer("FindFirstFileW below a file", "%s", names(find + L"\\b.pwi\\*").c_str());
-  answer("FindFirstFileW wildcard in folder", "%s", names(L"\\conf_f*\\find\\*").c_str());
-  answer("FindFirstFileW empty pattern", "%s", names(L"").c_str());
-  answer("FindNextFileW end", "%s", list(find + L"\\b.pwi").end.c_str());
+  answerText("FindFirstFileW folder\\*.pwi", names(find + L"\\*.pwi"));
+  answerText("FindFirstFileW folder\\*.PWI", names(find + L"\\*.PWI"));
+  answerText("FindFirstFileW folder\\a?c.*", names(find + L"\\a?c.*"));
+  answerText("FindFirstFileW folder\\a*", names(find + L"\\a*"));
+  answerText("FindFirstFileW folder\\*c.pwi", names(find + L"\\*c.pwi"));
+  answerText("FindFirstFileW folder\\????", names(find + L"\\????"));
+  answerText("FindFirstFileW folder\\readme.*", names(find + L"\\readme.*"));
+  answerText("FindFirstFileW exact name in other case", names(find + L"\\B.PWI"));
+  answerText("FindFirstFileW exact folder name", names(find + L"\\folder.PWI"));
+  answerText("FindFirstFileW exact name missing", names(find + L"\\zzz.pwi"));
+  answerText("FindFirstFileW pattern matching nothing", names(find + L"\\*.zzz"));
+  answerText("FindFirstFileW folder name only", names(find));
+  answerText("FindFirstFileW folder with trailing backslash", names(find + L"\\"));
+  answerText("FindFirstFileW folder in other case", names(L"\\CONF_FILES\\FIND\\b*"));
+  answerText("FindFirstFileW empty folder\\*", names(find + L"\\empty\\*"));
+  answerText("FindFirstFileW empty folder\\*.pwi", names(find + L"\\empty\\*.pwi"));
+  answerText("FindFirstFileW missing folder\\*", names(find + L"\\missing\\*"));
+  answerText("FindFirstFileW below a file", names(find + L"\\b.pwi\\*"));
+  answerText("FindFirstFileW wildcard in folder", names(L"\\conf_f*\\find\\*"));
+  answerText("FindFirstFileW empty pattern", names(L""));
+  answerText("FindNextFileW end", list(find + L"\\b.pwi").end);
   WIN32_FIND_DATAW data;
   SetLastError(conformance::kSentinel);
-  answer("FindNextFileW INVALID_HANDLE_VALUE", "%s",
-         withLastError(FindNextFileW(INVALID_HANDLE_VALUE, &data) ? "TRUE" : "FALSE").c_str());
+  answerText("FindNextFileW INVALID_HANDLE_VALUE",
+             withLastError(FindNextFileW(INVALID_HANDLE_VALUE, &data) ? "TRUE" : "FALSE"));
   SetLastError(conformance::kSentinel);
-  answer("FindClose INVALID_HANDLE_VALUE", "%s",
-         withLastError(FindClose(INVALID_HANDLE_VALUE) ? "TRUE" : "FALSE").c_str());
+  answerText("FindClose INVALID_HANDLE_VALUE",
+             withLastError(FindClose(INVALID_HANDLE_VALUE) ? "TRUE" : "FALSE"));
   HANDLE handle = FindFirstFileW((find + L"\\*").c_str(), &data);
   SetLastError(conformance::kSentinel);
-  answer("FindClose open search", "%s",
-         withLastError(FindClose(handle) ? "TRUE" : "FALSE").c_str());
+  answerText("FindClose open search", withLastError(FindClose(handle) ? "TRUE" : "FALSE"));
 }
 
 }  // namespace

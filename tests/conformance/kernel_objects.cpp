@@ -5,7 +5,9 @@
 #include "conformance.h"
 
 using conformance::answer;
-using conformance::withError;
+using conformance::answerCode;
+using conformance::answerText;
+using conformance::freshError;
 
 namespace {
 
@@ -17,14 +19,22 @@ std::string created(HANDLE handle) {
   return line;
 }
 
-HANDLE createMutex(const std::wstring& name) {
-  SetLastError(conformance::kSentinel);
-  return CreateMutexW(nullptr, TRUE, name.c_str());
-}
+const HANDLE kJunk = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x12345678));
 
 std::string close(HANDLE handle) {
+  return freshError([handle] { return CloseHandle(handle); });
+}
+
+// a held mutex of `name`, its creation answered as `check`
+HANDLE mutexAnswered(const char* check, const std::wstring& name) {
   SetLastError(conformance::kSentinel);
-  return withError(CloseHandle(handle));
+  HANDLE handle = CreateMutexW(nullptr, TRUE, name.c_str());
+  answerText(check, created(handle));
+  return handle;
+}
+
+void answerMutexThenClose(const char* check, const std::wstring& name) {
+  if (HANDLE handle = mutexAnswered(check, name)) close(handle);
 }
 
 void lastError() {
@@ -35,33 +45,26 @@ void lastError() {
 }
 
 void namedMutexes() {
-  HANDLE first = createMutex(L"conformance_mutex");
-  answer("CreateMutexW new name", "%s", created(first).c_str());
-  HANDLE second = createMutex(L"conformance_mutex");
-  answer("CreateMutexW same name again", "%s", created(second).c_str());
-  HANDLE other = createMutex(L"CONFORMANCE_MUTEX");
-  answer("CreateMutexW same name in other case", "%s", created(other).c_str());
-  answer("CloseHandle mutex of the other case", "%s", close(other).c_str());
-  answer("CloseHandle second mutex", "%s", close(second).c_str());
-  answer("CloseHandle first mutex", "%s", close(first).c_str());
-  answer("CloseHandle first mutex again", "%s", close(first).c_str());
-  HANDLE again = createMutex(L"conformance_mutex");
-  answer("CreateMutexW name again after every close", "%s", created(again).c_str());
-  close(again);
+  HANDLE first = mutexAnswered("CreateMutexW new name", L"conformance_mutex");
+  HANDLE second = mutexAnswered("CreateMutexW same name again", L"conformance_mutex");
+  HANDLE other = mutexAnswered("CreateMutexW same name in other case", L"CONFORMANCE_MUTEX");
+  answerText("CloseHandle mutex of the other case", close(other));
+  answerText("CloseHandle second mutex", close(second));
+  answerText("CloseHandle first mutex", close(first));
+  answerText("CloseHandle first mutex again", close(first));
+  answerMutexThenClose("CreateMutexW name again after every close", L"conformance_mutex");
 
   SetLastError(conformance::kSentinel);
   HANDLE unnamed = CreateMutexW(nullptr, FALSE, nullptr);
-  answer("CreateMutexW unnamed", "%s", created(unnamed).c_str());
+  answerText("CreateMutexW unnamed", created(unnamed));
   SetLastError(conformance::kSentinel);
   HANDLE unnamedToo = CreateMutexW(nullptr, FALSE, nullptr);
-  answer("CreateMutexW unnamed again", "%s", created(unnamedToo).c_str());
-  answer("CloseHandle unnamed mutex", "%s", close(unnamed).c_str());
+  answerText("CreateMutexW unnamed again", created(unnamedToo));
+  answerText("CloseHandle unnamed mutex", close(unnamed));
   close(unnamedToo);
 
-  HANDLE empty = createMutex(L"");
-  answer("CreateMutexW empty name", "%s", created(empty).c_str());
-  HANDLE emptyToo = createMutex(L"");
-  answer("CreateMutexW empty name again", "%s", created(emptyToo).c_str());
+  HANDLE empty = mutexAnswered("CreateMutexW empty name", L"");
+  HANDLE emptyToo = mutexAnswered("CreateMutexW empty name again", L"");
   close(emptyToo);
   close(empty);
 }
@@ -69,99 +72,70 @@ void namedMutexes() {
 // Names that differ only far along, past where a cut or a hash of their spelling could end.
 void longNames() {
   std::wstring ascii(240, L'n');
-  HANDLE a = createMutex(ascii + L"1");
-  answer("CreateMutexW 241 characters", "%s", created(a).c_str());
-  HANDLE b = createMutex(ascii + L"2");
-  answer("CreateMutexW 241 characters differing in the last", "%s", created(b).c_str());
+  HANDLE a = mutexAnswered("CreateMutexW 241 characters", ascii + L"1");
+  HANDLE b = mutexAnswered("CreateMutexW 241 characters differing in the last", ascii + L"2");
   close(b);
   close(a);
 
   std::wstring accented(120, static_cast<WCHAR>(0xE9));
-  HANDLE c = createMutex(accented + L"1");
-  answer("CreateMutexW 121 accented characters", "%s", created(c).c_str());
-  HANDLE d = createMutex(accented + L"2");
-  answer("CreateMutexW 121 accented characters differing in the last", "%s",
-         created(d).c_str());
-  HANDLE e = createMutex(accented + L"1");
-  answer("CreateMutexW 121 accented characters again", "%s", created(e).c_str());
+  HANDLE c = mutexAnswered("CreateMutexW 121 accented characters", accented + L"1");
+  HANDLE d =
+      mutexAnswered("CreateMutexW 121 accented characters differing in the last", accented + L"2");
+  HANDLE e = mutexAnswered("CreateMutexW 121 accented characters again", accented + L"1");
   close(e);
   close(d);
   close(c);
-
-  std::wstring longest(MAX_PATH - 1, L'm');
-  HANDLE f = createMutex(longest);
-  answer("CreateMutexW MAX_PATH - 1 characters", "%s", created(f).c_str());
-  close(f);
+  answerMutexThenClose("CreateMutexW MAX_PATH - 1 characters", std::wstring(MAX_PATH - 1, L'm'));
 }
 
 void namesWithBackslashes() {
-  HANDLE plain = createMutex(L"conformance\\mutex");
-  answer("CreateMutexW name with a backslash", "%s", created(plain).c_str());
-  if (plain) close(plain);
-  HANDLE local = createMutex(L"Local\\conformance_ns");
-  answer("CreateMutexW Local\\ name", "%s", created(local).c_str());
-  HANDLE bare = createMutex(L"conformance_ns");
-  answer("CreateMutexW bare name of a Local\\ mutex", "%s", created(bare).c_str());
-  if (bare) close(bare);
+  answerMutexThenClose("CreateMutexW name with a backslash", L"conformance\\mutex");
+  HANDLE local = mutexAnswered("CreateMutexW Local\\ name", L"Local\\conformance_ns");
+  answerMutexThenClose("CreateMutexW bare name of a Local\\ mutex", L"conformance_ns");
   if (local) close(local);
-  HANDLE global = createMutex(L"Global\\conformance_global");
-  answer("CreateMutexW Global\\ name", "%s", created(global).c_str());
-  if (global) close(global);
-  HANDLE lower = createMutex(L"local\\conformance_ns");
-  answer("CreateMutexW local\\ in lower case", "%s", created(lower).c_str());
-  if (lower) close(lower);
-  HANDLE deeper = createMutex(L"Local\\conformance\\deeper");
-  answer("CreateMutexW Local\\ name with another backslash", "%s", created(deeper).c_str());
-  if (deeper) close(deeper);
-  HANDLE trailing = createMutex(L"conformance_trailing\\");
-  answer("CreateMutexW name ending in a backslash", "%s", created(trailing).c_str());
-  if (trailing) close(trailing);
+  answerMutexThenClose("CreateMutexW Global\\ name", L"Global\\conformance_global");
+  answerMutexThenClose("CreateMutexW local\\ in lower case", L"local\\conformance_ns");
+  answerMutexThenClose("CreateMutexW Local\\ name with another backslash",
+                       L"Local\\conformance\\deeper");
+  answerMutexThenClose("CreateMutexW name ending in a backslash", L"conformance_trailing\\");
 }
 
 // CloseHandle on what is not a mutex of ours must answer, never crash.
 void closeAnyHandle() {
-  answer("CloseHandle NULL", "%s", close(nullptr).c_str());
-  answer("CloseHandle junk value", "%s",
-         close(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x12345678))).c_str());
-  answer("CloseHandle odd junk value", "%s",
-         close(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7777))).c_str());
-  answer("CloseHandle INVALID_HANDLE_VALUE", "%s", close(INVALID_HANDLE_VALUE).c_str());
-  answer("GetCurrentThread value", "%lld",
-         static_cast<long long>(reinterpret_cast<LONG_PTR>(GetCurrentThread())));
-  answer("CloseHandle GetCurrentThread", "%s", close(GetCurrentThread()).c_str());
+  answerText("CloseHandle NULL", close(nullptr));
+  answerText("CloseHandle junk value", close(kJunk));
+  answerText("CloseHandle odd junk value",
+             close(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7777))));
+  answerText("CloseHandle INVALID_HANDLE_VALUE", close(INVALID_HANDLE_VALUE));
+  answerCode("GetCurrentThread value",
+             static_cast<long long>(reinterpret_cast<LONG_PTR>(GetCurrentThread())));
+  answerText("CloseHandle GetCurrentThread", close(GetCurrentThread()));
 
   HKEY key = nullptr;
   LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\ConformanceKernelObjects", 0,
                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  answer("RegCreateKeyExW for CloseHandle", "%ld", static_cast<long>(status));
+  answerCode("RegCreateKeyExW for CloseHandle", status);
   if (status == ERROR_SUCCESS) {
-    answer("CloseHandle registry key", "%s", close(reinterpret_cast<HANDLE>(key)).c_str());
+    answerText("CloseHandle registry key", close(reinterpret_cast<HANDLE>(key)));
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\ConformanceKernelObjects");
   }
 }
 
 void threadAndModule() {
-  SetLastError(conformance::kSentinel);
-  answer("SetThreadPriority below normal", "%s",
-         withError(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL)).c_str());
-  answer("GetThreadPriority after below normal", "%d", GetThreadPriority(GetCurrentThread()));
-  SetLastError(conformance::kSentinel);
-  answer("SetThreadPriority junk handle", "%s",
-         withError(SetThreadPriority(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x12345678)),
-                                     THREAD_PRIORITY_NORMAL))
-             .c_str());
-  SetLastError(conformance::kSentinel);
-  answer("SetThreadPriority out of range", "%s",
-         withError(SetThreadPriority(GetCurrentThread(), 99)).c_str());
-  SetLastError(conformance::kSentinel);
-  answer("GetThreadPriority junk handle", "%s",
-         withError(GetThreadPriority(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x12345678))))
-             .c_str());
+  answerText("SetThreadPriority below normal", freshError([&] {
+    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+  }));
+  answerCode("GetThreadPriority after below normal", GetThreadPriority(GetCurrentThread()));
+  answerText("SetThreadPriority junk handle",
+             freshError([&] { return SetThreadPriority(kJunk, THREAD_PRIORITY_NORMAL); }));
+  answerText("SetThreadPriority out of range",
+             freshError([&] { return SetThreadPriority(GetCurrentThread(), 99); }));
+  answerText("GetThreadPriority junk handle", freshError([&] { return GetThreadPriority(kJunk); }));
   SetLastError(conformance::kSentinel);
   answer("GetModuleHandleW NULL", "%s", GetModuleHandleW(nullptr) ? "handle" : "null");
   SetLastError(conformance::kSentinel);
   HMODULE missing = GetModuleHandleW(L"conformance_missing.dll");
-  answer("GetModuleHandleW missing module", "%s", created(missing).c_str());
+  answerText("GetModuleHandleW missing module", created(missing));
 }
 
 }  // namespace

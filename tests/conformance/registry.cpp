@@ -14,6 +14,8 @@
 #include "conformance.h"
 
 using conformance::answer;
+using conformance::answerCode;
+using conformance::answerText;
 using conformance::chars;
 using conformance::text;
 
@@ -44,23 +46,26 @@ const char* handleText(HKEY key) {
   return key == kSentinelKey ? "untouched" : "handle";
 }
 
-HKEY create(HKEY parent, const std::wstring& name, LONG* result = nullptr) {
+HKEY create(HKEY parent, const std::wstring& name) {
   HKEY key = nullptr;
   LONG rc = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                             nullptr);
-  if (result) *result = rc;
   return rc == ERROR_SUCCESS ? key : nullptr;
 }
 
-// "<rc> disp=<disposition> <handle>" of one RegCreateKeyExW, its handle closed
-std::string createResult(HKEY parent, const WCHAR* name) {
+// "<rc> disp=<disposition> <handle>" of one RegCreateKeyExW, its handle closed; "<rc> <handle>"
+// when it is not asked for the disposition
+std::string createResult(HKEY parent, const WCHAR* name, bool disposition = true) {
   HKEY key = kSentinelKey;
-  DWORD disposition = conformance::kSentinel;
+  DWORD made = conformance::kSentinel;
   LONG rc = RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            &disposition);
+                            disposition ? &made : nullptr);
   char line[96];
-  std::snprintf(line, sizeof line, "%ld disp=%lx %s", static_cast<long>(rc),
-                static_cast<unsigned long>(disposition), handleText(key));
+  if (disposition)
+    std::snprintf(line, sizeof line, "%ld disp=%lx %s", static_cast<long>(rc),
+                  static_cast<unsigned long>(made), handleText(key));
+  else
+    std::snprintf(line, sizeof line, "%ld %s", static_cast<long>(rc), handleText(key));
   if (rc == ERROR_SUCCESS) RegCloseKey(key);
   return line;
 }
@@ -72,6 +77,20 @@ std::string openResult(HKEY parent, const WCHAR* name) {
   std::snprintf(line, sizeof line, "%ld %s", static_cast<long>(rc), handleText(key));
   if (rc == ERROR_SUCCESS) RegCloseKey(key);
   return line;
+}
+
+// One step of a sequence on keys: RegCreateKeyExW ('c'), the same without asking for the
+// disposition ('C'), or RegOpenKeyExW ('o') of `path` below the parent.
+struct KeyStep {
+  const char* check;
+  char call;
+  const WCHAR* path;
+};
+
+void runSteps(HKEY parent, std::initializer_list<KeyStep> steps) {
+  for (const KeyStep& step : steps)
+    answerText(step.check, step.call == 'o' ? openResult(parent, step.path)
+                                            : createResult(parent, step.path, step.call == 'c'));
 }
 
 LONG setBytes(HKEY key, const WCHAR* name, DWORD type, const void* data, DWORD size) {
@@ -103,149 +122,118 @@ void deleteTree(HKEY parent, const WCHAR* name) {
   RegDeleteKeyW(parent, name);
 }
 
-// the subkeys of `key` in enumeration order, comma-separated
-std::string subkeyList(HKEY key) {
-  std::string all;
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[300];
-    DWORD size = 300;
-    LONG rc = RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) return all;
-    if (rc != ERROR_SUCCESS) return all + "<" + std::to_string(rc) + ">";
-    all += (i ? "," : "") + text(name, size);
-  }
-}
-
-std::string valueList(HKEY key) {
-  std::string all;
-  for (DWORD i = 0;; ++i) {
-    WCHAR name[300];
-    DWORD size = 300;
-    LONG rc = RegEnumValueW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_NO_MORE_ITEMS) return all;
-    if (rc != ERROR_SUCCESS) return all + "<" + std::to_string(rc) + ">";
-    all += (i ? "," : "") + text(name, size);
-  }
-}
-
-// one RegEnumKeyExW by index: the name, or the error
-std::string subkeyAt(HKEY key, DWORD index) {
+// one RegEnumKeyExW (or RegEnumValueW) by index: the name, or "<error>"
+std::string entryAt(HKEY key, DWORD index, bool values, LONG* result = nullptr) {
   WCHAR name[300];
   DWORD size = 300;
-  LONG rc = RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+  LONG rc = values ? RegEnumValueW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr)
+                   : RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+  if (result) *result = rc;
   return rc == ERROR_SUCCESS ? text(name, size) : "<" + std::to_string(rc) + ">";
 }
+std::string subkeyAt(HKEY key, DWORD index) { return entryAt(key, index, false); }
+std::string valueAt(HKEY key, DWORD index) { return entryAt(key, index, true); }
 
-std::string valueAt(HKEY key, DWORD index) {
-  WCHAR name[300];
-  DWORD size = 300;
-  LONG rc = RegEnumValueW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
-  return rc == ERROR_SUCCESS ? text(name, size) : "<" + std::to_string(rc) + ">";
+// the subkeys (or values) of `key` in enumeration order, comma-separated
+std::string entryList(HKEY key, bool values) {
+  std::string all;
+  for (DWORD i = 0;; ++i) {
+    LONG rc;
+    std::string name = entryAt(key, i, values, &rc);
+    if (rc == ERROR_NO_MORE_ITEMS) return all;
+    if (rc != ERROR_SUCCESS) return all + name;
+    all += (i ? "," : "") + name;
+  }
 }
+std::string subkeyList(HKEY key) { return entryList(key, false); }
+std::string valueList(HKEY key) { return entryList(key, true); }
 
 void keyChecks(HKEY root) {
-  answer("RegCreateKeyExW new key", "%s", createResult(root, L"Alpha").c_str());
-  answer("RegCreateKeyExW existing key", "%s", createResult(root, L"Alpha").c_str());
-  answer("RegCreateKeyExW existing key other case", "%s", createResult(root, L"aLPHA").c_str());
-  answer("RegCreateKeyExW nested path", "%s", createResult(root, L"Nest\\Deeper\\Deepest").c_str());
-  answer("RegOpenKeyExW middle of created path", "%s", openResult(root, L"Nest\\Deeper").c_str());
-  HKEY self = kSentinelKey;
-  LONG rc = RegCreateKeyExW(root, L"", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &self, nullptr);
-  answer("RegCreateKeyExW empty subkey", "%ld %s", static_cast<long>(rc), handleText(self));
-  if (rc == ERROR_SUCCESS) RegCloseKey(self);
-
-  answer("RegCreateKeyExW slash is a character", "%s", createResult(root, L"a/b").c_str());
-  answer("RegOpenKeyExW slash not a separator", "%s", openResult(root, L"a").c_str());
-  answer("RegCreateKeyExW leading backslash", "%s", createResult(root, L"\\Lead").c_str());
-  answer("RegCreateKeyExW backslash alone", "%s", createResult(root, L"\\").c_str());
-  answer("RegCreateKeyExW one trailing backslash", "%s", createResult(root, L"Trail1\\").c_str());
-  answer("RegCreateKeyExW two trailing backslashes", "%s",
-         createResult(root, L"Trail2\\\\").c_str());
-  answer("RegOpenKeyExW key made with trailing backslashes", "%s",
-         openResult(root, L"Trail2").c_str());
-  answer("RegCreateKeyExW doubled inner backslash", "%s",
-         createResult(root, L"Double\\\\Inner").c_str());
-  answer("RegOpenKeyExW doubled inner backslash", "%s",
-         openResult(root, L"Double\\\\Inner").c_str());
-  answer("RegOpenKeyExW single inner backslash after doubled create", "%s",
-         openResult(root, L"Double\\Inner").c_str());
-
-  // names at the limit, in characters of the device's 16-bit wide text
-  std::wstring longest(255, L'k');
-  answer("RegCreateKeyExW name of 255", "%s", createResult(root, longest.c_str()).c_str());
-  answer("RegCreateKeyExW name of 256", "%s", createResult(root, (longest + L"k").c_str()).c_str());
-  answer("RegOpenKeyExW name of 256", "%s", openResult(root, (longest + L"k").c_str()).c_str());
-  std::wstring path = L"Limits\\" + longest + L"\\" + longest;
-  answer("RegCreateKeyExW path of two 255 names", "%s", createResult(root, path.c_str()).c_str());
-  // 127 characters beyond the BMP are 254 units on the device: with one more, 255 fit and
-  // 256 do not
-  std::wstring wide = cp(0x1F600, 127);
-  answer("RegCreateKeyExW 255 units with pairs", "%s",
-         createResult(root, (wide + L"x").c_str()).c_str());
-  answer("RegCreateKeyExW 256 units with pairs", "%s",
-         createResult(root, (wide + cp(0x1F600)).c_str()).c_str());
-
-  answer("RegOpenKeyExW missing key", "%s", openResult(root, L"Missing").c_str());
-  answer("RegOpenKeyExW missing middle", "%s", openResult(root, L"Missing\\Alpha").c_str());
-  answer("RegOpenKeyExW other case", "%s", openResult(root, L"ALPHA").c_str());
-  answer("RegOpenKeyExW empty subkey", "%s", openResult(root, L"").c_str());
-  answer("RegOpenKeyExW null subkey", "%s", openResult(root, nullptr).c_str());
-  answer("RegOpenKeyExW leading backslash", "%s", openResult(root, L"\\Alpha").c_str());
-  answer("RegOpenKeyExW one trailing backslash", "%s", openResult(root, L"Alpha\\").c_str());
-  answer("RegOpenKeyExW two trailing backslashes", "%s", openResult(root, L"Alpha\\\\").c_str());
-
+  // names at the limit, in characters of the device's 16-bit wide text; 127 characters beyond
+  // the BMP are 254 units on the device: with one more, 255 fit and 256 do not
+  const std::wstring longest(255, L'k'), tooLong = longest + L"k";
+  const std::wstring twoLongest = L"Limits\\" + longest + L"\\" + longest;
+  const std::wstring pairs255 = cp(0x1F600, 127) + L"x", pairs256 = cp(0x1F600, 128);
+  runSteps(root, {
+      {"RegCreateKeyExW new key", 'c', L"Alpha"},
+      {"RegCreateKeyExW existing key", 'c', L"Alpha"},
+      {"RegCreateKeyExW existing key other case", 'c', L"aLPHA"},
+      {"RegCreateKeyExW nested path", 'c', L"Nest\\Deeper\\Deepest"},
+      {"RegOpenKeyExW middle of created path", 'o', L"Nest\\Deeper"},
+      {"RegCreateKeyExW empty subkey", 'C', L""},
+      {"RegCreateKeyExW slash is a character", 'c', L"a/b"},
+      {"RegOpenKeyExW slash not a separator", 'o', L"a"},
+      {"RegCreateKeyExW leading backslash", 'c', L"\\Lead"},
+      {"RegCreateKeyExW backslash alone", 'c', L"\\"},
+      {"RegCreateKeyExW one trailing backslash", 'c', L"Trail1\\"},
+      {"RegCreateKeyExW two trailing backslashes", 'c', L"Trail2\\\\"},
+      {"RegOpenKeyExW key made with trailing backslashes", 'o', L"Trail2"},
+      {"RegCreateKeyExW doubled inner backslash", 'c', L"Double\\\\Inner"},
+      {"RegOpenKeyExW doubled inner backslash", 'o', L"Double\\\\Inner"},
+      {"RegOpenKeyExW single inner backslash after doubled create", 'o', L"Double\\Inner"},
+      {"RegCreateKeyExW name of 255", 'c', longest.c_str()},
+      {"RegCreateKeyExW name of 256", 'c', tooLong.c_str()},
+      {"RegOpenKeyExW name of 256", 'o', tooLong.c_str()},
+      {"RegCreateKeyExW path of two 255 names", 'c', twoLongest.c_str()},
+      {"RegCreateKeyExW 255 units with pairs", 'c', pairs255.c_str()},
+      {"RegCreateKeyExW 256 units with pairs", 'c', pairs256.c_str()},
+      {"RegOpenKeyExW missing key", 'o', L"Missing"},
+      {"RegOpenKeyExW missing middle", 'o', L"Missing\\Alpha"},
+      {"RegOpenKeyExW other case", 'o', L"ALPHA"},
+      {"RegOpenKeyExW empty subkey", 'o', L""},
+      {"RegOpenKeyExW null subkey", 'o', nullptr},
+      {"RegOpenKeyExW leading backslash", 'o', L"\\Alpha"},
+      {"RegOpenKeyExW one trailing backslash", 'o', L"Alpha\\"},
+      {"RegOpenKeyExW two trailing backslashes", 'o', L"Alpha\\\\"},
+  });
   // a relative path from an open key reaches what the full path reaches
   HKEY nest = create(root, L"Nest");
-  answer("RegOpenKeyExW relative to an open key", "%s",
-         openResult(nest, L"deeper\\DEEPEST").c_str());
+  runSteps(nest, {{"RegOpenKeyExW relative to an open key", 'o', L"deeper\\DEEPEST"}});
   RegCloseKey(nest);
 }
 
 void handleChecks(HKEY root) {
   HKEY key = create(root, L"Handles");
-  answer("RegFlushKey open key", "%ld", static_cast<long>(RegFlushKey(key)));
-  answer("RegFlushKey HKEY_LOCAL_MACHINE", "%ld",
-         static_cast<long>(RegFlushKey(HKEY_LOCAL_MACHINE)));
-  answer("RegCloseKey open key", "%ld", static_cast<long>(RegCloseKey(key)));
-  answer("RegCloseKey closed key", "%ld", static_cast<long>(RegCloseKey(key)));
-  answer("RegCloseKey null", "%ld", static_cast<long>(RegCloseKey(nullptr)));
-  answer("RegFlushKey closed key", "%ld", static_cast<long>(RegFlushKey(key)));
-  answer("RegOpenKeyExW from closed key", "%s", openResult(key, L"x").c_str());
-  answer("RegCreateKeyExW from closed key", "%s", createResult(key, L"x").c_str());
+  answerCode("RegFlushKey open key", RegFlushKey(key));
+  answerCode("RegFlushKey HKEY_LOCAL_MACHINE", RegFlushKey(HKEY_LOCAL_MACHINE));
+  answerCode("RegCloseKey open key", RegCloseKey(key));
+  answerCode("RegCloseKey closed key", RegCloseKey(key));
+  answerCode("RegCloseKey null", RegCloseKey(nullptr));
+  answerCode("RegFlushKey closed key", RegFlushKey(key));
+  runSteps(key, {{"RegOpenKeyExW from closed key", 'o', L"x"},
+                 {"RegCreateKeyExW from closed key", 'c', L"x"}});
   DWORD size = 0;
-  LONG rc = RegQueryValueExW(key, L"x", nullptr, nullptr, nullptr, &size);
-  answer("RegQueryValueExW on closed key", "%ld", static_cast<long>(rc));
-  answer("RegSetValueExW on closed key", "%ld", static_cast<long>(setDword(key, L"x", 1)));
+  answerCode("RegQueryValueExW on closed key",
+             RegQueryValueExW(key, L"x", nullptr, nullptr, nullptr, &size));
+  answerCode("RegSetValueExW on closed key", setDword(key, L"x", 1));
   DWORD subKeys = conformance::kSentinel;
-  rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr, nullptr);
+  LONG rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
   answer("RegQueryInfoKeyW on closed key", "%ld subkeys=%lx", static_cast<long>(rc),
          static_cast<unsigned long>(subKeys));
-  answer("RegEnumKeyExW on closed key", "%s", subkeyAt(key, 0).c_str());
-  answer("RegEnumValueW on closed key", "%s", valueAt(key, 0).c_str());
-  answer("RegDeleteKeyW from closed key", "%ld", static_cast<long>(RegDeleteKeyW(key, L"x")));
-  answer("RegDeleteValueW on closed key", "%ld", static_cast<long>(RegDeleteValueW(key, L"x")));
+  answerText("RegEnumKeyExW on closed key", subkeyAt(key, 0));
+  answerText("RegEnumValueW on closed key", valueAt(key, 0));
+  answerCode("RegDeleteKeyW from closed key", RegDeleteKeyW(key, L"x"));
+  answerCode("RegDeleteValueW on closed key", RegDeleteValueW(key, L"x"));
 
   // a handle outlives its key
   HKEY doomed = create(root, L"Doomed");
   setDword(doomed, L"v", 1);
-  answer("RegDeleteKeyW key with open handle", "%ld",
-         static_cast<long>(RegDeleteKeyW(root, L"Doomed")));
-  answer("RegSetValueExW on deleted key", "%ld", static_cast<long>(setDword(doomed, L"v", 2)));
+  answerCode("RegDeleteKeyW key with open handle", RegDeleteKeyW(root, L"Doomed"));
+  answerCode("RegSetValueExW on deleted key", setDword(doomed, L"v", 2));
   size = conformance::kSentinel;
-  answer("RegQueryValueExW on deleted key", "%ld",
-         static_cast<long>(RegQueryValueExW(doomed, L"v", nullptr, nullptr, nullptr, &size)));
-  answer("RegCreateKeyExW below deleted key", "%s", createResult(doomed, L"x").c_str());
-  answer("RegEnumValueW on deleted key", "%s", valueAt(doomed, 0).c_str());
-  answer("RegEnumKeyExW on deleted key", "%s", subkeyAt(doomed, 0).c_str());
-  answer("RegOpenKeyExW below deleted key", "%s", openResult(doomed, L"x").c_str());
-  answer("RegDeleteValueW on deleted key", "%ld",
-         static_cast<long>(RegDeleteValueW(doomed, L"v")));
+  answerCode("RegQueryValueExW on deleted key",
+             RegQueryValueExW(doomed, L"v", nullptr, nullptr, nullptr, &size));
+  runSteps(doomed, {{"RegCreateKeyExW below deleted key", 'c', L"x"}});
+  answerText("RegEnumValueW on deleted key", valueAt(doomed, 0));
+  answerText("RegEnumKeyExW on deleted key", subkeyAt(doomed, 0));
+  runSteps(doomed, {{"RegOpenKeyExW below deleted key", 'o', L"x"}});
+  answerCode("RegDeleteValueW on deleted key", RegDeleteValueW(doomed, L"v"));
   DWORD values = conformance::kSentinel;
-  rc = RegQueryInfoKeyW(doomed, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                        nullptr, nullptr, nullptr, nullptr);
-  answer("RegQueryInfoKeyW on deleted key", "%ld", static_cast<long>(rc));
-  answer("RegCloseKey deleted key", "%ld", static_cast<long>(RegCloseKey(doomed)));
+  answerCode("RegQueryInfoKeyW on deleted key",
+             RegQueryInfoKeyW(doomed, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              &values, nullptr, nullptr, nullptr, nullptr));
+  answerCode("RegCloseKey deleted key", RegCloseKey(doomed));
 }
 
 void deleteChecks(HKEY root) {
@@ -253,20 +241,17 @@ void deleteChecks(HKEY root) {
   RegCloseKey(create(parent, L"Leaf"));
   RegCloseKey(create(parent, L"Tree\\Branch\\Twig"));
   HKEY self = create(parent, L"Self");
-  answer("RegDeleteKeyW leaf", "%ld", static_cast<long>(RegDeleteKeyW(parent, L"LEAF")));
-  answer("RegDeleteKeyW leaf again", "%ld", static_cast<long>(RegDeleteKeyW(parent, L"Leaf")));
-  answer("RegDeleteKeyW missing middle", "%ld",
-         static_cast<long>(RegDeleteKeyW(parent, L"Nope\\Leaf")));
+  answerCode("RegDeleteKeyW leaf", RegDeleteKeyW(parent, L"LEAF"));
+  answerCode("RegDeleteKeyW leaf again", RegDeleteKeyW(parent, L"Leaf"));
+  answerCode("RegDeleteKeyW missing middle", RegDeleteKeyW(parent, L"Nope\\Leaf"));
   LONG rc = RegDeleteKeyW(parent, L"Tree");
   answer("RegDeleteKeyW key with subkeys", "%ld left %s", static_cast<long>(rc),
          subkeyList(parent).c_str());
-  answer("RegDeleteKeyW leading backslash", "%ld",
-         static_cast<long>(RegDeleteKeyW(parent, L"\\Self")));
+  answerCode("RegDeleteKeyW leading backslash", RegDeleteKeyW(parent, L"\\Self"));
   rc = RegDeleteKeyW(self, L"");
   answer("RegDeleteKeyW empty subkey deletes the key itself", "%ld then open %s",
          static_cast<long>(rc), openResult(parent, L"Self").c_str());
-  rc = RegDeleteKeyW(parent, nullptr);
-  answer("RegDeleteKeyW null subkey", "%ld", static_cast<long>(rc));
+  answerCode("RegDeleteKeyW null subkey", RegDeleteKeyW(parent, nullptr));
   RegCloseKey(self);
   deleteTree(parent, L"Tree");
   RegCloseKey(parent);
@@ -295,8 +280,7 @@ void caseChecks(HKEY root) {
   };
   HKEY parent = create(root, L"Case");
   for (const auto& pair : pairs) {
-    HKEY made = create(parent, pair.created);
-    RegCloseKey(made);
+    RegCloseKey(create(parent, pair.created));
     std::string opened = openResult(parent, pair.opened.c_str());
     setDword(parent, pair.created.c_str(), 1);
     DWORD size = 0;
@@ -309,22 +293,34 @@ void caseChecks(HKEY root) {
   // forms name the same key).
   RegCloseKey(create(parent, cp(0x1F600)));
   const WCHAR pairUnits[] = {static_cast<WCHAR>(0xD83D), static_cast<WCHAR>(0xDE00), 0};
-  answer("case surrogate pair units", "%s", openResult(parent, pairUnits).c_str());
-  answer("case pair enumerates as", "%s", subkeyList(parent).c_str());
+  runSteps(parent, {{"case surrogate pair units", 'o', pairUnits}});
+  answerText("case pair enumerates as", subkeyList(parent));
   deleteTree(parent, cp(0x1F600).c_str());
 
   // a lone surrogate is a character of its own
   const WCHAR lone[] = {L'l', static_cast<WCHAR>(0xD800), 0};
   const WCHAR loneUpper[] = {L'L', static_cast<WCHAR>(0xD800), 0};
-  answer("case lone surrogate key", "%s", createResult(parent, lone).c_str());
-  answer("case lone surrogate other case", "%s", openResult(parent, loneUpper).c_str());
-  answer("case lone surrogate enumerates as", "%s", subkeyList(parent).c_str());
+  runSteps(parent, {{"case lone surrogate key", 'c', lone},
+                    {"case lone surrogate other case", 'o', loneUpper}});
+  answerText("case lone surrogate enumerates as", subkeyList(parent));
   const WCHAR loneLow[] = {static_cast<WCHAR>(0xDC00), L'v', 0};
-  answer("case lone surrogate value", "%ld", static_cast<long>(setDword(parent, loneLow, 7)));
-  answer("case lone surrogate value enumerates as", "%s", valueList(parent).c_str());
+  answerCode("case lone surrogate value", setDword(parent, loneLow, 7));
+  answerText("case lone surrogate value enumerates as", valueList(parent));
   deleteTree(parent, lone);
   RegDeleteValueW(parent, loneLow);
   RegCloseKey(parent);
+}
+
+// the code points stored in the value named by the one character `c`; false when it cannot be
+// read
+bool membersOf(HKEY key, unsigned long c, std::vector<DWORD>& members) {
+  const WCHAR name[] = {static_cast<WCHAR>(c), 0};
+  members.assign(64, 0);
+  DWORD size = static_cast<DWORD>(members.size() * sizeof(DWORD));
+  LONG rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(members.data()),
+                             &size);
+  members.resize(rc == ERROR_SUCCESS ? size / sizeof(DWORD) : 0);
+  return rc == ERROR_SUCCESS;
 }
 
 // Every BMP character as a value name, in order: a name equal to an earlier one under the
@@ -332,14 +328,11 @@ void caseChecks(HKEY root) {
 // 256 characters, "<first>=<others>" in hex.
 void upcaseSweep(HKEY root) {
   HKEY key = create(root, L"Sweep");
+  std::vector<DWORD> members;
   for (unsigned long c = 1; c <= 0xFFFF; ++c) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
     const WCHAR name[] = {static_cast<WCHAR>(c), 0};
-    std::vector<DWORD> members(64);
-    DWORD size = static_cast<DWORD>(members.size() * sizeof(DWORD));
-    LONG rc = RegQueryValueExW(key, name, nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(members.data()), &size);
-    members.resize(rc == ERROR_SUCCESS ? size / sizeof(DWORD) : 0);
+    membersOf(key, c, members);
     members.push_back(static_cast<DWORD>(c));
     setBytes(key, name, REG_BINARY, members.data(),
              static_cast<DWORD>(members.size() * sizeof(DWORD)));
@@ -348,25 +341,18 @@ void upcaseSweep(HKEY root) {
   unsigned long merged = 0;
   for (unsigned long c = 1; c <= 0xFFFF; ++c) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
-    const WCHAR name[] = {static_cast<WCHAR>(c), 0};
-    DWORD members[64];
-    DWORD size = sizeof members;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(members), &size) !=
-        ERROR_SUCCESS) {
+    if (!membersOf(key, c, members)) {
       blocks[c >> 8] += " lost:" + std::to_string(c);
       continue;
     }
-    DWORD count = size / sizeof(DWORD);
-    if (count < 2 || members[0] != c) continue;
+    if (members.size() < 2 || members[0] != c) continue;
     char item[32];
-    std::snprintf(item, sizeof item, " %04lx=", c);
-    blocks[c >> 8] += item;
-    for (DWORD i = 1; i < count; ++i) {
-      std::snprintf(item, sizeof item, i > 1 ? ",%04lx" : "%04lx",
+    for (size_t i = 0; i < members.size(); ++i) {
+      std::snprintf(item, sizeof item, i == 0 ? " %04lx=" : i > 1 ? ",%04lx" : "%04lx",
                     static_cast<unsigned long>(members[i]));
       blocks[c >> 8] += item;
     }
-    merged += count - 1;
+    merged += members.size() - 1;
   }
   DWORD values = 0;
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
@@ -377,7 +363,7 @@ void upcaseSweep(HKEY root) {
     if (blocks[block].empty()) continue;
     char check[48];
     std::snprintf(check, sizeof check, "upcase sweep U+%02Xxx", block);
-    answer(check, "%s", blocks[block].c_str() + 1);
+    answerText(check, blocks[block].c_str() + 1);
   }
   RegCloseKey(key);
   RegDeleteKeyW(root, L"Sweep");
@@ -389,12 +375,12 @@ void orderChecks(HKEY root) {
                                 L"\u00e4", L"z",      L"[",      L"~",      L"\u00df",
                                 L"\uFE5F", L"\uFF21", cp(0x1F600), L"a",    L"B2"};
   for (const auto& name : names) RegCloseKey(create(parent, name));
-  answer("RegEnumKeyExW order", "%s", subkeyList(parent).c_str());
+  answerText("RegEnumKeyExW order", subkeyList(parent));
 
   const WCHAR* const valueNames[] = {L"zeta", L"alpha", L"Mid", L"_x", L"\u00e4"};
   for (const WCHAR* name : valueNames) setDword(parent, name, 1);
   setDword(parent, L"ALPHA", 2);  // overwriting keeps the value's place and name
-  answer("RegEnumValueW order", "%s", valueList(parent).c_str());
+  answerText("RegEnumValueW order", valueList(parent));
   RegCloseKey(parent);
 }
 
@@ -409,7 +395,7 @@ void walkChecks(HKEY root) {
   RegCloseKey(create(key, L"k0"));
   seen += "," + subkeyAt(key, 3) + "," + subkeyAt(key, 4) + "," + subkeyAt(key, 5);
   seen += "," + subkeyAt(key, 1) + "," + subkeyAt(key, 1) + "," + subkeyAt(key, 0);
-  answer("RegEnumKeyExW walk with changes", "%s", seen.c_str());
+  answerText("RegEnumKeyExW walk with changes", seen);
 
   for (const WCHAR* name : {L"v1", L"v2", L"v3", L"v4", L"v5"}) setDword(key, name, 1);
   seen = valueAt(key, 0) + "," + valueAt(key, 1);
@@ -419,7 +405,7 @@ void walkChecks(HKEY root) {
   setDword(key, L"v3", 3);
   seen += "," + valueAt(key, 3) + "," + valueAt(key, 4) + "," + valueAt(key, 5);
   seen += "," + valueAt(key, 2) + "," + valueAt(key, 0);
-  answer("RegEnumValueW walk with changes", "%s", seen.c_str());
+  answerText("RegEnumValueW walk with changes", seen);
 
   // two handles on one key walk independently; a change through one shows in the other
   HKEY other = nullptr;
@@ -428,7 +414,7 @@ void walkChecks(HKEY root) {
          valueAt(other, 3);
   RegDeleteValueW(other, L"v2");
   seen += "," + valueAt(key, 1) + "," + valueAt(other, 1) + "," + valueAt(key, 2);
-  answer("RegEnumValueW two handles", "%s", seen.c_str());
+  answerText("RegEnumValueW two handles", seen);
   RegCloseKey(other);
   RegCloseKey(key);
 }
@@ -442,32 +428,30 @@ void infoChecks(HKEY root) {
                                               &counts[1], &counts[2], &counts[3], &counts[4],
                                               &counts[5], nullptr, nullptr));
   };
-  auto show = [&](const char* check, long rc, bool textData) {
+  auto ask = [&](const char* check, HKEY of, bool textData) {
+    long rc = query(of);
     answer(check, "%ld subkeys=%lx maxsub=%lx maxclass=%lx values=%lx maxname=%lx maxdata=%lx",
            rc, static_cast<unsigned long>(counts[0]), static_cast<unsigned long>(counts[1]),
            static_cast<unsigned long>(counts[2]), static_cast<unsigned long>(counts[3]),
            static_cast<unsigned long>(counts[4]),
            textData ? chars(counts[5]) : static_cast<unsigned long>(counts[5]));
   };
-  long rc = query(key);
-  show("RegQueryInfoKeyW empty key", rc, false);
+  ask("RegQueryInfoKeyW empty key", key, false);
   for (const WCHAR* name : {L"a", L"abcde", L"abc"}) RegCloseKey(create(key, name));
   const BYTE bytes[7] = {1, 2, 3, 4, 5, 6, 7};
   setBytes(key, L"ab", REG_BINARY, bytes, 3);
   setBytes(key, L"abcd", REG_BINARY, bytes, 7);
   setBytes(key, nullptr, REG_BINARY, bytes, 1);
-  rc = query(key);
-  show("RegQueryInfoKeyW subkeys and binary values", rc, false);
+  ask("RegQueryInfoKeyW subkeys and binary values", key, false);
   HKEY texts = create(key, L"abc");
   setText(texts, L"t", L"four");
   setText(texts, L"longer name", L"x");
-  rc = query(texts);
-  show("RegQueryInfoKeyW text values", rc, true);
+  ask("RegQueryInfoKeyW text values", texts, true);
   RegCloseKey(texts);
   DWORD subKeys = conformance::kSentinel;
-  rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr, nullptr);
-  answer("RegQueryInfoKeyW subkeys only", "%ld subkeys=%lx", rc,
+  LONG rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
+  answer("RegQueryInfoKeyW subkeys only", "%ld subkeys=%lx", static_cast<long>(rc),
          static_cast<unsigned long>(subKeys));
   // the longest name in the caller's own units, a pair counting as WCHARs do
   std::wstring pairName = cp(0x1F600, 3) + L"a";
@@ -505,13 +489,19 @@ void enumKeyChecks(HKEY root) {
   answer("RegEnumKeyExW name of 255", "%ld size=%lu same=%d", static_cast<long>(rc),
          static_cast<unsigned long>(size), rc == 0 && longest == std::wstring(big, size));
   size = 255;
-  answer("RegEnumKeyExW name of 255 without terminator room", "%ld",
-         static_cast<long>(RegEnumKeyExW(key, 1, big, &size, nullptr, nullptr, nullptr, nullptr)));
+  answerCode("RegEnumKeyExW name of 255 without terminator room",
+             RegEnumKeyExW(key, 1, big, &size, nullptr, nullptr, nullptr, nullptr));
   RegCloseKey(key);
 }
 
+// The size in characters of a text type, in bytes of another
+unsigned long sizeShown(DWORD size, bool textType) {
+  return textType && size != conformance::kSentinel ? chars(size)
+                                                    : static_cast<unsigned long>(size);
+}
+
 // A value's answer to RegQueryValueExW with `room` bytes (or none without a buffer): code,
-// type, size in characters or bytes, and what the buffer holds
+// type, size, and what the buffer holds
 std::string query(HKEY key, const WCHAR* name, DWORD room, bool textType, bool withBuffer = true) {
   // text buffers hold kFill characters, byte buffers kByteFill bytes
   std::vector<WCHAR> buffer(64, kFill);
@@ -522,9 +512,7 @@ std::string query(HKEY key, const WCHAR* name, DWORD room, bool textType, bool w
                              withBuffer ? reinterpret_cast<BYTE*>(buffer.data()) : nullptr, &size);
   char line[96];
   std::snprintf(line, sizeof line, "%ld type=%lx size=%lx ", static_cast<long>(rc),
-                static_cast<unsigned long>(type),
-                textType && size != conformance::kSentinel ? chars(size)
-                                                           : static_cast<unsigned long>(size));
+                static_cast<unsigned long>(type), sizeShown(size, textType));
   if (!withBuffer) return line;
   if (textType) return line + text(buffer.data(), 8);
   return line + conformance::hex(buffer.data(), std::min<DWORD>(room, 12));
@@ -540,8 +528,7 @@ std::string enumerated(HKEY key, DWORD index, DWORD nameRoom, DWORD dataRoom, bo
   char line[96];
   std::snprintf(line, sizeof line, "%ld namesize=%lx type=%lx size=%lx ", static_cast<long>(rc),
                 static_cast<unsigned long>(nameSize), static_cast<unsigned long>(type),
-                textType && size != conformance::kSentinel ? chars(size)
-                                                           : static_cast<unsigned long>(size));
+                sizeShown(size, textType));
   return line + text(name.data(), 6) + " " +
          (textType ? text(data.data(), 6) : conformance::hex(data.data(), 8));
 }
@@ -549,110 +536,99 @@ std::string enumerated(HKEY key, DWORD index, DWORD nameRoom, DWORD dataRoom, bo
 void valueChecks(HKEY root) {
   HKEY key = create(root, L"Values");
   const DWORD w = sizeof(WCHAR);
-  answer("RegSetValueExW REG_SZ", "%ld", static_cast<long>(setText(key, L"sz", L"text")));
-  answer("RegQueryValueExW REG_SZ size only", "%s", query(key, L"sz", 0, true, false).c_str());
-  answer("RegQueryValueExW REG_SZ exact room", "%s", query(key, L"sz", 5 * w, true).c_str());
-  answer("RegQueryValueExW REG_SZ one short", "%s", query(key, L"sz", 4 * w, true).c_str());
-  answer("RegQueryValueExW REG_SZ zero room", "%s", query(key, L"sz", 0, true).c_str());
-  answer("RegQueryValueExW other case name", "%s", query(key, L"SZ", 64 * w, true).c_str());
-  answer("RegQueryValueExW missing", "%s", query(key, L"nope", 64 * w, true).c_str());
+  // the answer of query(); rooms of text values in characters, of others in bytes
+  auto ask = [&key, w](const char* check, const WCHAR* name, DWORD room, bool textType) {
+    answerText(check, query(key, name, textType ? room * w : room, textType));
+  };
+  auto sizeOnly = [&key](const char* check, const WCHAR* name) {
+    answerText(check, query(key, name, 0, true, false));
+  };
+  answerCode("RegSetValueExW REG_SZ", setText(key, L"sz", L"text"));
+  sizeOnly("RegQueryValueExW REG_SZ size only", L"sz");
+  ask("RegQueryValueExW REG_SZ exact room", L"sz", 5, true);
+  ask("RegQueryValueExW REG_SZ one short", L"sz", 4, true);
+  ask("RegQueryValueExW REG_SZ zero room", L"sz", 0, true);
+  ask("RegQueryValueExW other case name", L"SZ", 64, true);
+  ask("RegQueryValueExW missing", L"nope", 64, true);
 
   // strings stored without their terminator
   const std::wstring ab = L"ab";
   setBytes(key, L"unterminated", REG_SZ, ab.data(), 2 * w);
-  answer("RegQueryValueExW REG_SZ unterminated size only", "%s",
-         query(key, L"unterminated", 0, true, false).c_str());
-  answer("RegQueryValueExW REG_SZ unterminated roomy", "%s",
-         query(key, L"unterminated", 64 * w, true).c_str());
-  answer("RegQueryValueExW REG_SZ unterminated room for terminator", "%s",
-         query(key, L"unterminated", 3 * w, true).c_str());
-  answer("RegQueryValueExW REG_SZ unterminated exact", "%s",
-         query(key, L"unterminated", 2 * w, true).c_str());
-  answer("RegQueryValueExW REG_SZ unterminated one short", "%s",
-         query(key, L"unterminated", 1 * w, true).c_str());
+  sizeOnly("RegQueryValueExW REG_SZ unterminated size only", L"unterminated");
+  ask("RegQueryValueExW REG_SZ unterminated roomy", L"unterminated", 64, true);
+  ask("RegQueryValueExW REG_SZ unterminated room for terminator", L"unterminated", 3, true);
+  ask("RegQueryValueExW REG_SZ unterminated exact", L"unterminated", 2, true);
+  ask("RegQueryValueExW REG_SZ unterminated one short", L"unterminated", 1, true);
   setBytes(key, L"multi unterminated", REG_MULTI_SZ, L"a\0b", 3 * w);
-  answer("RegQueryValueExW REG_MULTI_SZ unterminated roomy", "%s",
-         query(key, L"multi unterminated", 64 * w, true).c_str());
-  answer("RegQueryValueExW REG_MULTI_SZ unterminated exact", "%s",
-         query(key, L"multi unterminated", 3 * w, true).c_str());
+  ask("RegQueryValueExW REG_MULTI_SZ unterminated roomy", L"multi unterminated", 64, true);
+  ask("RegQueryValueExW REG_MULTI_SZ unterminated exact", L"multi unterminated", 3, true);
   setBytes(key, L"expand unterminated", REG_EXPAND_SZ, L"%x%", 3 * w);
-  answer("RegQueryValueExW REG_EXPAND_SZ unterminated roomy", "%s",
-         query(key, L"expand unterminated", 64 * w, true).c_str());
+  ask("RegQueryValueExW REG_EXPAND_SZ unterminated roomy", L"expand unterminated", 64, true);
   setBytes(key, L"empty sz", REG_SZ, L"", 0);
-  answer("RegQueryValueExW REG_SZ empty", "%s", query(key, L"empty sz", 64 * w, true).c_str());
+  ask("RegQueryValueExW REG_SZ empty", L"empty sz", 64, true);
   HKEY single = create(root, L"Unterminated");
   setBytes(single, L"u", REG_SZ, ab.data(), 2 * w);
-  answer("RegEnumValueW REG_SZ unterminated roomy", "%s",
-         enumerated(single, 0, 300, 64 * w, true).c_str());
-  answer("RegEnumValueW REG_SZ unterminated exact", "%s",
-         enumerated(single, 0, 300, 2 * w, true).c_str());
+  answerText("RegEnumValueW REG_SZ unterminated roomy", enumerated(single, 0, 300, 64 * w, true));
+  answerText("RegEnumValueW REG_SZ unterminated exact", enumerated(single, 0, 300, 2 * w, true));
   RegCloseKey(single);
 
   // every type the device tool writes
   setText(key, L"expand", L"%TEMP%\\x", REG_EXPAND_SZ);
-  answer("RegQueryValueExW REG_EXPAND_SZ", "%s", query(key, L"expand", 64 * w, true).c_str());
+  ask("RegQueryValueExW REG_EXPAND_SZ", L"expand", 64, true);
   setBytes(key, L"multi", REG_MULTI_SZ, L"a\0bc\0", 6 * w);
-  answer("RegQueryValueExW REG_MULTI_SZ", "%s", query(key, L"multi", 64 * w, true).c_str());
-  answer("RegSetValueExW REG_DWORD", "%ld", static_cast<long>(setDword(key, L"dword", 0x12345678)));
-  answer("RegQueryValueExW REG_DWORD", "%s", query(key, L"dword", 64, false).c_str());
-  answer("RegQueryValueExW REG_DWORD short room", "%s", query(key, L"dword", 3, false).c_str());
+  ask("RegQueryValueExW REG_MULTI_SZ", L"multi", 64, true);
+  answerCode("RegSetValueExW REG_DWORD", setDword(key, L"dword", 0x12345678));
+  ask("RegQueryValueExW REG_DWORD", L"dword", 64, false);
+  ask("RegQueryValueExW REG_DWORD short room", L"dword", 3, false);
   const BYTE two[2] = {1, 2};
-  answer("RegSetValueExW REG_DWORD of two bytes", "%ld",
-         static_cast<long>(setBytes(key, L"short dword", REG_DWORD, two, 2)));
-  answer("RegQueryValueExW REG_DWORD of two bytes", "%s",
-         query(key, L"short dword", 64, false).c_str());
+  answerCode("RegSetValueExW REG_DWORD of two bytes",
+             setBytes(key, L"short dword", REG_DWORD, two, 2));
+  ask("RegQueryValueExW REG_DWORD of two bytes", L"short dword", 64, false);
   const unsigned long long big = 0x0102030405060708ULL;
   setBytes(key, L"qword", REG_QWORD, &big, 8);
-  answer("RegQueryValueExW REG_QWORD", "%s", query(key, L"qword", 64, false).c_str());
+  ask("RegQueryValueExW REG_QWORD", L"qword", 64, false);
   const BYTE bytes[5] = {0, 0xff, 0x10, 0, 7};
   setBytes(key, L"binary", REG_BINARY, bytes, 5);
-  answer("RegQueryValueExW REG_BINARY", "%s", query(key, L"binary", 64, false).c_str());
-  answer("RegQueryValueExW REG_BINARY exact", "%s", query(key, L"binary", 5, false).c_str());
-  answer("RegQueryValueExW REG_BINARY one short", "%s", query(key, L"binary", 4, false).c_str());
+  ask("RegQueryValueExW REG_BINARY", L"binary", 64, false);
+  ask("RegQueryValueExW REG_BINARY exact", L"binary", 5, false);
+  ask("RegQueryValueExW REG_BINARY one short", L"binary", 4, false);
   setBytes(key, L"none", REG_NONE, bytes, 2);
-  answer("RegQueryValueExW REG_NONE", "%s", query(key, L"none", 64, false).c_str());
+  ask("RegQueryValueExW REG_NONE", L"none", 64, false);
   setBytes(key, L"empty", REG_BINARY, nullptr, 0);
-  answer("RegQueryValueExW empty REG_BINARY", "%s", query(key, L"empty", 64, false).c_str());
+  ask("RegQueryValueExW empty REG_BINARY", L"empty", 64, false);
   setBytes(key, L"type 99", 99, bytes, 3);
-  answer("RegQueryValueExW type 99", "%s", query(key, L"type 99", 64, false).c_str());
+  ask("RegQueryValueExW type 99", L"type 99", 64, false);
 
   // the default value
-  answer("RegQueryValueExW default before set", "%s", query(key, nullptr, 64 * w, true).c_str());
+  ask("RegQueryValueExW default before set", nullptr, 64, true);
   setText(key, nullptr, L"dflt");
-  answer("RegQueryValueExW default by null", "%s", query(key, nullptr, 64 * w, true).c_str());
-  answer("RegQueryValueExW default by empty", "%s", query(key, L"", 64 * w, true).c_str());
-  answer("RegDeleteValueW default by empty", "%ld", static_cast<long>(RegDeleteValueW(key, L"")));
-  answer("RegQueryValueExW default after delete", "%s", query(key, nullptr, 64 * w, true).c_str());
+  ask("RegQueryValueExW default by null", nullptr, 64, true);
+  ask("RegQueryValueExW default by empty", L"", 64, true);
+  answerCode("RegDeleteValueW default by empty", RegDeleteValueW(key, L""));
+  ask("RegQueryValueExW default after delete", nullptr, 64, true);
 
   // null pointers a caller may pass
-  DWORD size = 4;
-  answer("RegQueryValueExW null size only", "%ld",
-         static_cast<long>(RegQueryValueExW(key, L"sz", nullptr, nullptr, nullptr, nullptr)));
+  answerCode("RegQueryValueExW null size only",
+             RegQueryValueExW(key, L"sz", nullptr, nullptr, nullptr, nullptr));
   WCHAR buffer[8];
-  answer("RegQueryValueExW buffer without size", "%ld",
-         static_cast<long>(RegQueryValueExW(key, L"sz", nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(buffer), nullptr)));
-  answer("RegSetValueExW null data with size", "%ld",
-         static_cast<long>(RegSetValueExW(key, L"nulldata", 0, REG_BINARY, nullptr, 4)));
-  answer("RegSetValueExW null data zero size", "%ld",
-         static_cast<long>(RegSetValueExW(key, L"nulldata0", 0, REG_BINARY, nullptr, 0)));
-  (void)size;
+  answerCode("RegQueryValueExW buffer without size",
+             RegQueryValueExW(key, L"sz", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                              nullptr));
+  answerCode("RegSetValueExW null data with size",
+             RegSetValueExW(key, L"nulldata", 0, REG_BINARY, nullptr, 4));
+  answerCode("RegSetValueExW null data zero size",
+             RegSetValueExW(key, L"nulldata0", 0, REG_BINARY, nullptr, 0));
 
   // value names at their limit
-  std::wstring longest(16383, L'v');
-  answer("RegSetValueExW name of 16383", "%ld",
-         static_cast<long>(setDword(key, longest.c_str(), 1)));
-  size = 0;
-  answer("RegQueryValueExW name of 16383", "%ld",
-         static_cast<long>(RegQueryValueExW(key, longest.c_str(), nullptr, nullptr, nullptr,
-                                            &size)));
-  answer("RegSetValueExW name of 16384", "%ld",
-         static_cast<long>(setDword(key, (longest + L"v").c_str(), 1)));
-  answer("RegSetValueExW name of 256", "%ld",
-         static_cast<long>(setDword(key, std::wstring(256, L'n').c_str(), 1)));
-  answer("RegQueryValueExW name of 16384", "%ld",
-         static_cast<long>(RegQueryValueExW(key, (longest + L"v").c_str(), nullptr, nullptr,
-                                            nullptr, &size)));
+  const std::wstring longest(16383, L'v'), tooLong = longest + L"v";
+  DWORD size = 0;
+  answerCode("RegSetValueExW name of 16383", setDword(key, longest.c_str(), 1));
+  answerCode("RegQueryValueExW name of 16383",
+             RegQueryValueExW(key, longest.c_str(), nullptr, nullptr, nullptr, &size));
+  answerCode("RegSetValueExW name of 16384", setDword(key, tooLong.c_str(), 1));
+  answerCode("RegSetValueExW name of 256", setDword(key, std::wstring(256, L'n').c_str(), 1));
+  answerCode("RegQueryValueExW name of 16384",
+             RegQueryValueExW(key, tooLong.c_str(), nullptr, nullptr, nullptr, &size));
   HKEY lone = create(root, L"LongName");
   setDword(lone, longest.c_str(), 5);
   std::vector<WCHAR> name(16384 + 2, kFill);
@@ -662,19 +638,17 @@ void valueChecks(HKEY root) {
          static_cast<unsigned long>(nameSize),
          rc == 0 && longest == std::wstring(name.data(), nameSize));
   nameSize = 16383;
-  answer("RegEnumValueW name of 16383 without terminator room", "%ld",
-         static_cast<long>(RegEnumValueW(lone, 0, name.data(), &nameSize, nullptr, nullptr,
-                                         nullptr, nullptr)));
+  answerCode("RegEnumValueW name of 16383 without terminator room",
+             RegEnumValueW(lone, 0, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr));
   DWORD maxName = 0;
   RegQueryInfoKeyW(lone, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName,
                    nullptr, nullptr, nullptr);
   answer("RegQueryInfoKeyW name of 16383", "maxname=%lu", static_cast<unsigned long>(maxName));
   RegCloseKey(lone);
 
-  answer("RegDeleteValueW other case", "%ld", static_cast<long>(RegDeleteValueW(key, L"DWORD")));
-  answer("RegDeleteValueW again", "%ld", static_cast<long>(RegDeleteValueW(key, L"dword")));
-  answer("RegDeleteValueW null name without default", "%ld",
-         static_cast<long>(RegDeleteValueW(key, nullptr)));
+  answerCode("RegDeleteValueW other case", RegDeleteValueW(key, L"DWORD"));
+  answerCode("RegDeleteValueW again", RegDeleteValueW(key, L"dword"));
+  answerCode("RegDeleteValueW null name without default", RegDeleteValueW(key, nullptr));
   RegCloseKey(key);
 }
 
@@ -682,14 +656,17 @@ void enumValueChecks(HKEY root) {
   // one value per key, so that the order of a key's values plays no part
   HKEY key = create(root, L"EnumValues");
   const DWORD w = sizeof(WCHAR);
+  auto ask = [&key](const char* check, DWORD index, DWORD nameRoom, DWORD dataRoom) {
+    answerText(check, enumerated(key, index, nameRoom, dataRoom, true));
+  };
   setText(key, L"name", L"data");
-  answer("RegEnumValueW roomy", "%s", enumerated(key, 0, 300, 64 * w, true).c_str());
-  answer("RegEnumValueW name exact", "%s", enumerated(key, 0, 5, 64 * w, true).c_str());
-  answer("RegEnumValueW name one short", "%s", enumerated(key, 0, 4, 64 * w, true).c_str());
-  answer("RegEnumValueW data exact", "%s", enumerated(key, 0, 300, 5 * w, true).c_str());
-  answer("RegEnumValueW data one short", "%s", enumerated(key, 0, 300, 4 * w, true).c_str());
-  answer("RegEnumValueW name and data short", "%s", enumerated(key, 0, 2, 2 * w, true).c_str());
-  answer("RegEnumValueW past the end", "%s", enumerated(key, 1, 300, 64 * w, true).c_str());
+  ask("RegEnumValueW roomy", 0, 300, 64 * w);
+  ask("RegEnumValueW name exact", 0, 5, 64 * w);
+  ask("RegEnumValueW name one short", 0, 4, 64 * w);
+  ask("RegEnumValueW data exact", 0, 300, 5 * w);
+  ask("RegEnumValueW data one short", 0, 300, 4 * w);
+  ask("RegEnumValueW name and data short", 0, 2, 2 * w);
+  ask("RegEnumValueW past the end", 1, 300, 64 * w);
 
   // names and types only, as the device tool asks first
   WCHAR name[300];
@@ -702,19 +679,19 @@ void enumValueChecks(HKEY root) {
   answer("RegEnumValueW name only", "%ld namesize=%lu %s", static_cast<long>(rc),
          static_cast<unsigned long>(nameSize), text(name, nameSize).c_str());
   nameSize = 300;
-  rc = RegEnumValueW(key, 0, nullptr, &nameSize, nullptr, nullptr, nullptr, nullptr);
-  answer("RegEnumValueW null name", "%ld", static_cast<long>(rc));
+  answerCode("RegEnumValueW null name",
+             RegEnumValueW(key, 0, nullptr, &nameSize, nullptr, nullptr, nullptr, nullptr));
   RegCloseKey(key);
 
   HKEY dword = create(root, L"EnumDword");
   setDword(dword, L"n2", 0x01020304);
-  answer("RegEnumValueW dword", "%s", enumerated(dword, 0, 300, 64, false).c_str());
-  answer("RegEnumValueW dword short", "%s", enumerated(dword, 0, 300, 2, false).c_str());
+  answerText("RegEnumValueW dword", enumerated(dword, 0, 300, 64, false));
+  answerText("RegEnumValueW dword short", enumerated(dword, 0, 300, 2, false));
   RegCloseKey(dword);
 
   HKEY unnamed = create(root, L"EnumDefault");
   setText(unnamed, nullptr, L"d");
-  answer("RegEnumValueW default value", "%s", enumerated(unnamed, 0, 300, 64 * w, true).c_str());
+  answerText("RegEnumValueW default value", enumerated(unnamed, 0, 300, 64 * w, true));
   RegCloseKey(unnamed);
 }
 
@@ -738,6 +715,6 @@ int main() {
   upcaseSweep(root);
   RegCloseKey(root);
   deleteTree(HKEY_LOCAL_MACHINE, kRoot);
-  answer("test key removed", "%s", openResult(HKEY_LOCAL_MACHINE, kRoot).c_str());
+  answerText("test key removed", openResult(HKEY_LOCAL_MACHINE, kRoot));
   return 0;
 }

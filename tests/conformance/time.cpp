@@ -7,6 +7,8 @@
 #include "conformance.h"
 
 using conformance::answer;
+using conformance::answerCode;
+using conformance::answerText;
 using conformance::text;
 
 namespace {
@@ -108,13 +110,13 @@ void zone() {
   SetLastError(conformance::kSentinel);
   DWORD id = GetTimeZoneInformation(&info);
   answer("GetTimeZoneInformation result", "%lu", static_cast<unsigned long>(id));
-  answer("GetTimeZoneInformation Bias", "%ld", static_cast<long>(info.Bias));
-  answer("GetTimeZoneInformation StandardBias", "%ld", static_cast<long>(info.StandardBias));
-  answer("GetTimeZoneInformation DaylightBias", "%ld", static_cast<long>(info.DaylightBias));
-  answer("GetTimeZoneInformation StandardDate", "%s", show(info.StandardDate).c_str());
-  answer("GetTimeZoneInformation DaylightDate", "%s", show(info.DaylightDate).c_str());
-  answer("GetTimeZoneInformation StandardName", "%s", zoneName(info.StandardName).c_str());
-  answer("GetTimeZoneInformation DaylightName", "%s", zoneName(info.DaylightName).c_str());
+  answerCode("GetTimeZoneInformation Bias", info.Bias);
+  answerCode("GetTimeZoneInformation StandardBias", info.StandardBias);
+  answerCode("GetTimeZoneInformation DaylightBias", info.DaylightBias);
+  answerText("GetTimeZoneInformation StandardDate", show(info.StandardDate));
+  answerText("GetTimeZoneInformation DaylightDate", show(info.DaylightDate));
+  answerText("GetTimeZoneInformation StandardName", zoneName(info.StandardName));
+  answerText("GetTimeZoneInformation DaylightName", zoneName(info.DaylightName));
 }
 
 void localTime() {

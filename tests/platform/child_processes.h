@@ -1,6 +1,10 @@
-// Forked child processes for the tests: one run to its end, or several released at once.
+// Forked child processes for the tests: one run to its end, several released at once, or one
+// kept while the test goes on, and a pipe to signal it.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,5 +49,65 @@ inline bool allAtOnce(int count, const std::function<int(int)>& body) {
   for (pid_t child : children) ok = exitCodeOf(child) == 0 && ok;
   return ok;
 }
+
+// A forked child whose exit code is body's result; killed if the test leaves it running.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::function<int()>& body) : pid_(ce::test::spawn(body)) {}
+  ~ChildProcess() {
+    if (code_ >= 0) return;
+    kill(pid_, SIGKILL);
+    wait();
+  }
+  pid_t pid() const { return pid_; }
+  bool exited() {
+    int status;
+    if (code_ < 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+      code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return code_ >= 0;
+  }
+  // Exit code, or 128 + the signal that ended it.
+  int wait() {
+    if (code_ < 0) code_ = ce::test::exitCodeOf(pid_);
+    return code_;
+  }
+
+ private:
+  pid_t pid_;
+  int code_ = -1;
+};
+
+// A one-way pipe between parent and child, for "ready" signals and small values.
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~Pipe() {
+    for (int fd : fds_)
+      if (fd >= 0) close(fd);
+  }
+  template <typename T>
+  void send(const T& value) {
+    ssize_t ignored = write(fds_[1], &value, sizeof value);
+    (void)ignored;
+  }
+  // False when nothing came within the deadline.
+  template <typename T>
+  bool receive(T& value, int deadlineMs = 10000) {
+    pollfd p{fds_[0], POLLIN, 0};
+    if (poll(&p, 1, deadlineMs) != 1) return false;
+    return read(fds_[0], &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+  }
+  // Blocks until the other side writes or every writer is gone.
+  void block() {
+    char c;
+    ssize_t ignored = read(fds_[0], &c, 1);
+    (void)ignored;
+  }
+
+ private:
+  int fds_[2];
+};
 
 }  // namespace ce::test

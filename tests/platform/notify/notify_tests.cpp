@@ -180,42 +180,29 @@ TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests
 // Another process with `file` open, as a scheduler or a listener keeps it, until it lets go.
 class OtherHolder {
  public:
-  explicit OtherHolder(const std::string& file) {
-    int ready[2], release[2];
-    if (pipe(ready) != 0 || pipe(release) != 0) return;
-    pid_ = ce::test::spawn([&] {
-      close(ready[0]);
-      close(release[1]);
-      sqlite3* db = nullptr;
-      char opened = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-                    sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) == SQLITE_OK;
-      char ignored;
-      if (write(ready[1], &opened, 1) != 1 || read(release[0], &ignored, 1) < 0) return 1;
-      sqlite3_close(db);
-      return 0;
-    });
-    close(ready[1]);
-    close(release[0]);
-    char opened = 0;
-    held_ = read(ready[0], &opened, 1) == 1 && opened;
-    close(ready[0]);
-    release_ = release[1];
+  explicit OtherHolder(const std::string& file)
+      : holder_([this, file] {
+          sqlite3* db = nullptr;
+          bool opened = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+                        sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) ==
+                            SQLITE_OK;
+          ready_.send(opened);
+          release_.block();
+          sqlite3_close(db);
+          return 0;
+        }) {
+    bool opened = false;
+    held_ = ready_.receive(opened) && opened;
   }
-  ~OtherHolder() { letGo(); }
-  OtherHolder(const OtherHolder&) = delete;
-  OtherHolder& operator=(const OtherHolder&) = delete;
-
   bool held() const { return held_; }
   void letGo() {
-    if (release_ < 0) return;
-    close(release_);
-    release_ = -1;
-    ce::test::exitCodeOf(pid_);
+    release_.send('x');
+    holder_.wait();
   }
 
  private:
-  pid_t pid_ = -1;
-  int release_ = -1;
+  ce::test::Pipe ready_, release_;  // made before the holder, which uses them
+  ce::test::ChildProcess holder_;
   bool held_ = false;
 };
 
@@ -277,15 +264,16 @@ class SchedulerTest : public ce::test::DeviceTest {
     for (char& c : host)
       if (c == '\\') c = '/';
     std::filesystem::create_directories(std::filesystem::path(host).parent_path());
-    ce::test::writeFile(host, "#!/bin/sh\n"
-                              "echo \"" + name + " args=$# home=$CE_DEVICE_HOME\" >> \"$CE_DEVICE_HOME/fs/started.txt\"\n"
-                              "echo out; echo err >&2\n");
+    ce::test::writeFile(host, "#!/bin/sh\necho \"" + name + " args=$# home=$CE_DEVICE_HOME\" >> "
+                              "\"$CE_DEVICE_HOME/fs/started.txt\"\necho out; echo err >&2\n");
     chmod(host.c_str(), executable ? 0755 : 0644);
   }
 
   std::string started() const { return readFile(hostPath("fs/started.txt")); }
 
-  void request(const wchar_t* app, const SYSTEMTIME& due) { ASSERT_TRUE(CeRunAppAtTime(app, &due)); }
+  void request(const wchar_t* app, const SYSTEMTIME& due) {
+    ASSERT_TRUE(CeRunAppAtTime(app, &due));
+  }
 };
 
 TEST_F(SchedulerTest, DueRequestsStartOnceEarliestFirstWithTheDeviceHomeAndLaterOnesWait) {
@@ -314,7 +302,8 @@ TEST_F(SchedulerTest, DueRequestsStartOnceEarliestFirstWithTheDeviceHomeAndLater
   // Each ran once, without arguments, with the device home, its output kept.
   ASSERT_TRUE(waitFor([] { return ce::notify::reapPrograms() == 0; }));
   EXPECT_TRUE(ce::notify::startDueRequests(at(2024, 3, 1, 12, 5)).started.empty());
-  const std::string a = "a args=0 home=" + home() + "\n", sync = "sync args=0 home=" + home() + "\n";
+  const std::string a = "a args=0 home=" + home() + "\n";
+  const std::string sync = "sync args=0 home=" + home() + "\n";
   EXPECT_TRUE(started() == a + sync || started() == sync + a) << started();
   EXPECT_EQ(readFile(hostPath("run/startsync.exe.out")), "out\nerr\n");
 }

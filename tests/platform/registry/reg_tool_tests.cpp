@@ -126,37 +126,15 @@ TEST_F(RegCommandTest, ExportThenImportIntoAnEmptyDeviceGivesTheSameRegistry) {
   EXPECT_EQ(reg({"export", "HKLM\\Nope"}, other).exitCode, 1);
 }
 
-TEST_F(RegCommandTest, AFileThatFailsPartWayImportsNothing) {
-  RegCloseKey(ce::test::createKey(L"Software\\Kept"));
-  std::string file = home() + "/bad.reg";
-  ce::test::writeFile(file,
-                      "REGEDIT4\r\n\r\n"
-                      "; settings\r\n"
-                      "[HKEY_LOCAL_MACHINE\\Software\\New]\r\n"
-                      "\"a\"=\"1\"\r\n"
-                      "\"b\"=dword:xyz\r\n");
-  Run run = reg({"import", file});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "cedevice: " + file + ":6: bad dword: dword:xyz\n");
-  EXPECT_FALSE(ce::test::keyExists(L"Software\\New"));
-
-  // Every line understood, but the registry refuses one change: nothing stays.
-  ce::test::writeFile(file, "REGEDIT4\n[HKLM\\Software\\New]\n\"a\"=\"1\"\n"
-                            "[-HKLM\\Software\\Kept]\n[HKLM\\Software\\" +
-                                std::string(300, 'n') + "]\n");
-  run = reg({"import", file});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("nothing was imported (error 87)"), std::string::npos) << run.err;
-  EXPECT_FALSE(ce::test::keyExists(L"Software\\New"));
-  EXPECT_TRUE(ce::test::keyExists(L"Software\\Kept"));
-
-  for (const char* text :
-       {"not a registry file\n", "REGEDIT4\n\"a\"=\"1\"\n", "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n",
-        "REGEDIT4\n[HKLM\\x]\n\"a\"=hex:1,2\n", "REGEDIT4\n[HKLM\\x]\n\"a\"=hex:01,\\\n"}) {
-    ce::test::writeFile(file, text);
-    EXPECT_EQ(reg({"import", file}).exitCode, 1) << text;
+// A version 5.00 file as the desktop editors write it: UTF-16LE after a BOM.
+std::string version5File(const std::u16string& body) {
+  std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n" + body;
+  std::string bytes = "\xff\xfe";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
   }
-  EXPECT_FALSE(ce::test::keyExists(L"x"));
+  return bytes;
 }
 
 class RegFileTest : public RegToolTest {
@@ -338,50 +316,54 @@ TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
             sortedLines(ce::test::readFile(ours)));
 }
 
-// A version 5.00 file as the desktop editors write it: UTF-16LE after a BOM.
-std::string version5File(const std::u16string& body) {
-  std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n" + body;
-  std::string bytes = "\xff\xfe";
-  for (char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-TEST_F(RegFileTest, AVersion5FileWithALoneSurrogateOrALongDwordImportsNothing) {
+// Files that fail part-way, in either form: one line naming the file, the line and what is
+// wrong, and nothing imported, not even what came before the fault. A NUL would cut a name
+// short when it reaches RegSetValueExW, and set another value.
+TEST_F(RegFileTest, AFileThatFailsPartWayImportsNothingAndNamesItsLine) {
+  HKEY kept = ce::test::createKey(L"Software\\Kept");
+  ce::test::setString(kept, L"n", L"before");
   std::string file = home() + "/bad.reg";
+  const std::u16string newKey = u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n";
   const struct {
-    std::u16string body;
-    std::string error;
+    std::string text, error;
   } cases[] = {
-      {u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=\"x" + std::u16string(1, 0xD800) +
-           u"y\"\r\n",
-       file + ": the file starts as UTF-16 but is not valid UTF-16"},
-      {u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=hex(1):00,d8,41,00,00,00\r\n",
-       file + ":4: bad UTF-16 text in hex(1) data"},
-      {u"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=dword:100000000\r\n",
-       file + ":4: bad dword: dword:100000000"},
+      {"REGEDIT4\r\n\r\n; settings\r\n[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"a\"=\"1\"\r\n"
+       "\"b\"=dword:xyz\r\n",
+       ":6: bad dword: dword:xyz"},
+      {"REGEDIT4\n\n[HKLM\\Software\\Kept]\n\"n\\0ul\"=\"after\"\n",
+       ":4: a value name cannot hold a NUL character (\\0)"},
+      {version5File(newKey + u"\"a\"=\"x" + std::u16string(1, 0xD800) + u"y\"\r\n"),
+       ": the file starts as UTF-16 but is not valid UTF-16"},
+      {version5File(newKey + u"\"a\"=hex(1):00,d8,41,00,00,00\r\n"),
+       ":4: bad UTF-16 text in hex(1) data"},
+      {version5File(newKey + u"\"a\"=dword:100000000\r\n"), ":4: bad dword: dword:100000000"},
   };
   for (const auto& c : cases) {
-    ce::test::writeFile(file, version5File(c.body));
+    ce::test::writeFile(file, c.text);
     Run run = reg({"import", file});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "cedevice: " + c.error + "\n");
+    EXPECT_EQ(run.err, "cedevice: " + file + c.error + "\n");
   }
   EXPECT_FALSE(ce::test::keyExists(L"Software\\New"));
-}
+  EXPECT_EQ(ce::test::getString(kept, L"n"), L"before");
 
-// A NUL would cut the name short when it reaches RegSetValueExW, and set another value.
-TEST_F(RegFileTest, AValueNameWithANulIsRefusedWithItsLine) {
-  HKEY key = ce::test::createKey(L"Software\\Kept");
-  ce::test::setString(key, L"n", L"before");
-  std::string file = home() + "/nul.reg";
-  ce::test::writeFile(file, "REGEDIT4\n\n[HKLM\\Software\\Kept]\n\"n\\0ul\"=\"after\"\n");
+  // Every line understood, but the registry refuses one change: nothing stays.
+  ce::test::writeFile(file, "REGEDIT4\n[HKLM\\Software\\New]\n\"a\"=\"1\"\n"
+                            "[-HKLM\\Software\\Kept]\n[HKLM\\Software\\" +
+                                std::string(300, 'n') + "]\n");
   Run run = reg({"import", file});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "cedevice: " + file + ":4: a value name cannot hold a NUL character (\\0)\n");
-  EXPECT_EQ(ce::test::getString(key, L"n"), L"before");
+  EXPECT_NE(run.err.find("nothing was imported (error 87)"), std::string::npos) << run.err;
+  EXPECT_FALSE(ce::test::keyExists(L"Software\\New"));
+  EXPECT_TRUE(ce::test::keyExists(L"Software\\Kept"));
+
+  for (const char* text :
+       {"not a registry file\n", "REGEDIT4\n\"a\"=\"1\"\n", "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n",
+        "REGEDIT4\n[HKLM\\x]\n\"a\"=hex:1,2\n", "REGEDIT4\n[HKLM\\x]\n\"a\"=hex:01,\\\n"}) {
+    ce::test::writeFile(file, text);
+    EXPECT_EQ(reg({"import", file}).exitCode, 1) << text;
+  }
+  EXPECT_FALSE(ce::test::keyExists(L"x"));
 }
 
 TEST_F(RegFileTest, AFileOverTheSizeLimitIsRefusedInOneLineUnlessTheLimitIsRaised) {
