@@ -13,8 +13,6 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/process.h"
-#include "platform/testing.h"
-#include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
 
 namespace {
@@ -70,11 +68,9 @@ std::vector<std::string> entriesOpenToOthers(const std::string& root,
 
 // Runs `cedevice ARGS` as the user nobody (see canSwitchUser).
 ce::test::ToolRun asNobody(const std::string& home, const std::vector<std::string>& args) {
-  std::string command = "setpriv --reuid=nobody --regid=nogroup --clear-groups " +
-                        ce::test::shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice") +
-                        " --home " + ce::test::shellQuoted(home);
-  for (const auto& arg : args) command += " " + ce::test::shellQuoted(arg);
-  return ce::test::runShell(command, home + "/.nobody.err");
+  return ce::test::runShell("setpriv --reuid=nobody --regid=nogroup --clear-groups " +
+                                ce::test::cedeviceCommand(home, args),
+                            home + "/.nobody.err");
 }
 
 bool canSwitchUser() {
@@ -85,9 +81,7 @@ bool canSwitchUser() {
 // Whatever the umask, everything the device makes in its home is its owner's alone.
 TEST_F(DeviceHomeProcessTest, EverythingTheDeviceMakesIsItsOwnersAloneUnderAnyUmask) {
   Umask loose(022);
-  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  setSetting("clientPushInterval", "0");
-  bootDevice();
+  bootDevice({{"clientPushInterval", "0"}});
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
   ASSERT_TRUE(waitForLauncherRuns(1));
   ASSERT_EQ(cedevice({"send", "suspend", "tasks"}).exitCode, 0);
@@ -169,8 +163,7 @@ TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWritte
   EXPECT_EQ(ce::test::readFile(outside), "kept\n");
 
   // Planted while the device runs: the launcher refuses and says so in the log.
-  setSetting("clientPushInterval", "0");
-  bootDevice();
+  bootDevice({{"clientPushInterval", "0"}});
   fs::create_symlink(outside, fsPath("startsync.txt"));
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
   EXPECT_TRUE(waitForLog(
@@ -216,29 +209,20 @@ TEST_F(DeviceHomeProcessTest, ABrokenStoreIsNamedByEveryCommandAndNeverOverwritt
 // Of two boots at once one boots and the other says only that the device runs; the boot
 // log holds one boot's lines.
 TEST_F(DeviceHomeProcessTest, OfTwoBootsAtOnceTheLoserSaysOnlyAlreadyRunning) {
-  setSetting("clientPushInterval", "0");
-  bootDevice();
-  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
+  bootDevice({{"clientPushInterval", "0"}});
+  ASSERT_NE(pimAdd("contact", "Ann"), "");
   ASSERT_TRUE(waitForLauncherRuns(1));
   ASSERT_THAT(ce::test::readFile(hostPath("run/boot.log")), HasSubstr(" started "));
   ASSERT_EQ(cedevice({"shutdown"}).exitCode, 0);
 
-  std::vector<ce::Process> boots;
-  for (int i = 0; i < 2; ++i) {
-    ce::SpawnOptions options;
-    options.argv = {"/bin/sh", "-c",
-                    ce::test::shellQuoted(ce::test::buildDir() + "/apps/cedevice/cedevice") +
-                        " --home " + ce::test::shellQuoted(home()) + " boot --detach >" +
-                        ce::test::shellQuoted(hostPath("boot" + std::to_string(i) + ".out")) +
-                        " 2>&1"};
-    std::string error;
-    boots.push_back(ce::Process::start(options, error));
-    ASSERT_TRUE(boots.back().valid()) << error;
-  }
+  std::vector<ce::Process*> boots;
+  for (const char* output : {"boot0.out", "boot1.out"})
+    boots.push_back(&spawn({ce::test::cedevicePath(), "--home", home(), "boot", "--detach"},
+                           hostPath(output)));
   std::vector<int> codes;
   std::vector<std::string> said;
   for (int i = 0; i < 2; ++i) {
-    codes.push_back(exitCodeOf(boots[static_cast<size_t>(i)]));
+    codes.push_back(exitCodeOf(*boots[static_cast<size_t>(i)]));
     said.push_back(ce::test::readFile(hostPath("boot" + std::to_string(i) + ".out")));
   }
   ASSERT_EQ(std::count(codes.begin(), codes.end(), 0), 1) << said[0] << said[1];
@@ -254,8 +238,7 @@ TEST_F(DeviceHomeProcessTest, StatusNamesASchedulerThatIsNotRunning) {
   int scheduler = recordedPid("scheduler.pid");
   ASSERT_GT(scheduler, 0);
   ASSERT_EQ(kill(scheduler, SIGKILL), 0);
-  ASSERT_TRUE(ce::test::waitFor([&] { return !running(scheduler); },
-                                std::chrono::milliseconds(patienceMs)));
+  ASSERT_TRUE(waitUntil([&] { return !running(scheduler); }));
   auto status = cedevice({"status"});
   EXPECT_EQ(status.exitCode, 3);
   EXPECT_THAT(status.out, HasSubstr("listener: running"));
@@ -276,9 +259,7 @@ TEST_F(DeviceHomeProcessTest, ABootClearsWhatKilledProcessesLeftBehind) {
   // The supervisor may see the listener end and go on its own before its turn comes.
   ASSERT_EQ(kill(dead, SIGKILL), 0);
   for (int pid : pids) kill(pid, SIGKILL);
-  ASSERT_TRUE(ce::test::waitFor(
-      [&] { return std::none_of(pids.begin(), pids.end(), running); },
-      std::chrono::milliseconds(patienceMs)));
+  ASSERT_TRUE(waitUntil([&] { return std::none_of(pids.begin(), pids.end(), running); }));
   bootDevice();
   const int live = recordedPid("listener.pid");
   char deadWindows[32];
@@ -293,23 +274,6 @@ TEST_F(DeviceHomeProcessTest, ABootClearsWhatKilledProcessesLeftBehind) {
   auto subscriptions = nlohmann::json::parse(status.out)["subscriptions"];
   ASSERT_EQ(subscriptions.size(), 3u) << status.out;
   for (const auto& subscription : subscriptions) EXPECT_EQ(subscription["pid"], live);
-}
-
-// A suspend sent by some other program than the device tool shows in status, because
-// status asks the listener.
-TEST_F(DeviceHomeProcessTest, StatusShowsWhatTheListenerHoldsWhoeverSentTheCommand) {
-  bootDevice();
-  HWND window = FindWindowW(L"ClientPushWindow", nullptr);
-  ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(PostMessageW(window, WM_COMMAND, 2, 1));  // suspend calendar
-  ASSERT_TRUE(PostMessageW(window, WM_COMMAND, 7, 1));  // suspend pictures
-  ASSERT_TRUE(PostMessageW(window, WM_COMMAND, 7, 0));  // resume pictures
-  ASSERT_TRUE(waitForLog("CP PIM WM_COMMAND resetFlag 7"));
-  auto status = cedevice({"status"});
-  EXPECT_EQ(status.exitCode, 0) << status.err;
-  EXPECT_THAT(status.out, HasSubstr("\nsuspended sources: calendar\n"));
-  auto json = nlohmann::json::parse(cedevice({"status", "--json"}).out);
-  EXPECT_EQ(json["suspendedSources"], nlohmann::json({"calendar"}));
 }
 
 }  // namespace

@@ -37,12 +37,7 @@ std::vector<int> childrenOf(int pid) {
 
 TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  ce::SpawnOptions sleeper;
-  sleeper.argv = {"/bin/sleep", "60"};
-  std::string error;
-  ce::Process sleeping = ce::Process::start(sleeper, error);
-  ASSERT_TRUE(sleeping.valid()) << error;
-  const int stranger = sleeping.id();
+  const int stranger = spawn({"/bin/sleep", "60"}).id();
   // A device that died left its records; the pid has since gone to an unrelated process.
   for (const char* record : {"boot.pid", "listener.pid", "scheduler.pid"})
     ce::test::writeFile(hostPath(std::string("run/") + record), std::to_string(stranger) + "\n");
@@ -59,8 +54,6 @@ TEST_F(DeviceToolProcessTest, RecordsLeftByADeadDeviceNeverReachAnotherProcess) 
   down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_TRUE(running(stranger));
-  sleeping.kill();
-  sleeping.waitForEnd(patienceMs);
 }
 
 TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong) {
@@ -70,11 +63,8 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
   std::vector<int> children = childrenOf(supervisor);
   ASSERT_EQ(children.size(), 2u);  // the scheduler and the listener
   ASSERT_EQ(kill(supervisor, SIGKILL), 0);
-  EXPECT_TRUE(ce::test::waitFor(
-      [&] {
-        return !running(supervisor) && !running(children[0]) && !running(children[1]);
-      },
-      std::chrono::milliseconds(patienceMs)));
+  EXPECT_TRUE(waitUntil(
+      [&] { return !running(supervisor) && !running(children[0]) && !running(children[1]); }));
 
   // The next boot runs one scheduler and one listener of its own, and stops them.
   bootDevice();
@@ -82,29 +72,21 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
   EXPECT_EQ(childrenOf(next).size(), 2u);
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
-  EXPECT_TRUE(ce::test::waitFor([&] { return !running(next); }));
+  EXPECT_TRUE(waitUntil([&] { return !running(next); }));
 }
 
 // A scheduler that outlived its supervisor (one that did not take the supervisor's death as
 // its end) is ended by the next boot before that boot's own scheduler starts.
 TEST_F(DeviceToolProcessTest, NextBootEndsASchedulerLeftRunning) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  ce::SpawnOptions options;
-  options.argv = {ce::test::buildDir() + "/apps/cedevice/cedevice", "--home", home(), "scheduler"};
-  options.outputPath = hostPath("leftover.out");
-  std::string error;
-  ce::Process leftover = ce::Process::start(options, error);
-  ASSERT_TRUE(leftover.valid()) << error;
+  ce::Process& leftover =
+      spawn({ce::test::cedevicePath(), "--home", home(), "scheduler"}, hostPath("leftover.out"));
   ce::test::writeFile(hostPath("run/scheduler.pid"), leftover.identity().text() + "\n");
 
   bootDevice();
   EXPECT_TRUE(leftover.ended());
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 0) << down.err;
-  if (!leftover.ended()) {
-    leftover.kill();
-    leftover.waitForEnd(patienceMs);
-  }
 }
 
 TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
@@ -134,17 +116,9 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
 // Ctrl-C shuts the device down.
 TEST_F(DeviceToolProcessTest, ForegroundBootShowsTheLogUntilCtrlCEndsIt) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  ce::SpawnOptions options;
-  options.argv = {ce::test::buildDir() + "/apps/cedevice/cedevice", "--home", home(), "boot"};
-  options.outputPath = hostPath("console.out");
-  std::string error;
-  ce::Process boot = ce::Process::start(options, error);
-  ASSERT_TRUE(boot.valid()) << error;
-  auto shows = [&](const std::string& text) {
-    return ce::test::waitFor(
-        [&] { return ce::test::readFile(options.outputPath).find(text) != std::string::npos; },
-        std::chrono::milliseconds(patienceMs));
-  };
+  const std::string console = hostPath("console.out");
+  ce::Process& boot = spawn({ce::test::cedevicePath(), "--home", home(), "boot"}, console);
+  auto shows = [&](const std::string& text) { return ce::test::waitForText(console, text); };
   ASSERT_TRUE(shows("CP: Init waiting PIM notification messages..."));
   ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
   EXPECT_TRUE(shows("CP: Item is 1"));  // written after the listener was ready
@@ -153,25 +127,13 @@ TEST_F(DeviceToolProcessTest, ForegroundBootShowsTheLogUntilCtrlCEndsIt) {
   EXPECT_TRUE(shows("listener exited with code 0"));
 }
 
-// Its start-up line is an info line, which a device that logs only errors never writes.
-TEST_F(DeviceToolProcessTest, ADeviceThatLogsOnlyErrorsBootsAndRecords) {
-  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  setSetting("logLevel", "0");
-  setSetting("clientPushInterval", "0");
-  auto boot = cedevice({"boot", "--detach"});
-  ASSERT_EQ(boot.exitCode, 0) << boot.err;
-  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
-  ASSERT_TRUE(waitForLauncherRuns(1));
-  EXPECT_TRUE(launcherRuns()[0].ends_with(" sync contacts")) << launcherRuns()[0];
-}
-
 // `$(cedevice boot --detach)` and wrappers that wait for a pipe: the device must not hold
 // any descriptor of the caller once the tool has returned.
 TEST_F(DeviceToolProcessTest, DetachedBootReturnsToACallerWaitingForItsPipe) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   int pipeEnds[2];
   ASSERT_EQ(pipe(pipeEnds), 0);
-  std::string tool = ce::test::buildDir() + "/apps/cedevice/cedevice";
+  std::string tool = ce::test::cedevicePath();
   pid_t caller = ce::test::spawn([&] {
     close(pipeEnds[0]);
     dup2(pipeEnds[1], 1);
@@ -281,9 +243,8 @@ TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording)
   EXPECT_TRUE(waitForLog("CP Briefcase: It is a new item inserted"));
   EXPECT_TRUE(waitForLog("CP note: It is a new item inserted"));
   EXPECT_TRUE(waitForLog("CP Picture: It is a new item inserted"));
-  EXPECT_TRUE(ce::test::waitFor(
-      [&] { return countStartingWith(log(), "CP: Next scheduled sync") >= scheduledBefore + 3; },
-      std::chrono::milliseconds(patienceMs)));
+  EXPECT_TRUE(waitUntil(
+      [&] { return countStartingWith(log(), "CP: Next scheduled sync") >= scheduledBefore + 3; }));
   EXPECT_TRUE(running(pid));
 
   // The refusals are told, not silent.
