@@ -214,24 +214,18 @@ TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
 
 // Changes made while the device's listener is down, seen by booting it again. Each wait is
 // on the log: the line that ends the listener's start, counted across boots.
-class OfflineChangesProcessTest : public ce::test::DeviceProcessTest {
- protected:
-  bool startedTimes(int count) {
-    return waitForLog("CP: Init waiting PIM notification messages...", count);
-  }
-  void boot(int nth) {
-    auto result = cedevice({"boot", "--detach"});
-    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-    ASSERT_TRUE(startedTimes(nth));
-  }
-  std::vector<std::string> offlineLines() {
-    return ce::test::entriesStartingWith(log(), {"CP: Changes while stopped"});
-  }
-};
+using OfflineChangesProcessTest = ce::test::DeviceProcessTest;
 
 TEST_F(OfflineChangesProcessTest, ChangesMadeWhileKilledOrShutDownAreRecordedAtTheNextBoot) {
-  bootDevice();
-  ASSERT_TRUE(startedTimes(1));
+  auto boot = [&](int nth) {
+    auto result = cedevice({"boot", "--detach"});
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    ASSERT_TRUE(waitForLog("CP: Init waiting PIM notification messages...", nth));
+  };
+  auto offlineLines = [&] {
+    return ce::test::entriesStartingWith(log(), {"CP: Changes while stopped"});
+  };
+  bootDevice();  // which returns once the listener has logged that it is ready
   // A live change first: recorded then, and not again after the kill.
   ASSERT_TRUE(waitForLog("CP: Item is " + pimAdd("contact", "Ann")));
   ASSERT_EQ(setting("clientPushList"), "2");
