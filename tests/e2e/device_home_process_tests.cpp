@@ -102,9 +102,8 @@ TEST_F(DeviceHomeProcessTest, TheHomeIsItsOwnersAloneUnderAnyUmaskAndAfterAnOlde
   EXPECT_THAT(quiet.out, StartsWith("device booted")) << quiet.out;
 }
 
-// Another user learns nothing, not even whether the device runs, and cannot open a store's
-// shared-memory index to lock its writers out.
-TEST_F(DeviceHomeProcessTest, AnotherUserIsDeniedInOneLineAndCannotReachTheStores) {
+// Another user learns nothing, not even whether the device runs.
+TEST_F(DeviceHomeProcessTest, AnotherUserIsDeniedInOneLine) {
   if (!canSwitchUser())
     GTEST_SKIP() << "cannot switch to the user nobody (needs root and setpriv)";
   bootDevice();
@@ -119,16 +118,8 @@ TEST_F(DeviceHomeProcessTest, AnotherUserIsDeniedInOneLineAndCannotReachTheStore
     EXPECT_THAT(run.err, HasSubstr("permission denied")) << command[0];
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << command[0] << run.err;
   }
-  // Were the folders passable, the files themselves would still refuse a reader.
-  ASSERT_EQ(chmod(home().c_str(), 0711), 0);
-  ASSERT_EQ(chmod(hostPath("system").c_str(), 0711), 0);
-  std::string open = "exec 3<" + hostPath("system/registry.db-shm");
-  auto shm = ce::test::runShell(
-      "setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c " + ce::test::shellQuoted(open),
-      "/dev/null");
-  EXPECT_NE(shm.exitCode, 0);
-  ASSERT_EQ(chmod(home().c_str(), 0700), 0);
-  ASSERT_EQ(chmod(hostPath("system").c_str(), 0700), 0);
+  // (That the stores' files, shared-memory indexes included, would refuse a reader even were
+  // the folders passable is the umask test's: each is 0600 while the device runs.)
   EXPECT_EQ(cedevice({"status"}).exitCode, 0);
 }
 
