@@ -8,7 +8,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/process.h"
 #include "tests/support/device_test.h"
 #include "tests/support/tool_run.h"
 
@@ -159,8 +158,7 @@ TEST_F(CedeviceToolTest, PimTakesEveryFormOfAFolderNameEverywhere) {
 class CompletionTest : public CedeviceToolTest {
  protected:
   std::vector<std::string> offered(const std::vector<std::string>& words) {
-    std::string command = shellQuoted(ce::test::cedevicePath()) +
-                          " __complete";
+    std::string command = shellQuoted(ce::test::cedevicePath()) + " __complete";
     for (const auto& word : words) command += " " + shellQuoted(word);
     ToolRun run = ce::test::runShell(command, home() + "/.complete.err");
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -262,7 +260,8 @@ TEST_F(CedeviceToolTest, FilesThatCannotBeReadOrWrittenFailWithTheSystemsReason)
   init();
   ToolRun missing = cedevice({"reg", "import", home() + "/missing.reg"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_THAT(missing.err, HasSubstr("cannot open " + home() + "/missing.reg: No such file or directory"));
+  EXPECT_THAT(missing.err,
+              HasSubstr("cannot open " + home() + "/missing.reg: No such file or directory"));
 
   ToolRun full = onHome(home(), {"schedule", "--json"}, " >/dev/full");
   EXPECT_EQ(full.exitCode, 1);
@@ -298,46 +297,6 @@ TEST_F(CedeviceToolTest, PimItemsAreAddedChangedListedAndDeleted) {
   EXPECT_NE(pim({"list", "contacts"}).out.find("\tBob\n"), std::string::npos);
   EXPECT_EQ(pim({"delete", std::to_string(contact)}).exitCode, 0);
   EXPECT_EQ(pim({"list", "contacts"}).out, "");
-}
-
-// A device that runs: `log -f` is only meaningful while the listener writes.
-class RunningDeviceTest : public CedeviceToolTest {
- protected:
-  void TearDown() override {
-    cedevice({"shutdown"});
-    CedeviceToolTest::TearDown();
-  }
-  std::string logPath() { return home() + "/fs/notlstnr.txt"; }
-};
-
-TEST_F(RunningDeviceTest, FollowedLogGoesOnAfterTruncationAndRecreationUntilShutdown) {
-  init();
-  ASSERT_EQ(cedevice({"boot", "--detach"}).exitCode, 0);
-  ce::SpawnOptions follow;
-  follow.argv = {ce::test::cedevicePath(), "--home", home(), "log", "-f", "--until-shutdown"};
-  std::string output = home() + "/follow.out";
-  follow.outputPath = output;
-  std::string error;
-  ce::Process follower = ce::Process::start(follow, error);
-  ASSERT_TRUE(follower.valid()) << error;
-  // The last lines come first; booting ends with the listener's ready line.
-  ASSERT_TRUE(ce::test::waitForText(output, "CP: Init waiting PIM notification messages..."));
-
-  fs::resize_file(logPath(), 0);
-  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
-  EXPECT_TRUE(ce::test::waitForText(output, "CP: Item is 1"));
-  EXPECT_THAT(ce::test::readFile(output), HasSubstr("file truncated"));
-
-  fs::rename(logPath(), logPath() + ".old");
-  ASSERT_EQ(cedevice({"pim", "add", "task", "Report"}).exitCode, 0);
-  EXPECT_TRUE(ce::test::waitForText(output, "CP: Item is 2"));
-
-  ASSERT_EQ(cedevice({"shutdown"}).exitCode, 0);
-  EXPECT_TRUE(follower.waitForEnd(30000)) << "log --until-shutdown did not end with the device";
-  EXPECT_EQ(follower.exitCode(), 0);
-  // Each line once: a re-read from the start would repeat the boot lines.
-  std::string shown = ce::test::readFile(output);
-  EXPECT_EQ(shown.find("CP: Item is 1"), shown.rfind("CP: Item is 1"));
 }
 
 // The install tree: what `cmake --install` puts in a prefix, and a device run with the installed

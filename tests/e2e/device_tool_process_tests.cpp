@@ -112,18 +112,36 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
 }
 
 // `make run`: a boot in the foreground shows the listener's log as it is written, and
-// Ctrl-C shuts the device down.
-TEST_F(DeviceToolProcessTest, ForegroundBootShowsTheLogUntilCtrlCEndsIt) {
+// Ctrl-C shuts the device down. `log -f --until-shutdown` beside it shows each line once,
+// through the log's truncation and recreation, and ends with the device.
+TEST_F(DeviceToolProcessTest, ForegroundBootAndFollowedLogShowTheLogUntilCtrlCEndsTheDevice) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  const std::string console = hostPath("console.out");
+  using ce::test::waitForText;
+  const std::string console = hostPath("console.out"), followed = hostPath("follow.out");
+  const std::string log = fsPath("notlstnr.txt");
   ce::Process& boot = spawn({ce::test::cedevicePath(), "--home", home(), "boot"}, console);
-  auto shows = [&](const std::string& text) { return ce::test::waitForText(console, text); };
-  ASSERT_TRUE(shows("CP: Init waiting PIM notification messages..."));
-  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
-  EXPECT_TRUE(shows("CP: Item is 1"));  // written after the listener was ready
+  ASSERT_TRUE(waitForText(console, "CP: Init waiting PIM notification messages..."));
+  ce::Process& follower = spawn(
+      {ce::test::cedevicePath(), "--home", home(), "log", "-f", "--until-shutdown"}, followed);
+  // The last lines come first; booting ends with the listener's ready line.
+  ASSERT_TRUE(waitForText(followed, "CP: Init waiting PIM notification messages..."));
+
+  std::filesystem::resize_file(log, 0);
+  ASSERT_NE(pimAdd("contact", "Ann"), "");
+  EXPECT_TRUE(waitForText(console, "CP: Item is 1"));  // written after the listener was ready
+  EXPECT_TRUE(waitForText(followed, "CP: Item is 1"));
+  EXPECT_THAT(ce::test::readFile(followed), HasSubstr("file truncated"));
+  std::filesystem::rename(log, log + ".old");
+  ASSERT_NE(pimAdd("task", "Report"), "");
+  EXPECT_TRUE(waitForText(followed, "CP: Item is 2"));
+
   ASSERT_TRUE(boot.signal(SIGINT));
   EXPECT_EQ(exitCodeOf(boot), 0);
-  EXPECT_TRUE(shows("listener exited with code 0"));
+  EXPECT_TRUE(waitForText(console, "listener exited with code 0"));
+  EXPECT_EQ(exitCodeOf(follower), 0) << "log --until-shutdown did not end with the device";
+  // Each line once: a re-read from the start would repeat the boot lines.
+  std::string shown = ce::test::readFile(followed);
+  EXPECT_EQ(shown.find("CP: Item is 1"), shown.rfind("CP: Item is 1"));
 }
 
 // `$(cedevice boot --detach)` and wrappers that wait for a pipe: the device must not hold
