@@ -207,30 +207,24 @@ TEST_F(DeviceHomeProcessTest, OfTwoBootsAtOnceTheLoserSaysOnlyAlreadyRunning) {
   EXPECT_THAT(ce::test::readFile(hostPath("run/boot.log")), Not(HasSubstr(" started ")));
 }
 
-// A device whose scheduler has gone is not reported as running.
-TEST_F(DeviceHomeProcessTest, StatusNamesASchedulerThatIsNotRunning) {
-  bootDevice();
-  int scheduler = recordedPid("scheduler.pid");
-  ASSERT_GT(scheduler, 0);
-  ASSERT_EQ(kill(scheduler, SIGKILL), 0);
-  ASSERT_TRUE(waitUntil([&] { return !running(scheduler); }));
-  auto status = cedevice({"status"});
-  EXPECT_EQ(status.exitCode, 3);
-  EXPECT_THAT(status.out, HasSubstr("listener: running"));
-  EXPECT_THAT(status.out, HasSubstr("scheduler: not running"));
-  EXPECT_THAT(status.err, HasSubstr("the scheduler is not running"));
-}
-
-// After the listener, the scheduler and the supervisor are killed, the next boot clears
-// their subscriptions, sockets and window files.
-TEST_F(DeviceHomeProcessTest, ABootClearsWhatKilledProcessesLeftBehind) {
+// A device whose scheduler was killed is not reported as running. Once the listener and the
+// supervisor are killed too, the next boot clears their subscriptions, sockets and window files.
+TEST_F(DeviceHomeProcessTest, KilledProcessesShowInStatusAndTheNextBootClearsWhatTheyLeft) {
   bootDevice();
   const int dead = recordedPid("listener.pid");
   std::vector<int> pids;
-  for (const char* record : {"listener.pid", "scheduler.pid", "boot.pid"}) {
+  for (const char* record : {"scheduler.pid", "listener.pid", "boot.pid"}) {
     pids.push_back(recordedPid(record));
     ASSERT_GT(pids.back(), 0) << record;
   }
+  ASSERT_EQ(kill(pids[0], SIGKILL), 0);
+  ASSERT_TRUE(waitUntil([&] { return !running(pids[0]); }));
+  auto stopped = cedevice({"status"});
+  EXPECT_EQ(stopped.exitCode, 3);
+  EXPECT_THAT(stopped.out, HasSubstr("listener: running"));
+  EXPECT_THAT(stopped.out, HasSubstr("scheduler: not running"));
+  EXPECT_THAT(stopped.err, HasSubstr("the scheduler is not running"));
+
   // The supervisor may see the listener end and go on its own before its turn comes.
   ASSERT_EQ(kill(dead, SIGKILL), 0);
   for (int pid : pids) kill(pid, SIGKILL);
