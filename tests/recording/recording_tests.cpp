@@ -109,18 +109,11 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
     loadPushConfig(clientPush);
     EXPECT_EQ(clientPush->pushInterval, minutes) << stored;
   }
-  // Numbers another program stored are read as the numbers they are.
-  using ce::test::numberBytes;
-  const std::pair<ce::test::RawValue, int> numbers[] = {
-      {{REG_DWORD, numberBytes(90, 4)}, 90},
-      {{REG_QWORD, numberBytes(5, 8)}, 5},
-      {{REG_BINARY, numberBytes(7, 4)}, 7},
-      {{REG_BINARY, numberBytes(uint64_t{1} << 32, 8)}, 525600}};
-  for (const auto& [stored, minutes] : numbers) {
-    ce::test::writeRawSetting(L"clientPushInterval", stored);
-    loadPushConfig(clientPush);
-    EXPECT_EQ(clientPush->pushInterval, minutes) << stored.type;
-  }
+  // A number another program stored is read as the number it is (each form is NodeTest's).
+  ce::test::writeRawSetting(L"clientPushInterval",
+                            {REG_BINARY, ce::test::numberBytes(uint64_t{1} << 32, 8)});
+  loadPushConfig(clientPush);
+  EXPECT_EQ(clientPush->pushInterval, 525600);
   EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval never is out of range; "
                                  "0 minutes are used",
                                  "[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
@@ -218,10 +211,8 @@ TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
        {REG_DWORD, numberBytes(0xffffffff, 4)}},
       {"dword, bit 31", {REG_DWORD, numberBytes(0x80000000, 4)}, 13,
        {REG_DWORD, numberBytes(0x80000008, 4)}},
-      {"qword", {REG_QWORD, numberBytes(16, 8)}, 10, {REG_QWORD, numberBytes(18, 8)}},
       {"qword, high bits", {REG_QWORD, numberBytes(high, 8)}, 604,
        {REG_QWORD, numberBytes(high | 64, 8)}},
-      {"4 bytes", {REG_BINARY, numberBytes(16, 4)}, 13, {REG_BINARY, numberBytes(24, 4)}},
       {"8 bytes", {REG_BINARY, numberBytes(high, 8)}, 9, {REG_BINARY, numberBytes(high | 4, 8)}},
       {"expandable", {REG_EXPAND_SZ, textBytes(L"2")}, 10, {REG_SZ, textBytes(L"2")}},
       {"multiple", {REG_MULTI_SZ, textBytes(std::wstring(L"2\0", 2))}, 10,
