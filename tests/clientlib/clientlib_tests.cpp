@@ -12,18 +12,13 @@ using ClientLibraryTest = ce::test::DeviceTest;
 std::string storedList() { return ce::test::readSetting("clientPushList"); }
 void storeSetting(const char* name, const char* value) { ce::test::writeSetting(name, value); }
 
-// Through the kernel's FILETIME conversions, which this is the test of.
 TEST_F(ClientLibraryTest, AddDiffCarriesThroughTheCalendarAndRefusesWhatFallsOutside) {
-  // Leap days and century years, both ways, and back across a year.
+  // Forward onto a leap day and back across a year. (The calendar of the conversions under it,
+  // century years and days of the week included, is the time conformance area's.)
   SYSTEMTIME leap{2000, 2, 0, 28, 23, 30, 0, 0};
   SYSTEMTIME next = DT_AddDiff(600000000LL, 60, &leap);
   EXPECT_EQ(next.wMonth, 2);
   EXPECT_EQ(next.wDay, 29);
-  SYSTEMTIME century{1900, 2, 0, 28, 23, 30, 0, 0};
-  next = DT_AddDiff(600000000LL, 60, &century);
-  EXPECT_EQ(next.wMonth, 3);
-  EXPECT_EQ(next.wDay, 1);
-  EXPECT_EQ(next.wDayOfWeek, 4);  // 1 March 1900 was a Thursday
   SYSTEMTIME newYear{2025, 1, 0, 1, 0, 0, 0, 500};
   next = DT_AddDiff(600000000LL, -1, &newYear);
   EXPECT_EQ(next.wYear, 2024);

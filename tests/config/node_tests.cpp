@@ -103,12 +103,8 @@ TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
   while (longPath.size() < 250) longPath += "\\Caf\xc3\xa9 folder";
   node.writeValue("path", longPath.c_str());
   EXPECT_EQ(take(node.readValue("path")), longPath);  // longer than any first read
-  HKEY key = nullptr;
-  ASSERT_EQ(ce::test::openKey(L"Software\\Quillbex\\SyncclientPIM", key), ERROR_SUCCESS);
-  DWORD type = 0, size = 0;
-  RegQueryValueExW(key, L"clientPushList", nullptr, &type, nullptr, &size);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, 3 * sizeof(WCHAR));  // with its terminator
+  EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"),
+            (ce::test::RawValue{REG_SZ, ce::test::textBytes(L"30")}));  // terminator included
 
   // Null changes nothing and records nothing; text that cannot be converted keeps the old value.
   node.writeValue("clientPushList", nullptr);

@@ -13,34 +13,43 @@ namespace ce::test {
 void DeviceProcessTest::TearDown() {
   // Whatever the test left running goes down with it.
   cedevice({"shutdown"});
-  for (ce::Process& listener : listeners_) {
-    listener.terminate();
-    listener.waitForEnd(10000);
+  for (ce::Process& process : processes_) {
+    process.terminate();
+    process.waitForEnd(10000);
   }
   unsetenv("CE_REGISTRY_BUSY_TIMEOUT_MS");  // a test's own setting ends with it
   DeviceTest::TearDown();
 }
 
-ToolResult DeviceProcessTest::cedevice(const std::vector<std::string>& args) {
-  return runCedevice(home(), args);
-}
-
-void DeviceProcessTest::bootDevice() {
+void DeviceProcessTest::bootDevice(
+    const std::vector<std::pair<const char*, const char*>>& settings) {
   auto init = cedevice({"init"});
   ASSERT_EQ(init.exitCode, 0) << init.err;
+  for (const auto& [name, value] : settings) setSetting(name, value);
   auto boot = cedevice({"boot", "--detach"});
   ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err;
 }
 
-ce::Process& DeviceProcessTest::startListener() {
+std::string DeviceProcessTest::pimAdd(const std::string& kind, const std::string& subject) {
+  auto added = cedevice({"pim", "add", kind, subject});
+  EXPECT_EQ(added.exitCode, 0) << added.err;
+  return added.exitCode == 0 ? added.out.substr(0, added.out.find('\n')) : "";
+}
+
+ce::Process& DeviceProcessTest::spawn(const std::vector<std::string>& argv,
+                                      const std::string& outputPath) {
   ce::SpawnOptions options;
-  options.argv = {buildDir() + "/apps/notlstnr/notlstnr"};
-  options.outputPath = home() + "/notlstnr-test.out";
+  options.argv = argv;
+  options.outputPath = outputPath;
   options.environment.emplace_back("CE_DEVICE_HOME", home());
   std::string error;
-  listeners_.push_back(ce::Process::start(options, error));
-  EXPECT_TRUE(listeners_.back().valid()) << error;
-  return listeners_.back();
+  processes_.push_back(ce::Process::start(options, error));
+  EXPECT_TRUE(processes_.back().valid()) << argv[0] << ": " << error;
+  return processes_.back();
+}
+
+ce::Process& DeviceProcessTest::startListener() {
+  return spawn({buildDir() + "/apps/notlstnr/notlstnr"}, home() + "/notlstnr-test.out");
 }
 
 int DeviceProcessTest::exitCodeOf(ce::Process& child, int timeoutMs) {
@@ -48,25 +57,30 @@ int DeviceProcessTest::exitCodeOf(ce::Process& child, int timeoutMs) {
 }
 
 bool DeviceProcessTest::waitForLog(const std::string& message, int count) {
-  return waitFor(
-      [&] {
-        auto entries = log();
-        return std::count_if(entries.begin(), entries.end(), [&](const std::string& entry) {
-                 auto text = entry.find("] - ");
-                 return text != std::string::npos && entry.substr(text + 4) == message;
-               }) >= count;
-      },
-      std::chrono::milliseconds(patienceMs));
+  return waitUntil([&] {
+    auto entries = log();
+    return std::count_if(entries.begin(), entries.end(), [&](const std::string& entry) {
+             auto text = entry.find("] - ");
+             return text != std::string::npos && entry.substr(text + 4) == message;
+           }) >= count;
+  });
+}
+
+void DeviceProcessTest::waitUntilHandled() {
+  for (int i = 0; i < 2; ++i)
+    writeFile(fsPath("My Documents/Notes/handled-" + std::to_string(++handledNotes_) + ".pwi"),
+              "x");
+  ASSERT_TRUE(waitForLog("CP note: It is a new item inserted", handledNotes_));
 }
 
 std::vector<std::string> DeviceProcessTest::launcherRuns() {
   std::vector<std::string> lines;
-  std::istringstream text(ce::test::readFile(fsPath("startsync.txt")));
+  std::istringstream text(readFile(fsPath("startsync.txt")));
   for (std::string line; std::getline(text, line);) lines.push_back(line);
   return lines;
 }
 
-bool DeviceProcessTest::waitForLauncherRuns(size_t count, int timeoutMs) {
+bool DeviceProcessTest::waitForLauncherRuns(size_t count) {
   // A run that has written its line may still be clearing its bits; the next change must not
   // meet it, so the wait also covers the process ending.
   const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
@@ -78,8 +92,7 @@ bool DeviceProcessTest::waitForLauncherRuns(size_t count, int timeoutMs) {
     }
     return false;
   };
-  return waitFor([&] { return launcherRuns().size() >= count && !launcherRunning(); },
-                 std::chrono::milliseconds(timeoutMs));
+  return waitUntil([&] { return launcherRuns().size() >= count && !launcherRunning(); });
 }
 
 int DeviceProcessTest::recordedPid(const char* record) {
@@ -95,10 +108,6 @@ bool running(int pid) {
   if (!std::getline(stat, line)) return false;
   size_t close = line.rfind(')');
   return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
-
-bool DeviceProcessTest::waitForSetting(const char* name, const std::string& value) {
-  return waitFor([&] { return setting(name) == value; }, std::chrono::milliseconds(patienceMs));
 }
 
 }  // namespace ce::test

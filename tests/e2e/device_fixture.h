@@ -3,7 +3,9 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/process.h"
@@ -15,39 +17,52 @@
 
 namespace ce::test {
 
-using ToolResult = ToolRun;
-
 class DeviceProcessTest : public DeviceTest {
  protected:
   void TearDown() override;
 
   // Runs `cedevice ARGS...` on this device and waits for it.
-  ToolResult cedevice(const std::vector<std::string>& args);
-  // `cedevice init` and `cedevice boot --detach`, checked.
-  void bootDevice();
-  // Starts the listener directly (no scheduler); it is ended with the test if still running.
+  ToolRun cedevice(const std::vector<std::string>& args) { return runCedevice(home(), args); }
+  // `cedevice init`, the client's settings given, then `cedevice boot --detach`, checked.
+  void bootDevice(const std::vector<std::pair<const char*, const char*>>& settings = {});
+  // `cedevice pim add KIND SUBJECT`: the new item's id, "" when the tool failed.
+  std::string pimAdd(const std::string& kind, const std::string& subject);
+  // Starts `argv` with this device's home, its output in `outputPath` when given; it is
+  // ended with the test if still running.
+  ce::Process& spawn(const std::vector<std::string>& argv, const std::string& outputPath = "");
+  // The listener alone (no scheduler), its output in notlstnr-test.out.
   ce::Process& startListener();
   // Waits for a child to end; its exit code, or -1 when it is still running after timeoutMs.
   static int exitCodeOf(ce::Process& child, int timeoutMs = patienceMs);
+  static bool waitUntil(const std::function<bool()>& condition) {
+    return waitFor(condition, std::chrono::milliseconds(patienceMs));
+  }
 
   std::string setting(const char* name) { return readSetting(name); }  // "" when absent
   void setSetting(const char* name, const std::string& value) { writeSetting(name, value); }
   std::vector<std::string> log() { return logEntries(home()); }
-  // Waits until the log holds an entry with this text (after the tag).
+  // Waits until the log holds `count` entries with this text (after the tag).
   bool waitForLog(const std::string& message, int count = 1);
-  bool waitForSetting(const char* name, const std::string& value);
+  // Returns once every change made before it has been handled: the listener handles one
+  // event at a time and logs a note's creation just before recording it, so the second of two
+  // new notes is logged after the first one's record. Each call adds notes (bit 16 of the
+  // list); it counts on no other note being created.
+  void waitUntilHandled();
   std::string fsPath(const std::string& relative) { return hostPath("fs/" + relative); }
 
   // The launcher's own record, \startsync.txt: one line per run.
   std::vector<std::string> launcherRuns();
   // Waits until the launcher has written `count` lines and no launcher of this device runs.
-  bool waitForLauncherRuns(size_t count, int timeoutMs = patienceMs);
+  bool waitForLauncherRuns(size_t count);
 
   // The device's own record of a role's process, "run/boot.pid" for one: its pid, 0 when none.
   int recordedPid(const char* record);
 
   static constexpr int patienceMs = 30000;
-  std::deque<ce::Process> listeners_;  // a deque keeps the references handed out
+
+ private:
+  std::deque<ce::Process> processes_;  // a deque keeps the references handed out
+  int handledNotes_ = 0;
 };
 
 // True while `pid` names a process that has not ended (a zombie has).

@@ -4,6 +4,7 @@
 #include "listener/push_window.h"
 #include "listener/startup.h"
 #include "tests/recording/listener_fixture.h"
+#include "tests/support/test_window.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST_F(PushWindowTest, RemoteNotificationsRecordUnlessSuspended) {
   at(2026, 3, 10, 11, 0);
   send(PIM_ITEM_CREATED_REMOTE, 78, 13);
   EXPECT_EQ(list(), "0");
-  EXPECT_THAT(requests(), ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:01"));
   send(WM_COMMAND, 3, 0);
   send(PIM_ITEM_DELETED_REMOTE, 79, 10);
   send(PIM_ITEM_DELETED_REMOTE, 80, 42);  // a folder nobody watches
@@ -93,9 +94,10 @@ TEST_F(PushWindowTest, ClassAlreadyRegisteredSkipsOnlyThatWindow) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASS first{}, second{};
   HWND window = nullptr, again = nullptr;
-  EXPECT_EQ(registerPushWindow(&first, ClientPushWndProc, L"ClientPushWindow", instance, &window), 0);
+  const wchar_t* name = L"ClientPushWindow";
+  EXPECT_EQ(registerPushWindow(&first, ClientPushWndProc, name, instance, &window), 0);
   EXPECT_NE(window, nullptr);
-  EXPECT_EQ(registerPushWindow(&second, ClientPushWndProc, L"ClientPushWindow", instance, &again), 1);
+  EXPECT_EQ(registerPushWindow(&second, ClientPushWndProc, name, instance, &again), 1);
   EXPECT_EQ(again, nullptr);
   EXPECT_THAT(log(), ElementsAre("[ERROR] - Failed to registed class. Error = 0x582"));
 
@@ -135,18 +137,13 @@ TEST_F(PushWindowTest, LoopWritesARefusedChangeOnItsOwnTimer) {
   ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY, 1);
   send(PIM_ITEM_CHANGED_REMOTE, 77, 10);
   ASSERT_EQ(list(), "");
-  WNDCLASS record{};
-  record.lpfnWndProc = quitWhenRecorded;
-  record.lpszClassName = L"QuitWhenRecorded";
-  ASSERT_NE(RegisterClassW(&record), 0);
-  HWND window = CreateWindowExW(0, L"QuitWhenRecorded", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
-                                nullptr, nullptr);
+  HWND window = ce::test::makeWindow(L"QuitWhenRecorded", quitWhenRecorded);
   watched = clientPush;
   giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   ASSERT_NE(SetTimer(window, 1, 5, nullptr), 0u);
   runMessageLoop(clientPush, 20);
   EXPECT_EQ(list(), "2");
-  EXPECT_THAT(requests(), ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:01"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,7 @@ class ListenerTest : public DeviceTest {
   }
 
   std::string list() {
-    char* value = clientPush->node->readValue("clientPushList");
-    std::string text = value;
-    delete[] value;
-    return text;
+    return std::unique_ptr<char[]>(clientPush->node->readValue("clientPushList")).get();
   }
   void setValue(const char* name, const char* value) { clientPush->node->writeValue(name, value); }
 
@@ -63,6 +61,10 @@ class ListenerTest : public DeviceTest {
       out.push_back(when + path);
     }
     return out;
+  }
+  // The launcher's start alone, due at `when` ("YYYY-MM-DD HH:MM"), as requests() shows it.
+  static std::vector<std::string> launcherOnlyAt(const std::string& when) {
+    return {when + " \\Program Files\\Quillbex\\startsync.exe"};
   }
 
   std::vector<std::string> log() { return logEntries(home()); }

@@ -28,8 +28,7 @@ const char* const launcherLine =
 TEST_F(ChangeRecordingTest, ChangeMarksItsSourceAndSchedulesFromItsOwnTime) {
   setPIMModifications(clientPush, 10);
   EXPECT_EQ(list(), "2");
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:01"));
   EXPECT_THAT(log(), ElementsAre(launcherLine));
 
   // Contacts and Calendar already stored: the list stays, the launcher moves to the new time.
@@ -37,8 +36,7 @@ TEST_F(ChangeRecordingTest, ChangeMarksItsSourceAndSchedulesFromItsOwnTime) {
   at(2026, 3, 10, 10, 5);
   setPIMModifications(clientPush, 10);
   EXPECT_EQ(list(), "6");
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-03-10 10:06 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:06"));
   EXPECT_EQ(clientPush->lastChangeTime.wMinute, 5);
   EXPECT_EQ(clientPush->nextSyncTime.wMinute, 6);
 
@@ -111,18 +109,11 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
     loadPushConfig(clientPush);
     EXPECT_EQ(clientPush->pushInterval, minutes) << stored;
   }
-  // Numbers another program stored are read as the numbers they are.
-  using ce::test::numberBytes;
-  const std::pair<ce::test::RawValue, int> numbers[] = {
-      {{REG_DWORD, numberBytes(90, 4)}, 90},
-      {{REG_QWORD, numberBytes(5, 8)}, 5},
-      {{REG_BINARY, numberBytes(7, 4)}, 7},
-      {{REG_BINARY, numberBytes(uint64_t{1} << 32, 8)}, 525600}};
-  for (const auto& [stored, minutes] : numbers) {
-    ce::test::writeRawSetting(L"clientPushInterval", stored);
-    loadPushConfig(clientPush);
-    EXPECT_EQ(clientPush->pushInterval, minutes) << stored.type;
-  }
+  // A number another program stored is read as the number it is (each form is NodeTest's).
+  ce::test::writeRawSetting(L"clientPushInterval",
+                            {REG_BINARY, ce::test::numberBytes(uint64_t{1} << 32, 8)});
+  loadPushConfig(clientPush);
+  EXPECT_EQ(clientPush->pushInterval, 525600);
   EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval never is out of range; "
                                  "0 minutes are used",
                                  "[ERROR] - CP: clientPushInterval -2147483648 is out of range; "
@@ -135,8 +126,7 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
                                  "525600 minutes are used"));
   clientPush->launcherPath = L"\\Program Files\\Quillbex\\startsync.exe";
   setPIMModifications(clientPush, 10);
-  EXPECT_THAT(requests(),
-              ElementsAre("2027-03-10 10:00 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2027-03-10 10:00"));
 }
 
 // A list the store refuses (locked past its wait, read-only, full) keeps its bits in memory
@@ -157,8 +147,7 @@ TEST_F(ChangeRecordingTest, RefusedListWriteKeepsTheBitsUntilAWriteSucceeds) {
   setPIMModifications(clientPush, 13);
   EXPECT_EQ(list(), "30");
   EXPECT_FALSE(hasUnrecordedChanges(clientPush));
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:01"));
   EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushList could not be written (error 170); "
                                  "the change is kept and retried",
                                  "[INFO] - CP: Kept changes written to clientPushList",
@@ -172,8 +161,7 @@ TEST_F(ChangeRecordingTest, RefusedListWriteKeepsTheBitsUntilAWriteSucceeds) {
   EXPECT_EQ(list(), "0");
   retryUnrecordedChanges(clientPush);
   EXPECT_EQ(list(), "64");
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-03-10 10:31 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:31"));
   EXPECT_EQ(ce::test::entriesStartingWith(log(), {"CP: clientPushList could not"}).size(), 2u);
 }
 
@@ -198,8 +186,7 @@ TEST_F(ChangeRecordingTest, RefusedStartRequestIsReportedOnceAndMadeAgainForItsT
   std::filesystem::remove(hostPath("system/notify.db"));
   at(2026, 3, 10, 10, 20);
   retryUnrecordedChanges(clientPush);
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-03-10 10:03 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:03"));
   EXPECT_FALSE(hasUnrecordedChanges(clientPush));
   EXPECT_EQ(log().size(), 3u);
 }
@@ -224,10 +211,8 @@ TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
        {REG_DWORD, numberBytes(0xffffffff, 4)}},
       {"dword, bit 31", {REG_DWORD, numberBytes(0x80000000, 4)}, 13,
        {REG_DWORD, numberBytes(0x80000008, 4)}},
-      {"qword", {REG_QWORD, numberBytes(16, 8)}, 10, {REG_QWORD, numberBytes(18, 8)}},
       {"qword, high bits", {REG_QWORD, numberBytes(high, 8)}, 604,
        {REG_QWORD, numberBytes(high | 64, 8)}},
-      {"4 bytes", {REG_BINARY, numberBytes(16, 4)}, 13, {REG_BINARY, numberBytes(24, 4)}},
       {"8 bytes", {REG_BINARY, numberBytes(high, 8)}, 9, {REG_BINARY, numberBytes(high | 4, 8)}},
       {"expandable", {REG_EXPAND_SZ, textBytes(L"2")}, 10, {REG_SZ, textBytes(L"2")}},
       {"multiple", {REG_MULTI_SZ, textBytes(std::wstring(L"2\0", 2))}, 10,
@@ -359,8 +344,7 @@ TEST_F(OfflineChangesTest, FirstStartOnlyRemembersThenEachChangedSourceIsRecorde
   write("Notes/readme.txt", "not a note");
   EXPECT_THAT(restart(), ElementsAre("[INFO] - CP: Changes while stopped: tasks, notes, pictures"));
   EXPECT_EQ(list(), "88");
-  EXPECT_THAT(requests(),
-              ElementsAre("2026-03-10 10:01 \\Program Files\\Quillbex\\startsync.exe"));
+  EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:01"));
   EXPECT_THAT(restart(), IsEmpty());
   EXPECT_EQ(list(), "0");
 }

@@ -41,6 +41,11 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds d
   return true;
 }
 
+bool waitForText(const std::string& path, const std::string& text,
+                 std::chrono::milliseconds deadline) {
+  return waitFor([&] { return readFile(path).find(text) != std::string::npos; }, deadline);
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

@@ -26,6 +26,10 @@ class DeviceTest : public ::testing::Test {
 bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+// Waits until the file at `path` holds `text`; true when it did.
+bool waitForText(const std::string& path, const std::string& text,
+                 std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 // Directory of the test binaries (apps live next door in the build tree).

@@ -15,13 +15,18 @@ std::string shellQuoted(const std::string& text) {
   return out + "'";
 }
 
-ToolRun runCedevice(const std::string& home, const std::vector<std::string>& args) {
-  std::string command =
-      shellQuoted(buildDir() + "/apps/cedevice/cedevice") + " --home " + shellQuoted(home);
+std::string cedevicePath() { return buildDir() + "/apps/cedevice/cedevice"; }
+
+std::string cedeviceCommand(const std::string& home, const std::vector<std::string>& args) {
+  std::string command = shellQuoted(cedevicePath()) + " --home " + shellQuoted(home);
   for (const auto& arg : args) command += " " + shellQuoted(arg);
+  return command;
+}
+
+ToolRun runCedevice(const std::string& home, const std::vector<std::string>& args) {
   std::error_code ignored;
   std::filesystem::create_directories(home, ignored);  // the tool makes it too; stderr lands there
-  return runShell(command, home + "/.cedevice.err");
+  return runShell(cedeviceCommand(home, args), home + "/.cedevice.err");
 }
 
 ToolRun runShell(const std::string& commandLine, const std::string& errFile) {

@@ -12,6 +12,10 @@ struct ToolRun {
   std::string err;
 };
 
+// The built device tool's host path.
+std::string cedevicePath();
+// `cedevice --home HOME ARGS...` as a shell command line, every word quoted.
+std::string cedeviceCommand(const std::string& home, const std::vector<std::string>& args);
 // `cedevice --home HOME ARGS...`, waited for; standard input is empty.
 ToolRun runCedevice(const std::string& home, const std::vector<std::string>& args);
 

@@ -17,19 +17,28 @@
 
 namespace {
 
-class EncodingTest : public ce::test::DeviceTest {
+// The log as the listener configures it at start-up, \notlstnr.txt, on a frozen clock one hour
+// east of UTC.
+class TextCoreTest : public ce::test::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    sharedLog()->setDirectory("");
-    sharedLog()->setFileName("notlstnr.txt");
+    ce::testing::freezeLocalTime(SYSTEMTIME{2010, 3, 0, 7, 14, 5, 9, 250});
+    ce::testing::setTimeZoneBias(-60);
+    log = sharedLog();
+    log->setDirectory("");
+    log->setFileName("notlstnr.txt");
   }
+  std::string logText() const { return ce::test::readFile(hostPath("fs/notlstnr.txt")); }
   // the log without its time stamps
   std::string logLines() const {
-    std::string log = ce::test::readFile(hostPath("fs/notlstnr.txt"));
-    return std::regex_replace(log, std::regex(R"(\d\d:\d\d:\d\d GMT [+-]\d+:\d\d )"), "");
+    return std::regex_replace(logText(), std::regex(R"(14:05:09 GMT \+1:00 )"), "");
   }
+  void removeLog() const { std::filesystem::remove(hostPath("fs/notlstnr.txt")); }
+
+  Log* log = nullptr;
 };
+using EncodingTest = TextCoreTest;
 
 std::string narrow(const wchar_t* text, const char* encoding = nullptr) {
   std::unique_ptr<char[]> out(toMultibyte(text, encoding));
@@ -256,23 +265,7 @@ TEST_F(ValueTypesTest, ElementListOwnsClonesAndWrapsItsCursor) {
   EXPECT_EQ(Tracked::alive, 0);
 }
 
-class LogTest : public ce::test::DeviceTest {
- protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    ce::testing::freezeLocalTime(SYSTEMTIME{2010, 3, 0, 7, 14, 5, 9, 250});
-    ce::testing::setTimeZoneBias(-60);
-  }
-  // as the listener configures it at start-up
-  static Log* listenerLog() {
-    Log* log = sharedLog();
-    log->setDirectory("");
-    log->setFileName("notlstnr.txt");
-    return log;
-  }
-  std::string logText() const { return ce::test::readFile(hostPath("fs/notlstnr.txt")); }
-  void removeLog() const { std::filesystem::remove(hostPath("fs/notlstnr.txt")); }
-};
+using LogTest = TextCoreTest;
 
 int openDescriptors() {
   return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
@@ -280,7 +273,6 @@ int openDescriptors() {
 }
 
 TEST_F(LogTest, LevelsDecideTheKindsAndStampsCarryTheStandardOffset) {
-  Log* log = listenerLog();
   EXPECT_EQ(log->getLevel(), LogInfo);
   const char* const written[] = {"e", "e", "eia", "eiad", "eiad"};
   const int levels[] = {-1, LogErrors, LogInfo, LogDebug, 7};
@@ -311,7 +303,6 @@ TEST_F(LogTest, LevelsDecideTheKindsAndStampsCarryTheStandardOffset) {
 }
 
 TEST_F(LogTest, EachMessageIsOneLineWithItsArgumentsAndLeavesNoFileOpen) {
-  Log* log = listenerLog();
   log->info("CP: Item is %lu, %x", 4294967295ul, 255u);
   int descriptors = openDescriptors();
   log->info("CP note: %S in %s", L"m\u00e9mo \u65e5.pwi", "\\My Documents");
@@ -335,7 +326,6 @@ TEST_F(LogTest, EachMessageIsOneLineWithItsArgumentsAndLeavesNoFileOpen) {
 // A text handed to the log cannot start a line of its own, whoever chose it (a file name);
 // the format's own text stays as written, and numbers print as printf prints them.
 TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
-  Log* log = listenerLog();
   log->info("CP note:  The %S file is not a note: break",
             L"\\Notes\\x\n12:00:00 GMT +0:00 [ERROR] - forged");
   log->info("%s|%c|%-4s|%.3s|%3s|%ls|%lc", "a\r\tb\x1b\x7f \xC2\x85 caf\xC3\xA9", '\n', "ab",
@@ -352,7 +342,6 @@ TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
 }
 
 TEST_F(LogTest, UnwritableFilesDropMessagesAndNothingBreaks) {
-  Log* log = listenerLog();
   log->setDirectory("\\no such folder");
   log->error("lost");
   EXPECT_FALSE(std::filesystem::exists(hostPath("fs/no such folder")));
@@ -384,7 +373,6 @@ TEST_F(LogTest, UnwritableFilesDropMessagesAndNothingBreaks) {
 // The file's named mutex, held by anyone (here this process), drops the message; another
 // file's is no obstacle.
 TEST_F(LogTest, HeldMutexDropsTheMessage) {
-  Log* log = listenerLog();
   HANDLE held = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
   log->error("dropped while the mutex is held");
   log->setFileName("other.txt");

@@ -10,6 +10,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// Device paths of entries of the three watched folders.
+const std::wstring documents = L"\\My Documents\\";
+std::wstring briefcase(const wchar_t* name) { return documents + L"Briefcase\\" + name; }
+std::wstring notes(const wchar_t* name) { return documents + L"Notes\\" + name; }
+std::wstring pictures(const wchar_t* name) { return documents + L"My Pictures\\" + name; }
+
 class FolderWindowTest : public ce::test::ListenerTest {
  protected:
   // Hands the window a record as the shell would, for one path (and the new one of a rename).
@@ -45,18 +51,18 @@ class FolderWindowTest : public ce::test::ListenerTest {
 
 TEST_F(FolderWindowTest, BriefcaseRecordsChangesAndSortsOutTemporaryFiles) {
   touch("My Documents/Briefcase/a.doc");
-  EXPECT_EQ(notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\a.doc"), 0);
+  EXPECT_EQ(notify(BriefcaseWndProc, SHCNE_CREATE, briefcase(L"a.doc")), 0);
   EXPECT_EQ(list(), "32");
   setValue("clientPushList", "0");
-  notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\~a.tmp");   // already gone
-  notify(BriefcaseWndProc, SHCNE_DELETE, L"\\My Documents\\Briefcase\\~a.tmp");   // went away
+  notify(BriefcaseWndProc, SHCNE_CREATE, briefcase(L"~a.tmp"));   // already gone
+  notify(BriefcaseWndProc, SHCNE_DELETE, briefcase(L"~a.tmp"));   // went away
   EXPECT_EQ(list(), "0");
-  notify(BriefcaseWndProc, SHCNE_CREATE, L"\\My Documents\\Briefcase\\~b.tmp");
-  notify(BriefcaseWndProc, SHCNE_DELETE, L"\\My Documents\\Briefcase\\old.doc");  // real
+  notify(BriefcaseWndProc, SHCNE_CREATE, briefcase(L"~b.tmp"));
+  notify(BriefcaseWndProc, SHCNE_DELETE, briefcase(L"old.doc"));  // real
   EXPECT_EQ(list(), "32");
-  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Briefcase\\~b.tmp",
-                     L"\\My Documents\\Briefcase\\a.doc"), "32");
-  notify(BriefcaseWndProc, SHCNE_UPDATEITEM, L"\\My Documents\\Briefcase\\a.doc");
+  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_RENAMEITEM, briefcase(L"~b.tmp"),
+                     briefcase(L"a.doc")), "32");
+  notify(BriefcaseWndProc, SHCNE_UPDATEITEM, briefcase(L"a.doc"));
   EXPECT_THAT(info(), ElementsAre(
       "[INFO] - CP Briefcase: Creating Item...",
       "[INFO] - CP Briefcase: It is a new item inserted",
@@ -72,7 +78,7 @@ TEST_F(FolderWindowTest, BriefcaseRecordsChangesAndSortsOutTemporaryFiles) {
 }
 
 TEST_F(FolderWindowTest, RenameIsRecordedBeforeItsKindIsLogged) {
-  notify(BriefcaseWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Briefcase\\a", L"\\x\\b");
+  notify(BriefcaseWndProc, SHCNE_RENAMEITEM, briefcase(L"a"), L"\\x\\b");
   EXPECT_THAT(log(), ElementsAre(
       "[INFO] - CP Briefcase: Renaming Item...",
       "[DEBUG] - CP: Next scheduled sync of \\Program Files\\Quillbex\\startsync.exe will start "
@@ -81,15 +87,12 @@ TEST_F(FolderWindowTest, RenameIsRecordedBeforeItsKindIsLogged) {
 }
 
 TEST_F(FolderWindowTest, NotesTakeOnlyNoteFilesByEitherPathOfARename) {
-  EXPECT_EQ(recorded(NotesWndProc, SHCNE_CREATE, L"\\My Documents\\Notes\\x.txt"), "0");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_CREATE, notes(L"x.txt")), "0");
   // Saved under a temporary name, then renamed to the note: a change of the note.
-  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.tmp",
-                     L"\\My Documents\\Notes\\memo.pwi"), "16");
-  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\memo.pwi",
-                     L"\\My Documents\\Notes\\memo.bak"), "16");
-  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\Notes\\a.tmp",
-                     L"\\My Documents\\Notes\\b.txt"), "0");
-  EXPECT_EQ(recorded(NotesWndProc, SHCNE_DELETE, L"\\My Documents\\Notes\\gone.pwi"), "16");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, notes(L"memo.tmp"), notes(L"memo.pwi")), "16");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, notes(L"memo.pwi"), notes(L"memo.bak")), "16");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_RENAMEITEM, notes(L"a.tmp"), notes(L"b.txt")), "0");
+  EXPECT_EQ(recorded(NotesWndProc, SHCNE_DELETE, notes(L"gone.pwi")), "16");
   EXPECT_THAT(info(), ElementsAre(
       "[INFO] - CP note:  The \\My Documents\\Notes\\x.txt file is not a note: break",
       "[INFO] - CP note: Renaming Item...",
@@ -103,17 +106,16 @@ TEST_F(FolderWindowTest, NotesTakeOnlyNoteFilesByEitherPathOfARename) {
 
 TEST_F(FolderWindowTest, PicturesDropWrongTypesAndJournalFiles) {
   touch("My Documents/My Pictures/IMG_01.JPG");
-  notify(PictureWndProc, SHCNE_CREATE, L"\\My Documents\\My Pictures\\IMG_01.JPG");
+  notify(PictureWndProc, SHCNE_CREATE, pictures(L"IMG_01.JPG"));
   EXPECT_EQ(list(), "64");
   setValue("clientPushList", "0");
-  notify(PictureWndProc, SHCNE_DELETE, L"\\My Documents\\My Pictures\\thumbs.dat.jpg");
-  notify(PictureWndProc, SHCNE_DELETE, L"\\My Documents\\My Pictures\\photo.jpg.bak");
+  notify(PictureWndProc, SHCNE_DELETE, pictures(L"thumbs.dat.jpg"));
+  notify(PictureWndProc, SHCNE_DELETE, pictures(L"photo.jpg.bak"));
   notify(PictureWndProc, SHCNE_DELETE, L"\\Store.dat\\a.jpg");
-  notify(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
-         L"\\My Documents\\My Pictures\\x.txt");
+  notify(PictureWndProc, SHCNE_RENAMEITEM, pictures(L"x.dat.jpg"), pictures(L"x.txt"));
   EXPECT_EQ(list(), "0");
-  EXPECT_EQ(recorded(PictureWndProc, SHCNE_RENAMEITEM, L"\\My Documents\\My Pictures\\x.dat.jpg",
-                     L"\\My Documents\\My Pictures\\x.jpg"), "64");
+  EXPECT_EQ(recorded(PictureWndProc, SHCNE_RENAMEITEM, pictures(L"x.dat.jpg"),
+                     pictures(L"x.jpg")), "64");
   auto lines = info();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[2], "[INFO] - CP picture:  The \\My Documents\\My Pictures\\photo.jpg.bak file "
