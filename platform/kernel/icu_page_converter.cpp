@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/kernel/page_converter.h"
+#include "platform/kernel/utf16.h"
 
 namespace ce::kernel {
 
@@ -63,15 +64,7 @@ class IcuPageConverter : public PageConverter {
       units.resize(static_cast<size_t>(n));
       break;
     }
-    out.clear();
-    out.reserve(units.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-      char32_t unit = units[i];
-      if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-          units[i + 1] < 0xE000)
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
-      out += static_cast<wchar_t>(unit);
-    }
+    assignWideFromUtf16(std::u16string_view(units.data(), units.size()), out);
     return true;
   }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/kernel/page_converter.h"
+#include "platform/kernel/utf16.h"
 
 namespace ce::kernel {
 
@@ -60,15 +61,7 @@ class Utf7Converter : public PageConverter {
         ++i;
       }
     }
-    out.clear();
-    out.reserve(units.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-      char32_t unit = units[i];
-      if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-          units[i + 1] < 0xE000)
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
-      out += static_cast<wchar_t>(unit);
-    }
+    assignWideFromUtf16(units, out);
     return true;
   }
 
