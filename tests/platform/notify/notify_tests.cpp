@@ -353,11 +353,16 @@ TEST_F(SchedulerTest, ProgramThatCannotStartIsDroppedWithOneLineAndOthersStillSt
   ASSERT_TRUE(waitFor([this] { return started() == "sync args=0 home=" + home() + "\n"; }));
 }
 
-TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
+// The loop also follows a store replaced by a rename, the new store holding a request due at
+// once. (A start due at once without the wake-up marker is the listener process test's.)
+TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesAndAReplacedStoreReapsAndStops) {
   install("/overdue.exe", "overdue");
   install("/Program Files/Quillbex/startsync.exe", "sync");
+  install("/replaced.exe", "replaced");
   SYSTEMTIME now;
   GetLocalTime(&now);
+  // Made before the loop's thread runs: a child of a process with threads may find a lock held.
+  std::string replacement = ce::test::storeMadeElsewhere(home(), L"\\replaced.exe", now);
   SYSTEMTIME yesterday = now;
   yesterday.wYear = static_cast<WORD>(now.wYear - 1);
   if (yesterday.wMonth == 2 && yesterday.wDay == 29) yesterday.wDay = 28;
@@ -394,12 +399,14 @@ TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
   EXPECT_NE(reported()[1].find(" started \\Program Files\\Quillbex\\startsync.exe (pid "),
             std::string::npos);
   ASSERT_TRUE(waitFor([this] { return started().find("sync args=0") != std::string::npos; }));
+  std::filesystem::rename(replacement, hostPath("system/notify.db"));
+  ASSERT_TRUE(waitFor([this] { return started().find("replaced args=0") != std::string::npos; }));
 
   stop = true;
   ce::notify::wakeScheduler();
   loop.join();
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(reported().size(), 2u);
+  EXPECT_EQ(reported().size(), 3u);
 }
 
 // A request's commit wakes the watcher, and so does a write to the store's log, which comes
@@ -426,49 +433,6 @@ TEST_F(SchedulerTest, WatcherSleepsThroughUnrelatedFilesAndWakesForTheStore) {
   ce::notify::wakeScheduler();
   EXPECT_EQ(watcher.wait(10000), ce::notify::ChangeWatcher::Wake::woken);
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
-}
-
-// The scheduler loop on a thread of its own, stopped when it goes.
-class LoopThread {
- public:
-  LoopThread() : thread_([this] { ce::notify::runScheduler(stop_, nullptr); }) {}
-  ~LoopThread() {
-    stop_ = true;
-    ce::notify::wakeScheduler();
-    thread_.join();
-  }
-  LoopThread(const LoopThread&) = delete;
-  LoopThread& operator=(const LoopThread&) = delete;
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
-SYSTEMTIME localNow() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  return now;
-}
-
-// The loop sleeps without a timeout once nothing is pending; a request due at once still
-// starts with the wake-up marker replaced by a folder, and with the store replaced by a
-// rename, the new store holding a request due at once.
-TEST_F(SchedulerTest, RequestsDueAtOnceStartWithoutTheMarkerAndFromAReplacedStore) {
-  install("/first.exe", "first");
-  install("/second.exe", "second");
-  install("/Program Files/Quillbex/startsync.exe", "sync");
-  // Made before the loop's thread runs: a child of a process with threads may find a lock held.
-  std::string replacement = ce::test::storeMadeElsewhere(home(), launcher, localNow());
-  std::filesystem::create_directories(hostPath("system/notify.committed"));
-  request(L"\\first.exe", localNow());
-  LoopThread loop;
-  ASSERT_TRUE(waitFor([this] { return started().starts_with("first"); }));
-  request(L"\\second.exe", localNow());
-  ASSERT_TRUE(waitFor([this] { return started().find("second") != std::string::npos; }));
-
-  std::filesystem::rename(replacement, hostPath("system/notify.db"));
-  ASSERT_TRUE(waitFor([this] { return started().find("sync") != std::string::npos; }));
 }
 
 // A claim the store refuses (another process holds it past the wait) starts nothing and leaves

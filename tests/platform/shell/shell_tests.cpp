@@ -96,9 +96,10 @@ class Shell : public ce::test::DeviceTest {
   }
 };
 
+// A folder named in another case is found; its events carry the names as they are.
 TEST_F(Shell, createsRenamesMovesAndDeletesReachEveryWindowWatchingEitherSide) {
   folder("A"), folder("B"), folder("Elsewhere");
-  ASSERT_TRUE(watch(1, L"\\A\\"));
+  ASSERT_TRUE(watch(1, L"\\a\\"));
   ASSERT_TRUE(watch(2, L"/B/./"));
   create("A/f");
   std::ofstream(host("A/f"), std::ios::app) << "more";  // written in place: never reported
@@ -112,15 +113,6 @@ TEST_F(Shell, createsRenamesMovesAndDeletesReachEveryWindowWatchingEitherSide) {
             (Lines{L"w1 CREATE \\A\\f", L"w1 RENAMEITEM \\A\\f -> \\A\\g",
                    L"w1 RENAMEITEM \\A\\g -> \\B\\g", L"w2 RENAMEITEM \\A\\g -> \\B\\g",
                    L"w2 CREATE \\B\\in", L"w2 DELETE \\B\\in", L"w2 DELETE \\B\\g"}));
-}
-
-// The device finds a folder named in another case; its events carry the names as they are.
-TEST_F(Shell, aFolderNamedInAnotherCaseIsWatched) {
-  folder("My Documents/Notes");
-  ASSERT_TRUE(watch(1, L"\\MY DOCUMENTS\\notes"));
-  create("My Documents/Notes/Memo.pwi");
-  EXPECT_EQ(settle("My Documents/Notes", L"w1 CREATE \\My Documents\\Notes\\marker"),
-            (Lines{L"w1 CREATE \\My Documents\\Notes\\Memo.pwi"}));
 }
 
 TEST_F(Shell, aWaitingLoopWakesOnItsOwnForAMoveOut) {
