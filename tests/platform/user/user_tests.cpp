@@ -233,11 +233,6 @@ int connectToParent() {
   return fd;
 }
 
-void drainQueue() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-}
-
 // WM_CREATE, WM_SETTEXT, WM_COPYDATA, WM_TIMER (whose lParam is a procedure to call) and
 // the shell's WM_FILECHANGEINFO.
 constexpr UINT addressMessages[] = {0x0001, 0x000C, 0x004A, 0x0113, 0x8101};
@@ -289,7 +284,7 @@ TEST_F(CrossProcessTest, ForeignMalformedAndAddressDatagramsAreDroppedWithALine)
     return fd >= 0 && send(fd, &d, sizeof d, 0) == sizeof d ? 0 : 1;
   });
   ASSERT_TRUE(pumpUntil([&] { return stranger.exited(); }));
-  drainQueue();
+  ce::test::pumpUntilIdle();
   EXPECT_EQ(stranger.wait(), 0);
   EXPECT_TRUE(everything.empty());
 
@@ -322,7 +317,7 @@ TEST_F(CrossProcessTest, ForeignMalformedAndAddressDatagramsAreDroppedWithALine)
     return send(fd, &good, sizeof good, 0) == sizeof good ? 0 : 5;
   });
   ASSERT_TRUE(pumpUntil([&] { return sender.exited(); }));
-  drainQueue();
+  ce::test::pumpUntilIdle();
   EXPECT_EQ(sender.wait(), 0);
   std::vector<UINT> arrived;
   for (const MSG& m : everything) arrived.push_back(m.message);
