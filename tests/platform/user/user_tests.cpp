@@ -60,12 +60,9 @@ size_t countOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
-using ce::test::Received;
-std::vector<Received> seen;
 LPVOID createParamsSeen = nullptr;
 
 LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  seen.push_back({hwnd, message, wParam, lParam});
   if (message == WM_CREATE)
     createParamsSeen = reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams;
   if (message == WM_DESTROY) PostQuitMessage(3);
@@ -88,7 +85,6 @@ class WindowTest : public ce::test::DeviceTest {
  protected:
   void SetUp() override {
     DeviceTest::SetUp();
-    seen.clear();
     createParamsSeen = nullptr;
     ASSERT_NE(registerClass(L"Recorder"), 0);
   }
@@ -114,10 +110,7 @@ TEST_F(WindowTest, DestroyedAndUnknownHandlesAreRefused) {
   EXPECT_EQ(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)) >> 32,
             static_cast<uint64_t>(getpid()));
 
-  ASSERT_TRUE(DestroyWindow(window));
-  std::vector<Received> expected{{window, WM_CREATE, 0, seen[0].lParam},
-                                 {window, WM_DESTROY, 0, 0}};
-  EXPECT_EQ(seen, expected);
+  ASSERT_TRUE(DestroyWindow(window));  // its messages: the windows conformance area's
   EXPECT_FALSE(ce::isWindowOfThisProcess(window));
 
   // The destroyed one and one of a process that does not exist.
