@@ -177,35 +177,6 @@ TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests
                               "2024-03-01 12:29:00.000 \\second.exe"}));
 }
 
-// Another process with `file` open, as a scheduler or a listener keeps it, until it lets go.
-class OtherHolder {
- public:
-  explicit OtherHolder(const std::string& file)
-      : holder_([this, file] {
-          sqlite3* db = nullptr;
-          bool opened = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-                        sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) ==
-                            SQLITE_OK;
-          ready_.send(opened);
-          release_.block();
-          sqlite3_close(db);
-          return 0;
-        }) {
-    bool opened = false;
-    held_ = ready_.receive(opened) && opened;
-  }
-  bool held() const { return held_; }
-  void letGo() {
-    release_.send('x');
-    holder_.wait();
-  }
-
- private:
-  ce::test::Pipe ready_, release_;  // made before the holder, which uses them
-  ce::test::ChildProcess holder_;
-  bool held_ = false;
-};
-
 // A store replaced under its name is the store from then on: a request goes to it, and what
 // the old file left beside it is not taken for the new one's. While another process still
 // holds the old file, the new one waits for it to let go.
@@ -218,16 +189,28 @@ TEST_F(RunAtTimeTest, RequestsFollowAStoreReplacedByARename) {
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\b.exe",
                               "2024-03-01 12:00:00.000 \\c.exe"}));
 
-  // A child of a process with the file open would share that process's idea of its locks.
+  // Another process with the file open, as a scheduler or a listener keeps it. (A child of a
+  // process with the file open would share that process's idea of its locks.)
   ce::testing::reset();
-  OtherHolder holder(store);
-  ASSERT_TRUE(holder.held());
+  ce::test::Pipe ready, release;
+  ce::test::ChildProcess holder([&] {
+    sqlite3* db = nullptr;
+    bool opened = sqlite3_open(store.c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) == SQLITE_OK;
+    ready.send(opened);
+    release.block();
+    sqlite3_close(db);
+    return 0;
+  });
+  bool opened = false;
+  ASSERT_TRUE(ready.receive(opened) && opened);
   ASSERT_TRUE(CeRunAppAtTime(L"\\c.exe", &noon));
   std::filesystem::rename(ce::test::storeMadeElsewhere(home(), L"\\d.exe", noon), store);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CeRunAppAtTime(L"\\e.exe", &noon));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  holder.letGo();
+  release.send('x');
+  EXPECT_EQ(holder.wait(), 0);
   ASSERT_TRUE(CeRunAppAtTime(L"\\e.exe", &noon));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\d.exe",
                               "2024-03-01 12:00:00.000 \\e.exe"}));
