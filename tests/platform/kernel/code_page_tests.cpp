@@ -3,16 +3,15 @@
 // UTF-8 at its boundaries.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/windows.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -56,14 +55,12 @@ struct PageResult {
 // Runs the reference script and compares every mapping it gives.
 std::map<UINT, PageResult> compareWithPython() {
   std::map<UINT, PageResult> pages;
-  std::unique_ptr<FILE, int (*)(FILE*)> reference(
-      popen("python3 " CE_CODE_PAGE_REFERENCE, "r"), pclose);
-  if (!reference) return pages;
+  std::istringstream reference(
+      ce::test::runShell("python3 " CE_CODE_PAGE_REFERENCE, "/dev/null").out);
   PageResult* page = nullptr;
   UINT number = 0;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, reference.get())) {
-    std::stringstream line(buffer);
+  for (std::string read; std::getline(reference, read);) {
+    std::stringstream line(read);
     std::string kind, first, second, third;
     line >> kind >> first >> second >> third;
     if (kind == "page") {

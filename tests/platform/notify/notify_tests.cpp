@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -39,14 +40,18 @@ std::string text(const SYSTEMTIME& t) {
   return out;
 }
 
+// A device path as ASCII, '?' for every other character.
+std::string ascii(std::wstring_view path) {
+  std::string out;
+  for (wchar_t c : path) out += static_cast<char>(c < 128 ? c : '?');
+  return out;
+}
+
 // "<time> <device path>" per pending request, earliest first.
 Lines pending() {
   Lines lines;
-  for (const auto& request : ce::notify::pendingRequests()) {
-    std::string app;
-    for (wchar_t c : request.app) app += static_cast<char>(c < 128 ? c : '?');
-    lines.push_back(text(request.due) + " " + app);
-  }
+  for (const auto& request : ce::notify::pendingRequests())
+    lines.push_back(text(request.due) + " " + ascii(request.app));
   return lines;
 }
 
@@ -56,9 +61,7 @@ const Lines launcherAtNoon = {"2024-03-01 12:00:00.000 \\Program Files\\Quillbex
 // Why the scheduler could not be woken, as this process heard of it.
 std::vector<std::string> wakeFailures;
 void collectWakeFailure(const wchar_t* app, const char* reason) {
-  std::string line;
-  for (const wchar_t* c = app; *c; ++c) line += static_cast<char>(*c < 128 ? *c : '?');
-  wakeFailures.push_back(line + ": " + reason);
+  wakeFailures.push_back(ascii(app) + ": " + reason);
 }
 
 TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverTheCase) {

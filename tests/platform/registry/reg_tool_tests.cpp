@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -314,11 +315,8 @@ TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
   // Wine lists a key's values by name, we in the order they were made: compare line sets.
   auto sortedLines = [](const std::string& text) {
     std::vector<std::string> lines;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-      end = text.find("\n", at);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(at, end - at));
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     std::sort(lines.begin(), lines.end());
     return lines;
   };
