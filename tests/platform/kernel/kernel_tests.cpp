@@ -53,14 +53,10 @@ bool anotherProcessSeesItHeld(const wchar_t* name) {
          }) == 1;
 }
 
+// (Within one process: the kernel_objects conformance area's "CreateMutexW same name again".)
 TEST_F(KernelTest, NamedMutexIsHeldWhileAnyHandleOfAnyProcessIsOpen) {
   HANDLE first = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(GetLastError(), 0u);
-  HANDLE second = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_TRUE(CloseHandle(second));
 
   // A forked child does not share the parent's hold: its own close leaves the name held.
   EXPECT_TRUE(anotherProcessSeesItHeld(L"notlstnr.txt"));
@@ -180,10 +176,7 @@ TEST_F(KernelTest, TimeZoneInformationCarriesTheZonesDaylightRules) {
   EXPECT_EQ(GetTimeZoneInformation(&tokyo), static_cast<DWORD>(TIME_ZONE_ID_UNKNOWN));
   EXPECT_EQ(tokyo.Bias, -540);
   EXPECT_EQ(tokyo.DaylightDate.wMonth, 0);
-  // A test's bias stands in for the zone, as the log's stamp tests use it.
-  ce::testing::setTimeZoneBias(-330);
-  EXPECT_EQ(GetTimeZoneInformation(&tokyo), static_cast<DWORD>(TIME_ZONE_ID_UNKNOWN));
-  EXPECT_EQ(tokyo.Bias, -330);
+  // (A test's bias standing in for the zone is LogTest's, whose stamps carry it.)
 }
 
 // Windows reads 29 February of any year as 1 March, but no other day past a month's end, and

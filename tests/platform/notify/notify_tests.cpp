@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -39,14 +40,18 @@ std::string text(const SYSTEMTIME& t) {
   return out;
 }
 
+// A device path as ASCII, '?' for every other character.
+std::string ascii(std::wstring_view path) {
+  std::string out;
+  for (wchar_t c : path) out += static_cast<char>(c < 128 ? c : '?');
+  return out;
+}
+
 // "<time> <device path>" per pending request, earliest first.
 Lines pending() {
   Lines lines;
-  for (const auto& request : ce::notify::pendingRequests()) {
-    std::string app;
-    for (wchar_t c : request.app) app += static_cast<char>(c < 128 ? c : '?');
-    lines.push_back(text(request.due) + " " + app);
-  }
+  for (const auto& request : ce::notify::pendingRequests())
+    lines.push_back(text(request.due) + " " + ascii(request.app));
   return lines;
 }
 
@@ -56,9 +61,7 @@ const Lines launcherAtNoon = {"2024-03-01 12:00:00.000 \\Program Files\\Quillbex
 // Why the scheduler could not be woken, as this process heard of it.
 std::vector<std::string> wakeFailures;
 void collectWakeFailure(const wchar_t* app, const char* reason) {
-  std::string line;
-  for (const wchar_t* c = app; *c; ++c) line += static_cast<char>(*c < 128 ? *c : '?');
-  wakeFailures.push_back(line + ": " + reason);
+  wakeFailures.push_back(ascii(app) + ": " + reason);
 }
 
 TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverTheCase) {
@@ -177,35 +180,6 @@ TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests
                               "2024-03-01 12:29:00.000 \\second.exe"}));
 }
 
-// Another process with `file` open, as a scheduler or a listener keeps it, until it lets go.
-class OtherHolder {
- public:
-  explicit OtherHolder(const std::string& file)
-      : holder_([this, file] {
-          sqlite3* db = nullptr;
-          bool opened = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
-                        sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) ==
-                            SQLITE_OK;
-          ready_.send(opened);
-          release_.block();
-          sqlite3_close(db);
-          return 0;
-        }) {
-    bool opened = false;
-    held_ = ready_.receive(opened) && opened;
-  }
-  bool held() const { return held_; }
-  void letGo() {
-    release_.send('x');
-    holder_.wait();
-  }
-
- private:
-  ce::test::Pipe ready_, release_;  // made before the holder, which uses them
-  ce::test::ChildProcess holder_;
-  bool held_ = false;
-};
-
 // A store replaced under its name is the store from then on: a request goes to it, and what
 // the old file left beside it is not taken for the new one's. While another process still
 // holds the old file, the new one waits for it to let go.
@@ -218,16 +192,28 @@ TEST_F(RunAtTimeTest, RequestsFollowAStoreReplacedByARename) {
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\b.exe",
                               "2024-03-01 12:00:00.000 \\c.exe"}));
 
-  // A child of a process with the file open would share that process's idea of its locks.
+  // Another process with the file open, as a scheduler or a listener keeps it. (A child of a
+  // process with the file open would share that process's idea of its locks.)
   ce::testing::reset();
-  OtherHolder holder(store);
-  ASSERT_TRUE(holder.held());
+  ce::test::Pipe ready, release;
+  ce::test::ChildProcess holder([&] {
+    sqlite3* db = nullptr;
+    bool opened = sqlite3_open(store.c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, "PRAGMA user_version", nullptr, nullptr, nullptr) == SQLITE_OK;
+    ready.send(opened);
+    release.block();
+    sqlite3_close(db);
+    return 0;
+  });
+  bool opened = false;
+  ASSERT_TRUE(ready.receive(opened) && opened);
   ASSERT_TRUE(CeRunAppAtTime(L"\\c.exe", &noon));
   std::filesystem::rename(ce::test::storeMadeElsewhere(home(), L"\\d.exe", noon), store);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(CeRunAppAtTime(L"\\e.exe", &noon));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  holder.letGo();
+  release.send('x');
+  EXPECT_EQ(holder.wait(), 0);
   ASSERT_TRUE(CeRunAppAtTime(L"\\e.exe", &noon));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\d.exe",
                               "2024-03-01 12:00:00.000 \\e.exe"}));
@@ -353,11 +339,16 @@ TEST_F(SchedulerTest, ProgramThatCannotStartIsDroppedWithOneLineAndOthersStillSt
   ASSERT_TRUE(waitFor([this] { return started() == "sync args=0 home=" + home() + "\n"; }));
 }
 
-TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
+// The loop also follows a store replaced by a rename, the new store holding a request due at
+// once. (A start due at once without the wake-up marker is the listener process test's.)
+TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesAndAReplacedStoreReapsAndStops) {
   install("/overdue.exe", "overdue");
   install("/Program Files/Quillbex/startsync.exe", "sync");
+  install("/replaced.exe", "replaced");
   SYSTEMTIME now;
   GetLocalTime(&now);
+  // Made before the loop's thread runs: a child of a process with threads may find a lock held.
+  std::string replacement = ce::test::storeMadeElsewhere(home(), L"\\replaced.exe", now);
   SYSTEMTIME yesterday = now;
   yesterday.wYear = static_cast<WORD>(now.wYear - 1);
   if (yesterday.wMonth == 2 && yesterday.wDay == 29) yesterday.wDay = 28;
@@ -394,12 +385,14 @@ TEST_F(SchedulerTest, LoopStartsOverdueRequestsWakesForNewOnesReapsAndStops) {
   EXPECT_NE(reported()[1].find(" started \\Program Files\\Quillbex\\startsync.exe (pid "),
             std::string::npos);
   ASSERT_TRUE(waitFor([this] { return started().find("sync args=0") != std::string::npos; }));
+  std::filesystem::rename(replacement, hostPath("system/notify.db"));
+  EXPECT_TRUE(waitFor([this] { return started().find("replaced args=0") != std::string::npos; }));
 
   stop = true;
   ce::notify::wakeScheduler();
   loop.join();
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(reported().size(), 2u);
+  EXPECT_EQ(reported().size(), 3u);
 }
 
 // A request's commit wakes the watcher, and so does a write to the store's log, which comes
@@ -426,49 +419,6 @@ TEST_F(SchedulerTest, WatcherSleepsThroughUnrelatedFilesAndWakesForTheStore) {
   ce::notify::wakeScheduler();
   EXPECT_EQ(watcher.wait(10000), ce::notify::ChangeWatcher::Wake::woken);
   EXPECT_EQ(watcher.wait(0), ce::notify::ChangeWatcher::Wake::timeout);
-}
-
-// The scheduler loop on a thread of its own, stopped when it goes.
-class LoopThread {
- public:
-  LoopThread() : thread_([this] { ce::notify::runScheduler(stop_, nullptr); }) {}
-  ~LoopThread() {
-    stop_ = true;
-    ce::notify::wakeScheduler();
-    thread_.join();
-  }
-  LoopThread(const LoopThread&) = delete;
-  LoopThread& operator=(const LoopThread&) = delete;
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
-SYSTEMTIME localNow() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  return now;
-}
-
-// The loop sleeps without a timeout once nothing is pending; a request due at once still
-// starts with the wake-up marker replaced by a folder, and with the store replaced by a
-// rename, the new store holding a request due at once.
-TEST_F(SchedulerTest, RequestsDueAtOnceStartWithoutTheMarkerAndFromAReplacedStore) {
-  install("/first.exe", "first");
-  install("/second.exe", "second");
-  install("/Program Files/Quillbex/startsync.exe", "sync");
-  // Made before the loop's thread runs: a child of a process with threads may find a lock held.
-  std::string replacement = ce::test::storeMadeElsewhere(home(), launcher, localNow());
-  std::filesystem::create_directories(hostPath("system/notify.committed"));
-  request(L"\\first.exe", localNow());
-  LoopThread loop;
-  ASSERT_TRUE(waitFor([this] { return started().starts_with("first"); }));
-  request(L"\\second.exe", localNow());
-  ASSERT_TRUE(waitFor([this] { return started().find("second") != std::string::npos; }));
-
-  std::filesystem::rename(replacement, hostPath("system/notify.db"));
-  ASSERT_TRUE(waitFor([this] { return started().find("sync") != std::string::npos; }));
 }
 
 // A claim the store refuses (another process holds it past the wait) starts nothing and leaves

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -266,10 +267,13 @@ TEST_F(RegFileTest, OversizedImportsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(run.err.find("deeper than 512 levels"), std::string::npos) << run.err;
 }
 
-TEST_F(RegFileTest, SetTakesEveryTypeAsRegAddDoes) {
+// Get prints expandable and multiple strings as text; what is not one string shows as an
+// exported file would carry it: UTF-16LE.
+TEST_F(RegFileTest, SetTakesEveryTypeAsRegAddDoesAndGetPrintsItBack) {
   const std::string key = "HKLM\\Software\\Set";
   ASSERT_EQ(reg({"set", key, "q", "0x100000001", "--type", "qword"}).exitCode, 0);
   ASSERT_EQ(reg({"set", key, "m", "a\\0b", "-t", "multi_sz"}).exitCode, 0);
+  ASSERT_EQ(reg({"set", key, "path", "%TEMP%\\x", "-t", "expand_sz"}).exitCode, 0);
   ASSERT_EQ(reg({"set", key, "b", "00fF", "-t", "binary"}).exitCode, 0);
   ASSERT_EQ(reg({"set", key, "d", "4294967295", "-t", "dword"}).exitCode, 0);
   ASSERT_EQ(reg({"set", key, "s", "0x10"}).exitCode, 0);
@@ -278,6 +282,13 @@ TEST_F(RegFileTest, SetTakesEveryTypeAsRegAddDoes) {
   EXPECT_EQ(valueOf(L"Software\\Set", L"b").bytes, (std::vector<BYTE>{0, 0xff}));
   EXPECT_EQ(valueOf(L"Software\\Set", L"d").bytes, (std::vector<BYTE>{0xff, 0xff, 0xff, 0xff}));
   EXPECT_EQ(valueOf(L"Software\\Set", L"s").bytes, wideBytes(L"0x10"));
+  EXPECT_EQ(reg({"get", key, "m"}).out, "a\\0b\n");
+  const WCHAR two[] = {L'a', 0, L'b', 0};
+  RegSetValueExW(ce::test::createKey(L"Software\\Set"), L"odd", 0, REG_EXPAND_SZ,
+                 reinterpret_cast<const BYTE*>(two), sizeof two);
+  EXPECT_EQ(reg({"get", key}).out,
+            "q=hex(b):01,00,00,00,01,00,00,00\nm=a\\0b\npath=%TEMP%\\x\nb=hex:00,ff\n"
+            "d=4294967295\ns=0x10\nodd=hex(2):61,00,00,00,62,00,00,00\n");
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"d", "4294967296", "-t", "dword"}, {"d", "-1", "-t", "dword"},
         {"b", "0g", "-t", "binary"}}) {
@@ -304,11 +315,8 @@ TEST_F(RegFileTest, WineRegeditReadsOurFileAndWeReadItsExport) {
   // Wine lists a key's values by name, we in the order they were made: compare line sets.
   auto sortedLines = [](const std::string& text) {
     std::vector<std::string> lines;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-      end = text.find("\n", at);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(at, end - at));
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     std::sort(lines.begin(), lines.end());
     return lines;
   };
@@ -386,21 +394,6 @@ TEST_F(RegFileTest, AFileOverTheSizeLimitIsRefusedInOneLineUnlessTheLimitIsRaise
 
   ASSERT_EQ(reg({"import", "--max-size", "4", file}).exitCode, 0);
   EXPECT_EQ(valueOf(L"Software\\Big", L"v").bytes.size(), (3u * 1024 * 1024 + 1) * sizeof(WCHAR));
-}
-
-TEST_F(RegCommandTest, GetPrintsExpandableAndMultipleStringsAsText) {
-  const std::string key = "HKLM\\Software\\Text";
-  ASSERT_EQ(reg({"set", key, "path", "%TEMP%\\x", "-t", "expand_sz"}).exitCode, 0);
-  ASSERT_EQ(reg({"set", key, "list", "a\\0b\\0c", "-t", "multi_sz"}).exitCode, 0);
-  EXPECT_EQ(reg({"get", key, "path"}).out, "%TEMP%\\x\n");
-  EXPECT_EQ(reg({"get", key, "list"}).out, "a\\0b\\0c\n");
-  // What is not one string shows as an exported file would carry it: UTF-16LE.
-  HKEY raw = ce::test::createKey(L"Software\\Text");
-  const WCHAR two[] = {L'a', 0, L'b', 0};
-  RegSetValueExW(raw, L"odd", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(two), sizeof two);
-  EXPECT_EQ(reg({"get", key, "odd"}).out, "hex(2):61,00,00,00,62,00,00,00\n");
-  EXPECT_EQ(reg({"get", key}).out,
-            "path=%TEMP%\\x\nlist=a\\0b\\0c\nodd=hex(2):61,00,00,00,62,00,00,00\n");
 }
 
 // A file of nested keys holds each key's whole path, so it grows with the square of its

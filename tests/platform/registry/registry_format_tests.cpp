@@ -11,6 +11,7 @@
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
 #include "tests/support/sqlite_file.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -19,29 +20,7 @@ using ce::test::createKey;
 using ce::test::getString;
 using ce::test::setString;
 
-// What the sqlite3 shell prints for `arguments` (stdin from `input` when given), and its
-// exit status.
-struct Shell {
-  int status = -1;
-  std::string out;
-};
-
-Shell sqliteShell(const std::string& arguments, const std::string& input = "") {
-  Shell shell;
-  std::string command = "sqlite3 -batch " + arguments + (input.empty() ? "" : " < " + input) +
-                        " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return shell;
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) shell.out.append(chunk, n);
-  shell.status = pclose(pipe);
-  return shell;
-}
-
 bool haveSqliteShell() { return std::system("command -v sqlite3 >/dev/null 2>&1") == 0; }
-
-std::string shellWord(const std::string& path) { return "'" + path + "'"; }
 
 TEST_F(StoreFormatTest, TheSqlite3ShellChecksQueriesAndDumpsAStoreWeWrote) {
   if (!haveSqliteShell()) GTEST_SKIP() << "the sqlite3 shell is not installed";
@@ -49,20 +28,19 @@ TEST_F(StoreFormatTest, TheSqlite3ShellChecksQueriesAndDumpsAStoreWeWrote) {
   ASSERT_EQ(setString(key, L"clientPushInterval", L"5"), ERROR_SUCCESS);
   setString(createKey(L"Software\\\u00c4rger"), L"Gr\u00f6\u00dfe", L"x");
   ce::testing::reset();  // our connection closed: the shell sees the file as a user would
-  std::string file = shellWord(hostPath("system/registry.db"));
-
-  Shell check = sqliteShell(file + " 'PRAGMA integrity_check'");
-  EXPECT_EQ(check.out, "ok\n");
-  Shell query = sqliteShell(file + " \"SELECT data FROM key_values WHERE name = "
-                                   "'clientPushInterval'\"");
-  EXPECT_EQ(query.out, "5\n");
-
-  std::string dump = hostPath("registry.sql");
-  ASSERT_EQ(sqliteShell(file + " .dump > " + shellWord(dump)).status, 0);
-  std::string copy = hostPath("copy.db");
-  Shell load = sqliteShell(shellWord(copy), shellWord(dump));
-  EXPECT_EQ(load.status, 0) << load.out;
-  EXPECT_EQ(sqliteShell(shellWord(copy) + " 'PRAGMA integrity_check'").out, "ok\n");
+  // What the sqlite3 shell prints, errors included, and its exit status.
+  auto shell = [this](const std::string& arguments) {
+    return ce::test::runShell("sqlite3 -batch " + arguments + " 2>&1", hostPath("sqlite3.err"));
+  };
+  std::string file = ce::test::shellQuoted(hostPath("system/registry.db"));
+  EXPECT_EQ(shell(file + " 'PRAGMA integrity_check'").out, "ok\n");
+  const std::string query = "\"SELECT data FROM key_values WHERE name = 'clientPushInterval'\"";
+  EXPECT_EQ(shell(file + " " + query).out, "5\n");
+  std::string dump = ce::test::shellQuoted(hostPath("registry.sql")), copy = hostPath("copy.db");
+  ASSERT_EQ(shell(file + " .dump > " + dump).exitCode, 0);
+  auto load = shell(ce::test::shellQuoted(copy) + " < " + dump);
+  EXPECT_EQ(load.exitCode, 0) << load.out;
+  EXPECT_EQ(shell(ce::test::shellQuoted(copy) + " 'PRAGMA integrity_check'").out, "ok\n");
 
   // The reloaded copy is a registry our program reads as it was.
   ASSERT_EQ(std::rename(copy.c_str(), hostPath("system/registry.db").c_str()), 0);
