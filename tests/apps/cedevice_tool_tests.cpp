@@ -407,8 +407,6 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   EXPECT_TRUE(ce::test::waitForText(device() + "/fs/notlstnr.txt", "CP: Item is 1"));
   ToolRun status = run({"--home", device(), "status"});
   EXPECT_EQ(status.exitCode, 0);
-  EXPECT_THAT(status.out, HasSubstr("listener: running"));
-  EXPECT_THAT(status.out, HasSubstr("(contacts)"));
   // The listener that runs is the installed one, not the build tree's.
   size_t pidAt = status.out.find("(pid ");
   ASSERT_NE(pidAt, std::string::npos) << status.out;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "platform/pimstore.h"
 #include "platform/windows.h"
@@ -58,19 +59,15 @@ TEST_F(ChangeRecordingTest, SuspendedUnknownOrJunkListsKeepEveryBitTheyCan) {
   EXPECT_EQ(list(), "6");
   EXPECT_TRUE(requests().empty());
   EXPECT_TRUE(log().empty());
-  setValue("clientPushList", "129");
-  setPIMModifications(clientPush, 13);
-  EXPECT_EQ(list(), "137");
-  setValue("clientPushList", "junk");
-  setPIMModifications(clientPush, 10);
-  EXPECT_EQ(list(), "2");
   // Beyond 64 bits saturates instead of wrapping; written with a sign, the list keeps it.
-  setValue("clientPushList", "99999999999999999999");
-  setPIMModifications(clientPush, 10);
-  EXPECT_EQ(list(), "18446744073709551615");
-  setValue("clientPushList", "-128");
-  setPIMModifications(clientPush, 10);
-  EXPECT_EQ(list(), "-126");
+  const std::tuple<const char*, int, const char*> changes[] = {
+      {"129", 13, "137"}, {"junk", 10, "2"}, {"99999999999999999999", 10, "18446744073709551615"},
+      {"-128", 10, "-126"}};
+  for (auto [stored, sourceId, recorded] : changes) {
+    setValue("clientPushList", stored);
+    setPIMModifications(clientPush, sourceId);
+    EXPECT_EQ(list(), recorded) << stored;
+  }
 }
 
 // Two processes recording different sources at the same moment (two listeners, or one and
