@@ -21,7 +21,7 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
+TEST_F(ListenerProcessTest, BootsSubscribesRecordsAndShutsDownReportingTheExitCode) {
   bootDevice();
   // The class, then six subscriptions each announced and confirmed, then the loop.
   auto started = log();
@@ -42,6 +42,18 @@ TEST_F(ListenerProcessTest, BootsSubscribesAndRecordsAContactChange) {
   EXPECT_EQ(status.exitCode, 0);
   EXPECT_THAT(status.out, HasSubstr("clientPushList: 2 (contacts)"));
   EXPECT_THAT(status.out, HasSubstr("ClientPushWindowPicture"));
+
+  // Shutdown is the close message: the close runs to its end (the order of its steps is
+  // PushWindowTest's) and the code is reported.
+  EXPECT_EQ(cedevice({"boot", "--detach"}).exitCode, 1);  // a second boot is refused
+  auto down = cedevice({"shutdown"});
+  EXPECT_EQ(down.exitCode, 0) << down.err;
+  EXPECT_EQ(down.out, "listener exited with code 0\n");
+  auto entries = log();
+  EXPECT_EQ(entries.back(), "[DEBUG] - Destroy wnd");
+  // Everything was registered, so no deregistration failed.
+  EXPECT_THAT(ce::test::entriesStartingWith(entries, {"Problem"}), IsEmpty());
+  EXPECT_EQ(cedevice({"send", "close"}).exitCode, 1);
 }
 
 // Suspended by the tool or by any other program, a source is not recorded until resumed; status
@@ -70,21 +82,6 @@ TEST_F(ListenerProcessTest, SuspendedSourcesShowInStatusAndAreNotRecordedUntilRe
   ASSERT_EQ(cedevice({"pim", "change", dentist, "Dentist 2"}).exitCode, 0);
   ASSERT_TRUE(waitForLog("CP: Item is " + dentist, 2));
   EXPECT_EQ(setting("clientPushList"), "4");
-}
-
-// Shutdown is the close message: the close sequence runs in order and the code is reported.
-TEST_F(ListenerProcessTest, ShutdownClosesInOrderAndReportsTheListenersExitCode) {
-  bootDevice();
-  EXPECT_EQ(cedevice({"boot", "--detach"}).exitCode, 1);  // a second boot is refused
-  auto down = cedevice({"shutdown"});
-  EXPECT_EQ(down.exitCode, 0) << down.err;
-  EXPECT_EQ(down.out, "listener exited with code 0\n");
-  // The order of the close's steps is PushWindowTest's; here, that the close ran to its end.
-  auto entries = log();
-  EXPECT_EQ(entries.back(), "[DEBUG] - Destroy wnd");
-  // Everything was registered, so no deregistration failed.
-  EXPECT_THAT(ce::test::entriesStartingWith(entries, {"Problem"}), IsEmpty());
-  EXPECT_EQ(cedevice({"send", "close"}).exitCode, 1);
 }
 
 // Each listener registers its own classes, so a second one starts too, and every change
