@@ -224,8 +224,6 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
       EXPECT_EQ(run.err, "") << preamble << words;
       return run.out;
     };
-    EXPECT_EQ(complete(tool + " reg set --type ''", 4),
-              "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n") << preamble;
     EXPECT_EQ(complete(tool + " help reg e", 3), "export\n") << preamble;
     EXPECT_EQ(complete(tool + " reg get ''", 3),
               "HKLM\\\\Software\\\\Quillbex\\\\SyncclientPIM\n") << preamble;
