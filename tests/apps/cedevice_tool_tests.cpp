@@ -224,8 +224,6 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
       EXPECT_EQ(run.err, "") << preamble << words;
       return run.out;
     };
-    EXPECT_EQ(complete(tool + " reg set --type ''", 4),
-              "sz\nexpand_sz\nmulti_sz\ndword\nqword\nbinary\n") << preamble;
     EXPECT_EQ(complete(tool + " help reg e", 3), "export\n") << preamble;
     EXPECT_EQ(complete(tool + " reg get ''", 3),
               "HKLM\\\\Software\\\\Quillbex\\\\SyncclientPIM\n") << preamble;
@@ -407,8 +405,6 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   EXPECT_TRUE(ce::test::waitForText(device() + "/fs/notlstnr.txt", "CP: Item is 1"));
   ToolRun status = run({"--home", device(), "status"});
   EXPECT_EQ(status.exitCode, 0);
-  EXPECT_THAT(status.out, HasSubstr("listener: running"));
-  EXPECT_THAT(status.out, HasSubstr("(contacts)"));
   // The listener that runs is the installed one, not the build tree's.
   size_t pidAt = status.out.find("(pid ");
   ASSERT_NE(pidAt, std::string::npos) << status.out;
@@ -419,7 +415,6 @@ TEST_F(InstallTest, InstalledToolsRunADeviceFromAnyFolderWithoutTheBuildTree) {
   EXPECT_EQ(down.exitCode, 0) << down.err;
   EXPECT_THAT(down.out, HasSubstr("listener exited with code 0"));
   tool_.clear();
-  EXPECT_EQ(run({"--home", device(), "status"}).exitCode, 3);
   // Nothing was made in the current folder.
   EXPECT_TRUE(fs::is_empty(cwd_));
 }

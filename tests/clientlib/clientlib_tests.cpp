@@ -1,4 +1,5 @@
 #include <string>
+#include <tuple>
 
 #include "clientlib/mainclient.h"
 #include "tests/platform/child_processes.h"
@@ -15,16 +16,13 @@ void storeSetting(const char* name, const char* value) { ce::test::writeSetting(
 TEST_F(ClientLibraryTest, AddDiffCarriesThroughTheCalendarAndRefusesWhatFallsOutside) {
   // Forward onto a leap day and back across a year. (The calendar of the conversions under it,
   // century years and days of the week included, is the time conformance area's.)
-  SYSTEMTIME leap{2000, 2, 0, 28, 23, 30, 0, 0};
-  SYSTEMTIME next = DT_AddDiff(600000000LL, 60, &leap);
-  EXPECT_EQ(next.wMonth, 2);
-  EXPECT_EQ(next.wDay, 29);
-  SYSTEMTIME newYear{2025, 1, 0, 1, 0, 0, 0, 500};
-  next = DT_AddDiff(600000000LL, -1, &newYear);
-  EXPECT_EQ(next.wYear, 2024);
-  EXPECT_EQ(next.wDay, 31);
-  EXPECT_EQ(next.wMinute, 59);
-  EXPECT_EQ(next.wMilliseconds, 500);
+  auto fields = [](const SYSTEMTIME& t) {
+    return std::tuple(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wMilliseconds);
+  };
+  SYSTEMTIME leap{2000, 2, 0, 28, 23, 30, 0, 0}, newYear{2025, 1, 0, 1, 0, 0, 0, 500};
+  EXPECT_EQ(fields(DT_AddDiff(600000000LL, 60, &leap)), fields({2000, 2, 0, 29, 0, 30, 0, 0}));
+  EXPECT_EQ(fields(DT_AddDiff(600000000LL, -1, &newYear)),
+            fields({2024, 12, 0, 31, 23, 59, 0, 500}));
 
   // Out of range, overflow and an invalid base give the all-zero time.
   SYSTEMTIME last{30827, 12, 0, 31, 23, 59, 0, 0};
@@ -73,7 +71,8 @@ TEST_F(ClientLibraryTest, ResetClearsOnlyTheGivenBits) {
 }
 
 // A list another program keeps as a number, of whatever width, is read as that number, and
-// clearing some of its bits keeps its form and every other bit.
+// clearing some of its bits keeps its form and every other bit. (Which forms and sizes hold a
+// number, bytes included, is NodeTest's: the library reads and writes them the same way.)
 TEST_F(ClientLibraryTest, ListStoredAsANumberIsReadAndClearedInItsOwnForm) {
   using ce::test::numberBytes;
   using ce::test::RawValue;
@@ -88,8 +87,6 @@ TEST_F(ClientLibraryTest, ListStoredAsANumberIsReadAndClearedInItsOwnForm) {
       {{REG_DWORD, numberBytes(0x8000007e, 4)}, static_cast<int>(0x8000007e), 0x42,
        {REG_DWORD, numberBytes(0x8000003c, 4)}},
       {{REG_QWORD, numberBytes(high | 18, 8)}, 18, 0x02, {REG_QWORD, numberBytes(high | 16, 8)}},
-      {{REG_BINARY, numberBytes(24, 4)}, 24, 0x08, {REG_BINARY, numberBytes(16, 4)}},
-      {{REG_BINARY, numberBytes(high | 4, 8)}, 4, 0x04, {REG_BINARY, numberBytes(high, 8)}},
   };
   for (const Case& c : cases) {
     ce::test::writeRawSetting(L"clientPushList", c.stored);

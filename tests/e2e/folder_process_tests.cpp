@@ -45,26 +45,6 @@ TEST_F(FolderProcessTest, EveryWayOfChangingTheBriefcaseIsRecorded) {
   EXPECT_EQ(recordedBy("mkdir Briefcase/sub && echo x > Briefcase/sub/inner.doc"), "16");
 }
 
-// A watched folder that goes away is a change of its source, and once a folder is back under
-// its path it is watched again at once, without a refresh.
-TEST_F(FolderProcessTest, AFolderThatGoesAwayIsRecordedAndWatchedAgainOnceBack) {
-  setSetting("clientPushList", "0");
-  shell("mv 'My Pictures' ../Pictures.away && rmdir Briefcase");
-  ASSERT_TRUE(waitForLog("CP Picture: Folder removed or moved away, signalling the folder"));
-  ASSERT_TRUE(waitForLog("CP Briefcase: Folder removed or moved away, signalling the folder"));
-  waitUntilHandled();
-  EXPECT_EQ(setting("clientPushList"), "112");
-
-  // Moved back alone, with nothing else happening beside it, then the other made anew.
-  shell("mv ../Pictures.away 'My Pictures'");
-  ASSERT_TRUE(waitForLog("CP Picture: Folder back and watched again, signalling the folder"));
-  shell("mkdir Briefcase");
-  ASSERT_TRUE(waitForLog("CP Briefcase: Folder back and watched again, signalling the folder"));
-  shell("echo p > 'My Pictures/IMG_02.jpg' && echo x > Briefcase/found.doc");
-  EXPECT_TRUE(waitForLog("CP Picture: It is a new item inserted"));
-  EXPECT_TRUE(waitForLog("CP Briefcase: It is a new item inserted"));
-}
-
 TEST_F(FolderProcessTest, RefreshMovesTheBriefcaseToTheFolderTheClientNowNames) {
   fs::create_directories(fsPath("Elsewhere"));
   ce::test::writeSetting("dir", "\\Elsewhere", "Quillbex/SyncclientPIM/sources/briefcase");
