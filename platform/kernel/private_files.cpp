@@ -73,9 +73,8 @@ int openPrivate(const std::string& path, int flags) {
               : S_ISREG(info.st_mode) ? 0
               : S_ISDIR(info.st_mode) ? EISDIR
                                       : EINVAL;
-  if (error == 0 && !(flags & O_NONBLOCK) &&
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-    error = errno;
+  // The O_NONBLOCK that kept a FIFO from blocking the open stays: it has no effect on a
+  // regular file's reads and writes (open(2)), and the log opens its file for every line.
   if (error != 0) {
     ::close(fd);
     errno = error;
