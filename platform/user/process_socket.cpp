@@ -37,6 +37,7 @@
 #include "platform/device.h"
 #include "platform/kernel/kernel.h"
 #include "platform/user/pointer_messages.h"
+#include "platform/user/run_folder.h"
 #include "platform/user/window_files.h"
 
 namespace ce::user {
@@ -328,22 +329,17 @@ std::optional<std::string> queryState(int pid, int timeoutMs) {
 
 void removeDeadSockets() {
   std::string dir;
-  try {
-    dir = ce::runDir();
-  } catch (...) {
-    return;
-  }
-  DIR* stream = opendir(dir.c_str());
+  FolderStream stream = openRunFolder(&dir);
   if (!stream) return;
   const std::string prefix = "socket.";
-  while (dirent* entry = readdir(stream)) {
+  while (dirent* entry = readdir(stream.get())) {
     std::string name = entry->d_name;
     if (name.rfind(prefix, 0) != 0) continue;
     char* end = nullptr;
     long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
     if (name.size() == prefix.size() || *end != '\0' || pid <= 0) continue;
     struct stat before, after;
-    if (fstatat(dirfd(stream), name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (fstatat(dirfd(stream.get()), name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISSOCK(before.st_mode))
       continue;
     if (processExists(static_cast<int>(pid))) {
@@ -357,13 +353,12 @@ void removeDeadSockets() {
       if (!probe.valid() || !addressOf(dir + "/" + name, address, length, folder) ||
           connect(probe.get(), reinterpret_cast<sockaddr*>(&address), length) == 0 ||
           errno != ECONNREFUSED ||
-          fstatat(dirfd(stream), name.c_str(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
+          fstatat(dirfd(stream.get()), name.c_str(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
           after.st_ino != before.st_ino)
         continue;
     }
-    unlinkat(dirfd(stream), name.c_str(), 0);
+    unlinkat(dirfd(stream.get()), name.c_str(), 0);
   }
-  closedir(stream);
 }
 
 DWORD sendToOwner(const WindowMessageDatagram& datagram) {

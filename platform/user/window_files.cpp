@@ -31,6 +31,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/private_files.h"
 #include "platform/kernel/utf8.h"
+#include "platform/user/run_folder.h"
 
 namespace ce::user {
 
@@ -243,23 +244,16 @@ void PublishedWindow::abandon() {
 
 std::vector<WindowRecord> liveWindows() {
   std::vector<WindowRecord> found;
-  std::string dir;
-  try {
-    dir = ce::runDir();
-  } catch (...) {
-    return found;
-  }
-  DIR* stream = opendir(dir.c_str());
+  FolderStream stream = openRunFolder();
   if (!stream) return found;
-  while (dirent* entry = readdir(stream)) {
+  while (dirent* entry = readdir(stream.get())) {
     if (std::strncmp(entry->d_name, kFilePrefix, sizeof kFilePrefix - 1) != 0) continue;
-    UniqueFd fd = openRecord(dirfd(stream), entry->d_name);
+    UniqueFd fd = openRecord(dirfd(stream.get()), entry->d_name);
     if (!fd.valid() || !heldByOwner(fd.get())) continue;
     std::string content;
     WindowRecord record;
     if (readAll(fd.get(), content) && parseRecord(content, record)) found.push_back(record);
   }
-  closedir(stream);
   std::sort(found.begin(), found.end(), [](const WindowRecord& a, const WindowRecord& b) {
     return a.order != b.order ? a.order < b.order : a.hwnd < b.hwnd;
   });
@@ -283,39 +277,26 @@ bool windowIsLive(uint64_t hwnd) {
 }
 
 void removeLeftoversOf(int pid) {
-  std::string dir;
-  try {
-    dir = ce::runDir();
-  } catch (...) {
-    return;
-  }
   char prefix[32], tmpPrefix[40];
   std::snprintf(prefix, sizeof prefix, "%s%08x", kFilePrefix, static_cast<unsigned>(pid));
   std::snprintf(tmpPrefix, sizeof tmpPrefix, "tmp.%s", prefix);
-  DIR* stream = opendir(dir.c_str());
+  FolderStream stream = openRunFolder();
   if (!stream) return;
-  while (dirent* entry = readdir(stream)) {
+  while (dirent* entry = readdir(stream.get())) {
     if (std::strncmp(entry->d_name, prefix, std::strlen(prefix)) == 0 ||
         std::strncmp(entry->d_name, tmpPrefix, std::strlen(tmpPrefix)) == 0)
-      unlinkat(dirfd(stream), entry->d_name, 0);
+      unlinkat(dirfd(stream.get()), entry->d_name, 0);
   }
-  closedir(stream);
 }
 
 bool processExists(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 void removeDeadWindowFiles() {
-  std::string dir;
-  try {
-    dir = ce::runDir();
-  } catch (...) {
-    return;
-  }
-  DIR* stream = opendir(dir.c_str());
+  FolderStream stream = openRunFolder();
   if (!stream) return;
   const size_t prefixLength = sizeof kFilePrefix - 1;
   const std::string temporaryPrefix = std::string("tmp.") + kFilePrefix;
-  while (dirent* entry = readdir(stream)) {
+  while (dirent* entry = readdir(stream.get())) {
     std::string name = entry->d_name;
     bool temporary = name.rfind(temporaryPrefix, 0) == 0;
     if (!temporary && name.compare(0, prefixLength, kFilePrefix) != 0) continue;
@@ -325,7 +306,7 @@ void removeDeadWindowFiles() {
     if (hex.empty() || *end != '\0') continue;
     int pid = static_cast<int>(hwnd >> 32);
     if (!processExists(pid)) {
-      unlinkat(dirfd(stream), name.c_str(), 0);
+      unlinkat(dirfd(stream.get()), name.c_str(), 0);
       continue;
     }
     // The pid lives on, perhaps in another process. A published window's file is locked for
@@ -334,14 +315,13 @@ void removeDeadWindowFiles() {
     // A temporary file is unlocked for a moment while it is written: left to its pid's next
     // process (removeLeftoversOf).
     if (temporary) continue;
-    UniqueFd fd = openRecord(dirfd(stream), name.c_str());
+    UniqueFd fd = openRecord(dirfd(stream.get()), name.c_str());
     struct stat opened, named;
     if (fd.valid() && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && fstat(fd.get(), &opened) == 0 &&
-        fstatat(dirfd(stream), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        fstatat(dirfd(stream.get()), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
-      unlinkat(dirfd(stream), name.c_str(), 0);
+      unlinkat(dirfd(stream.get()), name.c_str(), 0);
   }
-  closedir(stream);
 }
 
 bool LivenessCache::alive(uint64_t hwnd) {
