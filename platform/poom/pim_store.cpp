@@ -66,30 +66,32 @@ poom::Store* connection(SharedStore& s, Result& failed) {
   return s.store.get();
 }
 
+// Runs `body` on the open store, under the lock.
+template <typename Body>
+Result withStore(Body body) {
+  SharedStore& s = shared();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Result failed;
+  poom::Store* store = connection(s, failed);
+  if (!store) return failed;
+  return body(*store);
+}
+
 // Runs one change, then notifies outside the lock and the transaction: a slow receiver
 // must not hold up other writers of the store.
 template <typename Operation>
 Result change(Operation operation, DWORD* oid = nullptr) {
-  SharedStore& s = shared();
   poom::CommittedChange committed;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    Result failed;
-    poom::Store* store = connection(s, failed);
-    if (!store) return failed;
-    Result result = operation(*store, committed);
-    if (!result) return result;
-  }
+  if (Result done = withStore([&](poom::Store& store) { return operation(store, committed); });
+      !done)
+    return done;
   if (oid) *oid = committed.oid;
   std::vector<long long> gone;
   Result result;
   result.undelivered = poom::notifySubscribers(committed, gone);
-  if (!gone.empty()) {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    Result failed;
-    // Best effort: a subscription left behind is found gone again at the next change.
-    if (poom::Store* store = connection(s, failed)) store->endSubscriptions(gone);
-  }
+  // Best effort: a subscription left behind is found gone again at the next change.
+  if (!gone.empty())
+    withStore([&](poom::Store& store) { return store.endSubscriptions(gone); });
   return result;
 }
 
@@ -116,53 +118,36 @@ Result deleteItem(DWORD oid) {
 }
 
 Result listItems(std::vector<Item>& items, int folder) {
-  SharedStore& s = shared();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  Result failed;
-  poom::Store* store = connection(s, failed);
-  if (!store) return failed;
-  return store->listItems(folder, items);
+  return withStore([&](poom::Store& store) { return store.listItems(folder, items); });
 }
 
 Result listSubscriptions(std::vector<Subscription>& subscriptions) {
-  SharedStore& s = shared();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  Result failed;
-  poom::Store* store = connection(s, failed);
-  if (!store) return failed;
-  return store->listSubscriptions(subscriptions);
+  return withStore(
+      [&](poom::Store& store) { return store.listSubscriptions(subscriptions); });
 }
 
 Result endSubscriptionsOfGoneWindows(std::vector<Subscription>& ended) {
-  SharedStore& s = shared();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  Result failed;
-  poom::Store* store = connection(s, failed);
-  if (!store) return failed;
-  std::vector<Subscription> subscriptions;
-  std::vector<poom::Subscriber> subscribers;
-  if (Result listed = store->listSubscriptions(subscriptions, &subscribers); !listed)
-    return listed;
-  ended.clear();
-  std::vector<long long> gone;
-  for (size_t i = 0; i < subscribers.size(); ++i) {
-    const poom::Subscriber& subscriber = subscribers[i];
-    if (poom::subscriberLives(subscriber) &&
-        ce::user::windowIsLive(static_cast<uint64_t>(subscriber.window)))
-      continue;
-    ended.push_back(subscriptions[i]);
-    gone.push_back(subscriber.window);
-  }
-  return store->endSubscriptions(gone);
+  return withStore([&](poom::Store& store) {
+    std::vector<Subscription> subscriptions;
+    std::vector<poom::Subscriber> subscribers;
+    if (Result listed = store.listSubscriptions(subscriptions, &subscribers); !listed)
+      return listed;
+    ended.clear();
+    std::vector<long long> gone;
+    for (size_t i = 0; i < subscribers.size(); ++i) {
+      const poom::Subscriber& subscriber = subscribers[i];
+      if (poom::subscriberLives(subscriber) &&
+          ce::user::windowIsLive(static_cast<uint64_t>(subscriber.window)))
+        continue;
+      ended.push_back(subscriptions[i]);
+      gone.push_back(subscriber.window);
+    }
+    return store.endSubscriptions(gone);
+  });
 }
 
 Result readChangeToken(int folder, long long& token) {
-  SharedStore& s = shared();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  Result failed;
-  poom::Store* store = connection(s, failed);
-  if (!store) return failed;
-  return store->changeToken(folder, token);
+  return withStore([&](poom::Store& store) { return store.changeToken(folder, token); });
 }
 
 }  // namespace ce::pim
