@@ -60,15 +60,21 @@ LONG handOut(const StoredValue& value, LPDWORD type, LPBYTE data, LPDWORD dataBy
   return ERROR_SUCCESS;
 }
 
+// The key and the stored name a value call gives. A name longer than any value can have
+// names no value when one is looked up, and is refused when one is set.
+LONG valueOf(HKEY key, LPCWSTR valueName, bool lookingUp, long long& id, StoredName& name) {
+  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
+  bool tooLong = false;
+  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong))
+    return tooLong && lookingUp ? ERROR_FILE_NOT_FOUND : rc;
+  return ERROR_SUCCESS;
+}
+
 LONG queryValue(HKEY key, LPCWSTR valueName, LPDWORD type, LPBYTE data, LPDWORD dataBytes) {
   if (data && !dataBytes) return ERROR_INVALID_PARAMETER;
   long long id = 0;
-  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
   StoredName name;
-  bool tooLong = false;
-  // A name longer than any value can have names no value.
-  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong))
-    return tooLong ? ERROR_FILE_NOT_FOUND : rc;
+  if (LONG rc = valueOf(key, valueName, true, id, name)) return rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
   StoredValue value;
@@ -79,10 +85,8 @@ LONG queryValue(HKEY key, LPCWSTR valueName, LPDWORD type, LPBYTE data, LPDWORD 
 LONG setValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD dataBytes) {
   if (!data && dataBytes) return ERROR_NOACCESS;
   long long id = 0;
-  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
   StoredName name;
-  bool tooLong = false;
-  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong)) return rc;
+  if (LONG rc = valueOf(key, valueName, false, id, name)) return rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
   static const BYTE nothing = 0;
@@ -93,11 +97,8 @@ LONG setValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD d
 
 LONG deleteValue(HKEY key, LPCWSTR valueName) {
   long long id = 0;
-  if (!ce::registry::keyOfHandle(key, id)) return ERROR_INVALID_HANDLE;
   StoredName name;
-  bool tooLong = false;
-  if (LONG rc = ce::registry::valueNameOf(valueName, name, tooLong))
-    return tooLong ? ERROR_FILE_NOT_FOUND : rc;
+  if (LONG rc = valueOf(key, valueName, true, id, name)) return rc;
   StoreLock lock;
   if (lock.status()) return lock.status();
   return lock.store().deleteValue(id, name);
