@@ -3,7 +3,7 @@
 
 #include "clientlib/mainclient.h"
 #include "clientlib/settings_store.h"
-#include "platform/registry/transaction.h"
+#include "platform/registry_transaction.h"
 
 namespace {
 

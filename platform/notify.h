@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/kernel.h"
-#include "platform/kernel/wintypes.h"
+#include "platform/windows.h"
 
 // Asks the device to start the program at device path `appName` at local time `time` (a time
 // still to come is kept to the whole second, milliseconds dropped), replacing any earlier request for the same program

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/kernel.h"
-#include "platform/kernel/wintypes.h"
+#include "platform/windows.h"
 
 namespace ce::pim {
 

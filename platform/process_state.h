@@ -20,4 +20,8 @@ void setStateReporter(std::function<std::string()> reporter);
 // none within timeoutMs (no reporter, no windows, a loop that does not run, or gone).
 std::optional<std::string> queryProcessState(int pid, int timeoutMs);
 
+// True once GetMessageW has returned WM_QUIT in this process: its message loop ended because
+// it was asked to, not because the program gave up before or without one.
+bool messageLoopQuit();
+
 }  // namespace ce

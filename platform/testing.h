@@ -2,8 +2,7 @@
 // frozen local clock, a time-zone override and fail points.
 #pragma once
 
-#include "platform/kernel/wintypes.h"
-#include "platform/kernel/kernel.h"
+#include "platform/windows.h"
 
 namespace ce::testing {
 

@@ -1,26 +1,13 @@
-// The slice of the Windows CE API that the listener uses, served on Linux by platform/.
-// Code above platform/ includes this header (and platform/pimstore.h, platform/notify.h where
-// it needs them) and nothing Linux-specific.
+// The slice of the Windows CE API that the listener uses: the one header code above platform/
+// includes (with platform/pimstore.h, platform/notify.h, platform/registry_transaction.h and
+// platform/process_state.h where it needs them), and the only place that knows which
+// implementation serves it. On Linux our emulation serves all of it (platform/linux/); on
+// Windows the system's own headers serve what desktop Windows has, and platform/win32/ adds
+// what only the device has.
 #pragma once
 
-#include "platform/kernel/wintypes.h"
-#include "platform/kernel/kernel.h"
-
-#if __has_include("platform/registry/registry.h")
-#include "platform/registry/registry.h"
-#endif
-#if __has_include("platform/user/user.h")
-#include "platform/user/user.h"
-#endif
-#if __has_include("platform/user/timers.h")
-#include "platform/user/timers.h"
-#endif
-#if __has_include("platform/shell/shell.h")
-#include "platform/shell/shell.h"
-#endif
-#if __has_include("platform/com/com.h")
-#include "platform/com/com.h"
-#endif
-#if __has_include("platform/poom/poom.h")
-#include "platform/poom/poom.h"
+#ifdef _WIN32
+#include "platform/win32/windows.h"
+#else
+#include "platform/linux/windows.h"
 #endif

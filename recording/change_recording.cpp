@@ -12,7 +12,7 @@
 #include "recording/offline_changes.h"
 #include "textcore/log.h"
 #include "platform/notify.h"
-#include "platform/registry/transaction.h"
+#include "platform/registry_transaction.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "textcore/text_helpers.h"
 #include "textcore/log.h"
 #include "platform/pimstore.h"
-#include "platform/registry/transaction.h"
+#include "platform/registry_transaction.h"
 #include "platform/windows.h"
 #include "recording/change_recording.h"
 #include "recording/client_push.h"

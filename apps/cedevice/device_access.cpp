@@ -7,10 +7,10 @@
 
 #include "apps/cedevice/command.h"
 #include "config/stored_number.h"
-#include "platform/device.h"
-#include "platform/process.h"
-#include "platform/stores.h"
-#include "platform/user/window_table.h"
+#include "platform/linux/device.h"
+#include "platform/linux/process.h"
+#include "platform/linux/stores.h"
+#include "platform/linux/user/window_table.h"
 
 namespace cedevice {
 

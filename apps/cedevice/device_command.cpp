@@ -11,12 +11,12 @@
 #include "apps/cedevice/log_reader.h"
 #include "clientlib/mainclient.h"
 #include "textcore/log.h"
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"
-#include "platform/process.h"
-#include "platform/stores.h"
-#include "platform/user/window_table.h"
+#include "platform/linux/process.h"
+#include "platform/linux/stores.h"
+#include "platform/linux/user/window_table.h"
 
 namespace {
 

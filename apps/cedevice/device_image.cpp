@@ -9,7 +9,7 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/device_presence.h"
-#include "platform/device.h"
+#include "platform/linux/device.h"
 
 namespace cedevice {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "apps/cedevice/command.h"
-#include "platform/device.h"
+#include "platform/linux/device.h"
 
 namespace cedevice {
 

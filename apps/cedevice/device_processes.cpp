@@ -6,10 +6,10 @@
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/pimstore.h"
-#include "platform/stores.h"
-#include "platform/user/window_table.h"
+#include "platform/linux/stores.h"
+#include "platform/linux/user/window_table.h"
 #include "platform/windows.h"
 
 namespace cedevice {

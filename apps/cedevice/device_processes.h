@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/process.h"
+#include "platform/linux/process.h"
 
 namespace cedevice {
 

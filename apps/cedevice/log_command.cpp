@@ -8,7 +8,7 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/log_reader.h"
-#include "platform/process.h"
+#include "platform/linux/process.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/file_identity.h"
+#include "platform/linux/file_identity.h"
 
 namespace cedevice {
 

@@ -11,7 +11,7 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/json_output.h"
 #include "platform/pimstore.h"
-#include "platform/stores.h"
+#include "platform/linux/stores.h"
 #include "platform/windows.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_text.h"
-#include "platform/registry/transaction.h"
+#include "platform/registry_transaction.h"
 
 namespace cedevice::reg {
 

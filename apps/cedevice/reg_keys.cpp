@@ -8,7 +8,7 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/reg_text.h"
-#include "platform/stores.h"
+#include "platform/linux/stores.h"
 
 namespace cedevice::reg {
 

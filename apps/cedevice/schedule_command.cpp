@@ -10,9 +10,9 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/json_output.h"
 #include "apps/cedevice/schedule_text.h"
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/notify.h"
-#include "platform/stores.h"
+#include "platform/linux/stores.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 
 namespace cedevice {
 

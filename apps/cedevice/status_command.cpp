@@ -15,12 +15,12 @@
 #include "apps/cedevice/json_output.h"
 #include "apps/cedevice/schedule_text.h"
 #include "apps/listener_state.h"
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"
 #include "platform/process_state.h"
-#include "platform/stores.h"
-#include "platform/user/window_table.h"
+#include "platform/linux/stores.h"
+#include "platform/linux/user/window_table.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include "listener/startup.h"
 #include "platform/notify.h"
 #include "platform/process_state.h"
-#include "platform/user/window_table.h"
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
 

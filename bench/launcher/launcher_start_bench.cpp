@@ -23,7 +23,7 @@
 #include "config/dm_tree.h"
 #include "config/management_node.h"
 #include "platform/pimstore.h"
-#include "platform/process.h"
+#include "platform/linux/process.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include "config/management_node.h"
 #include "platform/notify.h"
 #include "platform/pimstore.h"
-#include "platform/process.h"
+#include "platform/linux/process.h"
 
 namespace {
 

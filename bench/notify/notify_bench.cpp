@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/notify.h"
 
 namespace {

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "config/device_management_node.h"
-#include "platform/device.h"
-#include "platform/registry/transaction.h"
+#include "platform/linux/device.h"
+#include "platform/registry_transaction.h"
 #include "platform/windows.h"
 
 namespace {

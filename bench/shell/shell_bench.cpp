@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/windows.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/user/datagram.h"
+#include "platform/linux/user/datagram.h"
 #include "platform/windows.h"
 
 namespace {

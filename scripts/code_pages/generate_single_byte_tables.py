@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes platform/kernel/single_byte_tables.cpp from the vendor's code-page tables: the whole
+"""Writes platform/linux/codepages/single_byte_tables.cpp from the vendor's code-page tables: the whole
 single-byte pages, and the best fits of the lead-byte pages (whose pairs ICU carries).
 
 The tables are read in the Windows NLS format (c_<page>.nls: the vendor's MB table, the glyph
@@ -14,7 +14,7 @@ two characters share, and characters that decode from a byte but encode to the d
 For a lead-byte page the output holds its best fits only: the characters whose bytes in the WC
 table decode to another character.
 
-Usage: generate_single_byte_tables.py [--nls DIR] > platform/kernel/single_byte_tables.cpp
+Usage: generate_single_byte_tables.py [--nls DIR] > platform/linux/codepages/single_byte_tables.cpp
 """
 import argparse
 import os
@@ -106,7 +106,7 @@ def main():
            "// of the control bytes where the page has them, and the encodings that the inverse",
            "// of the byte table does not give (best fits first of all). Per lead-byte page: its",
            "// best fits, one byte or lead << 8 | trail.",
-           '#include "platform/kernel/single_byte_tables.h"', "", "#include <iterator>", "",
+           '#include "platform/linux/codepages/single_byte_tables.h"', "", "#include <iterator>", "",
            "namespace ce::kernel {", "", "namespace {", ""]
     rows = []
     for page in PAGES:

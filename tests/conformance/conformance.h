@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/windows.h"
 #endif
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/process.h"
+#include "platform/linux/process.h"
 
 namespace ce::test {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/linux/process.h"
 
 #include "tests/support/device_test.h"
 #include "tests/support/log_lines.h"

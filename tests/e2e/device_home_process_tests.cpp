@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/process.h"
+#include "platform/linux/process.h"
 #include "tests/e2e/device_fixture.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/process.h"
-#include "platform/user/datagram.h"
-#include "platform/user/process_socket.h"
+#include "platform/linux/process.h"
+#include "platform/linux/user/datagram.h"
+#include "platform/linux/user/process_socket.h"
 #include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
 #include "tests/platform/child_processes.h"

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/notify.h"
-#include "platform/process.h"
+#include "platform/linux/process.h"
 #include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
 #include "tests/support/sqlite_file.h"

@@ -1,4 +1,4 @@
-#include "platform/com/class_table.h"
+#include "platform/linux/com/class_table.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/support/device_test.h"

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/device.h"
-#include "platform/process.h"
+#include "platform/linux/device.h"
+#include "platform/linux/process.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/device.h"
-#include "platform/kernel/private_files.h"
+#include "platform/linux/device.h"
+#include "platform/linux/kernel/private_files.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/support/device_test.h"

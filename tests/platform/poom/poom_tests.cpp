@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/pimstore.h"
 #include "platform/testing.h"
 #include "platform/windows.h"

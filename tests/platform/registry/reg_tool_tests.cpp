@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/tool_run.h"
 

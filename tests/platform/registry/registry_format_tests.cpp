@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/registry/transaction.h"
+#include "platform/registry_transaction.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"

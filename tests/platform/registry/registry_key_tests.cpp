@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/key_names.h"
+#include "platform/linux/registry/key_names.h"
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
-#include "platform/registry/transaction.h"
+#include "platform/linux/device.h"
+#include "platform/registry_transaction.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"

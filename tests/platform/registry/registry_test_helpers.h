@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/windows.h"
 #include "tests/support/device_test.h"
 

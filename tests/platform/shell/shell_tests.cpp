@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/device.h"
-#include "platform/shell/event_kinds.h"
-#include "platform/shell/move_pairing.h"
-#include "platform/shell/notification_records.h"
-#include "platform/shell/shell.h"
+#include "platform/linux/device.h"
+#include "platform/linux/shell/event_kinds.h"
+#include "platform/linux/shell/move_pairing.h"
+#include "platform/linux/shell/notification_records.h"
+#include "platform/linux/shell/shell.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/support/device_test.h"

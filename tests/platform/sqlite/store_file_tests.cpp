@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/device.h"
-#include "platform/sqlite/open_store.h"
-#include "platform/stores.h"
+#include "platform/linux/device.h"
+#include "platform/linux/sqlite/open_store.h"
+#include "platform/linux/stores.h"
 #include "tests/support/device_test.h"
 
 namespace {

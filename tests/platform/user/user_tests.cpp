@@ -22,13 +22,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/device.h"
+#include "platform/linux/device.h"
 #include "platform/process_state.h"
 #include "platform/testing.h"
-#include "platform/user/datagram.h"
-#include "platform/user/process_socket.h"
-#include "platform/user/window_files.h"
-#include "platform/user/window_table.h"
+#include "platform/linux/user/datagram.h"
+#include "platform/linux/user/process_socket.h"
+#include "platform/linux/user/window_files.h"
+#include "platform/linux/user/window_table.h"
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"

@@ -1,0 +1,21 @@
+// Shared plumbing of the platform families: fail points and reset hooks. Platform-internal.
+#pragma once
+
+#include "platform/linux/kernel/wintypes.h"
+
+namespace ce {
+
+// True when a fail point is armed for `function`: `result` receives the value to return and
+// the last error is already set.
+bool failPointHit(const char* function, long long& result);
+
+// A family of objects that CloseHandle may be given besides the kernel's own (registry keys):
+// true when `handle` was one of its open handles, which it has now closed.
+using HandleCloser = bool (*)(HANDLE handle);
+void addHandleCloser(HandleCloser closer);
+
+// Called by ce::testing::reset(), latest registered first.
+using ResetHook = void (*)();
+void addResetHook(ResetHook hook);
+
+}  // namespace ce

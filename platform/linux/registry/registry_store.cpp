@@ -1,0 +1,471 @@
+// The registry's SQLite store: the statements behind the Reg* functions.
+//
+// Durability and concurrency: the file is in WAL mode with synchronous=FULL, so each commit is
+// on disk when it returns (RegFlushKey has nothing left to do), readers never see half a
+// write and never block the writer, and a process killed in the middle of a write leaves the
+// last committed state. Each RegSetValueExW is one statement and one commit; reads commit
+// nothing. Multi-statement writes take the write lock up front (BEGIN IMMEDIATE), so they wait
+// in the busy handler instead of failing when another process commits first. A store locked
+// for longer than the busy timeout fails with ERROR_BUSY.
+//
+// Keys are rows that name their parent; a path is looked up one name at a time, each one
+// indexed step on (parent, comparison key), so its cost is its number of names and never
+// grows with what the registry holds beside it.
+#include "platform/linux/registry/registry_store.h"
+
+#include <algorithm>
+
+#include "platform/linux/registry/registry.h"
+#include "platform/linux/registry/store_schema.h"
+#include "platform/linux/sqlite/open_store.h"
+
+namespace ce::registry {
+
+namespace {
+
+// In the order of Store::StatementId.
+const char* const statementTexts[] = {
+    "SELECT id FROM keys WHERE parent = ?1 AND name_key = ?2",
+    "SELECT 1 FROM keys WHERE id = ?1",
+    "INSERT INTO keys(parent, name, name_key) VALUES (?1, ?2, ?3)",
+    // The values go with their keys (ON DELETE CASCADE); the keys' own references are checked
+    // when the statement ends, by which time the whole subtree is gone.
+    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
+    "  SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
+    " DELETE FROM keys WHERE id IN tree",
+    "SELECT EXISTS (SELECT 1 FROM keys WHERE id = ?1),"
+    " (SELECT count(*) FROM keys WHERE parent = ?1),"
+    " (SELECT ifnull(max(length(name)), 0) FROM keys WHERE parent = ?1),"
+    " (SELECT count(*) FROM key_values WHERE key = ?1),"
+    " (SELECT ifnull(max(length(name)), 0) FROM key_values WHERE key = ?1),"
+    " (SELECT ifnull(max(CASE typeof(data) WHEN 'text' THEN (length(data) + 1) * ?2"
+    "                  WHEN 'integer' THEN 4 ELSE length(data) END), 0)"
+    "  FROM key_values WHERE key = ?1)",
+    "SELECT name, name_key FROM keys WHERE parent = ?1 ORDER BY name_key LIMIT ?3 OFFSET ?2",
+    "SELECT name, name_key FROM keys WHERE parent = ?1 AND name_key > ?2"
+    " ORDER BY name_key LIMIT ?3",
+    "SELECT type, data FROM key_values WHERE key = ?1 AND name_key = ?2",
+    "INSERT INTO key_values(key, name, name_key, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
+    " ON CONFLICT (key, name_key) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM key_values WHERE key = ?1 AND name_key = ?2",
+    "SELECT id, name, type, data FROM key_values WHERE key = ?1 ORDER BY id LIMIT ?3 OFFSET ?2",
+    "SELECT id, name, type, data FROM key_values WHERE key = ?1 AND id > ?2"
+    " ORDER BY id LIMIT ?3",
+    "BEGIN IMMEDIATE",
+    "BEGIN",
+    "COMMIT",
+    "ROLLBACK",
+    "SAVEPOINT registry_call",
+    "RELEASE registry_call",
+    "ROLLBACK TO registry_call",
+};
+
+// A text column, with embedded bytes kept (its length comes from SQLite, not a terminator).
+std::string textColumn(sqlite3_stmt* row, int column) {
+  auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+  return std::string(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(row, column)));
+}
+
+std::string blobColumn(sqlite3_stmt* row, int column) {
+  auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, column));
+  return std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(row, column)));
+}
+
+void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+// data() is never null, so an empty key binds as an empty blob, not as NULL.
+void bindBlob(sqlite3_stmt* statement, int index, const std::string& bytes) {
+  sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+}
+
+}  // namespace
+
+Store::Store(Connection connection, CommitCounter commits)
+    : connection_(std::move(connection)), commits_(std::move(commits)) {}
+
+LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store) {
+  sqlite3* raw = nullptr;
+  int rc = ce::sqlite::openStore(file, &raw);
+  Connection connection(raw);
+  if (rc != SQLITE_OK) return errorOf(rc, false);
+  sqlite3_busy_timeout(raw, busyTimeoutMs);
+  // Before foreign keys are on: an upgrade drops the old tables while the new ones refer to
+  // their name.
+  if (LONG error = prepareSchema(raw)) return error;
+  if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
+    return error;
+  std::unique_ptr<Store> opened(new Store(std::move(connection), CommitCounter::beside(file)));
+  if (LONG error = opened->prepareStatements()) return error;
+  store = std::move(opened);
+  return ERROR_SUCCESS;
+}
+
+void Store::setBusyTimeout(int milliseconds) {
+  sqlite3_busy_timeout(connection_.get(), milliseconds);
+}
+
+LONG Store::prepareStatements() {
+  static_assert(sizeof statementTexts / sizeof statementTexts[0] == statementCount);
+  statements_.clear();
+  for (const char* text : statementTexts) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v3(connection_.get(), text, -1, SQLITE_PREPARE_PERSISTENT, &raw,
+                                nullptr);
+    Statement statement(raw);
+    // A table or column we expect is missing: somebody else's database.
+    if (rc == SQLITE_ERROR) return ERROR_BADDB;
+    if (rc != SQLITE_OK) return errorOf(rc, false);
+    statements_.push_back(std::move(statement));
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Store::run(StatementId id, bool writing) {
+  StatementUse use(statements_[id].get());
+  return errorOf(sqlite3_step(use.get()), writing);
+}
+
+StoreVersion Store::version() const {
+  StoreVersion now;
+  if (commits_.available()) {
+    now.commits = commits_.read();
+  } else {
+    unsigned int data = 0;
+    sqlite3_file_control(connection_.get(), "main", SQLITE_FCNTL_DATA_VERSION, &data);
+    now.commits = data;
+  }
+  now.changes = sqlite3_total_changes64(connection_.get());
+  return now;
+}
+
+void Store::committed() {
+  if (depth_ == 0) commits_.bump();
+}
+
+void Store::abandon() {
+  for (auto& statement : statements_) statement.release();
+  static std::vector<sqlite3*> abandoned;  // kept reachable, never closed
+  abandoned.push_back(connection_.release());
+}
+
+LONG Store::checkKey(long long key) {
+  StatementUse use(statements_[selectKey].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  int rc = sqlite3_step(use.get());
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : errorOf(rc, false);
+}
+
+namespace {
+
+// Follows `names` from `key` while they exist; `found` counts the names passed.
+LONG walk(sqlite3_stmt* findChild, long long& key, const std::vector<StoredName>& names,
+          size_t& found) {
+  for (found = 0; found < names.size(); ++found) {
+    StatementUse use(findChild);
+    sqlite3_bind_int64(use.get(), 1, key);
+    bindBlob(use.get(), 2, names[found].key);
+    int rc = sqlite3_step(use.get());
+    if (rc == SQLITE_DONE) return ERROR_SUCCESS;
+    if (rc != SQLITE_ROW) return errorOf(rc, false);
+    key = sqlite3_column_int64(use.get(), 0);
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Several reads in one read transaction (when `wanted`): each statement outside one takes and
+// drops the WAL index's read lock (two fcntl calls), which costs more than the lookup itself.
+// Nothing when a transaction is already open.
+class ReadSnapshot {
+ public:
+  ReadSnapshot(Store& store, bool wanted)
+      : store_(store),
+        open_(wanted && store.depth_ == 0 && sqlite3_get_autocommit(store.connection_.get()) &&
+              store.run(Store::beginRead, false) == ERROR_SUCCESS) {}
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+  ~ReadSnapshot() {
+    if (open_) store_.run(Store::commitTransaction, false);
+  }
+
+ private:
+  Store& store_;
+  bool open_;
+};
+
+LONG Store::findKey(long long base, const std::vector<StoredName>& names, long long& key) {
+  ReadSnapshot snapshot(*this, names.size() > 1);
+  long long at = base;
+  size_t found = 0;
+  if (LONG rc = walk(statements_[findChild].get(), at, names, found)) return rc;
+  if (found < names.size() || names.empty()) {
+    // Missing: because the base itself is gone, or only the name.
+    LONG rc = checkKey(base);
+    if (rc != ERROR_SUCCESS || found < names.size())
+      return rc == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : rc;
+  }
+  key = at;
+  return ERROR_SUCCESS;
+}
+
+LONG Store::createKeys(long long base, const std::vector<StoredName>& names, long long& key,
+                       bool& created) {
+  created = false;
+  // Most calls open a key that exists: lookups only, no transaction.
+  if (LONG rc = findKey(base, names, key); rc != ERROR_FILE_NOT_FOUND) return rc;
+  WriteScope scope(*this);
+  if (LONG rc = scope.begin()) return rc;
+  // Again under the write lock: another process may have made or removed part of it since.
+  long long at = base;
+  size_t found = 0;
+  if (LONG rc = walk(statements_[findChild].get(), at, names, found)) return rc;
+  for (size_t i = found; i < names.size(); ++i) {
+    StatementUse use(statements_[insertKey].get());
+    sqlite3_bind_int64(use.get(), 1, at);
+    bindText(use.get(), 2, names[i].text);
+    bindBlob(use.get(), 3, names[i].key);
+    // A parent deleted meanwhile breaks its reference: ERROR_KEY_DELETED.
+    if (LONG rc = errorOf(sqlite3_step(use.get()), true)) return rc;
+    at = sqlite3_last_insert_rowid(connection_.get());
+  }
+  if (LONG rc = scope.commit()) return rc;
+  created = found < names.size();
+  key = at;
+  return ERROR_SUCCESS;
+}
+
+LONG Store::deleteTree(long long key) {
+  StatementUse use(statements_[deleteSubtree].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) == 0) rc = ERROR_FILE_NOT_FOUND;
+  if (rc == ERROR_SUCCESS) committed();
+  return rc;
+}
+
+LONG Store::countKey(long long key, KeyCounts& counts) {
+  StatementUse use(statements_[countKeyContents].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  sqlite3_bind_int(use.get(), 2, static_cast<int>(sizeof(WCHAR)));
+  int rc = sqlite3_step(use.get());
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  if (sqlite3_column_int(use.get(), 0) == 0) return ERROR_KEY_DELETED;
+  auto column = [&](int i) { return static_cast<DWORD>(sqlite3_column_int64(use.get(), i)); };
+  counts.subKeys = column(1);
+  counts.maxSubKeyChars = column(2);
+  counts.values = column(3);
+  counts.maxValueNameChars = column(4);
+  counts.maxValueBytes = column(5);
+  return ERROR_SUCCESS;
+}
+
+LONG Store::subkeyAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row) {
+  return walkTo(Walk::subkeys, key, index, cursor, row);
+}
+
+LONG Store::valueAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row) {
+  return walkTo(Walk::values, key, index, cursor, row);
+}
+
+LONG Store::walkTo(Walk walk, long long key, DWORD index, EnumCursor& cursor,
+                   const WalkRow*& row) {
+  // Without the commit count, nothing read ahead can be trusted at the next call: each step
+  // reads one entry, after the last one when nothing changed meanwhile.
+  bool current = cursor.valid && commits_.available() && version() == cursor.version;
+  if (current && index >= cursor.first && index - cursor.first < cursor.rows.size()) {
+    row = &cursor.rows[index - cursor.first];
+    return ERROR_SUCCESS;
+  }
+  bool follows = cursor.valid && !cursor.rows.empty() && index == cursor.first + cursor.rows.size();
+  LONG rc = readAhead(walk, key, index, follows && (current || !commits_.available()), cursor);
+  if (rc == ERROR_SUCCESS && cursor.rows.empty()) {
+    cursor.valid = false;
+    rc = checkKey(key);
+    return rc == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : rc;
+  }
+  if (rc != ERROR_SUCCESS) {
+    cursor.valid = false;
+    return rc;
+  }
+  row = &cursor.rows.front();
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+// How many entries one statement reads ahead: a few at first (most walks are short), more as a
+// walk goes on, within a bound on the bytes held.
+constexpr size_t firstReadAhead = 16;
+constexpr size_t mostReadAhead = 512;
+constexpr size_t readAheadBytes = 1 << 20;
+
+}  // namespace
+
+LONG Store::readRows(Walk walk, long long key, DWORD index, const WalkRow* after, size_t limit,
+                     std::vector<WalkRow>& rows, StoreVersion& seen) {
+  bool subkeys = walk == Walk::subkeys;
+  StatementId id = subkeys ? (after ? subkeysAfter : subkeysFrom)
+                           : (after ? valuesAfter : valuesFrom);
+  StatementUse use(statements_[id].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  if (after && subkeys)
+    bindBlob(use.get(), 2, after->sortKey);
+  else if (after)
+    sqlite3_bind_int64(use.get(), 2, after->id);
+  else
+    sqlite3_bind_int64(use.get(), 2, index);
+  sqlite3_bind_int64(use.get(), 3, static_cast<long long>(limit));
+  // With the commit count, counted before the rows are read: a commit counted later may be in
+  // them or not, and either way the next call reads again.
+  bool counted = commits_.available();
+  if (counted) seen = version();
+  rows.clear();
+  size_t bytes = 0;
+  int rc = SQLITE_DONE;
+  while (bytes < readAheadBytes && (rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+    WalkRow row;
+    if (subkeys) {
+      row.name = textColumn(use.get(), 0);
+      row.sortKey = blobColumn(use.get(), 1);
+    } else {
+      row.id = sqlite3_column_int64(use.get(), 0);
+      row.name = textColumn(use.get(), 1);
+      readValueRow(use.get(), 2, row.value);
+    }
+    bytes += row.name.size() + row.sortKey.size() + row.value.bytes.size();
+    rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return errorOf(rc, false);
+  // Without it, the version of the snapshot the statement read.
+  if (!counted) seen = version();
+  return ERROR_SUCCESS;
+}
+
+LONG Store::readAhead(Walk walk, long long key, DWORD index, bool follow, EnumCursor& cursor) {
+  bool counted = commits_.available();
+  size_t limit = !counted ? 1
+                 : follow ? std::clamp(2 * cursor.rows.size(), firstReadAhead, mostReadAhead)
+                          : firstReadAhead;
+  std::vector<WalkRow> rows;
+  StoreVersion seen;
+  LONG rc = readRows(walk, key, index, follow ? &cursor.rows.back() : nullptr, limit, rows, seen);
+  // Without the commit count, the entry after the last one answered holds only if the store
+  // is as it was then; else the index is counted again from the start.
+  if (rc == ERROR_SUCCESS && follow && !counted && seen != cursor.version)
+    rc = readRows(walk, key, index, nullptr, limit, rows, seen);
+  if (rc != ERROR_SUCCESS) return rc;
+  cursor.valid = true;
+  cursor.first = index;
+  cursor.rows = std::move(rows);
+  cursor.version = seen;
+  return ERROR_SUCCESS;
+}
+
+void Store::readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value) {
+  value.type = static_cast<DWORD>(sqlite3_column_int64(row, typeColumn));
+  int dataColumn = typeColumn + 1;
+  value.bytes.clear();
+  value.integer = 0;
+  switch (sqlite3_column_type(row, dataColumn)) {
+    case SQLITE_INTEGER:
+      value.form = StoredValue::Form::integer;
+      value.integer = sqlite3_column_int64(row, dataColumn);
+      return;
+    case SQLITE_TEXT:
+      value.form = StoredValue::Form::text;
+      value.bytes = textColumn(row, dataColumn);
+      return;
+    default:
+      // Bytes; a NULL or a number typed in by hand reads as what SQLite turns it into.
+      value.form = StoredValue::Form::bytes;
+      value.bytes = blobColumn(row, dataColumn);
+      return;
+  }
+}
+
+LONG Store::readValue(long long key, const StoredName& name, StoredValue& value) {
+  StatementUse use(statements_[selectValue].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  bindBlob(use.get(), 2, name.key);
+  int rc = sqlite3_step(use.get());
+  if (rc == SQLITE_DONE) {
+    LONG exists = checkKey(key);
+    return exists == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : exists;
+  }
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  readValueRow(use.get(), 0, value);
+  return ERROR_SUCCESS;
+}
+
+LONG Store::writeValue(long long key, const StoredName& name, const StoredValue& value) {
+  StatementUse use(statements_[upsertValue].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  bindText(use.get(), 2, name.text);
+  bindBlob(use.get(), 3, name.key);
+  sqlite3_bind_int64(use.get(), 4, value.type);
+  switch (value.form) {
+    case StoredValue::Form::text:
+      bindText(use.get(), 5, value.bytes);
+      break;
+    case StoredValue::Form::integer:
+      sqlite3_bind_int64(use.get(), 5, value.integer);
+      break;
+    case StoredValue::Form::bytes:
+      bindBlob(use.get(), 5, value.bytes);
+      break;
+  }
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS) committed();
+  return rc;
+}
+
+LONG Store::deleteValue(long long key, const StoredName& name) {
+  StatementUse use(statements_[deleteValueByName].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  bindBlob(use.get(), 2, name.key);
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) != 0) committed();
+  if (rc != ERROR_SUCCESS || sqlite3_changes(connection_.get()) != 0) return rc;
+  LONG exists = checkKey(key);
+  return exists == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : exists;
+}
+
+bool Store::transactionIntact() const {
+  return depth_ == 0 || !sqlite3_get_autocommit(connection_.get());
+}
+
+LONG Store::begin(bool& nested) {
+  if (!transactionIntact()) return ERROR_CANTWRITE;
+  nested = depth_ > 0;
+  LONG rc = run(nested ? savepoint : beginImmediate, true);
+  if (rc == ERROR_SUCCESS) ++depth_;
+  return rc;
+}
+
+LONG Store::commit(bool nested) {
+  LONG rc = run(nested ? releaseSavepoint : commitTransaction, true);
+  if (rc != ERROR_SUCCESS) {
+    rollback(nested);
+    return rc;
+  }
+  --depth_;
+  committed();
+  return ERROR_SUCCESS;
+}
+
+void Store::rollback(bool nested) {
+  // Errors are ignored: SQLite may already have rolled back by itself.
+  if (nested) {
+    run(rollbackToSavepoint, true);
+    run(releaseSavepoint, true);
+  } else {
+    run(rollbackTransaction, true);
+  }
+  --depth_;
+}
+
+}  // namespace ce::registry

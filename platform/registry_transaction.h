@@ -1,0 +1,17 @@
+// An extension of our own beside the Win32 registry functions, for read-modify-write cycles.
+#pragma once
+
+#include <functional>
+
+#include "platform/windows.h"
+
+namespace ce::registry {
+
+// Runs `body` with every registry call it makes inside one write transaction of the process's
+// store; other threads of this process wait for it. A non-zero result of `body`, or an
+// exception it throws, rolls back everything it wrote; the result is `body`'s, or the store's
+// error when the transaction cannot begin or commit. Other processes wait for the store
+// (ERROR_BUSY after a few seconds) until it ends, so keep the body short. Calls nest.
+LONG runInTransaction(const std::function<LONG()>& body);
+
+}  // namespace ce::registry
