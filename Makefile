@@ -8,9 +8,6 @@ CMAKE_FLAGS ?=
 WERROR_FLAGS  = -DCE_WERROR=ON
 PROJECT_FLAGS = $(WERROR_FLAGS) -DBUILD_TESTING=ON -DCE_REQUIRE_TESTS=ON -DCE_BENCHMARKS=ON
 PROGRAMS = cedevice notlstnr startsync
-# ccache, where it sits in front of the compiler, caches a source compiled with a precompiled
-# header (cmake/precompiled_headers.cmake) only when told that the header's macros may differ.
-export CCACHE_SLOPPINESS = pch_defines,time_macros,include_file_mtime,include_file_ctime
 # CMake's makefiles call make again for each folder; their "Entering directory" lines tell a
 # person nothing.
 MAKEFLAGS += --no-print-directory
@@ -36,6 +33,7 @@ build: configure
 programs:
 	@scripts/setup --programs
 	@scripts/configure $(BUILD) $(WERROR_FLAGS) $(CMAKE_FLAGS)
+	@echo "building $(PROGRAMS) (output in $(BUILD)/programs-build.log)..."
 	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) >$(BUILD)/programs-build.log 2>&1 \
 	  || { cat $(BUILD)/programs-build.log; exit 1; }
 
@@ -70,7 +68,7 @@ bench: configure
 	@scripts/bench $(BUILD)
 
 # Rewrites docs/cedevice.md from the tool's own command definitions.
-docs: configure
+docs: programs
 	cmake --build $(BUILD) --target update-docs
 
 clean:
