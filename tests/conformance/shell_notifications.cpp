@@ -135,7 +135,7 @@ std::string waitFor(const std::string& record) {
   for (const std::string& line : wide.records) seen += line + "; ";
   wide.records.clear();
   narrow.records.clear();
-  return "no, only: " + seen;
+  return "no, only: " + (seen.empty() ? std::string("(none)") : seen);
 }
 
 std::wstring in(const WCHAR* folder, const WCHAR* name) {
