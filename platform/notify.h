@@ -1,9 +1,9 @@
 // Run-at-time: CeRunAppAtTime, and the scheduler that starts due programs.
 //
-// Requests live in <home>/system/notify.db, one per program: a new request for a program
-// replaces its earlier one, so a burst of requests ends in one start. The scheduler (run by
-// the device tool) starts each program when its local time comes, with no arguments and the
-// device home in its environment.
+// Requests live in the device's system folder (notify.db), one per program: a new request for
+// a program replaces its earlier one, so a burst of requests ends in one start. The scheduler
+// (run by the device tool on Linux, by cescheduler.exe on Windows) starts each program when
+// its local time comes, with no arguments and the device home in its environment.
 #pragma once
 
 #include <atomic>
@@ -86,38 +86,13 @@ Pass startDueRequests(const SYSTEMTIME& now);
 // Reaps started programs that have ended; returns how many are still running.
 size_t reapPrograms();
 
-// Sleeps until the store changes, a started program ends, wakeScheduler() is called or the
-// timeout passes, without polling. Create it before reading the store, so that no change
-// between the read and the sleep is missed. Moves, does not copy.
-class ChangeWatcher {
- public:
-  // changed: a commit was announced, or the store was replaced or removed. logWritten: a
-  // writer wrote the store's log, whose commit may not be visible yet (whatever else came).
-  enum class Wake { changed, logWritten, timeout, woken };
-
-  ChangeWatcher();  // throws std::runtime_error when the watch cannot be set up
-  ~ChangeWatcher();
-  ChangeWatcher(ChangeWatcher&& other) noexcept;
-  ChangeWatcher& operator=(ChangeWatcher&& other) noexcept;
-  ChangeWatcher(const ChangeWatcher&) = delete;
-  ChangeWatcher& operator=(const ChangeWatcher&) = delete;
-
-  // timeoutMs < 0: no timeout. A started program that ends is reaped here and the wait goes
-  // on. A signal delivered to this thread ends the wait as `woken`.
-  Wake wait(int timeoutMs);
-
- private:
-  int inotifyFd_ = -1;
-};
-
 // Wakes the process's sleeping scheduler loop so that it checks its stop flag. Safe in a
 // signal handler and from any thread. One scheduler loop per process.
 void wakeScheduler() noexcept;
 
 // The scheduler loop: starts every overdue request at once, then each request within a
-// second of its time (woken by a writer's marker or its write to the store's log, whichever
-// comes), and calls `report` with one line per start
-// ("YYYY-MM-DD HH:MM:SS started <device path> (pid N)"). Returns 0 once `stop` is set and
+// second of its time (woken by the writer once its request is committed), and calls `report`
+// with one line per start ("YYYY-MM-DD HH:MM:SS started <device path> (pid N)"). Returns 0 once `stop` is set and
 // the loop woken (wakeScheduler() or a signal to the loop's thread); 1 when it cannot watch
 // the store. Store failures are written to standard error and retried.
 int runScheduler(std::atomic<bool>& stop, std::function<void(const std::string& line)> report);

@@ -26,6 +26,7 @@
 #include "platform/linux/kernel/platform_state.h"
 #include "platform/notify.h"
 #include "platform/linux/notify/commit_signal.h"
+#include "platform/linux/notify/change_watcher.h"
 #include "platform/linux/notify/programs.h"
 
 namespace ce::notify {

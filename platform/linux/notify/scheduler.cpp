@@ -14,6 +14,7 @@
 #include "platform/linux/device.h"
 #include "platform/notify.h"
 #include "platform/linux/notify/app_key.h"
+#include "platform/linux/notify/change_watcher.h"
 #include "platform/linux/notify/request_store.h"
 #include "platform/linux/notify/time_ticks.h"
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/notify/change_watcher.h"
 #include "platform/notify.h"
 #include "platform/testing.h"
 #include "tests/platform/child_processes.h"

@@ -7,6 +7,7 @@
 #include "platform/linux/sqlite/open_store.h"
 #include "platform/linux/stores.h"
 #include "tests/support/device_test.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -35,6 +36,33 @@ TEST_F(StoreFileTest, AStoreThatCannotBeReadIsNamedWithItsCauseAndLeftAsItIs) {
   ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
   EXPECT_EQ(ce::storeProblem(ce::pimStoreName), "");
+}
+
+// Opening a second connection to a store this process has open must leave the first one's
+// locks alone: the fault was a descriptor of the file opened and closed on the way, which
+// dropped them, so that another process closing its last connection checkpointed and removed
+// the log under the first, and the first then read a malformed store.
+TEST_F(StoreFileTest, ASecondConnectionLeavesTheFirstOnesLocksAlone) {
+  const std::string path = ce::systemDir() + "/pim.db";
+  sqlite3* first = nullptr;
+  ASSERT_EQ(ce::sqlite::openStore(path, &first), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(first, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES(1)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3* second = nullptr;
+  ASSERT_EQ(ce::sqlite::openStore(path, &second), SQLITE_OK);
+  // Another process (a fresh one: a fork would share this one's idea of its locks) whose
+  // connection is the last one it has, and which it closes.
+  ce::test::ToolRun other = ce::test::runShell(
+      "sqlite3 " + ce::test::shellQuoted(path) + " 'SELECT count(*) FROM t;'", home() + "/err");
+  ASSERT_EQ(other.exitCode, 0) << other.err;
+  EXPECT_TRUE(fs::exists(path + "-wal")) << "the log was removed while this process had it open";
+  EXPECT_EQ(sqlite3_exec(first, "INSERT INTO t VALUES(3)", nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(first);
+  EXPECT_EQ(sqlite3_exec(second, "SELECT count(*) FROM t", nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(second);
+  sqlite3_close(second);
+  sqlite3_close(first);
 }
 
 }  // namespace
