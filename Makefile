@@ -3,33 +3,47 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
-# The project's own builds check warnings as errors and build the tests and benchmarks.
-PROJECT_FLAGS = -DCE_WERROR=ON -DCE_BENCHMARKS=ON -DCE_REQUIRE_TESTS=ON
+# Warnings are errors in the project's own builds; `make test` and the other targets that
+# build the tests and benchmarks insist on them, `make run` and `make demo` need neither.
+WERROR_FLAGS  = -DCE_WERROR=ON
+PROJECT_FLAGS = $(WERROR_FLAGS) -DBUILD_TESTING=ON -DCE_REQUIRE_TESTS=ON -DCE_BENCHMARKS=ON
+PROGRAMS = cedevice notlstnr startsync
 # CMake's makefiles call make again for each folder; their "Entering directory" lines tell a
 # person nothing.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build test test-fast test-asan conformance run demo bench docs clean
+.PHONY: all setup configure build programs test test-fast test-asan conformance run demo \
+        bench docs clean
 
 all: build
 
 setup:
 	@scripts/setup
 
-# Configured every time (a no-op when nothing changed), so that a build folder made by hand
-# still gets the project's flags.
+# Configures only when the folder lacks the project's flags (scripts/configure), so that a
+# build folder made by hand still gets them, and an unchanged tree is not configured again.
 configure: setup
-	@cmake -S . -B $(BUILD) $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null
+	@scripts/configure $(BUILD) $(PROJECT_FLAGS) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The three programs and what they link, nothing else: no test framework, no benchmarks. The
+# build says nothing unless it fails.
+programs:
+	@scripts/setup --programs
+	@scripts/configure $(BUILD) $(WERROR_FLAGS) $(CMAKE_FLAGS)
+	@echo "building $(PROGRAMS) (output in $(BUILD)/programs-build.log)..."
+	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) >$(BUILD)/programs-build.log 2>&1 \
+	  || { cat $(BUILD)/programs-build.log; exit 1; }
 
 # The tests mostly wait on other processes, so more run at once than there are cores.
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j4
 
 test-asan: setup
-	@cmake -S . -B $(ASAN_BUILD) -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null
+	@scripts/configure $(ASAN_BUILD) -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(PROJECT_FLAGS) \
+	  $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j2
 
@@ -38,17 +52,15 @@ test: test-fast test-asan
 # Our platform/ against Windows as Wine gives it, area by area (tests/conformance).
 conformance:
 	@scripts/setup --conformance
-	@cmake -S . -B $(BUILD) $(PROJECT_FLAGS) $(CMAKE_FLAGS) >/dev/null
+	@scripts/configure $(BUILD) $(PROJECT_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -L conformance -j2
 
-run: build
+run: programs
 	@scripts/run
 
-# The tour is printed on its own: the build's output goes to a file, shown only if it fails.
-demo: configure
-	@echo "building (output in $(BUILD)/demo-build.log)..."
-	@cmake --build $(BUILD) -j $(JOBS) >$(BUILD)/demo-build.log 2>&1 || { cat $(BUILD)/demo-build.log; exit 1; }
+# The tour is printed on its own.
+demo: programs
 	@scripts/demo
 
 bench: configure
@@ -56,7 +68,7 @@ bench: configure
 	@scripts/bench $(BUILD)
 
 # Rewrites docs/cedevice.md from the tool's own command definitions.
-docs: configure
+docs: programs
 	cmake --build $(BUILD) --target update-docs
 
 clean:

@@ -1,12 +1,13 @@
 // How the device tool's command groups plug in: each group's file defines one registrar that
-// adds its subcommands to the application. Runtime failures are thrown as Failure and become
-// one line on standard error and the failure's exit code; usage errors exit 2.
+// adds its subcommands to the application. Runtime failures are thrown as Failure
+// (failure.h); usage errors exit 2.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
-#include <stdexcept>
 #include <string>
+
+#include "apps/cedevice/failure.h"
 
 namespace cedevice {
 
@@ -15,16 +16,6 @@ using CommandSetup = void (*)(CLI::App& app);
 // Groups appear in --help in `order` (lower first).
 struct CommandGroup {
   CommandGroup(int order, CommandSetup setup);
-};
-
-class Failure : public std::runtime_error {
- public:
-  explicit Failure(const std::string& message, int exitCode = 1)
-      : std::runtime_error(message), exitCode_(exitCode) {}
-  int exitCode() const { return exitCode_; }
-
- private:
-  int exitCode_;
 };
 
 // Exit code a command left for main() to return (0 unless a command sets it).

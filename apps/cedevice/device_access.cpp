@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "apps/cedevice/command.h"
+#include "apps/cedevice/failure.h"
 #include "config/stored_number.h"
 #include "platform/linux/device.h"
 #include "platform/linux/process.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/device_presence.h"
+#include "apps/cedevice/failure.h"
 #include "platform/linux/device.h"
 
 namespace cedevice {

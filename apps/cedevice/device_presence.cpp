@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "apps/cedevice/command.h"
+#include "apps/cedevice/failure.h"
 #include "platform/linux/device.h"
 
 namespace cedevice {

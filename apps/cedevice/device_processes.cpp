@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <set>
 
-#include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/failure.h"
 #include "platform/linux/device.h"
-#include "platform/pimstore.h"
 #include "platform/linux/stores.h"
 #include "platform/linux/user/window_table.h"
+#include "platform/pimstore.h"
 #include "platform/windows.h"
 
 namespace cedevice {

@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <ostream>
 
-#include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/failure.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_text.h"
 

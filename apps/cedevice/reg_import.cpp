@@ -15,8 +15,8 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/failure.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_text.h"
 #include "platform/registry_transaction.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/failure.h"
 #include "apps/cedevice/reg_text.h"
 #include "platform/linux/stores.h"
 

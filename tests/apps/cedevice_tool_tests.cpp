@@ -159,7 +159,7 @@ class CompletionTest : public CedeviceToolTest {
  protected:
   std::vector<std::string> offered(const std::vector<std::string>& words) {
     std::string command = shellQuoted(ce::test::cedevicePath()) + " __complete";
-    for (const auto& word : words) command += " " + shellQuoted(word);
+    for (const auto& word : words) command.append(" ").append(shellQuoted(word));
     ToolRun run = ce::test::runShell(command, home() + "/.complete.err");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> offered;
@@ -326,7 +326,7 @@ class InstallTest : public ce::test::DeviceTest {
   // An installed program, started from `cwd`.
   ToolRun run(const std::vector<std::string>& args, const std::string& program = "bin/cedevice") {
     std::string command = "cd " + shellQuoted(cwd_) + " && " + shellQuoted(prefix_ + "/" + program);
-    for (const auto& arg : args) command += " " + shellQuoted(arg);
+    for (const auto& arg : args) command.append(" ").append(shellQuoted(arg));
     return ce::test::runShell(command, home() + "/.run.err");
   }
 

@@ -130,20 +130,24 @@ TEST_F(NodeTest, NumbersStoredInNumericFormsReadAsDecimalAndKeepTheirForm) {
   };
   auto text = [](const wchar_t* value) { return RawValue{REG_SZ, ce::test::textBytes(value)}; };
   const uint64_t top = uint64_t{1} << 63;
-  const Case cases[] = {
-      {{REG_DWORD, numberBytes(0xffffffff, 4)}, "4294967295", "-2",
-       {REG_DWORD, numberBytes(0xfffffffe, 4)}},
-      {{REG_DWORD, numberBytes(7, 4)}, "7", "4294967296", text(L"4294967296")},
-      {{REG_DWORD, numberBytes(7, 4)}, "7", " 8", text(L" 8")},
-      {{REG_QWORD, numberBytes(top, 8)}, "9223372036854775808", "-1",
-       {REG_QWORD, numberBytes(~uint64_t{0}, 8)}},
-      {{REG_QWORD, numberBytes(1, 8)}, "1", "-9223372036854775809",
-       text(L"-9223372036854775809")},
-      {{REG_BINARY, numberBytes(0x01020304, 4)}, "16909060", "17",
-       {REG_BINARY, numberBytes(17, 4)}},
-      {{REG_BINARY, numberBytes(uint64_t{1} << 40, 8)}, "1099511627776", "x", text(L"x")},
-      {{REG_DWORD, numberBytes(0x41, 2)}, "A", "5", text(L"5")},
+  // Added one by one: GCC 12 at -O3 warns (-Wmaybe-uninitialized, falsely) on the clean-up
+  // of a braced array of these.
+  std::vector<Case> cases;
+  auto add = [&cases](RawValue stored, const char* read, const char* written, RawValue after) {
+    cases.push_back({std::move(stored), read, written, std::move(after)});
   };
+  add({REG_DWORD, numberBytes(0xffffffff, 4)}, "4294967295", "-2",
+      {REG_DWORD, numberBytes(0xfffffffe, 4)});
+  add({REG_DWORD, numberBytes(7, 4)}, "7", "4294967296", text(L"4294967296"));
+  add({REG_DWORD, numberBytes(7, 4)}, "7", " 8", text(L" 8"));
+  add({REG_QWORD, numberBytes(top, 8)}, "9223372036854775808", "-1",
+      {REG_QWORD, numberBytes(~uint64_t{0}, 8)});
+  add({REG_QWORD, numberBytes(1, 8)}, "1", "-9223372036854775809",
+      text(L"-9223372036854775809"));
+  add({REG_BINARY, numberBytes(0x01020304, 4)}, "16909060", "17",
+      {REG_BINARY, numberBytes(17, 4)});
+  add({REG_BINARY, numberBytes(uint64_t{1} << 40, 8)}, "1099511627776", "x", text(L"x"));
+  add({REG_DWORD, numberBytes(0x41, 2)}, "A", "5", text(L"5"));
   DeviceManagementNode node("Quillbex/SyncclientPIM");
   for (const Case& c : cases) {
     ce::test::writeRawSetting(L"value", c.stored);

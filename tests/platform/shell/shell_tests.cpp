@@ -295,9 +295,12 @@ std::string describe(const std::vector<Change>& changes) {
   for (const Change& change : changes) {
     char mask[16];
     std::snprintf(mask, sizeof mask, "%x", change.mask);
-    out += (out.empty() ? "" : " ") + (change.toWd >= 0 ? "" : std::string(mask) + "@") +
-           std::to_string(change.wd) + ":" + change.name;
-    if (change.toWd >= 0) out += ">" + std::to_string(change.toWd) + ":" + change.toName;
+    // Appended in place: GCC 12 at -O3 warns (-Wrestrict, falsely) on `"..." + string`.
+    if (!out.empty()) out += ' ';
+    if (change.toWd < 0) out.append(mask).append("@");
+    out.append(std::to_string(change.wd)).append(":").append(change.name);
+    if (change.toWd >= 0)
+      out.append(">").append(std::to_string(change.toWd)).append(":").append(change.toName);
   }
   return out;
 }
