@@ -60,7 +60,14 @@ char* emptyText() {
   return text;
 }
 
-const wchar_t* printable(const wchar_t* keyPath) { return keyPath ? keyPath : L""; }
+// A key path as the error texts carry text: UTF-8, converted here rather than by "%ls", which
+// the C library prints through the locale and cuts at the first character the locale cannot
+// convert (all of them but ASCII where setlocale has failed, as under Wine).
+std::string printable(const wchar_t* keyPath) {
+  if (!keyPath) return "";
+  Converted<char> text(toMultibyte(keyPath));
+  return text.text ? text.text : "";
+}
 
 // The value's type and data, with room for a terminator after whatever the data holds, even
 // an odd byte count; false when missing or unreadable. One query serves the short values
@@ -160,7 +167,7 @@ int DeviceManagementNode::storedChildCount() {
 char** DeviceManagementNode::readChildNames() {
   OpenKey key;
   if (!key.create(keyPath)) {
-    setLastError(10000, "Invalid context path: %ls", printable(keyPath));
+    setLastError(10000, "Invalid context path: %s", printable(keyPath).c_str());
     return nullptr;
   }
   DWORD count = 0;
@@ -193,7 +200,7 @@ char* DeviceManagementNode::readValue(const char* valueName) {
   if (!wideName.text) return emptyText();
   OpenKey key;
   if (!key.create(keyPath)) {
-    setLastError(10000, "Invalid context path: %ls", printable(keyPath));
+    setLastError(10000, "Invalid context path: %s", printable(keyPath).c_str());
     return emptyText();
   }
   DWORD type = 0, size = 0;
@@ -216,13 +223,13 @@ void DeviceManagementNode::writeValue(const char* valueName, const char* value) 
   Converted<wchar_t> wideValue(toWideChar(value));
   if (!wideName.text || !wideValue.text) {
     // The code the platform gives text that is not valid in the encoding.
-    setLastError(ERROR_NO_UNICODE_TRANSLATION, "Could not convert value %s of %ls", valueName,
-                 printable(keyPath));
+    setLastError(ERROR_NO_UNICODE_TRANSLATION, "Could not convert value %s of %s", valueName,
+                 printable(keyPath).c_str());
     return;
   }
   OpenKey key;
   if (!key.create(keyPath)) {
-    setLastError(10000, "Invalid context path: %ls", printable(keyPath));
+    setLastError(10000, "Invalid context path: %s", printable(keyPath).c_str());
     return;
   }
   DWORD storedType = REG_NONE, storedSize = 0;
@@ -240,7 +247,7 @@ void DeviceManagementNode::writeValue(const char* valueName, const char* value) 
                            static_cast<DWORD>(data.size()));
   if (rc != ERROR_SUCCESS) {
     // Nobody can act on it here, but a lost write should leave a trace.
-    setLastError(rc, "Could not write value %s of %ls", valueName, printable(keyPath));
+    setLastError(rc, "Could not write value %s of %s", valueName, printable(keyPath).c_str());
     return;
   }
   if (flushAfterWrite) RegFlushKey(key.get());
@@ -257,7 +264,7 @@ bool DeviceManagementNode::hasValue(const char* valueName) {
 int DeviceManagementNode::deleteChild(const char* childName) {
   if (!childName) return 0;
   if (!keyPath) {
-    setLastError(10000, "Invalid context path: %ls", printable(keyPath));
+    setLastError(10000, "Invalid context path: %s", printable(keyPath).c_str());
     return ERROR_FILE_NOT_FOUND;
   }
   // The child's name is one key name: its '/' stays literal. Running the whole path through
@@ -268,11 +275,13 @@ int DeviceManagementNode::deleteChild(const char* childName) {
   Converted<wchar_t> wideName(toWideChar(childName));
   if (!wideName.text || !*wideName.text || std::wcschr(wideName.text, L'\\')) {
     // Not a child's name: "" would name this node itself, a '\' a key further down.
-    setLastError(10002, "Could not delete node: %ls%s", path.c_str(), childName);
+    setLastError(10002, "Could not delete node: %s%s", printable(path.c_str()).c_str(),
+                 childName);
     return ERROR_INVALID_PARAMETER;
   }
   path += wideName.text;
   LONG rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
-  if (rc != ERROR_SUCCESS) setLastError(10002, "Could not delete node: %ls", path.c_str());
+  if (rc != ERROR_SUCCESS)
+    setLastError(10002, "Could not delete node: %s", printable(path.c_str()).c_str());
   return rc;
 }

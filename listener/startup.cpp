@@ -3,6 +3,8 @@
 // listener was not running, run the loop, clean up.
 #include "listener/startup.h"
 
+#include <cstdint>
+
 #include "clientlib/mainclient.h"
 #include "config/dm_tree.h"
 #include "config/management_node.h"
@@ -87,7 +89,7 @@ int startAndRun(ClientPush* clientPush, HINSTANCE moduleInstance) {
                             reinterpret_cast<LPVOID*>(&clientPush->outlookApp));
   if (FAILED(result) || !clientPush->outlookApp) return 0;
   log->debug("CP: Log on the IPOutlookApp2 interface");
-  if (FAILED(clientPush->outlookApp->Logon(reinterpret_cast<long>(clientPush->pushWindow))))
+  if (FAILED(clientPush->outlookApp->Logon(logonWindowValue(clientPush->pushWindow))))
     return 0;
   subscribeSources(clientPush);
   recordChangesWhileStopped(clientPush);
@@ -117,7 +119,8 @@ int runClientPush(HINSTANCE moduleInstance) {
     // A window that could not be created ends the process at once, without clean-up.
     if (result < 0) return result;
   } catch (...) {
-    sharedLog()->error("CP: Generic error in client Push: Error = 0x%x", GetLastError());
+    sharedLog()->error("CP: Generic error in client Push: Error = 0x%lx",
+                       static_cast<unsigned long>(GetLastError()));
   }
   if (clientPush->outlookApp) {
     clientPush->outlookApp->Logoff();
@@ -127,6 +130,10 @@ int runClientPush(HINSTANCE moduleInstance) {
   CoUninitialize();
   UnregisterClassW(L"ClientPushWindow", moduleInstance);
   return 0;
+}
+
+long logonWindowValue(HWND window) {
+  return static_cast<long>(reinterpret_cast<intptr_t>(window));
 }
 
 int createPushWindows(ClientPush* clientPush, HINSTANCE moduleInstance) {
@@ -159,7 +166,8 @@ int registerPushWindow(WNDCLASS* classRecord, WNDPROC windowProcedure, LPCWSTR c
   }
   DWORD error = GetLastError();
   if (error == ERROR_CLASS_ALREADY_EXISTS) {
-    sharedLog()->error("Failed to registed class. Error = 0x%x", error);
+    sharedLog()->error("Failed to registed class. Error = 0x%lx",
+                       static_cast<unsigned long>(error));
     return 1;
   }
   return -1;

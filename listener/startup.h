@@ -20,5 +20,9 @@ int registerPushWindow(WNDCLASS* classRecord, WNDPROC windowProcedure, LPCWSTR c
 inline constexpr UINT defaultRetryIntervalMs = 5000;
 // Dispatches messages until WM_QUIT or an error of GetMessageW.
 void runMessageLoop(ClientPush* clientPush, UINT retryIntervalMs = defaultRetryIntervalMs);
+// The window as Logon takes it, a long: the whole handle where long holds a pointer (Linux),
+// and on 64-bit Windows its low 32 bits, which are all a window handle has there (Windows
+// sign-extends them back, as LongToHandle does).
+long logonWindowValue(HWND window);
 // Asks POOM to notify the logged-on window of that folder's changes.
 HRESULT subscribePimFolder(IPOutlookApp2* outlookApp, int folderKind, ULONG mode);

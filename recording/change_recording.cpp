@@ -68,8 +68,9 @@ bool requestStart(ClientPush* clientPush) {
     return true;
   }
   if (!unrecorded.requestFailureLogged) {
-    sharedLog()->error("CP: The start of %S could not be requested (error %u); it is retried",
-                       clientPush->launcherPath.c_str(), GetLastError());
+    sharedLog()->error("CP: The start of %S could not be requested (error %lu); it is retried",
+                       clientPush->launcherPath.c_str(),
+                       static_cast<unsigned long>(GetLastError()));
     unrecorded.requestFailureLogged = true;
   }
   unrecorded.syncRequest = SyncRequest::toRepeat;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/windows.h"
+#include "textcore/code_points.h"
 
 namespace {
 
@@ -17,10 +18,24 @@ class EntryHash {
       value_ *= 0x100000001b3ULL;
     }
   }
-  void add(uint64_t number) { add(&number, sizeof number); }
+  // Numbers and texts go in as fixed little-endian bytes, so that a summary stored by one
+  // build reads the same to another whatever its byte order and its width of wchar_t.
+  void add(uint64_t number) { addLittleEndian(number, 8); }
+  // Each character as 4 bytes and then their count: UTF-32 as the summaries of 32-bit wchar_t
+  // builds always hashed it, and what 16-bit ones now hash too.
   void add(const std::wstring& text) {
-    add(text.data(), text.size() * sizeof(wchar_t));
-    add(static_cast<uint64_t>(text.size()));
+    uint64_t characters = 0;
+    for (const wchar_t* p = text.c_str(); *p; ++characters) {
+      CodePoint character = codePointAt(p);
+      addLittleEndian(character.value, 4);
+      p += character.units;
+    }
+    add(characters);
+  }
+  void addLittleEndian(uint64_t number, int bytes) {
+    unsigned char data[8];
+    for (int i = 0; i < bytes; ++i) data[i] = static_cast<unsigned char>(number >> (8 * i));
+    add(data, static_cast<size_t>(bytes));
   }
   uint64_t finish() const {
     uint64_t z = value_;
@@ -42,6 +57,10 @@ std::string format(const char* count, uint64_t digest) {
 }
 
 }  // namespace
+
+bool isSelfOrParentEntry(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
 
 std::optional<std::string> summarizeFolder(const std::wstring& devicePath,
                                            const FolderRules& rules) {
@@ -65,6 +84,7 @@ std::optional<std::string> summarizeFolder(const std::wstring& devicePath,
   unsigned long long count = 0;
   std::wstring path = prefix;
   do {
+    if (isSelfOrParentEntry(data.cFileName)) continue;
     path.resize(prefix.size());
     path += data.cFileName;
     if (applyFolderRules(rules, path.c_str()) != RuleVerdict::counts) continue;

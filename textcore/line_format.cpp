@@ -12,6 +12,8 @@
 #include <cwchar>
 #include <string>
 
+#include "textcore/code_points.h"
+
 void LineText::append(const char* bytes, size_t count) {
   if (!spilled_ && size_ + count <= sizeof inline_) {
     std::memcpy(inline_ + size_, bytes, count);
@@ -29,6 +31,9 @@ void LineText::append(const char* bytes, size_t count) {
 namespace {
 
 const char kHex[] = "0123456789abcdef";
+
+// What a wint_t argument becomes when passed through "...": int where wint_t is narrower.
+using PromotedWint = decltype(+wint_t{});
 
 // Where the escapes go: the line itself, or a scratch text that is padded to a width first.
 template <typename Sink>
@@ -83,8 +88,9 @@ template <typename Sink>
 void appendWideEscaped(Sink& out, const wchar_t* text, size_t limit) {
   char encoded[8];
   size_t written = 0;
-  for (; *text; ++text) {
-    const auto code = static_cast<uint32_t>(*text);
+  for (CodePoint character{}; *text; text += character.units) {
+    character = codePointAt(text);
+    const uint32_t code = character.value;
     size_t n = 0;
     if (isC0(code) || isC1(code)) {
       EncodedCharacter escaped;
@@ -96,7 +102,7 @@ void appendWideEscaped(Sink& out, const wchar_t* text, size_t limit) {
     } else if (code < 0x800) {
       encoded[n++] = static_cast<char>(0xC0 | (code >> 6));
       encoded[n++] = static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000 && (code < 0xD800 || code > 0xDFFF)) {
+    } else if (code < 0x10000 && !isSurrogate(code)) {
       encoded[n++] = static_cast<char>(0xE0 | (code >> 12));
       encoded[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
       encoded[n++] = static_cast<char>(0x80 | (code & 0x3F));
@@ -353,7 +359,9 @@ void appendFormatted(LineText& line, const char* format, va_list args) {
       case 'c':
       case 'C':
         if (wide || conversion.kind == 'C') {
-          const wchar_t text[] = {static_cast<wchar_t>(va_arg(rest, wint_t)), L'\0'};
+          // The argument arrives promoted: where wint_t is narrower than int (16 bits on
+          // Windows), va_arg of wint_t itself is undefined, and GCC makes it a trap.
+          const wchar_t text[] = {static_cast<wchar_t>(va_arg(rest, PromotedWint)), L'\0'};
           appendText(line, conversion.width, conversion.leftAligned,
                      [&](LineText& out) { appendWideEscaped(out, text, SIZE_MAX); });
         } else {

@@ -27,7 +27,8 @@ class LineText {
 // Appends `format` with its arguments as printf would (%S and %lc take wide text, printed as
 // UTF-8), except that the texts given to %s, %S, %c and %lc have their control characters
 // escaped (\n, \r, \t, \xHH, \u0085 ...) and wide characters that are not characters (lone
-// surrogates, such as the stray bytes of a file name that is not UTF-8) print as U+FFFD. A
+// surrogates, such as the stray bytes of a file name that is not UTF-8) print as U+FFFD; a
+// surrogate pair is one character, whatever the width of wchar_t. A
 // name can then never start a line of its own, while the format's own line breaks stay.
 // %n writes nothing.
 void appendFormatted(LineText& line, const char* format, va_list args);

@@ -84,6 +84,8 @@ const wchar_t* widePath() {
   return st.widePath.get();
 }
 
+// Always in binary mode: every line ends in "\n" alone, as the device writes it. A text-mode
+// stream on Windows would end each in "\r\n", and the same log would differ by platform.
 FILE* openLogFile(const wchar_t* mode) {
   const wchar_t* path = widePath();
   return path ? _wfopen(path, mode) : nullptr;
@@ -112,7 +114,7 @@ void appendEntry(const char* tag, const char* format, va_list args) {
   appendFormatted(line, format, args);
   line.append('\n');
   LogFileState& st = state();
-  st.file = openLogFile(L"a+");
+  st.file = openLogFile(L"a+b");
   if (!st.file) return;
   // Unbuffered, the line goes out in one write whatever its length (no stdio buffer, and no
   // fstat to size one).
@@ -137,7 +139,7 @@ winLog::winLog(bool resetLog, const char* dir, const char* name) {
   composePath();
   if (!dir) return;
   LogFileState& st = state();
-  st.file = openLogFile(L"a+");
+  st.file = openLogFile(L"a+b");
   if (!st.file) {
     showCannotWrite(st.path.c_str());
     return;
@@ -170,7 +172,7 @@ void winLog::setFileName(const char* name) {
 
 void winLog::reset(const char* title) {
   LogFileState& st = state();
-  st.file = openLogFile(L"w+");
+  st.file = openLogFile(L"w+b");
   if (!st.file) return;
   char stamp[64];
   std::fprintf(st.file, "%s - # %s\n\n", formatTimestamp(stamp, sizeof stamp, true),
@@ -180,7 +182,7 @@ void winLog::reset(const char* title) {
 
 long winLog::getFileSize() {
   LogFileState& st = state();
-  st.file = openLogFile(L"r");
+  st.file = openLogFile(L"rb");
   if (!st.file) return 0;
   long size = streamSize(st.file);
   closeLogFile();

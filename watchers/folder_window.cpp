@@ -95,6 +95,17 @@ void handleChange(const FolderWindowTraits& traits, PendingTempFiles& pending,
   }
 }
 
+// Copies the notified path into the device's MAX_PATH buffer; false, and nothing copied, when
+// it does not fit with its terminator. Not by swprintf: glibc's returns -1 for a path that
+// does not fit, mingw's the length it would have written, and a test of one answer alone lets
+// the other pass a cut name for a whole one.
+bool copyName(wchar_t (&name)[MAX_PATH], const wchar_t* item) {
+  const size_t length = std::wcslen(item);
+  if (length >= MAX_PATH) return false;
+  std::wmemcpy(name, item, length + 1);
+  return true;
+}
+
 void handleFileChange(const FolderWindowTraits& traits, PendingTempFiles& pending, LPARAM lParam) {
   auto* notify = reinterpret_cast<FILECHANGENOTIFY*>(lParam);
   if (!notify) {
@@ -107,7 +118,7 @@ void handleFileChange(const FolderWindowTraits& traits, PendingTempFiles& pendin
   const auto* item = reinterpret_cast<const wchar_t*>(notify->fci.dwItem1);
   if (!item) item = L"";
   const LONG event = notify->fci.wEventId;
-  if (std::swprintf(name, MAX_PATH, L"%ls", item) < 0) {
+  if (!copyName(name, item)) {
     sharedLog()->error("%s", traits.texts.nameTooLong);
     // The folder's bit needs no name, so the change still counts. Such a name can be neither
     // pending nor found pending, so the temporary-file rules have nothing to say about it. The

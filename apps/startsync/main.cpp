@@ -42,16 +42,19 @@ int main(int argc, char** argv) {
   }
   SYSTEMTIME now;
   GetLocalTime(&now);
-  FILE* out = _wfopen(L"\\startsync.txt", L"a");
+  // Binary: its lines end in "\n" on every platform, as the device's log does.
+  FILE* out = _wfopen(L"\\startsync.txt", L"ab");
   if (!out) {
     DWORD error = GetLastError();
-    std::fprintf(stderr, "startsync: cannot open \\startsync.txt (error %u)\n", error);
+    std::fprintf(stderr, "startsync: cannot open \\startsync.txt (error %lu)\n",
+                 static_cast<unsigned long>(error));
     // Where the device's log is still written, the refusal shows there too: a link planted
     // in place of the record (error 5) is never written through.
     Log* log = sharedLog();
     log->setDirectory("");
     log->setFileName("notlstnr.txt");
-    log->error("startsync: cannot open \\startsync.txt (error %u); nothing synchronised", error);
+    log->error("startsync: cannot open \\startsync.txt (error %lu); nothing synchronised",
+               static_cast<unsigned long>(error));
     return 1;
   }
   std::fprintf(out, "%04d-%02d-%02d %02d:%02d:%02d sync %s\n", now.wYear, now.wMonth, now.wDay,

@@ -1,3 +1,4 @@
+#include <clocale>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +92,34 @@ TEST_F(NodeTest, ReadingCreatesTheKeyButCountingDoesNot) {
   EXPECT_EQ(lastErrorCode, 10000);
   EXPECT_EQ(lastErrorText.c_str(), "Invalid context path: Software\\Quillbex\\" + tooLong);
   EXPECT_EQ(refused.readChildNames(), nullptr);
+}
+
+// The C library's locale, set for one scope (it is process-wide: tests of this binary run one
+// at a time).
+class LocaleForScope {
+ public:
+  explicit LocaleForScope(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
+    std::setlocale(LC_CTYPE, name);
+  }
+  ~LocaleForScope() { std::setlocale(LC_CTYPE, saved_.c_str()); }
+
+ private:
+  std::string saved_;
+};
+
+// Error texts carry a key path beyond ASCII whole whatever the locale: in the "C" locale, where
+// a process is left when setlocale fails (as under Wine), "%ls" cut it at the first accent.
+TEST_F(NodeTest, ErrorTextsKeepKeyPathsBeyondAsciiWhateverTheLocale) {
+  LocaleForScope plainC("C");
+  const std::string name = "Caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80";
+  DeviceManagementNode node("Quillbex", name.c_str());
+  ce::testing::setFailPoint("RegCreateKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(take(node.readValue("x")), "");
+  EXPECT_EQ(lastErrorText.c_str(), "Invalid context path: Software\\Quillbex\\" + name);
+  ce::testing::clearFailPoints();
+  EXPECT_EQ(node.deleteChild("m\xc3\xa9mo"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(lastErrorText.c_str(),
+            "Could not delete node: Software\\Quillbex\\" + name + "\\m\xc3\xa9mo");
 }
 
 TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {

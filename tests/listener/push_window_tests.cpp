@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "listener/push_window.h"
@@ -103,6 +104,20 @@ TEST_F(PushWindowTest, ClassAlreadyRegisteredSkipsOnlyThatWindow) {
 
   ce::testing::setFailPoint("RegisterClassW", 0, ERROR_NOT_ENOUGH_MEMORY, 1);
   EXPECT_EQ(registerPushWindow(&second, ClientPushWndProc, L"Other", instance, &again), -1);
+}
+
+// Logon is given the window as a long, and the handle must come back from it whole: a real
+// window of ours (its process id in the high bits, which a 32-bit long would lose) and a
+// handle value as Windows makes them (32 bits, sign-extended).
+TEST_F(PushWindowTest, TheWindowGivenToLogonComesBackWhole) {
+  auto back = [](HWND window) {
+    return reinterpret_cast<HWND>(static_cast<intptr_t>(logonWindowValue(window)));
+  };
+  HWND window = ce::test::makeWindow(L"LogonTestWindow", DefWindowProcW);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(back(window), window);
+  const auto signExtended = reinterpret_cast<HWND>(static_cast<intptr_t>(INT32_MIN + 0x1234));
+  EXPECT_EQ(back(signExtended), signExtended);
 }
 
 // The close releases what the start-up subscribed through.

@@ -320,6 +320,33 @@ TEST_F(OfflineChangesTest, SummariesFollowTheDevicesNamesInAnyCase) {
   EXPECT_EQ(summaryOf(L"\\My Documents\\Notes\\not-a-folder", notes).substr(0, 5), "none-");
 }
 
+// A stored summary reads the same to a 16-bit and a 32-bit wchar_t build. Pinned values,
+// worked out apart from this code (UTF-32LE characters, then their count): a path without and
+// one with a character beyond U+FFFF, given as its literal (a surrogate pair where wchar_t is
+// 16-bit) and as an explicit pair. A summary that hashed wchar_t units differs on Windows.
+TEST_F(OfflineChangesTest, SummariesAreTheSameWhateverTheWidthOfWchar) {
+  EXPECT_EQ(summaryOf(L"\\My Documents\\Gone", notesRules), "none-dc5a356e54ce435c");
+  EXPECT_EQ(summaryOf(L"\\My Documents\\\U0001F600 Gone", notesRules), "none-93ac603f041c6964");
+  std::wstring pair = L"\\My Documents\\";
+  pair += static_cast<wchar_t>(0xD83D);
+  pair += static_cast<wchar_t>(0xDE00);
+  pair += L" Gone";
+  EXPECT_EQ(summaryOf(pair.c_str(), notesRules), "none-93ac603f041c6964");
+}
+
+// "." and ".." are not entries of a folder: desktop Windows lists them (the device does not),
+// and a summary that counted them would change with the folder's own time. Only those two
+// names: a file named "..." or ".x" is an entry like any other.
+TEST_F(OfflineChangesTest, OnlyTheSelfAndParentNamesAreNoEntries) {
+  for (const wchar_t* name : {L".", L".."}) EXPECT_TRUE(isSelfOrParentEntry(name));
+  for (const wchar_t* name : {L"...", L".x", L"..x", L"x.", L"x", L""})
+    EXPECT_FALSE(isSelfOrParentEntry(name));
+  fs::create_directories(documents() + "Empty");
+  EXPECT_EQ(summaryOf(L"\\My Documents\\Empty", briefcaseRules).substr(0, 2), "0-");
+  write("Empty/.x", "x");
+  EXPECT_EQ(summaryOf(L"\\My Documents\\Empty", briefcaseRules).substr(0, 2), "1-");
+}
+
 TEST_F(OfflineChangesTest, FirstStartOnlyRemembersThenEachChangedSourceIsRecordedOnce) {
   add(olFolderTasks, "before the first start");
   write("Notes/old.pwi", "x");

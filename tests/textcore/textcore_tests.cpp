@@ -338,6 +338,37 @@ TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
             "14:05:09 GMT +1:00 [ERROR] - -0042|ff |+1.50|-1|7|1|10|  1|xy|%\n");
 }
 
+// A character beyond U+FFFF is one character whatever the width of wchar_t: given as its
+// literal (a surrogate pair where wchar_t is 16-bit, one unit where it is 32-bit) and as an
+// explicit pair, it prints whole and is never cut by a precision; only a lone half is U+FFFD.
+// %lc and %C read their argument as passed, a promoted wint_t (reading a 16-bit wint_t as
+// itself is undefined, and GCC traps on it).
+TEST_F(LogTest, SurrogatePairsAreOneCharacterAndWideCharacterArgumentsAreReadAsPassed) {
+  const wchar_t pair[] = {0xD83D, 0xDE00, 0};
+  const wchar_t lone[] = {L'a', 0xD83D, L'b', 0xDE00, 0xDE00, 0xD83D, 0};
+  log->info("%ls|%S|%ls|%.4ls|%.3ls|%-5ls|", L"\U0001F600", pair, lone, pair, pair, pair);
+  log->info("%lc%C%lc|%d", static_cast<wint_t>(0xE9), static_cast<wint_t>(L'x'),
+            static_cast<wint_t>(0xD83D), 42);
+  const std::string smiley = "\xF0\x9F\x98\x80", replaced = "\xEF\xBF\xBD";
+  EXPECT_EQ(logLines(), "[INFO] - " + smiley + "|" + smiley + "|a" + replaced + "b" + replaced +
+                            replaced + replaced + "|" + smiley + "||" + smiley + " |\n"
+                            "[INFO] - \xC3\xA9x" + replaced + "|42\n");
+}
+
+// Every line ends in "\n" alone, the header's too, on every platform: a log opened in text
+// mode ends them in "\r\n" on Windows, which getFileSize, counting bytes, shows as well.
+TEST_F(LogTest, LinesEndInALineFeedAloneAndTheSizeCountsTheirBytes) {
+  log->reset(nullptr);
+  log->info("one");
+  log->info("two\n");
+  const std::string expected =
+      "2010-03-07 14:05:09 GMT +1:00 - # Quillbex Windows Mobile Client Log\n\n"
+      "14:05:09 GMT +1:00 [INFO] - one\n"
+      "14:05:09 GMT +1:00 [INFO] - two\n\n";
+  EXPECT_EQ(logText(), expected);
+  EXPECT_EQ(log->getFileSize(), static_cast<long>(expected.size()));
+}
+
 TEST_F(LogTest, UnwritableFilesDropMessagesAndNothingBreaks) {
   log->setDirectory("\\no such folder");
   log->error("lost");

@@ -152,6 +152,17 @@ TEST_F(FolderWindowTest, MissingRecordsAreReportedAndLongNamesStillRecorded) {
       "[ERROR] - CP Picture: Insufficient buffer to get the file name"}));
 }
 
+// A name of exactly MAX_PATH characters leaves no room for the terminator: as too long as one
+// more. (mingw's swprintf answers the length it would have written, msvcrt's fills the buffer
+// without a terminator; a check for a negative answer alone takes either for a whole name.)
+TEST_F(FolderWindowTest, ANameOfExactlyTheBufferIsTooLong) {
+  const std::wstring full = L"\\" + std::wstring(MAX_PATH - 5, L'b') + L".doc";
+  ASSERT_EQ(full.size(), static_cast<size_t>(MAX_PATH));
+  EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_CREATE, full), "32");
+  EXPECT_THAT(info(),
+              ElementsAre("[ERROR] - CP Briefcase: Insufficient buffer to get the file name"));
+}
+
 // The folder as a whole may have changed: its source is signalled whatever its file types.
 TEST_F(FolderWindowTest, LostChangesAndAFolderGoneOrBackSignalTheFolder) {
   notify(NotesWndProc, SHCNE_UPDATEDIR, L"\\My Documents\\Notes");
