@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "textcore/code_points.h"
 #include "textcore/element_list.h"
 #include "textcore/string_buffer.h"
 #include "textcore/conversions.h"
@@ -353,6 +354,25 @@ TEST_F(LogTest, SurrogatePairsAreOneCharacterAndWideCharacterArgumentsAreReadAsP
   EXPECT_EQ(logLines(), "[INFO] - " + smiley + "|" + smiley + "|a" + replaced + "b" + replaced +
                             replaced + replaced + "|" + smiley + "||" + smiley + " |\n"
                             "[INFO] - \xC3\xA9x" + replaced + "|42\n");
+}
+
+// Only a high surrogate followed by a low one is a pair, up to the edges of both ranges; any
+// other surrogate stands alone, and nothing outside the ranges is one.
+TEST(CodePointTest, PairsAreAHighThenALowSurrogateToTheEdgesOfTheirRanges) {
+  struct Row { wchar_t text[3]; uint32_t value; size_t units; };
+  const Row rows[] = {
+      {{0xD800, 0xDC00, 0}, 0x10000, 2},  {{0xDBFF, 0xDFFF, 0}, 0x10FFFF, 2},
+      {{0xD7FF, 0xDC00, 0}, 0xD7FF, 1},   {{0xDC00, 0xD800, 0}, 0xDC00, 1},
+      {{0xD800, 0xDBFF, 0}, 0xD800, 1},   {{0xDBFF, 0xE000, 0}, 0xDBFF, 1},
+      {{0xD800, 0, 0}, 0xD800, 1},        {{0xE000, 0xDC00, 0}, 0xE000, 1},
+  };
+  for (const Row& row : rows) {
+    const CodePoint character = codePointAt(row.text);
+    EXPECT_EQ(character.value, row.value) << std::hex << row.value;
+    EXPECT_EQ(character.units, row.units) << std::hex << row.value;
+  }
+  for (uint32_t code : {0xD800u, 0xDBFFu, 0xDC00u, 0xDFFFu}) EXPECT_TRUE(isSurrogate(code));
+  for (uint32_t code : {0xD7FFu, 0xE000u}) EXPECT_FALSE(isSurrogate(code));
 }
 
 // Every line ends in "\n" alone, the header's too, on every platform: a log opened in text
