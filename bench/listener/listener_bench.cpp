@@ -8,6 +8,7 @@
 // figure.
 //
 // Usage: listener_bench [--iterations N] [--burst N] [--drain N] [--idle-seconds N]
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -260,7 +261,8 @@ class SyscallCount {
     tracer_ = fork();
     if (tracer_ == 0) {
       std::string pid = std::to_string(pid_);
-      freopen("/dev/null", "w", stderr);
+      int quiet = open("/dev/null", O_WRONLY);
+      if (quiet >= 0) dup2(quiet, STDERR_FILENO);
       execlp("strace", "strace", "-f", "-c", "-o", output_.c_str(), "-p", pid.c_str(),
              static_cast<char*>(nullptr));
       _exit(127);

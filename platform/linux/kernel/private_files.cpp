@@ -54,13 +54,14 @@ int createNew(const std::string& path, int flags) {
 int openPrivate(const std::string& path, int flags) {
   int fd = -1;
   // Create-or-open in two steps so that only a file made here gets its mode set; a loop,
-  // because the file may vanish or appear between the two. The existing file is tried
-  // first: the log opens its file for every line, and it nearly always exists.
+  // because the file may vanish or appear between the two.
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    if (flags & O_CREAT) {
+      fd = createNew(path, flags & ~(O_CREAT | O_TRUNC));
+      if (fd >= 0 || errno != EEXIST) break;
+    }
     fd = openExisting(path, flags);
     if (fd >= 0 || errno != ENOENT || !(flags & O_CREAT)) break;
-    fd = createNew(path, flags & ~(O_CREAT | O_TRUNC));
-    if (fd >= 0 || errno != EEXIST) break;
   }
   if (fd < 0) {
     // A FIFO that nobody reads refuses a non-blocking open for writing: not a regular file.

@@ -1,5 +1,6 @@
 #include "platform/linux/notify/name_watch.h"
 
+#include <limits.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@ namespace ce::notify {
 
 NameWatch::NameWatch(const std::string& folder, std::vector<std::string> names)
     : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), names_(std::move(names)) {
-  constexpr uint32_t events = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+  constexpr uint32_t events = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
   if (fd_.valid() && inotify_add_watch(fd_.get(), folder.c_str(), events) < 0) fd_.reset();
 }
@@ -40,6 +41,10 @@ bool NameWatch::changed() {
           std::find(names_.begin(), names_.end(), std::string(event->name)) != names_.end())
         changed = true;
     }
+    // Room was left for another event of the longest name: the queue is empty, and a second
+    // read would only say so.
+    if (static_cast<size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer)
+      return changed;
   }
 }
 

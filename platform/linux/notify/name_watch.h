@@ -1,6 +1,6 @@
-// Whether a file of a folder may have been replaced, removed or made under its name since the
-// last ask: one non-blocking read of an inotify queue when nothing happened, where asking by
-// path costs a stat per name.
+// Whether a file of a folder may have been written, replaced, removed or made under its name
+// since the last ask: one non-blocking read of an inotify queue, where asking by path costs a
+// stat per name and asking the file's content costs a read of it.
 #pragma once
 
 #include <string>

@@ -36,6 +36,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/device.h"
@@ -113,6 +114,9 @@ struct Connection {
   std::string path;
   std::optional<ce::FileIdentity> file, log;
   ce::notify::NameWatch names;
+  // The last request found pending, until the watch sees the file or its log written by
+  // anyone: a burst of changes asks for the same one over and over.
+  std::optional<std::tuple<std::string, std::string, long long>> knownPending;
 };
 
 std::mutex connectionMutex;
@@ -269,6 +273,7 @@ void leaveIfReplaced() {
   std::string path;
   if (!connection || !storePath(path).ok()) return;
   if (path == connection->path && !connection->names.changed()) return;
+  connection->knownPending.reset();
   if (ce::fileIdentity(path) == connection->file &&
       (!connection->log || ce::fileIdentity(path + "-wal") == connection->log))
     return;
@@ -354,13 +359,19 @@ Result put(const std::string& key, const std::string& app, long long due) {
 Result isPending(const std::string& key, const std::string& app, long long due, bool& pending) {
   pending = false;
   return withConnection([&](Connection& c) {
+    auto request = std::make_tuple(key, app, atStoreResolution(due));
+    if (c.knownPending == request) {
+      pending = true;
+      return Result{};
+    }
     StatementUse use(c.pending.get());
     bindText(*use, 1, key);
     bindText(*use, 2, app);
-    sqlite3_bind_int64(*use, 3, atStoreResolution(due));
+    sqlite3_bind_int64(*use, 3, std::get<2>(request));
     int code = sqlite3_step(*use);
     if (code != SQLITE_ROW && code != SQLITE_DONE) return failure(c.db.get(), code);
     pending = code == SQLITE_ROW;
+    if (pending) c.knownPending = std::move(request);
     return Result{};
   });
 }
