@@ -91,8 +91,9 @@ std::string resolvedId(const std::string& path) {
 std::u16string windowsZoneName(const std::string& id, const std::string& zoneFile) {
   for (const std::string& candidate : {id, resolvedId(zoneFile)}) {
     if (candidate.empty()) continue;
-    std::u16string name = listedName(tableId(candidate));
-    if (name.empty()) name = listedName(candidate);
+    // The alias table only when the zone is not listed as named: most zones are.
+    std::u16string name = listedName(candidate);
+    if (name.empty()) name = listedName(tableId(candidate));
     if (!name.empty()) return name;
   }
   return {};
