@@ -3,10 +3,12 @@
 // mechanism underneath (an inotify reader, a Unix datagram) and the floor (that mechanism plus
 // two fully synchronous SQLite commits, the list's and the request's), all measured in the
 // same run; bursts of contact changes and of new files, and the listener's own rate on events
-// that queued up while it was stopped; idle CPU and resident memory. Prints one JSON line per
+// that queued up while it was stopped, and the system calls that drain costs per event (under
+// strace, in a second drain); idle CPU, resident and private memory. Prints one JSON line per
 // figure.
 //
 // Usage: listener_bench [--iterations N] [--burst N] [--drain N] [--idle-seconds N]
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -226,6 +229,104 @@ long residentKiB(int pid) {
   return -1;
 }
 
+// Private_Clean + Private_Dirty and Rss of smaps_rollup, in KiB: what the process alone costs
+// and what it has in memory, shared pages included.
+struct Memory {
+  long privateKiB = -1, residentKiB = -1;
+};
+
+Memory memoryOf(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  std::string line;
+  Memory memory;
+  long privateClean = -1, privateDirty = -1;
+  while (std::getline(in, line)) {
+    if (line.rfind("Rss:", 0) == 0) memory.residentKiB = std::atol(line.c_str() + 4);
+    if (line.rfind("Private_Clean:", 0) == 0) privateClean = std::atol(line.c_str() + 14);
+    if (line.rfind("Private_Dirty:", 0) == 0) privateDirty = std::atol(line.c_str() + 14);
+  }
+  if (privateClean >= 0 && privateDirty >= 0) memory.privateKiB = privateClean + privateDirty;
+  return memory;
+}
+
+// Counts the system calls of every thread of `pid` between start() and stop() with
+// `strace -c`; nothing when strace is not there or cannot attach.
+class SyscallCount {
+ public:
+  SyscallCount(int pid, const std::string& output) : pid_(pid), output_(output) {}
+  ~SyscallCount() { stop(); }
+
+  // Attaches and waits until every thread is traced.
+  bool start() {
+    tracer_ = fork();
+    if (tracer_ == 0) {
+      std::string pid = std::to_string(pid_);
+      int quiet = open("/dev/null", O_WRONLY);
+      if (quiet >= 0) dup2(quiet, STDERR_FILENO);
+      execlp("strace", "strace", "-f", "-c", "-o", output_.c_str(), "-p", pid.c_str(),
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+      if (allTraced()) return true;
+      int status;
+      if (waitpid(tracer_, &status, WNOHANG) == tracer_) {
+        tracer_ = -1;
+        return false;
+      }
+      usleep(1000);
+    }
+    return false;
+  }
+
+  // Detaches; the calls counted, their total and the eight most frequent ("name:count").
+  std::string stop() {
+    if (tracer_ <= 0) return {};
+    kill(tracer_, SIGINT);
+    waitpid(tracer_, nullptr, 0);
+    tracer_ = -1;
+    std::ifstream in(output_);
+    std::string line;
+    std::vector<std::pair<long, std::string>> calls;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::vector<std::string> words;
+      for (std::string word; fields >> word;) words.push_back(word);
+      if (words.size() < 5 || !std::isdigit(static_cast<unsigned char>(words[0][0]))) continue;
+      calls.emplace_back(std::atol(words[3].c_str()), words.back());
+    }
+    std::sort(calls.rbegin(), calls.rend());
+    std::string summary;
+    for (const auto& [count, name] : calls) {
+      if (name == "total") total_ = count;
+      else if (summary.size() < 200) summary += name + ":" + std::to_string(count) + " ";
+    }
+    return summary;
+  }
+  long total() const { return total_; }
+
+ private:
+  bool allTraced() {
+    std::error_code error;
+    int threads = 0;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task",
+                                                   error)) {
+      std::ifstream status(task.path() / "status");
+      std::string line;
+      while (std::getline(status, line))
+        if (line.rfind("TracerPid:", 0) == 0 && std::atol(line.c_str() + 10) == 0) return false;
+      ++threads;
+    }
+    return threads > 0;
+  }
+
+  int pid_;
+  std::string output_;
+  pid_t tracer_ = -1;
+  long total_ = -1;
+};
+
 size_t countLines(const std::string& path, const std::string& needle) {
   std::ifstream in(path);
   std::string line;
@@ -361,7 +462,7 @@ int main(int argc, char** argv) {
   Percentiles contactCommits = twoCommits(home + "/system", iterations);
   emit("contact_to_store", latencyFields(percentiles(contactSamples), bareContact, contactCommits));
 
-  char fields[384];
+  char fields[640];
   // A burst of contact changes by this process: every change handled, one request pending.
   LogCounter items(log, "CP: Item is");
   auto burstStart = Clock::now();
@@ -418,13 +519,37 @@ int main(int argc, char** argv) {
                 drainHandled / secondsBetween(resumed, drained),
                 ce::notify::pendingRequests().size());
   emit("file_drain", fields);
+
+  // The same drain again under strace, for the system calls each event costs; its time is
+  // strace's, not the listener's, so only the count is reported.
+  LogCounter tracedFiles(log, created);
+  kill(listener, SIGSTOP);
+  for (int i = 0; i < drain; ++i) std::ofstream(briefcase + "/traced-" + std::to_string(i)) << "x";
+  SyscallCount syscalls(listener, home + "/run/drain.strace");
+  bool traced = syscalls.start();
+  kill(listener, SIGCONT);
+  tracedFiles.waitFor(static_cast<size_t>(drain), Clock::now() + std::chrono::seconds(300));
+  size_t tracedHandled = tracedFiles.seen();
+  std::string top = syscalls.stop();
+  std::snprintf(fields, sizeof fields,
+                "\"files\":%d,\"handled\":%zu,\"syscalls\":%ld,\"syscalls_per_event\":%.2f,"
+                "\"top\":\"%s\"",
+                drain, tracedHandled, traced ? syscalls.total() : -1L,
+                traced && tracedHandled ? static_cast<double>(syscalls.total()) / tracedHandled
+                                        : -1.0,
+                top.c_str());
+  emit("file_drain_syscalls", fields);
   size_t lost = countLines(log, "Folder changes lost");
 
   long before = cpuTicks(listener);
   sleep(static_cast<unsigned>(idleSeconds));
   long idle = cpuTicks(listener) - before;
-  std::snprintf(fields, sizeof fields, "\"idle_seconds\":%d,\"cpu_ticks\":%ld,\"rss_kib\":%ld",
-                idleSeconds, idle, residentKiB(listener));
+  Memory memory = memoryOf(listener);
+  std::snprintf(fields, sizeof fields,
+                "\"idle_seconds\":%d,\"cpu_ticks\":%ld,\"rss_kib\":%ld,"
+                "\"smaps_rss_kib\":%ld,\"private_kib\":%ld",
+                idleSeconds, idle, residentKiB(listener), memory.residentKiB,
+                memory.privateKiB);
   emit("idle", fields);
 
   listenerProcess.terminate();
@@ -432,6 +557,7 @@ int main(int argc, char** argv) {
   fs::remove_all(home);
   bool right = handled == static_cast<size_t>(burst) && pending == 1 &&
                burstHandled == static_cast<size_t>(burst) && filesPending == 1 &&
-               drainHandled == static_cast<size_t>(drain) && lost == 0;
+               drainHandled == static_cast<size_t>(drain) &&
+               tracedHandled == static_cast<size_t>(drain) && lost == 0;
   return code == 0 && right && idle == 0 ? 0 : 1;
 }

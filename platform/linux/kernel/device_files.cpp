@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/linux/device.h"
+#include "platform/linux/kernel/descriptor_stream.h"
 #include "platform/linux/kernel/host_files.h"
 #include "platform/linux/kernel/kernel.h"
 #include "platform/linux/kernel/platform_state.h"
@@ -123,11 +124,8 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
     SetLastError(ce::kernel::errorOfMissOrFailure(host, errno));
     return nullptr;
   }
-  FILE* file = fdopen(fd, stream.fdopenMode);
-  if (!file) {
-    SetLastError(errorFromErrno(errno));
-    close(fd);
-  }
+  FILE* file = ce::kernel::streamOverDescriptor(fd, stream.fdopenMode);
+  if (!file) SetLastError(errorFromErrno(errno));
   return file;
 }
 

@@ -1,26 +1,23 @@
 // The time zone as the device describes it: the standard bias and the zone's yearly daylight
-// rules, read from ICU's copy of the zone database.
+// rules, read from the zone database glibc uses (/usr/share/zoneinfo), whose TZif files end
+// with the zone's current rule in the POSIX form; TZ may also be such a rule itself.
 //
-// TIME_ZONE_INFORMATION holds one rule a year for each change: a month, a weekday and its
-// week in the month (5 for the last), and the local time the clock shows just before the
-// change. ICU gives the zone's rules near a date in that very shape. The zone is the one
-// the process's TZ names, else the host's; each answer is kept until TZ or the year changes,
-// because the log asks once per line.
+// The zone is the one the process's TZ names, else the host's; each answer is kept until TZ
+// or the year changes, because the log asks once per line.
 #include <time.h>
 
-#include <unicode/basictz.h>
-#include <unicode/calendar.h>
-#include <unicode/dtrule.h>
-#include <unicode/timezone.h>
-#include <unicode/tzrule.h>
-
+#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/linux/kernel/kernel.h"
 #include "platform/linux/kernel/kernel_state.h"
+#include "platform/linux/kernel/posix_zone_rule.h"
+#include "platform/linux/kernel/time_zone_names.h"
 
 namespace {
 
@@ -35,48 +32,25 @@ std::mutex zoneMutex;
 ZoneAnswer cached;
 bool cacheValid = false;
 
-int daysInMonth(int year, int month) {
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : days[month - 1];
+// The zone's TZif file: TZ's name below the zone database (or TZ's own absolute path), else
+// the host's zone.
+std::string zoneFile(const std::string& id) {
+  if (id.empty()) return "/etc/localtime";
+  if (id[0] == '/') return id;
+  const char* dir = std::getenv("TZDIR");
+  return std::string(dir && *dir ? dir : "/usr/share/zoneinfo") + "/" + id;
 }
 
-// The change `rule` describes, as the device writes it. `savingsBefore` is the daylight
-// saving in force just before the change, which a time given in standard time or UTC lacks.
-SYSTEMTIME changeOf(const icu::DateTimeRule& rule, int rawOffsetMs, int savingsBefore, int year) {
-  SYSTEMTIME t{};
-  t.wMonth = static_cast<WORD>(rule.getRuleMonth() + 1);
-  int dayOfWeek = rule.getRuleDayOfWeek() - 1;  // ICU counts Sunday as 1, the device as 0
-  int day = rule.getRuleDayOfMonth();
-  switch (rule.getDateRuleType()) {
-    case icu::DateTimeRule::DOW: {
-      int week = rule.getRuleWeekInMonth();
-      t.wDayOfWeek = static_cast<WORD>(dayOfWeek);
-      t.wDay = static_cast<WORD>(week < 0 || week > 4 ? 5 : week);
-      break;
-    }
-    case icu::DateTimeRule::DOW_GEQ_DOM:  // "Sun>=8": the week that day falls in
-      t.wDayOfWeek = static_cast<WORD>(dayOfWeek);
-      t.wDay = static_cast<WORD>(std::min(5, (day + 6) / 7));
-      break;
-    case icu::DateTimeRule::DOW_LEQ_DOM:  // "Sun<=25", or the last one of the month
-      t.wDayOfWeek = static_cast<WORD>(dayOfWeek);
-      t.wDay = static_cast<WORD>(day > daysInMonth(year, t.wMonth) - 7 ? 5 : std::max(1, day / 7));
-      break;
-    case icu::DateTimeRule::DOM:  // a fixed date: the device's form for one year only
-      t.wYear = static_cast<WORD>(year);
-      t.wDay = static_cast<WORD>(day);
-      break;
-  }
-  long ms = rule.getRuleMillisInDay();
-  if (rule.getTimeRuleType() == icu::DateTimeRule::UTC_TIME) ms += rawOffsetMs;
-  if (rule.getTimeRuleType() != icu::DateTimeRule::WALL_TIME) ms += savingsBefore;
-  constexpr long dayMs = 24L * 3600 * 1000;
-  ms = ((ms % dayMs) + dayMs) % dayMs;
-  t.wHour = static_cast<WORD>(ms / 3600000);
-  t.wMinute = static_cast<WORD>(ms / 60000 % 60);
-  t.wSecond = static_cast<WORD>(ms / 1000 % 60);
-  return t;
+// The file's content; empty when it cannot be read. Zone files are a few kilobytes.
+std::string readZoneFile(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rbe"), &std::fclose);
+  if (!file) return {};
+  std::string content;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0 && content.size() < (1 << 20))
+    content.append(chunk, n);
+  return content;
 }
 
 void copyName(const std::u16string& name, WCHAR (&field)[32]) {
@@ -85,43 +59,22 @@ void copyName(const std::u16string& name, WCHAR (&field)[32]) {
   field[n] = 0;
 }
 
-// The zone TZ names (":Europe/Berlin" and "Europe/Berlin" alike), else the host's.
-std::unique_ptr<icu::TimeZone> zoneNamed(const std::string& tz) {
-  std::string id = tz[0] == ':' ? tz.substr(1) : tz;
-  if (id.empty()) return std::unique_ptr<icu::TimeZone>(icu::TimeZone::detectHostTimeZone());
-  std::unique_ptr<icu::TimeZone> zone(
-      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(id)));
-  if (*zone == icu::TimeZone::getUnknown()) return nullptr;
-  return zone;
-}
-
-// Reads the zone's answer; false when ICU does not know the zone.
+// Reads the zone's answer; false when neither the zone database nor TZ gives a rule.
 bool readZone(const std::string& tz, int year, ZoneAnswer& answer) {
-  std::unique_ptr<icu::TimeZone> zone = zoneNamed(tz);
-  auto* basic = dynamic_cast<icu::BasicTimeZone*>(zone.get());
-  if (!basic) return false;
-  UErrorCode status = U_ZERO_ERROR;
-  icu::InitialTimeZoneRule* initial = nullptr;
-  icu::AnnualTimeZoneRule* standard = nullptr;
-  icu::AnnualTimeZoneRule* daylight = nullptr;
-  basic->getSimpleRulesNear(icu::Calendar::getNow(), initial, standard, daylight, status);
-  std::unique_ptr<icu::TimeZoneRule> owned[] = {std::unique_ptr<icu::TimeZoneRule>(initial),
-                                                std::unique_ptr<icu::TimeZoneRule>(standard),
-                                                std::unique_ptr<icu::TimeZoneRule>(daylight)};
-  if (U_FAILURE(status) || !initial) return false;
+  std::string id = !tz.empty() && tz[0] == ':' ? tz.substr(1) : tz;
+  const std::string file = zoneFile(id);
+  std::optional<std::string> footer = ce::kernel::tzifFooter(readZoneFile(file));
+  std::optional<ce::kernel::PosixZoneRule> rule =
+      ce::kernel::parsePosixZoneRule(footer ? *footer : id, year);
+  if (!rule) return false;
 
   TIME_ZONE_INFORMATION& info = answer.info;
   info = TIME_ZONE_INFORMATION{};
-  int rawOffset = initial->getRawOffset();
-  info.Bias = static_cast<LONG>(-rawOffset / 60000);
-  icu::UnicodeString id, windowsId;
-  zone->getID(id);
-  status = U_ZERO_ERROR;
-  icu::TimeZone::getWindowsID(id, windowsId, status);
-  std::u16string standardName(reinterpret_cast<const char16_t*>(windowsId.getBuffer()),
-                              static_cast<size_t>(windowsId.length()));
-  std::u16string daylightName = standardName;
+  info.Bias = rule->bias;
   // The device's zones are named "<place> Standard Time" and "<place> Daylight Time".
+  std::u16string standardName =
+      footer ? ce::kernel::windowsZoneName(id, file) : std::u16string();
+  std::u16string daylightName = standardName;
   const std::u16string suffix = u"Standard Time";
   if (daylightName.size() >= suffix.size() &&
       daylightName.compare(daylightName.size() - suffix.size(), suffix.size(), suffix) == 0)
@@ -129,17 +82,16 @@ bool readZone(const std::string& tz, int year, ZoneAnswer& answer) {
   copyName(standardName, info.StandardName);
   copyName(daylightName, info.DaylightName);
 
-  answer.daylightRules = standard && daylight;
-  if (answer.daylightRules) {
-    int savings = daylight->getDSTSavings();
-    info.DaylightBias = static_cast<LONG>(-savings / 60000);
-    info.StandardDate = changeOf(*standard->getRule(), rawOffset, savings, year);
-    info.DaylightDate = changeOf(*daylight->getRule(), rawOffset, 0, year);
+  answer.daylightRules = rule->daylight;
+  if (rule->daylight) {
+    info.DaylightBias = rule->daylightBias;
+    info.StandardDate = rule->standardDate;
+    info.DaylightDate = rule->daylightDate;
   }
   return true;
 }
 
-// The zone's answer when ICU does not know it: glibc's standard offset alone.
+// The zone's answer when nothing gives its rule: glibc's standard offset alone.
 void readOffsetOnly(ZoneAnswer& answer) {
   tzset();
   answer.info = TIME_ZONE_INFORMATION{};

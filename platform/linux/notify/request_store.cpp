@@ -9,12 +9,14 @@
 // that finds the table locked waits at most storeBusyTimeoutMs before it gives up.
 //
 // A store replaced under its name (a rename, a removal) is noticed at the next operation,
-// which lets go of the old file and opens the new one: one stat of the file and of its log
-// per operation. SQLite keeps the log and its index beside the file, by name, and never
-// removes them for a file that moved, so what is left there is the old file's: opened with
-// the new file, its pages would pass for the new file's. They are removed once no process
-// holds them any more, which SQLite's own lock on the index tells (its "DMS" byte, held
-// shared by every connection); until then the connection waits, failing with SQLITE_BUSY.
+// which lets go of the old file and opens the new one: an inotify watch on the folder tells
+// when either name changed, and only then are the file and its log looked at by path, so an
+// operation pays one read of the watch instead of two stats. SQLite keeps the log and its
+// index beside the file, by name, and never removes them for a file that moved, so what is
+// left there is the old file's: opened with the new file, its pages would pass for the new
+// file's. They are removed once no process holds them any more, which SQLite's own lock on
+// the index tells (its "DMS" byte, held shared by every connection); until then the
+// connection waits, failing with SQLITE_BUSY.
 // FIXME: a process that opens the store for the first time right after a replacement cannot
 // know this, and shares the old log until the holders let go.
 //
@@ -34,6 +36,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/device.h"
@@ -41,6 +44,7 @@
 #include "platform/linux/kernel/kernel.h"
 #include "platform/linux/kernel/platform_state.h"
 #include "platform/notify.h"
+#include "platform/linux/notify/name_watch.h"
 #include "platform/linux/notify/time_ticks.h"
 #include "platform/linux/sqlite/open_store.h"
 #include "platform/linux/sqlite/wal.h"
@@ -105,8 +109,14 @@ class StatementUse {
 struct Connection {
   Database db;
   Statement put, pending, remove, removeExactly, list, earliest;
-  // The files it opened, to tell when the store is replaced under its name.
+  // The files it opened, to tell when the store is replaced under its name; looked at only
+  // when the watch has seen one of their names change.
+  std::string path;
   std::optional<ce::FileIdentity> file, log;
+  ce::notify::NameWatch names;
+  // The last request found pending, until the watch sees the file or its log written by
+  // anyone: a burst of changes asks for the same one over and over.
+  std::optional<std::tuple<std::string, std::string, long long>> knownPending;
 };
 
 std::mutex connectionMutex;
@@ -223,8 +233,10 @@ Result open(Connection& out) {
     replacedLog.reset();
   }
   Connection c;
-  // Taken before the open: a file replaced in between is seen as replaced at the next
+  // Both taken before the open: a file replaced in between is seen as replaced at the next
   // operation, never the other way round.
+  c.path = path;
+  c.names = ce::notify::NameWatch(path.substr(0, path.rfind('/')), {"notify.db", "notify.db-wal"});
   c.file = ce::fileIdentity(path);
   sqlite3* raw = nullptr;
   int code = ce::sqlite::openStore(path, &raw);
@@ -260,6 +272,8 @@ Result open(Connection& out) {
 void leaveIfReplaced() {
   std::string path;
   if (!connection || !storePath(path).ok()) return;
+  if (path == connection->path && !connection->names.changed()) return;
+  connection->knownPending.reset();
   if (ce::fileIdentity(path) == connection->file &&
       (!connection->log || ce::fileIdentity(path + "-wal") == connection->log))
     return;
@@ -345,13 +359,19 @@ Result put(const std::string& key, const std::string& app, long long due) {
 Result isPending(const std::string& key, const std::string& app, long long due, bool& pending) {
   pending = false;
   return withConnection([&](Connection& c) {
+    auto request = std::make_tuple(key, app, atStoreResolution(due));
+    if (c.knownPending == request) {
+      pending = true;
+      return Result{};
+    }
     StatementUse use(c.pending.get());
     bindText(*use, 1, key);
     bindText(*use, 2, app);
-    sqlite3_bind_int64(*use, 3, atStoreResolution(due));
+    sqlite3_bind_int64(*use, 3, std::get<2>(request));
     int code = sqlite3_step(*use);
     if (code != SQLITE_ROW && code != SQLITE_DONE) return failure(c.db.get(), code);
     pending = code == SQLITE_ROW;
+    if (pending) c.knownPending = std::move(request);
     return Result{};
   });
 }

@@ -136,6 +136,39 @@ TEST_F(KernelTest, ANewFileGoesIntoTheFolderFoundInAnotherCase) {
   EXPECT_EQ(ce::test::readFile(hostPath("fs/Notes/New.Pwi")), "");
 }
 
+// Streams made over the opened descriptor: appends land after what is there whatever the
+// position, a read and a seek see the file, "w" empties it, and closing lets the descriptor
+// go (catches a seek that reports no position, which ftell and the log's size need, a
+// partial write taken as the whole, and a descriptor left open per line).
+TEST_F(KernelTest, FileStreamsAppendReadSeekAndCloseTheirDescriptor) {
+  auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  auto before = openDescriptors();
+  for (const char* line : {"first\n", "second\n"}) {
+    FILE* log = _wfopen(L"\\stream.txt", L"a+");
+    ASSERT_NE(log, nullptr);
+    std::setvbuf(log, nullptr, _IONBF, 0);
+    EXPECT_EQ(std::fputs(line, log), 1);
+    EXPECT_EQ(std::fclose(log), 0);
+  }
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(ce::test::readFile(hostPath("fs/stream.txt")), "first\nsecond\n");
+  FILE* in = _wfopen(L"\\stream.txt", L"r+");
+  ASSERT_NE(in, nullptr);
+  char word[8] = {};
+  EXPECT_EQ(std::fread(word, 1, 5, in), 5u);
+  EXPECT_STREQ(word, "first");
+  EXPECT_EQ(std::fseek(in, 0, SEEK_END), 0);
+  EXPECT_EQ(std::ftell(in), 13);
+  std::fclose(in);
+  FILE* emptied = _wfopen(L"\\stream.txt", L"w");
+  ASSERT_NE(emptied, nullptr);
+  std::fclose(emptied);
+  EXPECT_EQ(ce::test::readFile(hostPath("fs/stream.txt")), "");
+}
+
 // The zone's daylight rules in the device's yearly form: month, weekday, week of the month
 // (5 the last) and the local time before the change, for zones north and south with changes
 // given in local time (the EU's, given in UTC, is the time conformance area's).

@@ -220,6 +220,21 @@ TEST_F(RunAtTimeTest, RequestsFollowAStoreReplacedByARename) {
                               "2024-03-01 12:00:00.000 \\e.exe"}));
 }
 
+// The same request again is known pending without reading the store, but only until someone
+// writes the store: one the scheduler took away meanwhile is asked for again (catches a
+// remembered answer outliving another connection's change).
+TEST_F(RunAtTimeTest, ARequestRemovedElsewhereIsRequestedAgain) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0);
+  ASSERT_TRUE(CeRunAppAtTime(L"\\a.exe", &noon));
+  ASSERT_TRUE(CeRunAppAtTime(L"\\a.exe", &noon));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(hostPath("system/notify.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "DELETE FROM requests", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_TRUE(CeRunAppAtTime(L"\\a.exe", &noon));
+  EXPECT_EQ(pending(), (Lines{"2024-03-01 12:00:00.000 \\a.exe"}));
+}
+
 // A request whose wake-up cannot be given stands; the requesting process hears why, once
 // until a wake-up succeeds again.
 TEST_F(RunAtTimeTest, AFailedWakeUpIsReportedOncePerStreakAndTheRequestStands) {
