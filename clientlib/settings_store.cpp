@@ -43,8 +43,8 @@ std::optional<StoredNumber> readNumberSetting(const wchar_t* keyPath, const wcha
   std::vector<BYTE> data;
   LONG rc = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
   if (rc == ERROR_SUCCESS) {
-    // Room for a terminator the stored text may lack, even after an odd byte count.
-    data.assign(size + 2 * sizeof(wchar_t), 0);
+    // valueText reads no further than the size: no room for a terminator is needed.
+    data.assign(size, 0);
     rc = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
   }
   RegCloseKey(key);
@@ -54,7 +54,8 @@ std::optional<StoredNumber> readNumberSetting(const wchar_t* keyPath, const wcha
     text = *decimal;
   } else {
     // Only the digits and signs matter to the number; other characters end it.
-    for (wchar_t c : valueText(type, data.data(), size)) text += c < 0x80 ? static_cast<char>(c) : '?';
+    for (wchar_t c : valueText(type, data.data(), size))
+      text += c < 0x80 ? static_cast<char>(c) : '?';
   }
   return leadingNumber(text.c_str()).value_or(StoredNumber{});
 }

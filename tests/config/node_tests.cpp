@@ -136,7 +136,7 @@ TEST_F(NodeTest, ValuesOfEveryTypeReadAsTheirTextAndAreWrittenBackAsRegSz) {
   add({REG_BINARY, {0xe9, 0, 0x3d, 0xd8, 0x00, 0xde}}, "\xc3\xa9\xf0\x9f\x98\x80");
   add({REG_DWORD, {0x41, 0}}, "A");  // a DWORD of another size holds no number
   add({REG_EXPAND_SZ, ce::test::textBytes(L"%x%")}, "%x%");
-  add({REG_MULTI_SZ, ce::test::textBytes(std::wstring(L"1\0002", 3))}, "1");
+  add({REG_MULTI_SZ, ce::test::textBytes(std::wstring(L"12\0003", 4))}, "12");
   DeviceManagementNode node("Quillbex/SyncclientPIM");
   for (const auto& [stored, read] : cases) {
     ce::test::writeRawSetting(L"value", stored);

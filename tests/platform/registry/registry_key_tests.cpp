@@ -79,8 +79,14 @@ TEST_F(RegistryKeyTest, OddStringsComeBackExactlyAsWritten) {
   for (const auto& c : cases) {
     DWORD type = 0, size = 0;
     ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    std::vector<BYTE> back(size + 1, 0xAA);
+    // Room to spare: whatever follows the data is left as it was.
+    std::vector<BYTE> back(size + sizeof(WCHAR), 0xAA);
+    DWORD stored = size;
+    size = static_cast<DWORD>(back.size());
     ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, back.data(), &size), ERROR_SUCCESS);
+    ASSERT_EQ(size, stored) << c.name;
+    EXPECT_EQ(std::vector<BYTE>(back.begin() + size, back.end()),
+              std::vector<BYTE>(sizeof(WCHAR), 0xAA)) << c.name;
     back.resize(size);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(back, c.data) << c.name;
