@@ -134,6 +134,9 @@ TEST_F(NodeTest, ValuesOfEveryTypeReadAsTheirTextAndAreWrittenBackAsRegSz) {
   add({REG_BINARY, {0x31, 0, 0x36, 0, 0, 0, 0, 0}}, "16");
   add({REG_BINARY, {0x34, 0, 0x35}}, "45");  // an odd last byte is a character of its own
   add({REG_BINARY, {0xe9, 0, 0x3d, 0xd8, 0x00, 0xde}}, "\xc3\xa9\xf0\x9f\x98\x80");
+  // Only a high half followed by a low one is a pair.
+  add({REG_BINARY, {0x3d, 0xd8, 0x00, 0xe0}}, "\xef\xbf\xbd\xee\x80\x80");
+  add({REG_BINARY, {0x00, 0xdc, 0x00, 0xdc}}, "\xef\xbf\xbd\xef\xbf\xbd");
   add({REG_DWORD, {0x41, 0}}, "A");  // a DWORD of another size holds no number
   add({REG_EXPAND_SZ, ce::test::textBytes(L"%x%")}, "%x%");
   add({REG_MULTI_SZ, ce::test::textBytes(std::wstring(L"12\0003", 4))}, "12");
