@@ -46,7 +46,7 @@ int getLOGLevel() {
 int getPIMModifications() {
   auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
   // The sources' bits are all in the low 32, which is all an int holds.
-  return list ? static_cast<int>(static_cast<uint32_t>(list->number.bits)) : 0;
+  return list ? static_cast<int>(static_cast<uint32_t>(list->bits)) : 0;
 }
 
 int resetPIMModifications(int bits) {
@@ -54,7 +54,7 @@ int resetPIMModifications(int bits) {
   return ce::registry::runInTransaction([bits]() -> LONG {
     auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
     if (!list) return ERROR_SUCCESS;  // nothing recorded, nothing to clear
-    list->number.bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(bits));
+    list->bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(bits));
     return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", *list);
   });
 }

@@ -35,48 +35,34 @@ LONG writeSetting(const wchar_t* keyPath, const wchar_t* name, const std::wstrin
   return rc;
 }
 
-std::optional<NumberSetting> readNumberSetting(const wchar_t* keyPath, const wchar_t* name) {
+std::optional<StoredNumber> readNumberSetting(const wchar_t* keyPath, const wchar_t* name) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
     return std::nullopt;
-  NumberSetting setting;
+  DWORD type = 0, size = 0;
   std::vector<BYTE> data;
-  LONG rc = RegQueryValueExW(key, name, nullptr, &setting.type, nullptr, &setting.size);
+  LONG rc = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
   if (rc == ERROR_SUCCESS) {
-    // Room for a terminator the stored text may lack.
-    data.assign(setting.size + sizeof(wchar_t), 0);
-    rc = RegQueryValueExW(key, name, nullptr, &setting.type, data.data(), &setting.size);
+    // valueText reads no further than the size: no room for a terminator is needed.
+    data.assign(size, 0);
+    rc = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
   }
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) return std::nullopt;
   std::string text;
-  if (auto decimal = numericValueText(setting.type, data.data(), setting.size)) {
+  if (auto decimal = numericValueText(type, data.data(), size)) {
     text = *decimal;
-  } else if (setting.type == REG_SZ) {
-    // Only the digits and signs matter to the number; other characters end it.
-    for (const auto* c = reinterpret_cast<const wchar_t*>(data.data()); *c; ++c)
-      text += *c < 0x80 ? static_cast<char>(*c) : '?';
   } else {
-    return std::nullopt;
+    // Only the digits and signs matter to the number; other characters end it.
+    for (wchar_t c : valueText(type, data.data(), size))
+      text += c < 0x80 ? static_cast<char>(c) : '?';
   }
-  setting.number = leadingNumber(text.c_str()).value_or(StoredNumber{});
-  return setting;
+  return leadingNumber(text.c_str()).value_or(StoredNumber{});
 }
 
-LONG writeNumberSetting(const wchar_t* keyPath, const wchar_t* name, const NumberSetting& value) {
-  std::string decimal = decimalText(value.number);
-  std::wstring text(decimal.begin(), decimal.end());
-  auto number = numericValueData(value.type, value.size, text.c_str());
-  if (!number) return writeSetting(keyPath, name, text);
-  HKEY key = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(key, name, 0, value.type, number->data(),
-                      static_cast<DWORD>(number->size()));
-  if (rc == ERROR_SUCCESS) rc = RegFlushKey(key);
-  RegCloseKey(key);
-  return rc;
+LONG writeNumberSetting(const wchar_t* keyPath, const wchar_t* name, const StoredNumber& value) {
+  std::string decimal = decimalText(value);
+  return writeSetting(keyPath, name, std::wstring(decimal.begin(), decimal.end()));
 }
 
 std::optional<int> parseDecimal(const std::wstring& text) {

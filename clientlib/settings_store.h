@@ -14,17 +14,12 @@ namespace clientlib {
 std::optional<std::wstring> readSetting(const wchar_t* keyPath, const wchar_t* name);
 LONG writeSetting(const wchar_t* keyPath, const wchar_t* name, const std::wstring& value);
 
-// A number setting as stored: REG_SZ text read as atoi does, or one of the numeric forms
-// another program may keep it in (config/stored_number.h).
-struct NumberSetting {
-  DWORD type = REG_SZ;
-  DWORD size = 0;
-  StoredNumber number;
-};
-// nullopt when the key or value is missing, unreadable, or in a form that holds no number.
-std::optional<NumberSetting> readNumberSetting(const wchar_t* keyPath, const wchar_t* name);
-// Writes the number back in the form it was read in.
-LONG writeNumberSetting(const wchar_t* keyPath, const wchar_t* name, const NumberSetting& value);
+// A number setting: REG_SZ text (and any type other than the two numeric ones, its bytes taken
+// as UTF-16 text) read as atoi does, or the number of a REG_DWORD or REG_QWORD
+// (config/stored_number.h). nullopt when the key or value is missing or unreadable.
+std::optional<StoredNumber> readNumberSetting(const wchar_t* keyPath, const wchar_t* name);
+// Writes the number as REG_SZ decimal text, whatever form it was read in.
+LONG writeNumberSetting(const wchar_t* keyPath, const wchar_t* name, const StoredNumber& value);
 
 // Strict decimal parse: optional '-', digits only, within int range.
 std::optional<int> parseDecimal(const std::wstring& text);

@@ -86,21 +86,6 @@ bool queryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<WCHAR>& 
   return false;
 }
 
-// What writeValue stores for `text`: in the numeric form the value already has, when the text
-// is a number that fits it, so that another program reading a number still finds one; as
-// REG_SZ otherwise.
-void dataToStore(DWORD storedType, DWORD storedSize, const wchar_t* text, DWORD& type,
-                 std::vector<BYTE>& data) {
-  if (auto number = numericValueData(storedType, storedSize, text)) {
-    type = storedType;
-    data = std::move(*number);
-    return;
-  }
-  type = REG_SZ;
-  const auto* bytes = reinterpret_cast<const BYTE*>(text);
-  data.assign(bytes, bytes + (std::wcslen(text) + 1) * sizeof(WCHAR));
-}
-
 }  // namespace
 
 DeviceManagementNode::DeviceManagementNode(const char* context, const char* name)
@@ -206,13 +191,15 @@ char* DeviceManagementNode::readValue(const char* valueName) {
   DWORD type = 0, size = 0;
   std::vector<WCHAR> data;
   if (!queryValue(key.get(), wideName.text, type, data, size) || size == 0) return emptyText();
-  // A number read as text would be its raw bytes; its decimal text is what every reader means.
+  // A REG_DWORD or REG_QWORD read as text would be its raw bytes; its decimal text is what every
+  // reader means. Any other type is taken as UTF-16 text, as the client reads it.
   if (auto decimal = numericValueText(type, data.data(), size)) {
     char* text = new char[decimal->size() + 1];
     std::memcpy(text, decimal->c_str(), decimal->size() + 1);
     return text;
   }
-  char* text = toMultibyte(data.data());
+  std::wstring wide = valueText(type, data.data(), size);
+  char* text = toMultibyte(wide.c_str());
   return text ? text : emptyText();
 }
 
@@ -232,18 +219,19 @@ void DeviceManagementNode::writeValue(const char* valueName, const char* value) 
     setLastError(10000, "Invalid context path: %s", printable(keyPath).c_str());
     return;
   }
+  // Always text, whatever type the value had: a number another program stored as a REG_DWORD
+  // or REG_QWORD reads back from its decimal text with every bit.
+  const auto* bytes = reinterpret_cast<const BYTE*>(wideValue.text);
+  std::vector<BYTE> data(bytes, bytes + (std::wcslen(wideValue.text) + 1) * sizeof(WCHAR));
   DWORD storedType = REG_NONE, storedSize = 0;
   std::vector<WCHAR> stored;
   bool exists = queryValue(key.get(), wideName.text, storedType, stored, storedSize);
-  DWORD type = REG_SZ;
-  std::vector<BYTE> data;
-  dataToStore(storedType, exists ? storedSize : 0, wideValue.text, type, data);
   // Writing what is stored already would cost a durable commit and change nothing: a burst of
   // changes writes the same list over and over.
-  if (exists && storedType == type && storedSize == data.size() &&
+  if (exists && storedType == REG_SZ && storedSize == data.size() &&
       std::memcmp(stored.data(), data.data(), data.size()) == 0)
     return;
-  LONG rc = RegSetValueExW(key.get(), wideName.text, 0, type, data.data(),
+  LONG rc = RegSetValueExW(key.get(), wideName.text, 0, REG_SZ, data.data(),
                            static_cast<DWORD>(data.size()));
   if (rc != ERROR_SUCCESS) {
     // Nobody can act on it here, but a lost write should leave a trace.

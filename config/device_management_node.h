@@ -1,6 +1,6 @@
 // DeviceManagementNode: a configuration node kept in the device registry. Every node is a key
-// below HKEY_LOCAL_MACHINE, every value a REG_SZ value of it (or a number that another program
-// stored, config/stored_number.h), every child a subkey. Each operation opens the key, works
+// below HKEY_LOCAL_MACHINE, every value a REG_SZ value of it (a number that another program
+// stored reads as its text, config/stored_number.h), every child a subkey. Each operation opens the key, works
 // and closes it again: a node holds no handle and caches no value.
 #pragma once
 
@@ -20,10 +20,11 @@ class DeviceManagementNode : public ManagementNode {
   // creates the key when missing; entries not read (enumeration stopped early) are null, and
   // a null entry always ends the array
   char** readChildNames() override;
-  // creates the key when missing; a value stored in a numeric form reads as its decimal text
+  // creates the key when missing; a REG_DWORD or REG_QWORD reads as its decimal text, any
+  // other type as its bytes taken as UTF-16 text
   char* readValue(const char* name) override;
-  // null name or value: nothing happens. A value stored in a numeric form stays in it while
-  // the text is a number that fits; a write of what is stored already writes nothing.
+  // null name or value: nothing happens. Always stored as REG_SZ, whatever type the value had;
+  // a write of what is stored already writes nothing.
   void writeValue(const char* name, const char* value) override;
   // never creates the key
   bool hasValue(const char* name) override;

@@ -14,7 +14,6 @@ bool isNumericForm(DWORD type, DWORD size) {
   switch (type) {
     case REG_DWORD: return size == 4;
     case REG_QWORD: return size == 8;
-    case REG_BINARY: return size == 4 || size == 8;
     default: return false;
   }
 }
@@ -62,23 +61,27 @@ std::optional<std::string> numericValueText(DWORD type, const void* data, DWORD 
   return std::to_string(value);
 }
 
-std::optional<std::vector<BYTE>> numericValueData(DWORD type, DWORD size, const wchar_t* text) {
-  if (!text || !isNumericForm(type, size)) return std::nullopt;
-  const wchar_t* p = text;
-  bool negative = *p == L'-';
-  if (negative) ++p;
-  if (!*p) return std::nullopt;
-  uint64_t magnitude = 0;
-  for (; *p; ++p) {
-    if (*p < L'0' || *p > L'9' || !appendDigit(magnitude, static_cast<unsigned>(*p - L'0')))
-      return std::nullopt;
+std::wstring valueText(DWORD type, const void* data, DWORD size) {
+  std::wstring text;
+  if (!data) return text;
+  if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+    const auto* units = static_cast<const WCHAR*>(data);
+    for (DWORD i = 0; i < size / sizeof(WCHAR) && units[i]; ++i) text += units[i];
+    return text;
   }
-  const unsigned bits = size * 8;
-  const uint64_t unsignedMax = bits == 64 ? largest : (uint64_t{1} << bits) - 1;
-  const uint64_t negativeMax = uint64_t{1} << (bits - 1);
-  if (negative ? magnitude > negativeMax : magnitude > unsignedMax) return std::nullopt;
-  uint64_t value = signedNumber(magnitude, negative).bits;
-  std::vector<BYTE> data(size);
-  for (DWORD i = 0; i < size; ++i) data[i] = static_cast<BYTE>(value >> (8 * i));
-  return data;
+  const auto* bytes = static_cast<const BYTE*>(data);
+  auto unitAt = [bytes, size](DWORD i) {
+    unsigned high = 2 * i + 1 < size ? bytes[2 * i + 1] : 0;
+    return static_cast<char16_t>(bytes[2 * i] | (high << 8));
+  };
+  const DWORD units = (size + 1) / 2;
+  for (DWORD i = 0; i < units && unitAt(i); ++i) {
+    char32_t c = unitAt(i);
+    // A wide wchar_t holds a pair as one character; a lone half stays as it is.
+    if (sizeof(wchar_t) > 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < units &&
+        unitAt(i + 1) >= 0xDC00 && unitAt(i + 1) < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (unitAt(++i) - 0xDC00);
+    text += static_cast<wchar_t>(c);
+  }
+  return text;
 }

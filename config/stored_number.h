@@ -1,13 +1,13 @@
 // Numbers in the client's settings. The client keeps them as decimal text, but other programs
-// store some of them as numbers: a REG_DWORD, a REG_QWORD, or a REG_BINARY of 4 or 8 bytes
-// (little-endian, as the device keeps numbers). Whatever the form, a reader sees the number
-// and a writer keeps the form, so that a bit mask changed in one bit keeps every other bit.
+// may store one as a REG_DWORD or a REG_QWORD: a reader sees that number, where its bytes taken
+// as text would be garbage. Every other type, REG_BINARY included, is read as UTF-16 text
+// (`34 00 00 00` is "4"). Writers always store decimal REG_SZ text, which holds every bit of
+// either numeric form, so a bit mask changed in one bit keeps every other bit.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/windows.h"
 
@@ -25,9 +25,10 @@ std::optional<StoredNumber> leadingNumber(const char* text);
 // "-5" for a negative number, unsigned decimal otherwise.
 std::string decimalText(const StoredNumber& number);
 
-// The unsigned decimal text of a value stored in one of the numeric forms; nullopt for any
+// The unsigned decimal text of a REG_DWORD of 4 bytes or a REG_QWORD of 8; nullopt for any
 // other type or size.
 std::optional<std::string> numericValueText(DWORD type, const void* data, DWORD size);
-// `text` (an optional '-' and digits, nothing else) as the data of that numeric form, when the
-// number fits its size read as signed or as unsigned; nullopt otherwise.
-std::optional<std::vector<BYTE>> numericValueData(DWORD type, DWORD size, const wchar_t* text);
+// The text a value holds, up to its first NUL: a string type as the wide text it was written
+// in, any other type as its bytes taken as UTF-16 (little-endian) units, which is what they are
+// on the device whatever the width of wchar_t here; an odd last byte is a unit of its own.
+std::wstring valueText(DWORD type, const void* data, DWORD size);

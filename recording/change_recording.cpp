@@ -158,7 +158,10 @@ void loadPushConfig(ClientPush* clientPush) {
   int32_t minutes = 0;
   bool usable = true;
   if (std::optional<StoredNumber> number = leadingNumber(interval)) {
-    // Beyond a year the sum leaves the calendar and no start could be requested at all.
+    // More than a year either way is a mistaken setting, not a wish: the date arithmetic
+    // would carry it (to year 30827; only below about -223 million minutes does the sum fall
+    // before 1601), but the launcher would then start decades away, or at once for a time
+    // long past. Clamped and named, so the mistake shows in the log.
     if (number->negative) {
       auto value = static_cast<int64_t>(number->bits);
       usable = value >= -maxPushIntervalMinutes;

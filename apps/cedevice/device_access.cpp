@@ -78,7 +78,7 @@ bool readClientSetting(const wchar_t* name, std::wstring& value) {
     if (auto number = numericValueText(type, buffer.data(), bytes)) {
       value.assign(number->begin(), number->end());
     } else {
-      value = buffer.c_str();
+      value = valueText(type, buffer.data(), bytes);
     }
   }
   RegCloseKey(key);

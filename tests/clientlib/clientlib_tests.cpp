@@ -1,3 +1,4 @@
+#include <climits>
 #include <string>
 #include <tuple>
 
@@ -36,7 +37,8 @@ TEST_F(ClientLibraryTest, AddDiffCarriesThroughTheCalendarAndRefusesWhatFallsOut
 TEST_F(ClientLibraryTest, LogLevelIsOneUnlessANumberIsStored) {
   EXPECT_EQ(getLOGLevel(), 1);
   const std::pair<const char*, int> rows[] = {{"2", 2}, {"0", 0}, {"2x", 1}, {"", 1},
-                                              {"99999999999999", 1}};
+                                              {"99999999999999", 1},
+                                              {"-2147483648", INT_MIN}, {"-2147483649", 1}};
   for (auto [stored, level] : rows) {
     storeSetting("logLevel", stored);
     EXPECT_EQ(getLOGLevel(), level) << stored;
@@ -70,10 +72,10 @@ TEST_F(ClientLibraryTest, ResetClearsOnlyTheGivenBits) {
   EXPECT_EQ(getPIMModifications(), 60);
 }
 
-// A list another program keeps as a number, of whatever width, is read as that number, and
-// clearing some of its bits keeps its form and every other bit. (Which forms and sizes hold a
-// number, bytes included, is NodeTest's: the library reads and writes them the same way.)
-TEST_F(ClientLibraryTest, ListStoredAsANumberIsReadAndClearedInItsOwnForm) {
+// A list another program stored in another type is read as the node reads it (a number for a
+// REG_DWORD or REG_QWORD, UTF-16 text for the rest), and clearing some of its bits writes
+// REG_SZ decimal text that keeps every other bit.
+TEST_F(ClientLibraryTest, ListOfAnyTypeIsClearedIntoDecimalText) {
   using ce::test::numberBytes;
   using ce::test::RawValue;
   const uint64_t high = uint64_t{1} << 40;
@@ -81,18 +83,22 @@ TEST_F(ClientLibraryTest, ListStoredAsANumberIsReadAndClearedInItsOwnForm) {
     RawValue stored;
     int read;
     int cleared;
-    RawValue after;
+    const wchar_t* after;
   };
   const Case cases[] = {
       {{REG_DWORD, numberBytes(0x8000007e, 4)}, static_cast<int>(0x8000007e), 0x42,
-       {REG_DWORD, numberBytes(0x8000003c, 4)}},
-      {{REG_QWORD, numberBytes(high | 18, 8)}, 18, 0x02, {REG_QWORD, numberBytes(high | 16, 8)}},
+       L"2147483708"},
+      {{REG_QWORD, numberBytes(high | 18, 8)}, 18, 0x02, L"1099511627792"},
+      {{REG_BINARY, {0x36, 0, 0x30, 0, 0, 0}}, 60, 0x04, L"56"},  // "60" in UTF-16
+      {{REG_BINARY, {0x34, 0, 0, 0}}, 4, 0x02, L"4"},             // "4", not 52
   };
   for (const Case& c : cases) {
     ce::test::writeRawSetting(L"clientPushList", c.stored);
     EXPECT_EQ(getPIMModifications(), c.read) << c.stored.type;
     EXPECT_EQ(resetPIMModifications(c.cleared), 0);
-    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), c.after) << c.stored.type;
+    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"),
+              (RawValue{REG_SZ, ce::test::textBytes(c.after)}))
+        << c.stored.type;
   }
 }
 

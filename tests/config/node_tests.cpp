@@ -149,47 +149,42 @@ TEST_F(NodeTest, ValuesAreStoredAsRegSzAndReadBack) {
   EXPECT_EQ(take(node.readValue("\xff")), "");
 }
 
-// Another program may store a number where text is expected: it reads as its unsigned
-// decimal text, and a number written back keeps the form while it fits it; anything else
-// becomes text. Writing what is stored already writes nothing.
-TEST_F(NodeTest, NumbersStoredInNumericFormsReadAsDecimalAndKeepTheirForm) {
+// Another program may store a value in another type. A REG_DWORD or REG_QWORD reads as its
+// unsigned decimal text; any other type as its bytes taken as UTF-16 text (so a REG_BINARY
+// `34 00 00 00` is "4", not the 52 a little-endian reading would make of it). Whatever was
+// there, a write stores REG_SZ text; writing what is stored already writes nothing.
+TEST_F(NodeTest, ValuesOfEveryTypeReadAsTheirTextAndAreWrittenBackAsRegSz) {
   using ce::test::numberBytes;
   using ce::test::RawValue;
-  struct Case {
-    RawValue stored;
-    const char* read;
-    const char* written;
-    RawValue after;
-  };
   auto text = [](const wchar_t* value) { return RawValue{REG_SZ, ce::test::textBytes(value)}; };
-  const uint64_t top = uint64_t{1} << 63;
   // Added one by one: GCC 12 at -O3 warns (-Wmaybe-uninitialized, falsely) on the clean-up
   // of a braced array of these.
-  std::vector<Case> cases;
-  auto add = [&cases](RawValue stored, const char* read, const char* written, RawValue after) {
-    cases.push_back({std::move(stored), read, written, std::move(after)});
-  };
-  add({REG_DWORD, numberBytes(0xffffffff, 4)}, "4294967295", "-2",
-      {REG_DWORD, numberBytes(0xfffffffe, 4)});
-  add({REG_DWORD, numberBytes(7, 4)}, "7", "4294967296", text(L"4294967296"));
-  add({REG_DWORD, numberBytes(7, 4)}, "7", " 8", text(L" 8"));
-  add({REG_QWORD, numberBytes(top, 8)}, "9223372036854775808", "-1",
-      {REG_QWORD, numberBytes(~uint64_t{0}, 8)});
-  add({REG_QWORD, numberBytes(1, 8)}, "1", "-9223372036854775809",
-      text(L"-9223372036854775809"));
-  add({REG_BINARY, numberBytes(0x01020304, 4)}, "16909060", "17",
-      {REG_BINARY, numberBytes(17, 4)});
-  add({REG_BINARY, numberBytes(uint64_t{1} << 40, 8)}, "1099511627776", "x", text(L"x"));
-  add({REG_DWORD, numberBytes(0x41, 2)}, "A", "5", text(L"5"));
+  std::vector<std::pair<RawValue, const char*>> cases;
+  auto add = [&cases](RawValue stored, const char* read) { cases.emplace_back(stored, read); };
+  add({REG_DWORD, numberBytes(0xffffffff, 4)}, "4294967295");
+  add({REG_QWORD, numberBytes(uint64_t{1} << 63, 8)}, "9223372036854775808");
+  add({REG_BINARY, {0x34, 0, 0, 0}}, "4");
+  add({REG_BINARY, {0x31, 0, 0x36, 0, 0, 0, 0, 0}}, "16");
+  add({REG_BINARY, {0x34, 0, 0x35}}, "45");  // an odd last byte is a character of its own
+  add({REG_BINARY, {0xe9, 0, 0x3d, 0xd8, 0x00, 0xde}}, "\xc3\xa9\xf0\x9f\x98\x80");
+  // Only a high half followed by a low one is a pair.
+  add({REG_BINARY, {0x3d, 0xd8, 0x00, 0xe0}}, "\xef\xbf\xbd\xee\x80\x80");
+  add({REG_BINARY, {0x00, 0xdc, 0x00, 0xdc}}, "\xef\xbf\xbd\xef\xbf\xbd");
+  add({REG_DWORD, {0x41, 0}}, "A");  // a DWORD of another size holds no number
+  add({REG_EXPAND_SZ, ce::test::textBytes(L"%x%")}, "%x%");
+  add({REG_MULTI_SZ, ce::test::textBytes(std::wstring(L"12\0003", 4))}, "12");
   DeviceManagementNode node("Quillbex/SyncclientPIM");
-  for (const Case& c : cases) {
-    ce::test::writeRawSetting(L"value", c.stored);
-    EXPECT_EQ(take(node.readValue("value")), c.read) << c.read;
-    node.writeValue("value", c.written);
-    EXPECT_EQ(ce::test::readRawSetting(L"value"), c.after) << c.read << " " << c.written;
+  for (const auto& [stored, read] : cases) {
+    ce::test::writeRawSetting(L"value", stored);
+    EXPECT_EQ(take(node.readValue("value")), read) << read;
+    node.writeValue("value", read);
+    EXPECT_EQ(ce::test::readRawSetting(L"value").type, static_cast<DWORD>(REG_SZ)) << read;
+    EXPECT_EQ(take(node.readValue("value")), read) << read;
   }
+  node.writeValue("value", "-2");
+  EXPECT_EQ(ce::test::readRawSetting(L"value"), text(L"-2"));
   ce::testing::setFailPoint("RegSetValueExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
-  node.writeValue("value", "5");
+  node.writeValue("value", "-2");
   EXPECT_EQ(lastErrorCode, 0);
   node.writeValue("value", "6");
   EXPECT_EQ(lastErrorCode, ERROR_ACCESS_DENIED);

@@ -551,18 +551,19 @@ void valueChecks(HKEY root) {
   ask("RegQueryValueExW other case name", L"SZ", 64, true);
   ask("RegQueryValueExW missing", L"nope", 64, true);
 
-  // strings stored without their terminator
-  const std::wstring ab = L"ab";
+  // Strings stored without their terminator. A character follows each in memory: Windows
+  // counts a NUL that follows the data into the value it stores.
+  const std::wstring ab = L"abc";
   setBytes(key, L"unterminated", REG_SZ, ab.data(), 2 * w);
   sizeOnly("RegQueryValueExW REG_SZ unterminated size only", L"unterminated");
   ask("RegQueryValueExW REG_SZ unterminated roomy", L"unterminated", 64, true);
   ask("RegQueryValueExW REG_SZ unterminated room for terminator", L"unterminated", 3, true);
   ask("RegQueryValueExW REG_SZ unterminated exact", L"unterminated", 2, true);
   ask("RegQueryValueExW REG_SZ unterminated one short", L"unterminated", 1, true);
-  setBytes(key, L"multi unterminated", REG_MULTI_SZ, L"a\0b", 3 * w);
+  setBytes(key, L"multi unterminated", REG_MULTI_SZ, L"a\0bc", 3 * w);
   ask("RegQueryValueExW REG_MULTI_SZ unterminated roomy", L"multi unterminated", 64, true);
   ask("RegQueryValueExW REG_MULTI_SZ unterminated exact", L"multi unterminated", 3, true);
-  setBytes(key, L"expand unterminated", REG_EXPAND_SZ, L"%x%", 3 * w);
+  setBytes(key, L"expand unterminated", REG_EXPAND_SZ, L"%x%y", 3 * w);
   ask("RegQueryValueExW REG_EXPAND_SZ unterminated roomy", L"expand unterminated", 64, true);
   setBytes(key, L"empty sz", REG_SZ, L"", 0);
   ask("RegQueryValueExW REG_SZ empty", L"empty sz", 64, true);

@@ -166,8 +166,15 @@ void windowsAndMessages(HINSTANCE instance) {
              peek(nullptr, WM_USER, WM_USER, PM_REMOVE, window));
   answerText("PostMessageW destroyed window",
              freshError([&] { return PostMessageW(window, WM_USER, 0, 0); }));
+  answerText("DestroyWindow destroyed window",
+             freshError([&] { return DestroyWindow(window); }));
   answerText("UnregisterClassW after the last window",
              freshError([&] { return UnregisterClassW(kClass, instance); }));
+  answerText("CreateWindowExW unregistered class", freshError([&] {
+               return CreateWindowExW(0, L"ConformanceNoSuchClass", L"never", WS_OVERLAPPED,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                      nullptr, nullptr, instance, nullptr) != nullptr;
+             }));
 }
 
 void timers(HINSTANCE instance) {

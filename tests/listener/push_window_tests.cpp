@@ -136,14 +136,21 @@ TEST_F(PushWindowTest, SubscribedApplicationIsReleasedOnce) {
 }
 
 // A change the registry refused goes out on the loop's own timer, with no other message to
-// carry it: the test's window only watches the list and ends the loop.
+// carry it: the test's window only watches the list, starts a second refusal once the first
+// change is out (the timer must be set again for it), and ends the loop.
 ClientPush* watched = nullptr;
 std::chrono::steady_clock::time_point giveUpAt;
+bool secondRefusalSent = false;
 
 LRESULT CALLBACK quitWhenRecorded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_TIMER) return DefWindowProcW(window, message, wParam, lParam);
   std::unique_ptr<char[]> list(watched->node->readValue("clientPushList"));
-  if (std::string(list.get()) == "2" || std::chrono::steady_clock::now() > giveUpAt)
+  if (std::string(list.get()) == "2" && !secondRefusalSent) {
+    secondRefusalSent = true;
+    ce::testing::setFailPoint("runInTransaction", ERROR_BUSY, ERROR_BUSY, 1);
+    send(PIM_ITEM_CHANGED_REMOTE, 78, 9);
+  }
+  if (std::string(list.get()) == "6" || std::chrono::steady_clock::now() > giveUpAt)
     PostQuitMessage(0);
   return 0;
 }
@@ -155,9 +162,11 @@ TEST_F(PushWindowTest, LoopWritesARefusedChangeOnItsOwnTimer) {
   HWND window = ce::test::makeWindow(L"QuitWhenRecorded", quitWhenRecorded);
   watched = clientPush;
   giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  secondRefusalSent = false;
   ASSERT_NE(SetTimer(window, 1, 5, nullptr), 0u);
   runMessageLoop(clientPush, 20);
-  EXPECT_EQ(list(), "2");
+  EXPECT_TRUE(secondRefusalSent);
+  EXPECT_EQ(list(), "6");
   EXPECT_EQ(requests(), launcherOnlyAt("2026-03-10 10:01"));
 }
 

@@ -85,7 +85,7 @@ TEST_F(ChangeRecordingTest, ConcurrentRecordersNeverLoseABit) {
   EXPECT_EQ(lost, 0);
 }
 
-// An interval that leaves the calendar is clamped to a year and named in an ERROR line, as is
+// An interval beyond a year either way is clamped to a year and named in an ERROR line, as is
 // one that holds no number at all; only a missing one is silently 0.
 TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
   loadPushConfig(clientPush);
@@ -100,15 +100,20 @@ TEST_F(ChangeRecordingTest, LoadPushConfigReadsPathAndClampsTheInterval) {
 
   const std::pair<const char*, int> intervals[] = {
       {"5", 5}, {"-15min", -15}, {"never", 0}, {"-2147483648", -525600},
-      {"99999999999", 525600}, {"525600", 525600}, {"", 0}};
+      {"99999999999", 525600}, {"525600", 525600}, {"", 0}, {"+4", 4}};
   for (auto [stored, minutes] : intervals) {
     setValue("clientPushInterval", stored);
     loadPushConfig(clientPush);
     EXPECT_EQ(clientPush->pushInterval, minutes) << stored;
   }
-  // A number another program stored is read as the number it is (each form is NodeTest's).
+  // A number another program stored is read as the number it is, binary as text (each form
+  // is NodeTest's).
   ce::test::writeRawSetting(L"clientPushInterval",
-                            {REG_BINARY, ce::test::numberBytes(uint64_t{1} << 32, 8)});
+                            {REG_BINARY, {0x37, 0, 0, 0}});
+  loadPushConfig(clientPush);
+  EXPECT_EQ(clientPush->pushInterval, 7);
+  ce::test::writeRawSetting(L"clientPushInterval",
+                            {REG_QWORD, ce::test::numberBytes(uint64_t{1} << 32, 8)});
   loadPushConfig(clientPush);
   EXPECT_EQ(clientPush->pushInterval, 525600);
   EXPECT_THAT(log(), ElementsAre("[ERROR] - CP: clientPushInterval never is out of range; "
@@ -188,10 +193,11 @@ TEST_F(ChangeRecordingTest, RefusedStartRequestIsReportedOnceAndMadeAgainForItsT
   EXPECT_EQ(log().size(), 3u);
 }
 
-// Another program keeps the list as a number, of whatever width: the change adds its bit and
-// the number keeps its form and every other bit. A list in a text form the client never
-// writes (expandable or multiple strings, bytes of no number's size) is written as plain text.
-TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
+// Another program keeps the list in another type: a REG_DWORD or REG_QWORD is read as its
+// number, any other type as UTF-16 text (a REG_BINARY "4" is 4, not the 52 of its bytes read
+// as a number). The change adds its bit and the list is written back as REG_SZ decimal text,
+// which keeps every bit of either number.
+TEST_F(ChangeRecordingTest, ListOfAnyTypeGetsItsBitAndBecomesDecimalText) {
   using ce::test::numberBytes;
   using ce::test::RawValue;
   using ce::test::textBytes;
@@ -199,27 +205,25 @@ TEST_F(ChangeRecordingTest, ListStoredAsANumberKeepsItsFormAndEveryBit) {
     const char* form;
     RawValue stored;
     int sourceId;
-    RawValue written;
+    const wchar_t* written;
   };
   const uint64_t high = (uint64_t{1} << 40) | (uint64_t{1} << 63);
   const Case cases[] = {
-      {"dword", {REG_DWORD, numberBytes(16, 4)}, 10, {REG_DWORD, numberBytes(18, 4)}},
-      {"dword, all bits", {REG_DWORD, numberBytes(0xffffffff, 4)}, 10,
-       {REG_DWORD, numberBytes(0xffffffff, 4)}},
-      {"dword, bit 31", {REG_DWORD, numberBytes(0x80000000, 4)}, 13,
-       {REG_DWORD, numberBytes(0x80000008, 4)}},
-      {"qword, high bits", {REG_QWORD, numberBytes(high, 8)}, 604,
-       {REG_QWORD, numberBytes(high | 64, 8)}},
-      {"8 bytes", {REG_BINARY, numberBytes(high, 8)}, 9, {REG_BINARY, numberBytes(high | 4, 8)}},
-      {"expandable", {REG_EXPAND_SZ, textBytes(L"2")}, 10, {REG_SZ, textBytes(L"2")}},
-      {"multiple", {REG_MULTI_SZ, textBytes(std::wstring(L"2\0", 2))}, 10,
-       {REG_SZ, textBytes(L"2")}},
-      {"3 bytes", {REG_BINARY, {16, 0, 0}}, 10, {REG_SZ, textBytes(L"2")}},
+      {"dword", {REG_DWORD, numberBytes(16, 4)}, 10, L"18"},
+      {"dword, all bits", {REG_DWORD, numberBytes(0xffffffff, 4)}, 10, L"4294967295"},
+      {"dword, bit 31", {REG_DWORD, numberBytes(0x80000000, 4)}, 13, L"2147483656"},
+      {"qword, high bits", {REG_QWORD, numberBytes(high, 8)}, 604, L"9223373136366403648"},
+      {"binary text", {REG_BINARY, {0x34, 0, 0, 0}}, 10, L"6"},
+      {"binary text, 8 bytes", {REG_BINARY, {0x31, 0, 0x36, 0, 0, 0, 0, 0}}, 10, L"18"},
+      {"expandable", {REG_EXPAND_SZ, textBytes(L"2")}, 10, L"2"},
+      {"multiple", {REG_MULTI_SZ, textBytes(std::wstring(L"2\0", 2))}, 10, L"2"},
+      {"3 bytes", {REG_BINARY, {16, 0, 0}}, 10, L"2"},
   };
   for (const Case& c : cases) {
     ce::test::writeRawSetting(L"clientPushList", c.stored);
     setPIMModifications(clientPush, c.sourceId);
-    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), c.written) << c.form;
+    EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"), (RawValue{REG_SZ, textBytes(c.written)}))
+        << c.form;
   }
   for (const std::string& entry : log()) EXPECT_FALSE(entry.starts_with("[ERROR]")) << entry;
 }

@@ -331,12 +331,15 @@ TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
             static_cast<wint_t>(L'\x01'));
   log->error("%05d|%-3x|%+.2f|%lld|%zu|%hhu|%o|%*d|%.*s|%%", -42, 255u, 1.5, -1ll, size_t{7},
              257u, 8u, 3, 1, 2, "xyz");
+  // A wide text's precision counts the bytes written, whole characters only, exactly to it.
+  log->info("%.5ls|%.4ls|%.2ls|%.0ls", L"caf\u00e9x", L"caf\u00e9x", L"ab", L"a");
   EXPECT_EQ(logText(),
             "14:05:09 GMT +1:00 [INFO] - CP note:  The \\Notes\\x\\n12:00:00 GMT +0:00 [ERROR] - "
             "forged file is not a note: break\n"
             "14:05:09 GMT +1:00 [INFO] - a\\r\\tb\\x1b\\x7f \\u0085 caf\xC3\xA9|\\n|ab  |abc|a\\n|"
             "\\u0085 bad \xEF\xBF\xBD \xEF\xBF\xBD \xF0\x9F\x98\x80|\\x01\n"
-            "14:05:09 GMT +1:00 [ERROR] - -0042|ff |+1.50|-1|7|1|10|  1|xy|%\n");
+            "14:05:09 GMT +1:00 [ERROR] - -0042|ff |+1.50|-1|7|1|10|  1|xy|%\n"
+            "14:05:09 GMT +1:00 [INFO] - caf\xC3\xA9|caf|ab|\n");
 }
 
 // A character beyond U+FFFF is one character whatever the width of wchar_t: given as its

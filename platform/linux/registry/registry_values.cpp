@@ -19,12 +19,14 @@ LONG finish(LONG rc) {
   return rc;
 }
 
-// A value as the caller receives it: its wide form, and whether a NUL goes after it (a string
-// type stored without its terminator; the device adds one and counts it).
+// A value as the caller receives it: its size as stored, and whether a NUL may go after it (a
+// string type stored without its terminator). Windows writes that NUL when the buffer has room
+// for it but never counts it, so a reader that trusts the size still sees the value's own
+// bytes, and one that sized its buffer for the data alone still succeeds.
 struct HandedOut {
   DWORD type = REG_NONE;
-  DWORD size = 0;  // including an added NUL
-  bool addTerminator = false;
+  DWORD size = 0;
+  bool unterminated = false;
 };
 
 HandedOut measure(const StoredValue& value) {
@@ -37,9 +39,8 @@ HandedOut measure(const StoredValue& value) {
       out.size % sizeof(WCHAR) == 0) {
     WCHAR last = 0;
     std::memcpy(&last, value.bytes.data() + out.size - sizeof(WCHAR), sizeof last);
-    out.addTerminator = last != L'\0';
+    out.unterminated = last != L'\0';
   }
-  if (out.addTerminator) out.size += sizeof(WCHAR);
   return out;
 }
 
@@ -54,7 +55,8 @@ LONG handOut(const StoredValue& value, LPDWORD type, LPBYTE data, LPDWORD dataBy
   }
   if (data) {
     ce::registry::copyWideForm(value, data);
-    if (out.addTerminator) std::memset(data + out.size - sizeof(WCHAR), 0, sizeof(WCHAR));
+    if (out.unterminated && *dataBytes >= out.size + sizeof(WCHAR))
+      std::memset(data + out.size, 0, sizeof(WCHAR));
   }
   if (dataBytes) *dataBytes = out.size;
   return ERROR_SUCCESS;

@@ -165,6 +165,18 @@ TEST(CodePageTest, FlagsZeroNeverDropsACharacterAndOnlyTheDevicesFlagsAreTaken) 
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// A lead byte before a NUL has nothing after it: the NUL is never taken as its trail byte, so a
+// counted text keeps its NUL and what follows it.
+TEST(CodePageTest, ALeadByteBeforeANulStandsAlone) {
+  wchar_t wide[8] = {};
+  for (UINT page : {932u, 936u, 949u, 950u}) {
+    ASSERT_EQ(MultiByteToWideChar(page, 0, "\x81\0A", 3, wide, 8), 3) << page;
+    EXPECT_EQ(wide[1], L'\0') << page;
+    EXPECT_EQ(wide[2], L'A') << page;
+    EXPECT_EQ(MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, "\x81\0A", 3, wide, 8), 0) << page;
+  }
+}
+
 // The device's UTF-7 (as Wine gives it) encodes RFC 2152's optional direct characters ('!'),
 // closes every run with '-' and writes '+' as "+-" even amid a run; it reads any byte outside
 // a run as the character of that number, and drops the bits left over at a run's end.

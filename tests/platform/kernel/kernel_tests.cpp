@@ -61,6 +61,12 @@ TEST_F(KernelTest, NamedMutexIsHeldWhileAnyHandleOfAnyProcessIsOpen) {
   // A forked child does not share the parent's hold: its own close leaves the name held.
   EXPECT_TRUE(anotherProcessSeesItHeld(L"notlstnr.txt"));
   EXPECT_TRUE(anotherProcessSeesItHeld(L"notlstnr.txt"));
+  // A second handle of this process: closing either one leaves the name held by the other.
+  HANDLE second = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_TRUE(anotherProcessSeesItHeld(L"notlstnr.txt"));
   EXPECT_TRUE(CloseHandle(first));
   EXPECT_FALSE(anotherProcessSeesItHeld(L"notlstnr.txt"));
 

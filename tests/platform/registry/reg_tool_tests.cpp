@@ -344,6 +344,11 @@ TEST_F(RegFileTest, AFileThatFailsPartWayImportsNothingAndNamesItsLine) {
        ": the file starts as UTF-16 but is not valid UTF-16"},
       {version5File(newKey + u"\"a\"=hex(1):00,d8,41,00,00,00\r\n"),
        ":4: bad UTF-16 text in hex(1) data"},
+      // A lone low half, in the file's own text and in text data.
+      {version5File(newKey + u"\"a\"=\"x" + std::u16string(1, 0xDC00) + u"y\"\r\n"),
+       ": the file starts as UTF-16 but is not valid UTF-16"},
+      {version5File(newKey + u"\"a\"=hex(2):41,00,00,dc,00,00\r\n"),
+       ":4: bad UTF-16 text in hex(2) data"},
       {version5File(newKey + u"\"a\"=dword:100000000\r\n"), ":4: bad dword: dword:100000000"},
   };
   for (const auto& c : cases) {
@@ -394,6 +399,18 @@ TEST_F(RegFileTest, AFileOverTheSizeLimitIsRefusedInOneLineUnlessTheLimitIsRaise
 
   ASSERT_EQ(reg({"import", "--max-size", "4", file}).exitCode, 0);
   EXPECT_EQ(valueOf(L"Software\\Big", L"v").bytes.size(), (3u * 1024 * 1024 + 1) * sizeof(WCHAR));
+
+  // A file of exactly the limit is within it, read from its path or from a pipe.
+  std::string exact = "REGEDIT4\n\n[HKLM\\Software\\Exact]\n\"v\"=\"";
+  exact += std::string(2 * 1024 * 1024 - exact.size() - 2, 'y') + "\"\n";
+  ce::test::writeFile(file, exact);
+  EXPECT_EQ(reg({"import", "--max-size", "2", file}).exitCode, 0);
+  Run exactPiped = ce::test::runShell(
+      ce::test::buildDir() + "/apps/cedevice/cedevice --home " + ce::test::shellQuoted(home()) +
+          " reg import --max-size 2 - < " + ce::test::shellQuoted(file),
+      home() + "/exact.err");
+  EXPECT_EQ(exactPiped.exitCode, 0) << exactPiped.err;
+  EXPECT_TRUE(ce::test::keyExists(L"Software\\Exact"));
 }
 
 // A file of nested keys holds each key's whole path, so it grows with the square of its

@@ -79,14 +79,35 @@ TEST_F(RegistryKeyTest, OddStringsComeBackExactlyAsWritten) {
   for (const auto& c : cases) {
     DWORD type = 0, size = 0;
     ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    std::vector<BYTE> back(size + 1, 0xAA);
+    // Room to spare: whatever follows the data is left as it was.
+    std::vector<BYTE> back(size + sizeof(WCHAR), 0xAA);
+    DWORD stored = size;
+    size = static_cast<DWORD>(back.size());
     ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, back.data(), &size), ERROR_SUCCESS);
+    ASSERT_EQ(size, stored) << c.name;
+    EXPECT_EQ(std::vector<BYTE>(back.begin() + size, back.end()),
+              std::vector<BYTE>(sizeof(WCHAR), 0xAA)) << c.name;
     back.resize(size);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(back, c.data) << c.name;
   }
   EXPECT_EQ(setString(key, std::wstring(1, wchar_t(0x110000)).c_str(), L"x"),
             ERROR_INVALID_PARAMETER);
+
+  // Stored without its terminator, as Windows answers: the size is the stored one, a buffer
+  // with room gets a NUL after the data, and one without room still succeeds.
+  const std::vector<BYTE> ab = wide({L'a', L'b'});
+  ASSERT_EQ(RegSetValueExW(key, L"ab", 0, REG_SZ, ab.data(), static_cast<DWORD>(ab.size())),
+            ERROR_SUCCESS);
+  std::vector<BYTE> terminated = ab;
+  terminated.resize(ab.size() + sizeof(WCHAR), 0);
+  for (size_t room : {ab.size() + sizeof(WCHAR), ab.size()}) {
+    std::vector<BYTE> back(room, 0xAA);
+    DWORD size = static_cast<DWORD>(room);
+    ASSERT_EQ(RegQueryValueExW(key, L"ab", nullptr, nullptr, back.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, ab.size()) << room;
+    EXPECT_EQ(back, std::vector<BYTE>(terminated.begin(), terminated.begin() + room)) << room;
+  }
 }
 
 // Names come back from the store's UTF-8: a lone surrogate in the three bytes we write for it,

@@ -36,6 +36,18 @@ TEST_F(StoreFileTest, AStoreThatCannotBeReadIsNamedWithItsCauseAndLeftAsItIs) {
   ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
   EXPECT_EQ(ce::storeProblem(ce::pimStoreName), "");
+
+  // A store a writer holds locked (here another connection, whose lock SQLite enforces as
+  // another process's) is in use, not broken: nothing to name.
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(ce::systemDir().append("/pim.db").c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder,
+                         "PRAGMA journal_mode=DELETE; BEGIN EXCLUSIVE; INSERT INTO t VALUES(1)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(ce::storeProblem(ce::pimStoreName), "");
+  sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
 }
 
 // Opening a second connection to a store this process has open must leave the first one's

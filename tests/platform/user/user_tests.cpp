@@ -165,6 +165,16 @@ TEST_F(WindowTest, TheWindowTableSkipsWhatIsNotOurs) {
   EXPECT_FALSE(IsWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000000aaull))));
   EXPECT_FALSE(PostMessageW(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000000ccull)),
                             WM_USER, 0, 0));
+
+  // A '%' in a class or title, even one that looks like an escape, comes back as itself.
+  ASSERT_NE(registerClass(L"50%Class"), 0);
+  HWND percent = CreateWindowExW(0, L"50%Class", L"%00000041 of 100%", WS_BORDER, 0, 0, 0, 0,
+                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  windows = ce::listWindows();
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[1].hwnd, percent);
+  EXPECT_EQ(windows[1].className, L"50%Class");
+  EXPECT_EQ(windows[1].title, L"%00000041 of 100%");
 }
 
 std::vector<WPARAM> ticks;
@@ -191,6 +201,21 @@ TEST_F(WindowTest, TimersTickUntilKilledAndThreadTimersGetIdsOfTheirOwn) {
   EXPECT_NE(first, second);
   EXPECT_TRUE(KillTimer(nullptr, first));
   EXPECT_TRUE(KillTimer(nullptr, second));
+
+  // A timer's ticks already waiting go with it; another timer's, or a thread tick of the same
+  // id, stay. (The ticks are posted by hand: these timers would fire in minutes.)
+  ASSERT_EQ(SetTimer(window, 7, 600000, nullptr), 7u);
+  ASSERT_EQ(SetTimer(window, 8, 600000, nullptr), 8u);
+  PostMessageW(window, WM_TIMER, 7, 0);
+  PostMessageW(window, WM_TIMER, 8, 0);
+  PostMessageW(nullptr, WM_TIMER, 7, 0);
+  EXPECT_TRUE(KillTimer(window, 7));
+  std::vector<std::pair<HWND, WPARAM>> left;
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+    left.emplace_back(message.hwnd, message.wParam);
+  EXPECT_EQ(left, (std::vector<std::pair<HWND, WPARAM>>{{window, 8}, {nullptr, 7}}));
+  EXPECT_TRUE(KillTimer(window, 8));
 }
 
 using CrossProcessTest = ce::test::DeviceTest;
