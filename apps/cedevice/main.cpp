@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   app.parse_complete_callback([&] {
     if (!home.empty()) setenv("CE_DEVICE_HOME", home.c_str(), 1);
+    // The home as this tool reads it ("X/missing/../dev" is "X/dev") is the one every process
+    // it starts uses: the kernel would walk through "missing", and mkdir it on the way.
+    setenv("CE_DEVICE_HOME", cedevice::requestedHome().c_str(), 1);
     auto chosen = app.get_subcommands();
     if (!chosen.empty() && !cedevice::makesOrNeedsNoDevice(chosen.front()->get_name()))
       cedevice::requireDevice();

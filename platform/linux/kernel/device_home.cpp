@@ -29,6 +29,9 @@ std::string cachedHome;
 std::string resolveHome() {
   const char* env = std::getenv("CE_DEVICE_HOME");
   std::string home = (env && *env) ? env : "./device";
+  // Nothing is made where another user could plant what the device would run or read.
+  if (std::string problem = homeTrustProblem(home); !problem.empty())
+    throw std::runtime_error(problem);
   std::string error;
   if (!makePrivateFolders(home, error)) throw std::runtime_error("cannot create " + error);
   char resolved[PATH_MAX];
@@ -39,6 +42,8 @@ std::string resolveHome() {
     if (!kernel::makePrivateFolder(home + folder, false))
       throw std::runtime_error("cannot use " + home + folder + ": " +
                                kernel::privateOpenError(errno));
+  if (std::string problem = homeTrustProblem(home); !problem.empty())
+    throw std::runtime_error(problem);
   return home;
 }
 

@@ -198,4 +198,19 @@ TEST_F(RegistryStoreTest, WithoutTheCommitCountAWalkStillSeesEveryChange) {
   expectAWalkToSeeAnotherProcessesChanges();
 }
 
+// The count's file truncated while mapped (a careless script, a cleaner) costs the shared
+// count, not the process: before, the next commit of every process that had it mapped died
+// of SIGBUS. A walk still sees the changes of others, asking the store.
+TEST_F(RegistryStoreTest, ACommitCountTruncatedWhileInUseKillsNoWriterAndHidesNoChange) {
+  RegCloseKey(createKey(L"Software\Mapped"));
+  ASSERT_EQ(truncate((ce::systemDir() + "/registry.db-commits").c_str(), 0), 0);
+  EXPECT_EQ(ce::test::exitCodeInChild([] {
+              HKEY key = createKey(L"Software\Mapped");
+              return setString(key, L"after", L"x") == ERROR_SUCCESS ? 0 : 1;
+            }),
+            0);
+  ASSERT_EQ(truncate((ce::systemDir() + "/registry.db-commits").c_str(), 0), 0);
+  expectAWalkToSeeAnotherProcessesChanges();
+}
+
 }  // namespace
