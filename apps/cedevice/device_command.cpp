@@ -226,10 +226,12 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
       closing = true;
       closeListener(listener);
     }
+    // Each end is looked at once: one seen ending between two looks would be taken as final.
+    bool schedulerEnded = schedulerRunning && scheduler.ended();
+    bool listenerEnded = listener.ended();
     // Once the device serves, a scheduler that dies is started again: without it no due
     // start would happen until the next boot.
-    if (schedulerRunning && ready && !closing && scheduler.ended() &&
-        schedulerRestarts < maxRestarts && !listener.ended()) {
+    if (schedulerEnded && ready && !closing && schedulerRestarts < maxRestarts && !listenerEnded) {
       ++schedulerRestarts;
       std::fprintf(stderr, "cedevice: the scheduler ended (exit code %d); restarting it (%d of %d)\n",
                    scheduler.exitCode(), schedulerRestarts, maxRestarts);
@@ -237,11 +239,12 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
       try {
         scheduler = startOrFail(schedulerOptions);
         cedevice::recordProcess(cedevice::schedulerRole, scheduler.identity());
+        schedulerEnded = false;
       } catch (const Failure& failure) {
         std::fprintf(stderr, "cedevice: %s\n", failure.what());
       }
     }
-    if (schedulerRunning && scheduler.ended()) {
+    if (schedulerEnded) {
       schedulerRunning = false;
       std::fprintf(stderr, "cedevice: the scheduler ended (exit code %d)\n", scheduler.exitCode());
       std::fflush(stderr);
@@ -256,7 +259,7 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
     }
     // A listener that died (a clean close ends with 0) is started again the same way; what
     // the dead one left (its socket, windows and subscriptions) goes first.
-    if (listener.ended() && ready && !closing && listener.exitCode() != 0 &&
+    if (listenerEnded && ready && !closing && listener.exitCode() != 0 &&
         listenerRestarts < maxRestarts) {
       ++listenerRestarts;
       std::fprintf(stderr, "cedevice: the listener ended (exit code %d); restarting it (%d of %d)\n",
@@ -272,7 +275,7 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
         std::fprintf(stderr, "cedevice: %s\n", failure.what());
       }
     }
-    if (listener.ended()) break;
+    if (listenerEnded) break;
     if (ready || !cannotServe.empty()) continue;
     if (startLogged) {
       startLog += lines;

@@ -211,6 +211,7 @@ TEST_F(DeviceHomeProcessTest, AFifoOrFolderInPlaceOfADeviceFileIsNamedAndNeverWa
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
   const std::string output = hostPath("bounded.out");
   auto bounded = [&](const std::vector<std::string>& args) {
+    fs::remove(output);
     std::vector<std::string> argv{ce::test::cedevicePath(), "--home", home()};
     argv.insert(argv.end(), args.begin(), args.end());
     int code = exitCodeOf(spawn(argv, output));
@@ -399,7 +400,8 @@ TEST_F(DeviceHomeProcessTest, KilledProcessesAreRestartedABoundedNumberOfTimesTh
     EXPECT_TRUE(ce::test::waitForText(
         bootLog,
         "the scheduler ended (exit code 137); restarting it (" + std::to_string(restart) + " of 3)",
-        std::chrono::milliseconds(patienceMs)));
+        std::chrono::milliseconds(patienceMs)))
+        << ce::test::readFile(bootLog);
     ASSERT_TRUE(restartedAfter("scheduler.pid", scheduler)) << restart;
   }
   const int last = recordedPid("scheduler.pid");

@@ -34,6 +34,7 @@ namespace {
 constexpr int kSlots = 16;
 CommitCounter::Slot slots[kSlots];
 struct sigaction previousHandler;
+std::uintptr_t pageSize = 0;  // set before the handler is installed
 std::once_flag handlerInstalled;
 
 void passOn(int signal, siginfo_t* info, void* context) {
@@ -49,7 +50,6 @@ void passOn(int signal, siginfo_t* info, void* context) {
 
 void onBusError(int signal, siginfo_t* info, void* context) {
   const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-  const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   for (CommitCounter::Slot& slot : slots) {
     auto page = reinterpret_cast<std::uintptr_t>(slot.page.load(std::memory_order_acquire));
     if (page == 0 || address < page || address >= page + pageSize) continue;
@@ -63,6 +63,7 @@ void onBusError(int signal, siginfo_t* info, void* context) {
 }
 
 void installHandler() {
+  pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   struct sigaction action {};
   action.sa_sigaction = onBusError;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
