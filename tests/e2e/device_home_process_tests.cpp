@@ -290,6 +290,17 @@ TEST_F(DeviceHomeProcessTest, AHomeNamedThroughAMissingFolderMakesNothingOnTheWa
   EXPECT_FALSE(fs::exists(hostPath("missing")));
 }
 
+// A home whose path is too long for the stores is refused before anything is made. Catches
+// an init that made the folders and then failed on the registry ("unable to open database").
+TEST_F(DeviceHomeProcessTest, AHomePathTooLongForItsStoresIsRefusedBeforeAnythingIsMade) {
+  const std::string deep = hostPath(std::string(240, 'd')) + "/" + std::string(240, 'e');
+  auto init = ce::test::runShell(ce::test::cedeviceCommand(deep, {"init"}), hostPath(".long.err"));
+  EXPECT_EQ(init.exitCode, 1);
+  EXPECT_THAT(init.err, HasSubstr("the device home's path is too long"));
+  EXPECT_EQ(std::count(init.err.begin(), init.err.end(), '\n'), 1) << init.err;
+  EXPECT_FALSE(fs::exists(deep));
+}
+
 // A link planted in place of the log stops the boot; outside files are never written.
 TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWrittenThrough) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
