@@ -8,8 +8,8 @@
 
 namespace ce {
 
-// Absolute host path of the device home ($CE_DEVICE_HOME, else ./device); fs/, system/ and
-// run/ exist once this returns. What it creates is 0700 whatever the umask. Throws
+// Absolute host path of the device home ($CE_DEVICE_HOME, else ./device, which is never made
+// here); fs/, system/ and run/ exist once this returns. What it creates is 0700 whatever the umask. Throws
 // std::runtime_error when it cannot be made, or when fs/, system/ or run/ is a symbolic link.
 std::string deviceHome();
 std::string fsRoot();        // <home>/fs

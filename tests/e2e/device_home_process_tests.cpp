@@ -301,6 +301,22 @@ TEST_F(DeviceHomeProcessTest, AHomePathTooLongForItsStoresIsRefusedBeforeAnythin
   EXPECT_FALSE(fs::exists(deep));
 }
 
+// The listener or the launcher run by hand where there is no device, with no home named,
+// fails and makes nothing. Catches a program that silently made ./device and ran on it.
+TEST_F(DeviceHomeProcessTest, AProgramRunByHandWithoutADeviceMakesNone) {
+  const std::string folder = hostPath("elsewhere");
+  fs::create_directory(folder);
+  for (const char* program : {"notlstnr/notlstnr", "startsync/startsync"}) {
+    auto run = ce::test::runShell("cd " + ce::test::shellQuoted(folder) +
+                                      " && env -u CE_DEVICE_HOME " +
+                                      ce::test::shellQuoted(ce::test::buildDir() + "/apps/" +
+                                                            program),
+                                  hostPath(".byhand.err"));
+    EXPECT_NE(run.exitCode, 0) << program;
+    EXPECT_FALSE(fs::exists(folder + "/device")) << program << ": " << run.out << run.err;
+  }
+}
+
 // A link planted in place of the log stops the boot; outside files are never written.
 TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWrittenThrough) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
