@@ -36,7 +36,9 @@ bool makesOrNeedsNoDevice(const std::string& name) {
 void checkedFlush() {
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)
-    throw Failure(std::string("cannot write standard output: ") + std::strerror(errno));
+    // By now the command has done what it does: a caller must not take it for undone.
+    throw Failure(std::string("cannot write standard output: ") + std::strerror(errno) +
+                  " (the command was carried out; only its output is lost)");
 }
 
 }  // namespace

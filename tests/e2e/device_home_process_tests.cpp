@@ -317,6 +317,19 @@ TEST_F(DeviceHomeProcessTest, AProgramRunByHandWithoutADeviceMakesNone) {
   }
 }
 
+// A control message sent with its output lost still says that it was carried out. Catches a
+// failure line that reads as if the source had not been suspended.
+TEST_F(DeviceHomeProcessTest, AMessageWhoseOutputIsLostSaysItWasCarriedOut) {
+  bootDevice();
+  auto full = ce::test::runShell(
+      ce::test::cedeviceCommand(home(), {"send", "suspend", "tasks"}) + " >/dev/full",
+      hostPath(".full.err"));
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_THAT(full.err, HasSubstr("the command was carried out"));
+  auto status = cedevice({"status", "--json"});
+  EXPECT_EQ(nlohmann::json::parse(status.out)["suspendedSources"], nlohmann::json({"tasks"}));
+}
+
 // A link planted in place of the log stops the boot; outside files are never written.
 TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWrittenThrough) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
