@@ -1,13 +1,17 @@
 #include "apps/cedevice/device_access.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "apps/cedevice/failure.h"
 #include "config/stored_number.h"
 #include "platform/linux/device.h"
+#include "platform/linux/kernel/private_files.h"
+#include "platform/linux/kernel/unique_fd.h"
 #include "platform/linux/process.h"
 #include "platform/linux/stores.h"
 #include "platform/linux/user/window_table.h"
@@ -133,10 +137,21 @@ std::string narrow(const std::wstring& text) {
 std::wstring widen(const std::string& text) { return ce::widenFileName(text); }
 
 std::string readText(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  // Never blocks: a FIFO or a folder planted in place of a record is refused, not read.
+  ce::kernel::UniqueFd fd(ce::kernel::openPrivate(hostPath, O_RDONLY));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return "";
+    throw Failure(hostPath + ": " + ce::kernel::privateOpenError(errno) + "; remove it");
+  }
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
 }
 
 }  // namespace cedevice

@@ -46,6 +46,8 @@ std::string oneLine(const std::string& text, bool escapeBackslash);
 
 std::string narrow(const std::wstring& text);
 std::wstring widen(const std::string& text);
+// The whole file, "" when there is none; Failure naming it when it is not a regular file
+// (a FIFO would block the reader) or cannot be read.
 std::string readText(const std::string& hostPath);
 
 }  // namespace cedevice

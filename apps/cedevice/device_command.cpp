@@ -1,8 +1,11 @@
 // `cedevice init`, `boot` and `shutdown`: the device as a whole.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <thread>
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
@@ -28,11 +31,12 @@ constexpr int detachTimeoutMs = 10000;
 // How often a listener that cannot log its start is asked whether it serves yet.
 constexpr int serveCheckPeriodMs = 20;
 constexpr int shutdownTimeoutMs = 30000;
+// How many times one boot restarts a scheduler or a listener that died: a program that dies
+// at every start must not be restarted for ever.
+constexpr int maxRestarts = 3;
 
 int readNumber(const std::string& path) {
-  std::ifstream in(path);
-  int value = 0;
-  return (in >> value) ? value : 0;
+  return std::atoi(cedevice::readText(path).c_str());
 }
 
 void writeNumber(const std::string& path, int value) {
@@ -68,6 +72,31 @@ void ensureNotRunning() {
                   std::to_string(cedevice::ownerOf(window)) + ")");
 }
 
+// The lock the listener takes for each line of its log: a folder in its place, or a process
+// that holds it, would drop every line, the start line among them.
+void checkLogLock() {
+  const std::string lockFile = cedevice::runFile("mutex.notlstnr.txt.lock");
+  struct stat info;
+  if (lstat(lockFile.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+    throw Failure(lockFile + " is not a regular file; the listener locks it to write its log: "
+                             "remove it");
+  // A writer holds it for one line at a time: only a lock held all along is somebody's hold.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    HANDLE lock = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
+    DWORD error = GetLastError();
+    if (lock) CloseHandle(lock);
+    if (!lock)
+      throw Failure(lockFile + ": cannot be locked (error " + std::to_string(error) +
+                    "); the listener locks it to write its log");
+    if (error != ERROR_ALREADY_EXISTS) return;
+    if (std::chrono::steady_clock::now() >= deadline)
+      throw Failure(lockFile + " is held by another process, so the listener could not write "
+                               "its log: end that process");
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 // Refuses a device whose stores cannot be read, and one where the log or the launcher's
 // record is a link: the device writes only inside its home, and never over a damaged store.
 void checkBeforeStart() {
@@ -76,12 +105,18 @@ void checkBeforeStart() {
     if (!problem.empty()) throw Failure("system/" + std::string(store) + ": " + problem);
   }
   for (const char* file : {"notlstnr.txt", "startsync.txt"}) {
-    std::error_code ignored;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(ce::fsRoot() + "/" + file,
-                                                                    ignored)))
+    struct stat info;
+    if (lstat((ce::fsRoot() + "/" + file).c_str(), &info) != 0) continue;
+    if (S_ISLNK(info.st_mode))
       throw Failure("fs/" + std::string(file) +
                     " is a symbolic link; the device writes only inside its home: remove it");
+    // A FIFO or a folder there would leave the listener's log unwritten and the boot waiting
+    // for a start line that never comes.
+    if (!S_ISREG(info.st_mode))
+      throw Failure("fs/" + std::string(file) +
+                    " is not a regular file; the device writes its log there: remove it");
   }
+  checkLogLock();
 }
 
 ce::Process startOrFail(ce::SpawnOptions options) {
@@ -178,6 +213,8 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
   // deadline, says that it failed.
   const bool startLogged = getLOGLevel() >= LogInfo;
   bool schedulerRunning = true;
+  bool closing = false;  // asked to stop: nothing that ends now is restarted
+  int schedulerRestarts = 0, listenerRestarts = 0;
   for (;;) {
     bool asking = !ready && cannotServe.empty() && !startLogged;
     auto event = waiter.wait(asking ? serveCheckPeriodMs : -1,
@@ -185,8 +222,29 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
     std::string lines = echoLog || !ready ? logReader.next() : std::string();
     if (echoLog) std::fputs(lines.c_str(), stdout);
     std::fflush(stdout);
-    if (event == ce::EventWaiter::Event::interrupted) closeListener(listener);
-    if (schedulerRunning && scheduler.ended()) {
+    if (event == ce::EventWaiter::Event::interrupted) {
+      closing = true;
+      closeListener(listener);
+    }
+    // Each end is looked at once: one seen ending between two looks would be taken as final.
+    bool schedulerEnded = schedulerRunning && scheduler.ended();
+    bool listenerEnded = listener.ended();
+    // Once the device serves, a scheduler that dies is started again: without it no due
+    // start would happen until the next boot.
+    if (schedulerEnded && ready && !closing && schedulerRestarts < maxRestarts && !listenerEnded) {
+      ++schedulerRestarts;
+      std::fprintf(stderr, "cedevice: the scheduler ended (exit code %d); restarting it (%d of %d)\n",
+                   scheduler.exitCode(), schedulerRestarts, maxRestarts);
+      std::fflush(stderr);
+      try {
+        scheduler = startOrFail(schedulerOptions);
+        cedevice::recordProcess(cedevice::schedulerRole, scheduler.identity());
+        schedulerEnded = false;
+      } catch (const Failure& failure) {
+        std::fprintf(stderr, "cedevice: %s\n", failure.what());
+      }
+    }
+    if (schedulerEnded) {
       schedulerRunning = false;
       std::fprintf(stderr, "cedevice: the scheduler ended (exit code %d)\n", scheduler.exitCode());
       std::fflush(stderr);
@@ -199,7 +257,25 @@ int runDevice(HANDLE lock, bool echoLog, int& readyFd) {
         closeListener(listener);
       }
     }
-    if (listener.ended()) break;
+    // A listener that died (a clean close ends with 0) is started again the same way; what
+    // the dead one left (its socket, windows and subscriptions) goes first.
+    if (listenerEnded && ready && !closing && listener.exitCode() != 0 &&
+        listenerRestarts < maxRestarts) {
+      ++listenerRestarts;
+      std::fprintf(stderr, "cedevice: the listener ended (exit code %d); restarting it (%d of %d)\n",
+                   listener.exitCode(), listenerRestarts, maxRestarts);
+      std::fflush(stderr);
+      cedevice::removeWhatDeadProcessesLeft();
+      listenerOptions.freshOutput = false;  // the dead one's last words stay
+      try {
+        listener = startOrFail(listenerOptions);
+        cedevice::recordProcess(cedevice::listenerRole, listener.identity());
+        continue;
+      } catch (const Failure& failure) {
+        std::fprintf(stderr, "cedevice: %s\n", failure.what());
+      }
+    }
+    if (listenerEnded) break;
     if (ready || !cannotServe.empty()) continue;
     if (startLogged) {
       startLog += lines;
@@ -326,10 +402,22 @@ int shutdown() {
       throw Failure("the device is not running");
     }
   }
-  if (window && !PostMessageW(window, WM_CLOSE, 0, 0))
-    throw Failure("the listener did not take the close message (error " +
-                  std::to_string(GetLastError()) + ")");
-  if (!window) listener.terminate();
+  // A running boot is asked to stop as Ctrl-C asks it: it closes its listener itself, and
+  // restarts nothing that ends meanwhile.
+  const bool throughSupervisor = booted && supervisor.valid();
+  if (throughSupervisor && !supervisor.terminate())
+    throw Failure("cannot ask the boot (pid " + std::to_string(supervisor.id()) + ") to stop");
+  if (throughSupervisor && !windowOwner.valid()) window = nullptr;
+  if (window && !PostMessageW(window, WM_CLOSE, 0, 0)) {
+    DWORD error = GetLastError();
+    // A listener that cannot be reached (its socket removed) still closes on SIGTERM, whose
+    // handler runs the same close sequence: the device stops all the same.
+    ce::Process& owner = windowOwner.valid() ? windowOwner : listener;
+    if (error != ERROR_PIPE_NOT_CONNECTED || !owner.valid() || !owner.terminate())
+      throw Failure("the listener did not take the close message (error " +
+                    std::to_string(error) + ")");
+  }
+  if (!window && !throughSupervisor) listener.terminate();
   if (!booted) scheduler.terminate();
   if (!waitForAll({&listener, &windowOwner, &supervisor, &scheduler}, shutdownTimeoutMs))
     throw Failure("the device did not stop within 30 s");
@@ -338,7 +426,14 @@ int shutdown() {
       cedevice::forgetProcess(role);
     std::printf("listener stopped\n");
   } else {
-    std::printf("listener exited with code %d\n", readNumber(cedevice::runFile("listener.exit")));
+    int code = readNumber(cedevice::runFile("listener.exit"));
+    std::printf("listener exited with code %d\n", code);
+    // One that was killed, or crashed while closing, may have lost what it was recording.
+    if (code != 0) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "cedevice: the listener did not exit cleanly (exit code %d)\n", code);
+      return 1;
+    }
   }
   return 0;
 }
@@ -363,7 +458,8 @@ void setup(CLI::App& app) {
       "cedevice) in the foreground, printing the listener's new log lines and each program the\n"
       "scheduler starts. Ctrl-C or SIGTERM closes the listener through its own close sequence\n"
       "(WM_CLOSE); boot then stops the scheduler and exits with the listener's exit code. A\n"
-      "second boot of a running device exits 1.\n"
+      "second boot of a running device exits 1. A scheduler, or a listener, that dies while\n"
+      "the device runs is started again, up to 3 times each, with a line saying so.\n"
       "\n"
       "A device whose store cannot be read is not booted: the store is named with the cause\n"
       "and left as it is. Nor is one where \\notlstnr.txt or \\startsync.txt is a symbolic\n"
@@ -387,7 +483,8 @@ void setup(CLI::App& app) {
   auto* shutdownCommand = cedevice::describe(
       app.add_subcommand("shutdown", "Close the listener and stop the device"),
       "Sends WM_CLOSE to the listener, waits up to 30 s for it and the scheduler to end and\n"
-      "prints the listener's exit code. Exits 1 when the device is not running.");
+      "prints the listener's exit code. Exits 1 when the device is not running, or when the\n"
+      "listener did not exit cleanly (an exit code other than 0).");
   shutdownCommand->callback([] { cedevice::setExitCode(shutdown()); });
 }
 

@@ -47,6 +47,15 @@ void tightenHome() {
 
 void initDevice(bool verbose) {
   requireAccess();
+  // SQLite opens no database whose full path is 512 bytes or longer: a longer home would
+  // fail half-way through, with its folders made. The longest store name decides.
+  constexpr size_t storePathLimit = 511;
+  const std::string longestStore = "/system/registry.db-commits";
+  const std::string home = requestedHome();
+  if (home.size() + longestStore.size() > storePathLimit)
+    throw Failure("the device home's path is too long (" + std::to_string(home.size()) +
+                  " bytes; at most " + std::to_string(storePathLimit - longestStore.size()) +
+                  "): " + home);
   std::string root = ce::fsRoot();
   for (const char* folder : folders) {
     std::error_code ignored;

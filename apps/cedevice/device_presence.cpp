@@ -23,6 +23,8 @@ std::string requestedHome() {
 void requireAccess() {
   std::string problem = ce::homeAccessProblem(requestedHome());
   if (!problem.empty()) throw Failure("cannot use the device home: " + problem, 1);
+  problem = ce::homeTrustProblem(requestedHome());
+  if (!problem.empty()) throw Failure("refused the device home: " + problem, 1);
 }
 
 void requireDevice() {

@@ -13,7 +13,8 @@ std::string requestedHome();
 // Throws Failure (exit 1) when the requested home holds no device, or when it belongs to
 // another user ("permission denied": such a caller cannot tell anything about the device).
 void requireDevice();
-// Throws Failure (exit 1) when the requested home exists and belongs to another user.
+// Throws Failure (exit 1) when the requested home exists and belongs to another user, or
+// cannot be trusted (see ce::homeTrustProblem).
 void requireAccess();
 
 }  // namespace cedevice

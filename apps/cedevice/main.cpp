@@ -36,7 +36,9 @@ bool makesOrNeedsNoDevice(const std::string& name) {
 void checkedFlush() {
   std::cout.flush();
   if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)
-    throw Failure(std::string("cannot write standard output: ") + std::strerror(errno));
+    // By now the command has done what it does: a caller must not take it for undone.
+    throw Failure(std::string("cannot write standard output: ") + std::strerror(errno) +
+                  " (the command was carried out; only its output is lost)");
 }
 
 }  // namespace
@@ -62,6 +64,9 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   app.parse_complete_callback([&] {
     if (!home.empty()) setenv("CE_DEVICE_HOME", home.c_str(), 1);
+    // The home as this tool reads it ("X/missing/../dev" is "X/dev") is the one every process
+    // it starts uses: the kernel would walk through "missing", and mkdir it on the way.
+    setenv("CE_DEVICE_HOME", cedevice::requestedHome().c_str(), 1);
     auto chosen = app.get_subcommands();
     if (!chosen.empty() && !cedevice::makesOrNeedsNoDevice(chosen.front()->get_name()))
       cedevice::requireDevice();

@@ -63,9 +63,16 @@ std::string timeText(const FILETIME& ft) {
 void check(const ce::pim::Result& result) {
   if (!result)
     throw cedevice::Failure(cedevice::storeFailure(ce::pimStoreName, result.message), 1);
+}
+
+// A change the listener never heard of is recorded only at its next start: the caller must
+// know, so it fails, once whatever it prints is out.
+void reportUndelivered(const ce::pim::Result& result) {
   if (result.undelivered > 0)
-    std::fprintf(stderr, "cedevice: warning: %d window(s) did not take the notification\n",
-                 result.undelivered);
+    throw cedevice::Failure(
+        "the change is stored, but " + std::to_string(result.undelivered) +
+            " subscribed window(s) could not be reached; see `cedevice status`",
+        1);
 }
 
 struct Options {
@@ -82,7 +89,8 @@ void setup(CLI::App& app) {
       app.add_subcommand("pim", "Add, change, delete or list contacts, appointments "
                                 "and tasks, notifying the subscribed windows"),
       "Each change notifies the subscribed windows of other processes, as the device's PIM\n"
-      "store does, so a running listener records it. An unknown id exits 1.");
+      "store does, so a running listener records it. An unknown id exits 1, and so does a\n"
+      "change that a subscribed window could not be told of (it is stored all the same).");
   pim->require_subcommand(1);
 
   auto* add = pim->add_subcommand("add", "Add an item and print its id");
@@ -93,8 +101,10 @@ void setup(CLI::App& app) {
   add->add_option("subject", options.subject, "The item's subject (UTF-8)")->required();
   add->callback([] {
     DWORD oid = 0;
-    check(ce::pim::addItem(folderNamed(options.kind), options.subject, oid));
+    ce::pim::Result added = ce::pim::addItem(folderNamed(options.kind), options.subject, oid);
+    check(added);
     std::printf("%u\n", static_cast<unsigned>(oid));
+    reportUndelivered(added);
   });
 
   auto* change = pim->add_subcommand("change", "Change an item: its subject, or else only its "
@@ -104,12 +114,18 @@ void setup(CLI::App& app) {
   change->callback([subject] {
     std::optional<std::string> newSubject;
     if (subject->count() > 0) newSubject = options.subject;
-    check(ce::pim::changeItem(options.id, newSubject));
+    ce::pim::Result changed = ce::pim::changeItem(options.id, newSubject);
+    check(changed);
+    reportUndelivered(changed);
   });
 
   auto* remove = pim->add_subcommand("delete", "Delete an item");
   remove->add_option("id", options.id, "The item's id")->required();
-  remove->callback([] { check(ce::pim::deleteItem(options.id)); });
+  remove->callback([] {
+    ce::pim::Result deleted = ce::pim::deleteItem(options.id);
+    check(deleted);
+    reportUndelivered(deleted);
+  });
 
   auto* list = pim->add_subcommand("list", "List items: id, folder, last change, subject");
   list->add_option("folder", options.folder,

@@ -20,9 +20,15 @@ HWND listenerWindowOrFail(const wchar_t* className = L"ClientPushWindow") {
 }
 
 void post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (!PostMessageW(window, message, wParam, lParam))
-    throw cedevice::Failure("the listener did not take the message (error " +
-                            std::to_string(GetLastError()) + ")");
+  if (PostMessageW(window, message, wParam, lParam)) return;
+  DWORD error = GetLastError();
+  if (error == ERROR_PIPE_NOT_CONNECTED)
+    throw cedevice::Failure(
+        "the listener cannot be reached: " +
+        cedevice::runFile("socket." + std::to_string(cedevice::ownerOf(window))) +
+        " is missing; the message was not delivered (`cedevice shutdown` still stops it)");
+  throw cedevice::Failure("the listener did not take the message (error " +
+                          std::to_string(error) + ")");
 }
 
 void sendFlag(const std::string& name, bool suspend) {

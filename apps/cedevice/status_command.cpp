@@ -55,6 +55,7 @@ struct Part {
 struct Status {
   std::string home;
   int listenerPid = 0;   // 0: not running
+  bool listenerReachable = false;  // whether messages of other processes reach it
   int schedulerPid = 0;  // 0: not running
   std::vector<WindowInfo> windows;
   Part<std::vector<ce::pim::Subscription>> subscriptions;
@@ -81,6 +82,7 @@ Status collect() {
   status.home = ce::deviceHome();
   HWND window = cedevice::findListenerWindow();
   status.listenerPid = window ? cedevice::ownerOf(window) : 0;
+  status.listenerReachable = window && ce::processReachable(status.listenerPid);
   if (window)
     for (const auto& info : ce::listWindows())
       if (info.pid == status.listenerPid)
@@ -115,8 +117,11 @@ Status collect() {
 
 void printText(const Status& status) {
   std::printf("device home: %s\n", status.home.c_str());
-  if (status.listenerPid) std::printf("listener: running (pid %d)\n", status.listenerPid);
-  else std::printf("listener: not running\n");
+  if (status.listenerPid)
+    std::printf("listener: running (pid %d)%s\n", status.listenerPid,
+                status.listenerReachable ? "" : ", unreachable");
+  else
+    std::printf("listener: not running\n");
   if (status.schedulerPid) std::printf("scheduler: running (pid %d)\n", status.schedulerPid);
   else std::printf("scheduler: not running\n");
   if (status.listenerPid) {
@@ -161,7 +166,10 @@ void showJson(const Status& status) {
   nlohmann::json out;
   out["home"] = status.home;
   out["listener"] = {{"running", status.listenerPid != 0}};
-  if (status.listenerPid) out["listener"]["pid"] = status.listenerPid;
+  if (status.listenerPid) {
+    out["listener"]["pid"] = status.listenerPid;
+    out["listener"]["reachable"] = status.listenerReachable;
+  }
   out["scheduler"] = {{"running", status.schedulerPid != 0}};
   if (status.schedulerPid) out["scheduler"]["pid"] = status.schedulerPid;
   out["windows"] = nlohmann::json::array();
@@ -206,6 +214,15 @@ int conclude(const Status& status) {
     std::fprintf(stderr, "cedevice: %s\n", problem.c_str());
   if (!status.problems.empty()) return unreadableExitCode;
   if (!status.listenerPid) return notRunningExitCode;
+  if (!status.listenerReachable) {
+    // Nothing the PIM store or another program says reaches it: changes go unrecorded.
+    std::fprintf(stderr,
+                 "cedevice: the listener (pid %d) cannot be reached: %s is missing, so no change "
+                 "is recorded; `cedevice shutdown` stops it\n",
+                 status.listenerPid,
+                 cedevice::runFile("socket." + std::to_string(status.listenerPid)).c_str());
+    return notRunningExitCode;
+  }
   if (!status.schedulerPid) {
     // A listener whose scheduler has gone records changes that nothing will ever start.
     std::fprintf(stderr, "cedevice: the scheduler is not running, so no program starts (see %s)\n",
@@ -224,9 +241,10 @@ void setup(CLI::App& app) {
       "pending program starts, and the sources the listener holds suspended (asked of the\n"
       "listener itself, whoever sent the commands).\n"
       "\n"
-      "Exit status: 0 when the listener and the scheduler run, 3 when either does not (the\n"
-      "rest is shown either way), 1 when the device cannot be read: a store that cannot be\n"
-      "read is named on standard error, or the device home belongs to another user.");
+      "Exit status: 0 when the listener and the scheduler run, 3 when either does not or the\n"
+      "listener cannot be reached (the rest is shown either way), 1 when the device cannot be\n"
+      "read: a store that cannot be read is named on standard error, or the device home\n"
+      "belongs to another user.");
   auto json = std::make_shared<bool>(false);
   status->add_flag("--json", *json, "Print one JSON object instead of text");
   status->callback([json] {

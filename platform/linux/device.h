@@ -8,8 +8,8 @@
 
 namespace ce {
 
-// Absolute host path of the device home ($CE_DEVICE_HOME, else ./device); fs/, system/ and
-// run/ exist once this returns. What it creates is 0700 whatever the umask. Throws
+// Absolute host path of the device home ($CE_DEVICE_HOME, else ./device, which is never made
+// here); fs/, system/ and run/ exist once this returns. What it creates is 0700 whatever the umask. Throws
 // std::runtime_error when it cannot be made, or when fs/, system/ or run/ is a symbolic link.
 std::string deviceHome();
 std::string fsRoot();        // <home>/fs
@@ -38,6 +38,15 @@ std::wstring devicePathOf(const std::string& hostPath);
 // Why this process may not use the device home at `home` (its owner's alone), as "<path>:
 // permission denied", or "" when it may or when the home does not exist yet. Creates nothing.
 std::string homeAccessProblem(const std::string& home);
+// Why the device home at `home` cannot be trusted, as one line naming the path: the home, its
+// fs/, system/ or run/ owned by another user or writable by others, an entry of system/ or
+// run/ owned by another user, or a folder above the home that another user (root aside)
+// owns or may write without a sticky bit. "" when it can be trusted or, for what does not
+// exist yet, when the folder it would be made in can. Creates nothing.
+std::string homeTrustProblem(const std::string& home);
+// Why the program at `hostPath` may not be started by the device: outside fs/, a link on the
+// way, or a folder of its path or the file itself another user's or writable by others.
+std::string programTrustProblem(const std::string& hostPath);
 
 // Takes every permission for others away from the home, its three folders, the entries of
 // system/ and run/, and the given folders and files below fs/ (paths relative to fs/), as a

@@ -1,7 +1,9 @@
 // The device home as its owner and others meet it: private whatever the umask, written only
 // inside itself, a broken store named, a crash leaving nothing behind, and the listener's own
 // state shown from outside.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,6 +125,211 @@ TEST_F(DeviceHomeProcessTest, AnotherUserIsDeniedInOneLine) {
   EXPECT_EQ(cedevice({"status"}).exitCode, 0);
 }
 
+// A home someone else made, or may write, is refused by every command in one line naming it:
+// its maker could rename the device's folders and plant a launcher that the scheduler would
+// run as the device's user. Catches a check on modes alone, or one made only by some commands.
+TEST_F(DeviceHomeProcessTest, AHomeAnotherUserOwnsOrMayWriteIsRefusedInOneLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a home that another user owns";
+  const std::string theirs = hostPath("theirs");
+  for (const char* folder : {"", "/fs", "/system"}) {
+    fs::create_directory(theirs + folder);
+    ASSERT_EQ(chown((theirs + folder).c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod((theirs + folder).c_str(), 0777), 0);
+  }
+  const std::vector<std::vector<std::string>> commands = {
+      {"init"}, {"boot", "--detach"}, {"status"}, {"pim", "list"}, {"shutdown"}};
+  for (const auto& command : commands) {
+    auto run = ce::test::runShell(ce::test::cedeviceCommand(theirs, command),
+                                  hostPath(".theirs.err"));
+    EXPECT_EQ(run.exitCode, 1) << command[0] << ": " << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr(theirs + ": owned by uid 65534")) << command[0];
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << command[0] << run.err;
+  }
+  // Root's look included: nothing made in another user's home, which its owner could not use.
+  EXPECT_TRUE(fs::is_empty(theirs + "/system"));
+  EXPECT_FALSE(fs::exists(theirs + "/run"));
+  // Below a folder another user owns, nothing is made either.
+  auto below = ce::test::runShell(ce::test::cedeviceCommand(theirs + "/dev", {"init"}),
+                                  hostPath(".theirs.err"));
+  EXPECT_EQ(below.exitCode, 1);
+  EXPECT_FALSE(fs::exists(theirs + "/dev"));
+
+  // A home of our own that others may write is refused the same way.
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  ASSERT_EQ(chmod(hostPath("fs").c_str(), 0777), 0);
+  auto open = cedevice({"status"});
+  EXPECT_EQ(open.exitCode, 1);
+  EXPECT_THAT(open.err, HasSubstr(hostPath("fs") + ": writable by other users"));
+  ASSERT_EQ(chmod(hostPath("fs").c_str(), 0700), 0);
+}
+
+// A launcher planted by another user is never started: the scheduler names it and drops the
+// run. Catches a scheduler that checks only that the program is executable.
+TEST_F(DeviceHomeProcessTest, ALauncherAnotherUserPlantedIsNeverStarted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a file that another user owns";
+  bootDevice({{"clientPushInterval", "0"}});
+  const std::string folder = fsPath("Program Files/Quillbex");
+  ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  ASSERT_NE(pimAdd("contact", "Ann"), "");
+  EXPECT_TRUE(ce::test::waitForText(hostPath("run/boot.log"),
+                                    folder + ": owned by uid 65534",
+                                    std::chrono::milliseconds(patienceMs)));
+  EXPECT_THAT(launcherRuns(), IsEmpty());
+  ASSERT_EQ(chown(folder.c_str(), 0, 0), 0);
+}
+
+// A listener whose socket was removed (a cleaner of temporary files, a stray rm) still runs
+// but hears nothing. Catches a post that takes it for a window that is gone: the change's
+// notification lost with exit 0, its subscriptions ended, status healthy, shutdown failing.
+TEST_F(DeviceHomeProcessTest, AListenerThatCannotBeReachedIsReportedAndStillStopped) {
+  bootDevice();
+  const int pid = recordedPid("listener.pid");
+  ASSERT_TRUE(fs::remove(hostPath("run/socket." + std::to_string(pid))));
+  auto add = cedevice({"pim", "add", "contact", "Ann"});
+  EXPECT_EQ(add.exitCode, 1);
+  EXPECT_THAT(add.err, HasSubstr("could not be reached"));
+  EXPECT_EQ(std::count(add.err.begin(), add.err.end(), '\n'), 1) << add.err;
+  auto send = cedevice({"send", "suspend", "tasks"});
+  EXPECT_EQ(send.exitCode, 1);
+  EXPECT_THAT(send.err, HasSubstr("the listener cannot be reached"));
+  auto status = cedevice({"status", "--json"});
+  EXPECT_EQ(status.exitCode, 3);
+  EXPECT_THAT(status.err, HasSubstr("cannot be reached"));
+  auto json = nlohmann::json::parse(status.out);
+  EXPECT_EQ(json["listener"]["reachable"], false);
+  EXPECT_EQ(json["subscriptions"].size(), 3u) << status.out;
+  auto stop = cedevice({"shutdown"});
+  EXPECT_EQ(stop.exitCode, 0) << stop.err;
+  EXPECT_FALSE(running(pid));
+}
+
+// A FIFO or a folder planted where the device keeps a record, its log or its log's lock is
+// refused in one line naming it, and nothing waits on it. Catches readers that open a FIFO
+// and block (status, shutdown and boot hung), and a boot that waits 10 s for a log line that
+// cannot be written and then blames the listener.
+TEST_F(DeviceHomeProcessTest, AFifoOrFolderInPlaceOfADeviceFileIsNamedAndNeverWaitedOn) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  const std::string output = hostPath("bounded.out");
+  auto bounded = [&](const std::vector<std::string>& args) {
+    fs::remove(output);
+    std::vector<std::string> argv{ce::test::cedevicePath(), "--home", home()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int code = exitCodeOf(spawn(argv, output));
+    return std::pair{code, ce::test::readFile(output)};
+  };
+  for (const char* record : {"run/boot.pid", "run/scheduler.pid", "run/listener.pid"}) {
+    ASSERT_EQ(mkfifo(hostPath(record).c_str(), 0600), 0);
+    for (const auto& command : std::vector<std::vector<std::string>>{{"status"}, {"shutdown"}})
+      EXPECT_NE(bounded(command).first, -1) << record << " " << command[0];
+    auto [code, said] = bounded({"boot", "--detach"});
+    EXPECT_EQ(code, 1) << record << said;
+    EXPECT_THAT(said, HasSubstr(hostPath(record) + ": not a regular file")) << record;
+    fs::remove(hostPath(record));
+  }
+  ASSERT_EQ(mkfifo(fsPath("notlstnr.txt").c_str(), 0600), 0);
+  auto fifoLog = bounded({"boot", "--detach"});
+  EXPECT_EQ(fifoLog.first, 1);
+  EXPECT_EQ(fifoLog.second,
+            "cedevice: fs/notlstnr.txt is not a regular file; the device writes its log there: "
+            "remove it\n");
+  fs::remove(fsPath("notlstnr.txt"));
+
+  const std::string lock = hostPath("run/mutex.notlstnr.txt.lock");
+  fs::remove(lock);
+  fs::create_directory(lock);
+  auto folderLock = bounded({"boot", "--detach"});
+  EXPECT_EQ(folderLock.first, 1);
+  EXPECT_THAT(folderLock.second, HasSubstr(lock + " is not a regular file"));
+  fs::remove(lock);
+  ce::test::writeFile(lock, "");
+  int held = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  auto heldLock = bounded({"boot", "--detach"});
+  EXPECT_EQ(heldLock.first, 1);
+  EXPECT_THAT(heldLock.second, HasSubstr(lock + " is held by another process"));
+  close(held);
+}
+
+// Under umask 0277 a user who is not root boots, posts to and stops the device. Catches a
+// socket bound with the umask taken away from its mode: its owner could not connect to it
+// (root can, so only another user sees it), and boot failed with error 1400.
+TEST_F(DeviceHomeProcessTest, AUserWhoIsNotRootBootsUnderTheTightestUmask) {
+  if (!canSwitchUser())
+    GTEST_SKIP() << "cannot switch to the user nobody (needs root and setpriv)";
+  char pattern[] = "/tmp/cedevice-nobody-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string theirs = pattern;
+  ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+  auto asNobodyUnder0277 = [&](const std::vector<std::string>& args) {
+    return ce::test::runShell("setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c " +
+                                  ce::test::shellQuoted("umask 0277; " +
+                                                        ce::test::cedeviceCommand(theirs, args)),
+                              home() + "/.nobody.err");
+  };
+  auto boot = asNobodyUnder0277({"boot", "--detach"});
+  EXPECT_EQ(boot.exitCode, 0) << boot.out << boot.err;
+  auto send = asNobodyUnder0277({"send", "suspend", "tasks"});
+  EXPECT_EQ(send.exitCode, 0) << send.err;
+  auto stop = asNobodyUnder0277({"shutdown"});
+  EXPECT_EQ(stop.exitCode, 0) << stop.err;
+  fs::remove_all(theirs);
+}
+
+// A home named through a folder that does not exist ("X/missing/../dev") is X/dev, as
+// `cedevice home` prints it. Catches a command that handed the name on as given: the kernel
+// walked through "missing", and the home's creation made it.
+TEST_F(DeviceHomeProcessTest, AHomeNamedThroughAMissingFolderMakesNothingOnTheWay) {
+  const std::string errors = hostPath(".dev.err");
+  ASSERT_EQ(ce::test::runShell(ce::test::cedeviceCommand(hostPath("dev"), {"init"}), errors)
+                .exitCode,
+            0);
+  auto list = ce::test::runShell(
+      ce::test::cedeviceCommand(hostPath("missing/../dev"), {"pim", "list"}), errors);
+  EXPECT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_FALSE(fs::exists(hostPath("missing")));
+}
+
+// A home whose path is too long for the stores is refused before anything is made. Catches
+// an init that made the folders and then failed on the registry ("unable to open database").
+TEST_F(DeviceHomeProcessTest, AHomePathTooLongForItsStoresIsRefusedBeforeAnythingIsMade) {
+  const std::string deep = hostPath(std::string(240, 'd')) + "/" + std::string(240, 'e');
+  auto init = ce::test::runShell(ce::test::cedeviceCommand(deep, {"init"}), hostPath(".long.err"));
+  EXPECT_EQ(init.exitCode, 1);
+  EXPECT_THAT(init.err, HasSubstr("the device home's path is too long"));
+  EXPECT_EQ(std::count(init.err.begin(), init.err.end(), '\n'), 1) << init.err;
+  EXPECT_FALSE(fs::exists(deep));
+}
+
+// The listener or the launcher run by hand where there is no device, with no home named,
+// fails and makes nothing. Catches a program that silently made ./device and ran on it.
+TEST_F(DeviceHomeProcessTest, AProgramRunByHandWithoutADeviceMakesNone) {
+  const std::string folder = hostPath("elsewhere");
+  fs::create_directory(folder);
+  for (const char* program : {"notlstnr/notlstnr", "startsync/startsync"}) {
+    auto run = ce::test::runShell("cd " + ce::test::shellQuoted(folder) +
+                                      " && env -u CE_DEVICE_HOME " +
+                                      ce::test::shellQuoted(ce::test::buildDir() + "/apps/" +
+                                                            program),
+                                  hostPath(".byhand.err"));
+    EXPECT_NE(run.exitCode, 0) << program;
+    EXPECT_FALSE(fs::exists(folder + "/device")) << program << ": " << run.out << run.err;
+  }
+}
+
+// A control message sent with its output lost still says that it was carried out. Catches a
+// failure line that reads as if the source had not been suspended.
+TEST_F(DeviceHomeProcessTest, AMessageWhoseOutputIsLostSaysItWasCarriedOut) {
+  bootDevice();
+  auto full = ce::test::runShell(
+      ce::test::cedeviceCommand(home(), {"send", "suspend", "tasks"}) + " >/dev/full",
+      hostPath(".full.err"));
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_THAT(full.err, HasSubstr("the command was carried out"));
+  auto status = cedevice({"status", "--json"});
+  EXPECT_EQ(nlohmann::json::parse(status.out)["suspendedSources"], nlohmann::json({"tasks"}));
+}
+
 // A link planted in place of the log stops the boot; outside files are never written.
 TEST_F(DeviceHomeProcessTest, LinksPlantedInPlaceOfTheDevicesFilesAreNeverWrittenThrough) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
@@ -207,26 +414,54 @@ TEST_F(DeviceHomeProcessTest, OfTwoBootsAtOnceTheLoserSaysOnlyAlreadyRunning) {
   EXPECT_THAT(ce::test::readFile(hostPath("run/boot.log")), Not(HasSubstr(" started ")));
 }
 
-// A device whose scheduler was killed is not reported as running. Once the listener and the
-// supervisor are killed too, the next boot clears their subscriptions, sockets and window files.
-TEST_F(DeviceHomeProcessTest, KilledProcessesShowInStatusAndTheNextBootClearsWhatTheyLeft) {
+// A scheduler or a listener that dies while the device runs is started again, each restart
+// said in run/boot.log, up to 3 times; after that a device without its scheduler is not
+// reported as running. Catches a boot that leaves a due start waiting for the next boot, and
+// one that restarts for ever. Once the listener and the supervisor are killed too, the next
+// boot clears their subscriptions, sockets and window files.
+TEST_F(DeviceHomeProcessTest, KilledProcessesAreRestartedABoundedNumberOfTimesThenCleared) {
   bootDevice();
-  const int dead = recordedPid("listener.pid");
-  std::vector<int> pids;
-  for (const char* record : {"scheduler.pid", "listener.pid", "boot.pid"}) {
-    pids.push_back(recordedPid(record));
-    ASSERT_GT(pids.back(), 0) << record;
+  const std::string bootLog = hostPath("run/boot.log");
+  auto restartedAfter = [&](const char* record, int before) {
+    return waitUntil([&] {
+      int now = recordedPid(record);
+      return now != 0 && now != before && running(now);
+    });
+  };
+  const int first = recordedPid("listener.pid");
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  EXPECT_TRUE(ce::test::waitForText(
+      bootLog, "the listener ended (exit code 137); restarting it (1 of 3)",
+      std::chrono::milliseconds(patienceMs)));
+  ASSERT_TRUE(restartedAfter("listener.pid", first));
+  for (int restart = 1; restart <= 3; ++restart) {
+    const int scheduler = recordedPid("scheduler.pid");
+    ASSERT_EQ(kill(scheduler, SIGKILL), 0);
+    EXPECT_TRUE(ce::test::waitForText(
+        bootLog,
+        "the scheduler ended (exit code 137); restarting it (" + std::to_string(restart) + " of 3)",
+        std::chrono::milliseconds(patienceMs)))
+        << ce::test::readFile(bootLog);
+    ASSERT_TRUE(restartedAfter("scheduler.pid", scheduler)) << restart;
   }
-  ASSERT_EQ(kill(pids[0], SIGKILL), 0);
-  ASSERT_TRUE(waitUntil([&] { return !running(pids[0]); }));
+  const int last = recordedPid("scheduler.pid");
+  ASSERT_EQ(kill(last, SIGKILL), 0);
+  ASSERT_TRUE(waitUntil([&] { return !running(last); }));
+  ASSERT_TRUE(ce::test::waitForText(bootLog, "the scheduler ended (exit code 137)\n",
+                                    std::chrono::milliseconds(patienceMs)));
   auto stopped = cedevice({"status"});
   EXPECT_EQ(stopped.exitCode, 3);
   EXPECT_THAT(stopped.out, HasSubstr("listener: running"));
   EXPECT_THAT(stopped.out, HasSubstr("scheduler: not running"));
   EXPECT_THAT(stopped.err, HasSubstr("the scheduler is not running"));
 
-  // The supervisor may see the listener end and go on its own before its turn comes.
-  ASSERT_EQ(kill(dead, SIGKILL), 0);
+  const int dead = recordedPid("listener.pid");
+  std::vector<int> pids;
+  for (const char* record : {"boot.pid", "listener.pid"}) {
+    pids.push_back(recordedPid(record));
+    ASSERT_GT(pids.back(), 0) << record;
+  }
+  // The supervisor first, so that it restarts nothing.
   for (int pid : pids) kill(pid, SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return std::none_of(pids.begin(), pids.end(), running); }));
   bootDevice();

@@ -239,9 +239,10 @@ TEST_F(HostileMessagesTest, NoMessageNumberOrParameterStopsTheListenerRecording)
   waitUntilHandled();
   EXPECT_EQ(setting("clientPushList"), "112");
 
-  // The refusals are told, not silent.
+  // The refusals are told, not silent (the first ones each in a line: a sweep this fast
+  // reaches the limit of lines per second, and the rest are counted).
   std::string output = ce::test::readFile(home() + "/notlstnr-test.out");
-  EXPECT_NE(output.find("refused window message 0x8101"), std::string::npos);
+  EXPECT_NE(output.find("refused window message 0x"), std::string::npos);
 }
 
 }  // namespace

@@ -198,10 +198,14 @@ TEST_F(OfflineChangesProcessTest, ChangesMadeWhileKilledOrShutDownAreRecordedAtT
   // A live change first: recorded then, and not again after the kill.
   ASSERT_TRUE(waitForLog("CP: Item is " + pimAdd("contact", "Ann")));
   ASSERT_EQ(setting("clientPushList"), "2");
-  // The boot ends with its listener; the next one may start once it has.
+  // The whole device killed: the boot first, which would restart a listener killed alone.
   int supervisor = recordedPid("boot.pid");
-  ASSERT_EQ(kill(recordedPid("listener.pid"), SIGKILL), 0);
-  ASSERT_TRUE(waitUntil([&] { return !ce::test::running(supervisor); }));
+  int listener = recordedPid("listener.pid");
+  ASSERT_EQ(kill(supervisor, SIGKILL), 0);
+  kill(listener, SIGKILL);
+  ASSERT_TRUE(waitUntil([&] {
+    return !ce::test::running(supervisor) && !ce::test::running(listener);
+  }));
   ce::test::writeFile(fsPath("My Documents/My Pictures/IMG_01.JPG"), "picture");
   setSetting("clientPushList", "0");
   boot(2);

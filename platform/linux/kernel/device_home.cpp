@@ -1,4 +1,5 @@
 // The device home and the device-path <-> host-path mapping.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,7 +29,17 @@ std::string cachedHome;
 // in it may not, or the device would write outside its home.
 std::string resolveHome() {
   const char* env = std::getenv("CE_DEVICE_HOME");
-  std::string home = (env && *env) ? env : "./device";
+  const bool named = env && *env;
+  std::string home = named ? env : "./device";
+  // The device tool always names the home it makes: a program run by hand in a folder
+  // without a device says so, rather than making ./device there.
+  struct stat info;
+  if (!named && lstat(home.c_str(), &info) != 0 && errno == ENOENT)
+    throw std::runtime_error("no device in ./device ($CE_DEVICE_HOME is not set); make one with "
+                             "`cedevice init`");
+  // Nothing is made where another user could plant what the device would run or read.
+  if (std::string problem = homeTrustProblem(home); !problem.empty())
+    throw std::runtime_error(problem);
   std::string error;
   if (!makePrivateFolders(home, error)) throw std::runtime_error("cannot create " + error);
   char resolved[PATH_MAX];
@@ -39,6 +50,8 @@ std::string resolveHome() {
     if (!kernel::makePrivateFolder(home + folder, false))
       throw std::runtime_error("cannot use " + home + folder + ": " +
                                kernel::privateOpenError(errno));
+  if (std::string problem = homeTrustProblem(home); !problem.empty())
+    throw std::runtime_error(problem);
   return home;
 }
 

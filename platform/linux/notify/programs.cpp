@@ -84,6 +84,10 @@ std::optional<DWORD> startProgram(const Request& request) {
     reportNotStarted(request, e.what());
     return std::nullopt;
   }
+  if (std::string reason = ce::programTrustProblem(hostPath); !reason.empty()) {
+    reportNotStarted(request, reason);
+    return std::nullopt;
+  }
   if (std::string reason = whyNotStartable(hostPath); !reason.empty()) {
     reportNotStarted(request, reason);
     return std::nullopt;

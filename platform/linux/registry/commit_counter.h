@@ -29,14 +29,19 @@ class CommitCounter {
   // a folder this process may not write) is not available, and never fails the caller.
   static CommitCounter beside(const std::string& database);
 
-  bool available() const { return count_ != nullptr; }
+  // False too once the file under the mapping was truncated (said once on standard error).
+  bool available() const;
   std::uint64_t read() const;
   // After a commit: tells every reader that what it read ahead may be stale.
   void bump();
 
+ struct Slot;
+
  private:
   ce::kernel::UniqueFd fd_;
   std::uint64_t* count_ = nullptr;
+  Slot* slot_ = nullptr;
+  mutable bool lossReported_ = false;
 };
 
 }  // namespace ce::registry

@@ -194,8 +194,11 @@ bool ReceiveSocket::open(int pid) {
   unlink(path.c_str());
   // The socket's file takes the socket's mode less the umask: 0600 from the start, so that no
   // other user may ever connect, whatever the umask says.
+  // bind still takes the umask away from that mode: under 0277 the owner itself could not
+  // connect, so the file gets 0600 once more, from a mode that was never looser.
   if (fchmod(fd.get(), 0600) != 0 ||
-      bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
+      bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      chmod(path.c_str(), 0600) != 0) {
     SetLastError(errorOf(errno));
     return false;
   }
@@ -243,21 +246,24 @@ size_t ReceiveSocket::receive(size_t limit, uid_t user,
       }
       int pid = sender ? sender->pid : 0;
       if (!sender || sender->uid != user) {
-        std::fprintf(stderr,
+        if (complaints_.allow())
+          std::fprintf(stderr,
                      "user: refused a window message datagram from uid %ld (pid %d): not the "
                      "device's user\n",
                      sender ? static_cast<long>(sender->uid) : -1L, pid);
       } else if (headers[i].msg_len != sizeof(WindowMessageDatagram) ||
                  (h.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) ||
                  !wellFormed(buffers[i], descriptors.size())) {
-        std::fprintf(stderr,
+        if (complaints_.allow())
+          std::fprintf(stderr,
                      "user: dropped a malformed window message datagram of %u bytes from pid "
                      "%d\n",
                      headers[i].msg_len, pid);
       } else if (buffers[i].flags == kQueryState) {
         answerQuery(descriptors.front().get(), state);
       } else if (carriesPointer(buffers[i].message)) {
-        std::fprintf(stderr,
+        if (complaints_.allow())
+          std::fprintf(stderr,
                      "user: refused window message 0x%04x from pid %d: its parameters would be "
                      "read as addresses in this process\n",
                      buffers[i].message, pid);
@@ -272,6 +278,8 @@ size_t ReceiveSocket::receive(size_t limit, uid_t user,
 }
 
 void ReceiveSocket::close(bool keepFile) {
+  if (!keepFile) complaints_.flush();
+  complaints_ = ComplaintLimiter();
   if (!path_.empty() && !keepFile) unlink(path_.c_str());
   path_.clear();
   fd_.reset();
@@ -374,7 +382,12 @@ DWORD sendToOwner(const WindowMessageDatagram& datagram) {
     auto it = c.sockets.find(pid);
     if (it == c.sockets.end()) {
       UniqueFd fd = connectTo(pid);
-      if (!fd.valid()) return ERROR_INVALID_WINDOW_HANDLE;
+      // A live window whose process cannot be reached (its socket removed by a cleaner of
+      // temporary files, say) is not a window that is gone: its subscriptions must stay, and
+      // the poster must hear that the message was lost.
+      if (!fd.valid())
+        return c.windows.alive(datagram.hwnd) ? ERROR_PIPE_NOT_CONNECTED
+                                              : ERROR_INVALID_WINDOW_HANDLE;
       if (c.sockets.size() >= kMaxConnections) c.sockets.clear();
       it = c.sockets.emplace(pid, std::move(fd)).first;
     }
@@ -382,8 +395,10 @@ DWORD sendToOwner(const WindowMessageDatagram& datagram) {
     if (result != kReconnect) return result;
     c.sockets.erase(it);
   }
-  return ERROR_INVALID_WINDOW_HANDLE;
+  return c.windows.alive(datagram.hwnd) ? ERROR_PIPE_NOT_CONNECTED : ERROR_INVALID_WINDOW_HANDLE;
 }
+
+bool canReach(int pid) { return connectTo(pid).valid(); }
 
 void forgetConnections() {
   Connections& c = connections();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/linux/kernel/wintypes.h"
+#include "platform/linux/user/complaint_limiter.h"
 #include "platform/linux/user/datagram.h"
 #include "platform/linux/user/unique_fd.h"
 
@@ -27,7 +28,8 @@ class ReceiveSocket {
   int descriptor() const { return fd_.get(); }
   // Reads what is waiting, at most `limit` datagrams, without blocking; hands each valid
   // message from `user` to `deliver`, answers each valid state query with what `state`
-  // returns (nullopt: no answer), and reports the others on standard error, one line each:
+  // returns (nullopt: no answer), and reports the others on standard error, one line each
+  // (at most ComplaintLimiter::kLinesPerSecond a second, the rest counted in one line):
   // those of other users, malformed ones and those whose parameters would be read as
   // addresses (pointer_messages.h). Returns the number of datagrams read, valid or not.
   size_t receive(size_t limit, uid_t user,
@@ -40,6 +42,7 @@ class ReceiveSocket {
  private:
   UniqueFd fd_;
   std::string path_;
+  ComplaintLimiter complaints_;
 };
 
 // Asks process `pid` for its state through its socket; nullopt when it has no socket, tells
@@ -53,6 +56,8 @@ void removeDeadSockets();
 // ERROR_INVALID_WINDOW_HANDLE when the window or its process is gone, or ERROR_TIMEOUT when
 // the receiver's queue stayed full for the whole bounded wait.
 DWORD sendToOwner(const WindowMessageDatagram& datagram);
+// True when a datagram socket of process `pid` takes connections.
+bool canReach(int pid);
 // Closes every cached connection (after a reset or in a forked child).
 void forgetConnections();
 

@@ -19,6 +19,10 @@ struct WindowInfo {
 // Live windows of every process of the device, oldest first.
 std::vector<WindowInfo> listWindows();
 
+// True when messages from other processes can reach process `pid` (its socket in run/ is
+// there and bound).
+bool processReachable(int pid);
+
 // True for a live window created by this process.
 bool isWindowOfThisProcess(HWND window);
 

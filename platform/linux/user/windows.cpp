@@ -222,6 +222,8 @@ void setStateReporter(std::function<std::string()> reporter) {
   s.stateReporter = std::move(reporter);
 }
 
+bool processReachable(int pid) { return user::canReach(pid); }
+
 std::optional<std::string> queryProcessState(int pid, int timeoutMs) {
   return user::queryState(pid, timeoutMs);
 }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,14 +68,20 @@ TEST_F(RegistryStoreTest, AReadOnlyStoreReadsButRefusesWrites) {
   ce::testing::reset();  // closes the connection: the WAL is folded into the file
   std::string database = hostPath("system/registry.db");
   std::string before = ce::test::readFile(database);
-  // The home is its owner's alone; this one lets others in to show what a reader meets.
+  // Root writes through any mode bits, and a home is used only by its owner: the probe's
+  // user (nobody) is given the home to show what its owner meets in a read-only store.
+  if (getuid() == 0) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home()))
+      ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+    ASSERT_EQ(lchown(home().c_str(), 65534, 65534), 0);
+  }
   ASSERT_EQ(chmod(home().c_str(), 0755), 0);
-  ASSERT_EQ(chmod(hostPath("system").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(hostPath("system").c_str(), 0555), 0);
   ASSERT_EQ(chmod(database.c_str(), 0444), 0);
   // In a folder it may not write either, SQLite cannot even read (its shared-memory index
   // lives beside the file): a clean ERROR_ACCESS_DENIED.
   EXPECT_EQ(ce::test::exitCodeInChild(readOnlyProbe), 1);
-  ASSERT_EQ(chmod(hostPath("system").c_str(), 0777), 0);
+  ASSERT_EQ(chmod(hostPath("system").c_str(), 0755), 0);
   EXPECT_EQ(ce::test::exitCodeInChild(readOnlyProbe), 0);
   EXPECT_TRUE(ce::test::readFile(database) == before);
 }
@@ -200,6 +207,21 @@ TEST_F(RegistryStoreTest, AWalkSeesWhatAnotherProcessChangedBetweenSteps) {
 TEST_F(RegistryStoreTest, WithoutTheCommitCountAWalkStillSeesEveryChange) {
   ce::testing::reset();
   ASSERT_EQ(mkdir((ce::systemDir() + "/registry.db-commits").c_str(), 0700), 0);
+  expectAWalkToSeeAnotherProcessesChanges();
+}
+
+// The count's file truncated while mapped (a careless script, a cleaner) costs the shared
+// count, not the process: before, the next commit of every process that had it mapped died
+// of SIGBUS. A walk still sees the changes of others, asking the store.
+TEST_F(RegistryStoreTest, ACommitCountTruncatedWhileInUseKillsNoWriterAndHidesNoChange) {
+  RegCloseKey(createKey(L"Software\\Mapped"));
+  ASSERT_EQ(truncate((ce::systemDir() + "/registry.db-commits").c_str(), 0), 0);
+  EXPECT_EQ(ce::test::exitCodeInChild([] {
+              HKEY key = createKey(L"Software\\Mapped");
+              return setString(key, L"after", L"x") == ERROR_SUCCESS ? 0 : 1;
+            }),
+            0);
+  ASSERT_EQ(truncate((ce::systemDir() + "/registry.db-commits").c_str(), 0), 0);
   expectAWalkToSeeAnotherProcessesChanges();
 }
 

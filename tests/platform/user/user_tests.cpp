@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -347,6 +348,35 @@ TEST_F(CrossProcessTest, ForeignMalformedAndAddressDatagramsAreDroppedWithALine)
   EXPECT_EQ(countOf(lines, "dropped a malformed window message datagram"), 4u) << lines;
   EXPECT_EQ(countOf(lines, "refused window message 0x"), std::size(addressMessages)) << lines;
   EXPECT_EQ(countOf(lines, "refused window message 0x8101 from pid " + pid), 1u) << lines;
+}
+
+// A flood of malformed datagrams costs a bounded number of lines, and the rest is counted.
+// Catches a receiver that writes a line per datagram (200,000 of them wrote 15 MB).
+TEST_F(CrossProcessTest, AFloodOfMalformedDatagramsIsSaidInBoundedLines) {
+  makeWindow(L"Flooded");
+  testing::internal::CaptureStderr();
+  constexpr int kFlood = 3000;
+  const auto start = std::chrono::steady_clock::now();
+  ChildProcess sender([] {
+    int fd = connectToParent();
+    for (int i = 0; fd >= 0 && i < kFlood; ++i)
+      if (send(fd, "abc", 3, 0) != 3) return 1;
+    return fd >= 0 ? 0 : 2;
+  });
+  ASSERT_TRUE(pumpUntil([&] { return sender.exited(); }));
+  ce::test::pumpUntilIdle();
+  EXPECT_EQ(sender.wait(), 0);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count();
+  ce::testing::reset();  // closes the socket, which says what it held back
+  std::string lines = testing::internal::GetCapturedStderr();
+  const size_t said = countOf(lines, "dropped a malformed window message datagram");
+  EXPECT_LE(said, static_cast<size_t>(ce::user::ComplaintLimiter::kLinesPerSecond * (seconds + 2)));
+  unsigned long long heldBack = 0;
+  for (size_t at = lines.find("user: "); at != std::string::npos; at = lines.find("user: ", at + 1))
+    heldBack += std::strtoull(lines.c_str() + at + 6, nullptr, 10);
+  EXPECT_EQ(said + heldBack, static_cast<size_t>(kFlood)) << lines.substr(0, 2000);
 }
 
 TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
