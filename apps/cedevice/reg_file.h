@@ -25,11 +25,16 @@ namespace cedevice::reg {
 
 enum class FileFormat { version5, regedit4 };
 
-// Writes the key at `path` and everything below it, subkeys in the registry's order.
+// Writes the key at `path` and everything below it, subkeys in the registry's order. Throws
+// Failure (exit 1) before writing anything when the file could not be imported back (deeper
+// or more keys than the limits below); a name no file can carry is left out, the rest
+// written, and then Failure names what was left out.
 void exportKey(const std::wstring& path, FileFormat format, std::ostream& out);
 
-// What one import may create, checked before anything is written.
-constexpr size_t maxImportKeys = 100000;
+// What one import may create, checked before anything is written. The key count holds an
+// export of any registry a device keeps (a key with 100,000 subkeys among them); the memory
+// it costs is bounded by the file size limit.
+constexpr size_t maxImportKeys = 1000000;
 constexpr size_t maxKeyDepth = 512;
 // The largest file an import reads unless told otherwise, in MB of 2^20 bytes: far above any
 // device's registry, low enough that a mistaken file is refused before it costs memory.

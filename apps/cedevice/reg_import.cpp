@@ -19,6 +19,7 @@
 #include "apps/cedevice/failure.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_text.h"
+#include "platform/linux/registry/text_value.h"
 #include "platform/registry_transaction.h"
 
 namespace cedevice::reg {
@@ -266,6 +267,11 @@ std::wstring wideText(const ValueChange& value) {
 // Sets the value, then lets go of the file's copy of its data: a long text is held once in
 // the file's form and once widened, never both for every value.
 LONG setValue(HKEY key, const std::wstring& name, ValueChange& value) {
+  // Plain text goes to the store as the UTF-8 it already is: widened, a long value took four
+  // bytes a character on top of the file's copy.
+  if (value.form == ValueChange::Form::text && value.type == REG_SZ &&
+      value.data.find('\0') == std::string::npos)
+    return ce::registry::setTextValue(key, name.c_str(), std::move(value.data));
   if (value.form == ValueChange::Form::bytes)
     return RegSetValueExW(key, name.c_str(), 0, value.type,
                           reinterpret_cast<const BYTE*>(value.data.data()),
