@@ -85,6 +85,11 @@ std::string excerpt(std::string_view text) {
 bool readQuoted(std::string_view text, size_t& at, std::string& out) {
   if (at >= text.size() || text[at] != '"') return false;
   out.clear();
+  // Room for the whole string at once: grown a character at a time, a long value's buffer
+  // was copied at each doubling, the old and the new held together.
+  size_t end = at + 1;
+  while (end < text.size() && text[end] != '"') end += text[end] == '\\' ? 2 : 1;
+  out.reserve(end - at);
   for (++at; at < text.size(); ++at) {
     char c = text[at];
     if (c == '"') {
