@@ -161,8 +161,10 @@ void deleteKeyOrValue(const Options& options, bool oneValue) {
 
 void importFile(const Options& options) {
   std::string source = options.file == "-" ? "<stdin>" : options.file;
+  std::string text;  // what the changes point into, kept until they are applied
   std::vector<KeyChange> changes = parseRegistryFile(
-      readImportFile(options.file, static_cast<size_t>(options.maxMegabytes) << 20), source);
+      readImportFile(options.file, static_cast<size_t>(options.maxMegabytes) << 20), source,
+      text);
   applyChanges(std::move(changes));
 }
 

@@ -440,6 +440,20 @@ LONG Store::writeValue(long long key, const StoredName& name, const StoredValue&
   return rc;
 }
 
+LONG Store::writeText(long long key, const StoredName& name, std::string_view text) {
+  StatementUse use(statements_[upsertValue].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  bindText(use.get(), 2, name.text);
+  bindBlob(use.get(), 3, name.key);
+  sqlite3_bind_int64(use.get(), 4, REG_SZ);
+  // A null pointer would bind NULL: an empty text is bound from a literal.
+  sqlite3_bind_text(use.get(), 5, text.empty() ? "" : text.data(),
+                    static_cast<int>(text.size()), SQLITE_STATIC);
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS) committed();
+  return rc;
+}
+
 LONG Store::deleteValue(long long key, const StoredName& name) {
   StatementUse use(statements_[deleteValueByName].get());
   sqlite3_bind_int64(use.get(), 1, key);

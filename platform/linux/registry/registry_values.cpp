@@ -134,10 +134,10 @@ LONG enumValue(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameChars, 
 
 namespace ce::registry {
 
-LONG setTextValue(HKEY key, LPCWSTR valueName, std::string&& utf8) {
+LONG setTextValue(HKEY key, LPCWSTR valueName, std::string_view utf8) {
   // The form storedFormOf gives the same text as wide characters: a NUL, or bytes that are
   // not UTF-8, would make it keep bytes instead.
-  if (utf8.find('\0') != std::string::npos ||
+  if (utf8.find('\0') != std::string_view::npos ||
       ce::utf8::toWide(utf8.data(), utf8.size(), nullptr, 0, ce::utf8::InvalidBytes::fail) < 0)
     return finish(ERROR_INVALID_PARAMETER);
   long long id = 0;
@@ -145,11 +145,7 @@ LONG setTextValue(HKEY key, LPCWSTR valueName, std::string&& utf8) {
   if (LONG rc = valueOf(key, valueName, false, id, name)) return finish(rc);
   StoreLock lock;
   if (lock.status()) return finish(lock.status());
-  StoredValue value;
-  value.type = REG_SZ;
-  value.form = StoredValue::Form::text;
-  value.bytes = std::move(utf8);
-  return finish(lock.store().writeValue(id, name, value));
+  return finish(lock.store().writeText(id, name, utf8));
 }
 
 }  // namespace ce::registry

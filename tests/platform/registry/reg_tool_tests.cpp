@@ -324,27 +324,40 @@ TEST_F(RegFileTest, ANameNoFileCanCarryIsRefusedBySetAndLeftOutOfExportsByName) 
             "below it; the value \"a\\x0ab\" in HKEY_LOCAL_MACHINE\\Software\\Kept\n");
 }
 
-// One long value in a UTF-8 file: the import must stay under three times the file. Widened
-// for RegSetValueExW, each character took four bytes beside the store's UTF-8 copy (five
-// times the file for ASCII text).
-TEST_F(RegFileTest, ALongTextValueImportsInUnderThreeTimesTheFile) {
+// A UTF-8 file must import in under three times its size, in both shapes it comes in. One
+// long value: widened for RegSetValueExW, each character took four bytes beside the store's
+// UTF-8 copy (five times the file for ASCII text). Many short values: each string copied out
+// of the file, with its bookkeeping, cost more than the file itself (3.3 times).
+TEST_F(RegFileTest, UTF8FilesImportInUnderThreeTimesTheirSize) {
   const size_t size = 40u << 20;
-  std::string file = home() + "/long.reg";
-  ce::test::writeFile(file, "REGEDIT4\n[HKLM\\Software\\Long]\n\"text\"=\"" +
-                                std::string(size, 'x') + "\"\n");
-  // Measured from a process of its own, whose children are this import alone: the largest
-  // child's peak is all getrusage gives, and this test's other children may be larger.
-  const std::string peakFile = home() + "/peak";
-  int code = ce::test::exitCodeInChild([&] {
-    if (reg({"import", file}).exitCode != 0) return 1;
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    ce::test::writeFile(peakFile, std::to_string(usage.ru_maxrss * 1024L));
-    return 0;
-  });
-  ASSERT_EQ(code, 0);
-  EXPECT_LT(std::stoul(ce::test::readFile(peakFile)), 3 * size);
+  std::string longValue = "REGEDIT4\n[HKLM\\Software\\Long]\n\"text\"=\"" +
+                          std::string(size, 'x') + "\"\n";
+  std::string manyValues = "REGEDIT4\n";
+  const std::string accents(40, 'x');
+  for (int i = 0; manyValues.size() < size; ++i) {
+    if (i % 20 == 0) manyValues += "[HKLM\\Software\\Many\\k" + std::to_string(i) + "]\n";
+    manyValues += "\"value" + std::to_string(i) + "\"=\"" + accents + "\xc3\xbc\xc3\xbc\"\n";
+  }
+  for (const std::string* content : {&longValue, &manyValues}) {
+    std::string file = home() + "/shape.reg";
+    ce::test::writeFile(file, *content);
+    // Measured from a process of its own, whose children are this import alone: the largest
+    // child's peak is all getrusage gives, and this test's other children may be larger.
+    const std::string peakFile = home() + "/peak";
+    int code = ce::test::exitCodeInChild([&] {
+      if (reg({"import", file}).exitCode != 0) return 1;
+      rusage usage{};
+      getrusage(RUSAGE_CHILDREN, &usage);
+      ce::test::writeFile(peakFile, std::to_string(usage.ru_maxrss * 1024L));
+      return 0;
+    });
+    ASSERT_EQ(code, 0);
+    EXPECT_LT(std::stoul(ce::test::readFile(peakFile)), 3 * content->size())
+        << (content == &longValue ? "one long value" : "many short values");
+  }
   EXPECT_EQ(reg({"get", "HKLM\\Software\\Long", "text"}).out.size(), size + 1);
+  EXPECT_EQ(reg({"get", "HKLM\\Software\\Many\\k20", "value21"}).out,
+            accents + "\xc3\xbc\xc3\xbc\n");
 }
 
 // Get prints expandable and multiple strings as text; what is not one string shows as an
