@@ -42,10 +42,11 @@ std::string contentProblem(sqlite3* db, const std::string& name) {
     if (firstNumber(db, "SELECT count(*) FROM sqlite_master") <= 0) return "";
     std::string table = std::string("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
                                     "AND name = '") + kind.table + "'";
-    if (firstNumber(db, table.c_str()) != 1)
+    // A query that fails (a writer holds the store) says nothing: only answers count.
+    if (firstNumber(db, table.c_str()) == 0)
       return std::string("not a ") + kind.what + " store of this device";
     if (name == registryStoreName &&
-        firstNumber(db, "SELECT count(*) FROM keys WHERE id = 1 AND parent IS NULL") != 1)
+        firstNumber(db, "SELECT count(*) FROM keys WHERE id = 1 AND parent IS NULL") == 0)
       return "its key tree is a cycle: the root key has a parent key";
   }
   return "";
