@@ -59,6 +59,32 @@ int resetPIMModifications(int bits) {
   });
 }
 
+int takePIMModifications(int sources, int* taken) {
+  *taken = 0;
+  int found = 0;
+  LONG rc = ce::registry::runInTransaction([&]() -> LONG {
+    auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
+    if (!list) return ERROR_SUCCESS;
+    found = static_cast<int>(static_cast<uint32_t>(list->number.bits)) & sources;
+    if (found == 0) return ERROR_SUCCESS;  // nothing to take: nothing written
+    list->number.bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(found));
+    return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", *list);
+  });
+  if (rc == ERROR_SUCCESS) *taken = found;
+  return rc;
+}
+
+int restorePIMModifications(int bits) {
+  if (bits == 0) return 0;
+  return ce::registry::runInTransaction([bits]() -> LONG {
+    // A list that is absent or holds no number meanwhile becomes decimal text again.
+    auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList")
+                    .value_or(clientlib::NumberSetting{});
+    list.number.bits |= static_cast<uint64_t>(static_cast<uint32_t>(bits));
+    return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", list);
+  });
+}
+
 bool RegConfig::read() {
   for (const char* name : knownSources) {
     SyncSourceConfig* config = source(name);

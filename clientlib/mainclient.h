@@ -22,6 +22,15 @@ int getPIMModifications();
 // process sets meanwhile is never lost; 0 clears none. Returns 0, or the registry error.
 int resetPIMModifications(int bits);
 
+// The launcher's side of the list. A sync takes the bits of `sources` that are set, clearing
+// them in the same registry transaction that reads them, so that a change recorded while the
+// sync runs sets its bit again for the next one; `*taken` receives the bits taken (0 on an
+// error). Returns 0, or the registry error, which takes nothing.
+int takePIMModifications(int sources, int* taken);
+// Puts back the bits of a sync that failed, in one transaction beside whatever was recorded
+// meanwhile. Returns 0, or the registry error.
+int restorePIMModifications(int bits);
+
 // One data source's settings.
 class SyncSourceConfig {
  public:

@@ -12,6 +12,14 @@ bool takePending(PendingTempFiles& pending, const std::wstring& name) {
   return true;
 }
 
+// A name the host can spell and the device cannot: the device reads a last name without
+// its trailing dots and spaces, so it never finds "report." or "draft " though the file is
+// there. Such a creation is recorded rather than taken for a temporary file already gone:
+// a sync too many costs little, a missed one loses the change.
+bool deviceCannotFind(const std::wstring& name) {
+  return !name.empty() && (name.back() == L'.' || name.back() == L' ');
+}
+
 }  // namespace
 
 FolderChange decideFolderChange(LONG eventId, const std::wstring& name, bool fileExists,
@@ -20,7 +28,7 @@ FolderChange decideFolderChange(LONG eventId, const std::wstring& name, bool fil
     case SHCNE_RENAMEITEM:
       return takePending(pending, name) ? FolderChange::renamedTempFile : FolderChange::renamed;
     case SHCNE_CREATE:
-      if (fileExists) return FolderChange::created;
+      if (fileExists || deviceCannotFind(name)) return FolderChange::created;
       pending.push_back(name);
       return FolderChange::temporaryCreated;
     case SHCNE_DELETE:

@@ -24,7 +24,8 @@ enum class FolderChange {
 };
 
 // Decides one event and updates the folder's pending list. `fileExists` matters for creations
-// only. Renames and deletions remove the first pending entry equal to `name` (case-sensitive,
+// only, and not for a name ending in a dot or a space, which the device cannot look up: such
+// a file counts as created. Renames and deletions remove the first pending entry equal to `name` (case-sensitive,
 // whole path).
 FolderChange decideFolderChange(LONG eventId, const std::wstring& name, bool fileExists,
                                 PendingTempFiles& pending);

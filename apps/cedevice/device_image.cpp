@@ -31,12 +31,24 @@ const Default defaults[] = {{L"path", L"\\Program Files\\Quillbex"},
                             {L"clientPushInterval", L"1"},
                             {L"logLevel", L"2"}};
 
+// A folder below fs/ as the device finds it: in the case of the one that exists, whatever
+// the case it is named in here, so that a user's "My documents" is used, not given a twin.
+std::string asFound(const std::string& root, const std::string& relative) {
+  std::string path = root + "/" + relative;
+  std::error_code missing;
+  if (!fs::exists(fs::symlink_status(path, missing))) ce::matchCase(path);
+  return path;
+}
+
 // A home made by an older version, or under a looser umask, is made its owner's alone.
-void tightenHome() {
-  std::vector<std::string> fsFolders{"My Documents", "Program Files"};
+void tightenHome(const std::string& root) {
+  std::vector<std::string> fsFolders;
+  for (const char* folder : {"My Documents", "Program Files"}) fsFolders.push_back(folder);
   fsFolders.insert(fsFolders.end(), std::begin(folders), std::end(folders));
+  for (std::string& folder : fsFolders) folder = asFound(root, folder).substr(root.size() + 1);
   auto tightened = ce::tightenDeviceHome(
-      fsFolders, {launcherPath, listenerLogFile, launcherRecordFile});
+      fsFolders, {asFound(root, launcherPath).substr(root.size() + 1), listenerLogFile,
+                  launcherRecordFile});
   if (!tightened.empty())
     std::printf("made the device home its owner's alone: %zu files and folders were open to "
                 "other users\n",
@@ -59,9 +71,10 @@ void initDevice(bool verbose) {
   std::string root = ce::fsRoot();
   for (const char* folder : folders) {
     std::error_code ignored;
-    bool existed = fs::exists(root + "/" + folder, ignored);
+    const std::string path = asFound(root, folder);
+    bool existed = fs::exists(path, ignored);
     std::string error;
-    if (!ce::makePrivateFolders(root + "/" + folder, error))
+    if (!ce::makePrivateFolders(path, error))
       throw Failure("cannot create " + error);
     if (!existed && verbose) {
       std::string devicePath = folder;
@@ -70,7 +83,7 @@ void initDevice(bool verbose) {
       std::printf("created \\%s\n", devicePath.c_str());
     }
   }
-  std::string launcher = root + "/" + launcherPath;
+  std::string launcher = asFound(root, launcherPath);
   if (!fs::exists(launcher)) {
     std::string program = programPath("startsync");
     std::error_code error;
@@ -79,7 +92,7 @@ void initDevice(bool verbose) {
     fs::permissions(launcher, fs::perms::owner_all);
     if (verbose) std::printf("installed \\Program Files\\Quillbex\\startsync.exe\n");
   }
-  tightenHome();
+  tightenHome(root);
   for (const Default& setting : defaults) {
     std::wstring existing;
     if (readClientSetting(setting.name, existing)) continue;

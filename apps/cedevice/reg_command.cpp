@@ -112,7 +112,19 @@ void getValues(const Options& options, bool oneValue) {
                 displayData(value).c_str());
 }
 
+// A name no registry file can carry is refused when it is given, rather than left out of
+// every export after it.
+void refuseControlCharacters(const char* what, const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7F)
+      throw cedevice::Failure(std::string(what) + " cannot hold a control character: \"" +
+                                  cedevice::oneLine(name, false) + "\"",
+                              2);
+}
+
 void setValue(const Options& options) {
+  refuseControlCharacters("a key name", relativeKeyPath(options.key));
+  refuseControlCharacters("a value name", options.value);
   DWORD type = REG_SZ;
   for (const auto& known : typeNames)
     if (options.type == known.name) type = known.type;
@@ -149,8 +161,10 @@ void deleteKeyOrValue(const Options& options, bool oneValue) {
 
 void importFile(const Options& options) {
   std::string source = options.file == "-" ? "<stdin>" : options.file;
+  std::string text;  // what the changes point into, kept until they are applied
   std::vector<KeyChange> changes = parseRegistryFile(
-      readImportFile(options.file, static_cast<size_t>(options.maxMegabytes) << 20), source);
+      readImportFile(options.file, static_cast<size_t>(options.maxMegabytes) << 20), source,
+      text);
   applyChanges(std::move(changes));
 }
 
@@ -211,7 +225,12 @@ void setup(CLI::App& app) {
   auto* importCommand = reg->add_subcommand(
       "import", "Apply a registry file (REGEDIT4 or version 5.00; UTF-16LE, UTF-8 or code page "
                 "1252): all of it, or nothing when a line is not understood, the file is too "
-                "large or the registry refuses a change");
+                "large or the registry refuses a change. Limits: a file of at most --max-size "
+                "MB; at most " + std::to_string(maxImportKeys) + " keys, parents included, "
+                "nested at most " + std::to_string(maxKeyDepth) + " levels; key names of at "
+                "most " + std::to_string(CE_REGISTRY_MAX_NAME) + " characters and value names "
+                "of at most " + std::to_string(CE_REGISTRY_MAX_VALUE_NAME) + ". What `reg "
+                "export` writes stays within them, the file size aside");
   importCommand->add_option("file", options.file, "The file (- for standard input)")->required();
   importCommand
       ->add_option("--max-size", options.maxMegabytes,

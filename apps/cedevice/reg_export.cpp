@@ -83,9 +83,10 @@ std::wstring typePrefix(DWORD type) {
 }
 
 std::wstring valueLine(const Value& value, const Writer& writer) {
-  if (!quotable(value.name) || !writer.fits(value.name))
+  if (!writer.fits(value.name))
     throw Failure("cannot export the value name \"" + narrow(value.name) +
-                      "\": it holds a control character or a character outside code page 1252", 1);
+                      "\": it holds a character outside code page 1252; export without "
+                      "--regedit4", 1);
   std::wstring line = value.name.empty() ? L"@" : writer.quoted(value.name);
   line += L'=';
   std::wstring text;
@@ -101,11 +102,23 @@ std::wstring valueLine(const Value& value, const Writer& writer) {
   return line + hexList(typePrefix(value.type), bytes.data(), bytes.size());
 }
 
-// Depth first, subkeys in the registry's order, with a stack of its own. A store nested
-// deeper than an import may go (only the API can make one) is refused: its file could not be
-// read back, and its key lines alone grow with the square of the depth.
-void exportTree(const std::wstring& top, Writer& writer) {
+// A name shown in a message, its control characters spelt out.
+std::string shown(const std::wstring& text) { return oneLine(narrow(text), false); }
+
+// The keys an import counts for `top` itself: every parent of it is created too.
+size_t keysAbove(const std::wstring& top) {
+  return top.empty() ? 0 : static_cast<size_t>(std::count(top.begin(), top.end(), L'\\'));
+}
+
+// Depth first, subkeys in the registry's order, with a stack of its own. What an import
+// could not read back is refused, so that every file written here imports: a store nested
+// deeper than an import may go (only the API can make one), whose key lines alone would also
+// grow with the square of the depth, or one with more keys than an import takes. A name that
+// a registry file cannot carry (a control character: only the API can make one) is left out
+// and reported in `omitted`, so that one such name does not cost the export of the rest.
+void exportTree(const std::wstring& top, Writer& writer, std::vector<std::string>& omitted) {
   std::vector<std::wstring> pending{top};
+  size_t keys = keysAbove(top);
   while (!pending.empty()) {
     Key key(pending.back());
     pending.pop_back();
@@ -114,20 +127,42 @@ void exportTree(const std::wstring& top, Writer& writer) {
         static_cast<size_t>(std::count(path.begin(), path.end(), L'\\')) >= maxKeyDepth)
       throw Failure("cannot export " + keyDisplayName(top) + ": its keys nest deeper than " +
                         std::to_string(maxKeyDepth) + " levels", 1);
+    if (!quotable(path)) {
+      omitted.push_back("the key " + oneLine(keyDisplayName(path), false) +
+                        " and everything below it");
+      continue;
+    }
+    if (!path.empty() && ++keys > maxImportKeys)
+      throw Failure("cannot export " + keyDisplayName(top) + ": it holds more than " +
+                        std::to_string(maxImportKeys) + " keys, more than an import takes", 1);
     std::vector<Value> values = key.values();
     // The root has no header of its own unless it holds values.
-    if (!key.path().empty() || !values.empty()) {
-      if (!quotable(key.path()))
-        throw Failure("cannot export the key " + keyDisplayName(key.path()) +
-                          ": its name holds a control character", 1);
-      writer.line(L"[" + widen(keyDisplayName(key.path())) + L"]");
-      for (const auto& value : values) writer.line(valueLine(value, writer));
+    if (!path.empty() || !values.empty()) {
+      writer.line(L"[" + widen(keyDisplayName(path)) + L"]");
+      for (const auto& value : values) {
+        if (quotable(value.name))
+          writer.line(valueLine(value, writer));
+        else
+          omitted.push_back("the value \"" + shown(value.name) + "\" in " +
+                            keyDisplayName(path));
+      }
       writer.line(L"");
     }
     std::vector<std::wstring> names = key.subkeys();
     for (auto name = names.rbegin(); name != names.rend(); ++name)
-      pending.push_back(key.path().empty() ? *name : key.path() + L"\\" + *name);
+      pending.push_back(path.empty() ? *name : path + L"\\" + *name);
   }
+}
+
+// One line for what was left out: the first few names, then how many more.
+std::string omissionLine(const std::vector<std::string>& omitted) {
+  constexpr size_t named = 3;
+  std::string line = "exported all but " + std::to_string(omitted.size()) +
+                     (omitted.size() == 1 ? " name" : " names") +
+                     " a registry file cannot carry (a control character): ";
+  for (size_t i = 0; i < omitted.size() && i < named; ++i) line += (i ? "; " : "") + omitted[i];
+  if (omitted.size() > named) line += "; and " + std::to_string(omitted.size() - named) + " more";
+  return line;
 }
 
 }  // namespace
@@ -136,8 +171,13 @@ void exportKey(const std::wstring& path, FileFormat format, std::ostream& out) {
   Writer writer(format);
   writer.line(widen(format == FileFormat::version5 ? version5Header : regedit4Header));
   writer.line(L"");
-  exportTree(path, writer);
+  std::vector<std::string> omitted;
+  exportTree(path, writer, omitted);
   writer.write(out);
+  if (!omitted.empty()) {
+    out.flush();
+    throw Failure(omissionLine(omitted), 1);
+  }
 }
 
 }  // namespace cedevice::reg

@@ -17,6 +17,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "apps/cedevice/reg_keys.h"
@@ -25,11 +26,16 @@ namespace cedevice::reg {
 
 enum class FileFormat { version5, regedit4 };
 
-// Writes the key at `path` and everything below it, subkeys in the registry's order.
+// Writes the key at `path` and everything below it, subkeys in the registry's order. Throws
+// Failure (exit 1) before writing anything when the file could not be imported back (deeper
+// or more keys than the limits below); a name no file can carry is left out, the rest
+// written, and then Failure names what was left out.
 void exportKey(const std::wstring& path, FileFormat format, std::ostream& out);
 
-// What one import may create, checked before anything is written.
-constexpr size_t maxImportKeys = 100000;
+// What one import may create, checked before anything is written. The key count holds an
+// export of any registry a device keeps (a key with 100,000 subkeys among them); the memory
+// it costs is bounded by the file size limit.
+constexpr size_t maxImportKeys = 1000000;
 constexpr size_t maxKeyDepth = 512;
 // The largest file an import reads unless told otherwise, in MB of 2^20 bytes: far above any
 // device's registry, low enough that a mistaken file is refused before it costs memory.
@@ -43,6 +49,10 @@ struct ValueChange {
   DWORD type = REG_NONE;
   Form form = Form::bytes;
   std::string data;  // text: UTF-8 of a quoted string; utf16le: a text type's hex bytes
+  // text without escapes: the string in the file's own text, which `data` then leaves empty.
+  // Most values are such strings, and a copy of each cost more than the file.
+  std::string_view plain;
+  std::string_view textData() const { return data.empty() ? plain : std::string_view(data); }
 };
 
 // One [key] section: the key to create (or, with `remove`, to delete) and its values.
@@ -58,8 +68,10 @@ std::string readImportFile(const std::string& file, size_t maxBytes);
 
 // The changes a file's bytes ask for. Throws Failure (exit 1) "<source>:<line>: <problem>" at
 // the first line that is not understood, or when the file asks for more than the limits above;
-// nothing is changed by reading.
-std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string& source);
+// nothing is changed by reading. `text` receives the file as UTF-8: the changes point into it,
+// so it must stay, unchanged, until they are applied.
+std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string& source,
+                                         std::string& text);
 
 // Applies all changes in one registry transaction: all of them, or none. Only this takes the
 // registry's write lock. The changes are used up: each value's data is let go once it is set.

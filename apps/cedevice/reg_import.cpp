@@ -19,6 +19,7 @@
 #include "apps/cedevice/failure.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_text.h"
+#include "platform/linux/registry/text_value.h"
 #include "platform/registry_transaction.h"
 
 namespace cedevice::reg {
@@ -80,10 +81,26 @@ std::string excerpt(std::string_view text) {
 }
 
 // A quoted string starting at text[at]; `at` ends after the closing quote. Takes the escapes
-// the desktop editors write: \\, \", \n, \r and \0.
-bool readQuoted(std::string_view text, size_t& at, std::string& out) {
+// the desktop editors write: \\, \", \n, \r and \0. Given `plain`, a string without escapes
+// is left where it is, as a view of `text`, and `out` stays empty.
+bool readQuoted(std::string_view text, size_t& at, std::string& out,
+                std::string_view* plain = nullptr) {
   if (at >= text.size() || text[at] != '"') return false;
   out.clear();
+  size_t end = at + 1;
+  bool escaped = false;
+  while (end < text.size() && text[end] != '"') {
+    escaped = escaped || text[end] == '\\';
+    end += text[end] == '\\' ? 2 : 1;
+  }
+  if (plain && !escaped && end < text.size()) {
+    *plain = text.substr(at + 1, end - at - 1);
+    at = end + 1;
+    return true;
+  }
+  // Room for the whole string at once: grown a character at a time, a long value's buffer
+  // was copied at each doubling, the old and the new held together.
+  out.reserve(end - at);
   for (++at; at < text.size(); ++at) {
     char c = text[at];
     if (c == '"') {
@@ -170,7 +187,7 @@ std::string keyOfHeader(std::string_view inside, const LineReader& reader) {
 void parseData(std::string_view data, ValueChange& value, const LineReader& reader) {
   if (data.front() == '"') {
     size_t at = 0;
-    if (!readQuoted(data, at, value.data) || !onlyCommentFrom(data, at))
+    if (!readQuoted(data, at, value.data, &value.plain) || !onlyCommentFrom(data, at))
       reader.fail("bad string: " + excerpt(data));
     value.type = REG_SZ;
     value.form = ValueChange::Form::text;
@@ -256,16 +273,25 @@ std::wstring wideText(const ValueChange& value) {
     wideOfUtf16le(reinterpret_cast<const BYTE*>(value.data.data()), value.data.size(), wide);
     return wide;
   }
-  int size = static_cast<int>(value.data.size());
-  int chars = size ? MultiByteToWideChar(CP_UTF8, 0, value.data.data(), size, nullptr, 0) : 0;
+  std::string_view text = value.textData();
+  int size = static_cast<int>(text.size());
+  int chars = size ? MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0) : 0;
   wide.assign(static_cast<size_t>(std::max(chars, 0)) + 1, L'\0');
-  if (chars > 0) MultiByteToWideChar(CP_UTF8, 0, value.data.data(), size, wide.data(), chars);
+  if (chars > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), chars);
   return wide;
 }
 
 // Sets the value, then lets go of the file's copy of its data: a long text is held once in
 // the file's form and once widened, never both for every value.
 LONG setValue(HKEY key, const std::wstring& name, ValueChange& value) {
+  // Plain text goes to the store as the UTF-8 it already is: widened, a long value took four
+  // bytes a character on top of the file's copy.
+  if (value.form == ValueChange::Form::text && value.type == REG_SZ &&
+      value.textData().find('\0') == std::string_view::npos) {
+    LONG rc = ce::registry::setTextValue(key, name.c_str(), value.textData());
+    std::string().swap(value.data);
+    return rc;
+  }
   if (value.form == ValueChange::Form::bytes)
     return RegSetValueExW(key, name.c_str(), 0, value.type,
                           reinterpret_cast<const BYTE*>(value.data.data()),
@@ -316,8 +342,9 @@ std::string readImportFile(const std::string& file, size_t maxBytes) {
   return bytes;
 }
 
-std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string& source) {
-  std::string text, problem;
+std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string& source,
+                                         std::string& text) {
+  std::string problem;
   if (!fileTextAsUtf8(std::move(bytes), text, problem)) throw Failure(source + ": " + problem, 1);
   LineReader reader(text, source);
   std::vector<KeyChange> changes;
@@ -341,6 +368,8 @@ std::vector<KeyChange> parseRegistryFile(std::string&& bytes, const std::string&
       if (close == std::string_view::npos || !onlyCommentFrom(line, close + 1))
         reader.fail("a key line must end with ]");
       bool remove = line.size() > 1 && line[1] == '-';
+      // The last key's values are complete: let go of the room its list grew into.
+      if (!changes.empty()) changes.back().values.shrink_to_fit();
       KeyChange change;
       change.path = keyOfHeader(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1)), reader);
       change.remove = remove;

@@ -1,9 +1,16 @@
 // The client's launcher, as far as this device goes: it "synchronises" the sources whose
-// changes were recorded by naming them in \startsync.txt, then clears exactly their bits.
+// changes were recorded by naming them in \startsync.txt. It takes their bits before it
+// syncs, so a change recorded meanwhile is there for the next run, and puts them back when the
+// sync fails.
+#include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "apps/no_options.h"
 #include "clientlib/mainclient.h"
@@ -16,13 +23,45 @@ namespace {
 const char* const helpText =
     "Usage: startsync\n"
     "\n"
-    "The synchronisation client's launcher on the emulated device: it names the sources whose\n"
-    "changes are recorded in \"clientPushList\" in \\startsync.txt and clears their bits. The\n"
-    "device's scheduler starts it when the listener's request falls due; `cedevice init`\n"
-    "copies it into the device as \\Program Files\\Quillbex\\startsync.exe. See cedevice(1).\n"
+    "The synchronisation client's launcher on the emulated device: it takes the bits of the\n"
+    "sources whose changes are recorded in \"clientPushList\", names those sources in\n"
+    "\\startsync.txt, and puts the bits back when it cannot. The device's scheduler starts\n"
+    "it when the listener's request falls due; `cedevice init` copies it into the device as\n"
+    "\\Program Files\\Quillbex\\startsync.exe. See cedevice(1).\n"
     "\n"
     "  -h, --help     print this help and exit\n"
-    "  --version      print the version and exit\n";
+    "  --version      print the version and exit\n"
+    "\n"
+    "Environment: STARTSYNC_HOLD_UNTIL=PATH makes it wait, once it has taken the sources' bits\n"
+    "and before it syncs, until the host file PATH exists (at most 60 s). Tests use it to\n"
+    "make a change while a sync runs.\n";
+
+// Every bit a source owns: the bits of no source stay for whoever set them.
+int allSourceBits() {
+  int bits = 0;
+  for (const DataSource& source : dataSources) bits |= source.bit;
+  return bits;
+}
+
+// The test hook of the help text: a held run says so on standard error, where a test sees
+// it, and goes on when the file appears or the minute is up.
+void holdWhileAsked() {
+  const char* path = std::getenv("STARTSYNC_HOLD_UNTIL");
+  if (!path || !*path) return;
+  std::fprintf(stderr, "startsync: holding until %s exists\n", path);
+  std::fflush(stderr);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::error_code error;
+  while (!std::filesystem::exists(path, error) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// A failed sync leaves its sources recorded; where even that fails, the error says so.
+void putBack(int taken) {
+  if (int result = restorePIMModifications(taken))
+    std::fprintf(stderr, "startsync: cannot put back the unsynchronised sources (error %d)\n",
+                 result);
+}
 
 }  // namespace
 
@@ -31,12 +70,15 @@ int main(int argc, char** argv) {
           apps::answerArguments(argc, argv, "startsync", helpText, " (see startsync --help)"))
     return *exitCode;
   std::setlocale(LC_CTYPE, "C.UTF-8");
-  int list = getPIMModifications();
-  int synchronised = 0;
+  int taken = 0;
+  if (int result = takePIMModifications(allSourceBits(), &taken)) {
+    std::fprintf(stderr, "startsync: cannot read the recorded sources (error %d)\n", result);
+    return 1;
+  }
+  holdWhileAsked();
   std::string names;
   for (const DataSource& source : dataSources) {
-    if (!(list & source.bit)) continue;
-    synchronised |= source.bit;
+    if (!(taken & source.bit)) continue;
     if (!names.empty()) names += ',';
     names += source.name;
   }
@@ -46,6 +88,7 @@ int main(int argc, char** argv) {
   FILE* out = _wfopen(L"\\startsync.txt", L"ab");
   if (!out) {
     DWORD error = GetLastError();
+    putBack(taken);
     std::fprintf(stderr, "startsync: cannot open \\startsync.txt (error %lu)\n",
                  static_cast<unsigned long>(error));
     // Where the device's log is still written, the refusal shows there too: a link planted
@@ -61,12 +104,7 @@ int main(int argc, char** argv) {
                now.wHour, now.wMinute, now.wSecond, names.empty() ? "none" : names.c_str());
   if (std::fclose(out) != 0) {
     std::fprintf(stderr, "startsync: cannot write \\startsync.txt\n");
-    return 1;
-  }
-  // Only what was named above is cleared: a bit recorded meanwhile waits for the next run.
-  int result = resetPIMModifications(synchronised);
-  if (result != 0) {
-    std::fprintf(stderr, "startsync: cannot clear the synchronised sources (error %d)\n", result);
+    putBack(taken);
     return 1;
   }
   return 0;

@@ -1,5 +1,6 @@
 // cedevice as a person uses it: what it refuses, how it names mistakes, its exit codes and
 // its machine-readable output.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -231,6 +232,27 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
     EXPECT_EQ(complete(tool + " --home " + shellQuoted(home() + "/devices/o"), 2),
               home() + "/devices/one\n") << preamble;
   }
+}
+
+// The device finds a folder whatever its case: init uses the user's "My documents" and
+// "NOTES" instead of making "My Documents" and "Notes" beside them (twins that were watched
+// while the user's folders were not).
+TEST_F(CedeviceToolTest, InitUsesExistingFoldersWhateverTheirCase) {
+  fs::create_directories(hostPath("fs/My documents/NOTES"));
+  fs::create_directories(hostPath("fs/program files"));
+  init();
+  auto entries = [&](const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(hostPath("fs/" + folder)))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(entries(""), (std::vector<std::string>{"My documents", "program files"}));
+  EXPECT_EQ(entries("My documents"), (std::vector<std::string>{"Briefcase", "My Pictures", "NOTES"}));
+  EXPECT_TRUE(fs::exists(hostPath("fs/program files/Quillbex/startsync.exe")));
+  init();  // and again, with everything there
+  EXPECT_EQ(entries(""), (std::vector<std::string>{"My documents", "program files"}));
 }
 
 TEST_F(CedeviceToolTest, StoppedDeviceStatusExits3AndJsonOutputsParse) {

@@ -102,6 +102,29 @@ TEST_F(ClientLibraryTest, ListOfAnyTypeIsClearedIntoDecimalText) {
   }
 }
 
+// A sync takes only its sources' bits and only those it finds, and a failed one puts them
+// back beside what was recorded meanwhile, in the list's own form. Catches a take that clears
+// bits it did not report (lost without a sync) and a put-back that overwrites newer bits.
+TEST_F(ClientLibraryTest, TakeClearsWhatItReportsAndRestoreAddsItBack) {
+  int taken = -1;
+  EXPECT_EQ(takePIMModifications(0x7e, &taken), 0);
+  EXPECT_EQ(taken, 0);
+  EXPECT_EQ(storedList(), "");  // nothing recorded: nothing created
+  storeSetting("clientPushList", "199");  // 0x80 and 0x01 belong to no source
+  EXPECT_EQ(takePIMModifications(0x7e, &taken), 0);
+  EXPECT_EQ(taken, 70);
+  EXPECT_EQ(storedList(), "129");
+  storeSetting("clientPushList", "145");  // a note recorded during the sync
+  EXPECT_EQ(restorePIMModifications(taken), 0);
+  EXPECT_EQ(storedList(), "215");
+
+  ce::test::writeRawSetting(L"clientPushList", {REG_DWORD, ce::test::numberBytes(0x12, 4)});
+  EXPECT_EQ(takePIMModifications(0x7e, &taken), 0);
+  EXPECT_EQ(restorePIMModifications(taken | 0x04), 0);
+  EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"),
+            (ce::test::RawValue{REG_DWORD, ce::test::numberBytes(0x16, 4)}));
+}
+
 // The launcher clears its bits while the listener, in another process, adds others with an
 // unlocked read-modify-write: no bit the listener added may be lost.
 TEST_F(ClientLibraryTest, ResetNeverLosesABitSetConcurrently) {

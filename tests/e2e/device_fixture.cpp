@@ -36,11 +36,13 @@ std::string DeviceProcessTest::pimAdd(const std::string& kind, const std::string
   return added.exitCode == 0 ? added.out.substr(0, added.out.find('\n')) : "";
 }
 
-ce::Process& DeviceProcessTest::spawn(const std::vector<std::string>& argv,
-                                      const std::string& outputPath) {
+ce::Process& DeviceProcessTest::spawn(
+    const std::vector<std::string>& argv, const std::string& outputPath,
+    const std::vector<std::pair<std::string, std::string>>& environment) {
   ce::SpawnOptions options;
   options.argv = argv;
   options.outputPath = outputPath;
+  options.environment = environment;
   options.environment.emplace_back("CE_DEVICE_HOME", home());
   std::string error;
   processes_.push_back(ce::Process::start(options, error));

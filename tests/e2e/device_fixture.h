@@ -27,9 +27,10 @@ class DeviceProcessTest : public DeviceTest {
   void bootDevice(const std::vector<std::pair<const char*, const char*>>& settings = {});
   // `cedevice pim add KIND SUBJECT`: the new item's id, "" when the tool failed.
   std::string pimAdd(const std::string& kind, const std::string& subject);
-  // Starts `argv` with this device's home, its output in `outputPath` when given; it is
-  // ended with the test if still running.
-  ce::Process& spawn(const std::vector<std::string>& argv, const std::string& outputPath = "");
+  // Starts `argv` with this device's home and `environment`, its output in `outputPath` when
+  // given; it is ended with the test if still running.
+  ce::Process& spawn(const std::vector<std::string>& argv, const std::string& outputPath = "",
+                     const std::vector<std::pair<std::string, std::string>>& environment = {});
   // The listener alone (no scheduler), its output in notlstnr-test.out.
   ce::Process& startListener();
   // Waits for a child to end; its exit code, or -1 when it is still running after timeoutMs.

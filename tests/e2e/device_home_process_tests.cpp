@@ -16,6 +16,7 @@
 
 #include "platform/linux/process.h"
 #include "tests/e2e/device_fixture.h"
+#include "tests/support/sqlite_file.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 using DeviceHomeProcessTest = ce::test::DeviceProcessTest;
 using ce::test::running;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -389,6 +391,48 @@ TEST_F(DeviceHomeProcessTest, ABrokenStoreIsNamedByEveryCommandAndNeverOverwritt
     }
     EXPECT_EQ(ce::test::readFile(hostPath(std::string("system/") + broken.store)), junk);
     fs::remove(hostPath(std::string("system/") + broken.store));
+  }
+}
+
+// A store that SQLite opens but that is not ours, or a registry whose root key has a parent
+// (its tree a cycle), is named in one line and left as it is: an unnamed "error 1009", a
+// foreign run-at-time store adopted and written into, or an export walking the cycle forever
+// are the faults.
+TEST_F(DeviceHomeProcessTest, AForeignOrCyclicStoreIsNamedAndLeftAsItIs) {
+  struct Case {
+    const char* store;
+    const char* sql;
+    const char* problem;
+    std::vector<std::vector<std::string>> commands;
+  };
+  const Case cases[] = {
+      {"registry.db", "CREATE TABLE photos(name); INSERT INTO photos VALUES('kept')",
+       "not a registry store of this device",
+       {{"status"}, {"reg", "export"}, {"boot", "--detach"}}},
+      {"notify.db", "CREATE TABLE photos(name); INSERT INTO photos VALUES('kept')",
+       "not a run-at-time store of this device", {{"status"}, {"schedule"}, {"boot", "--detach"}}},
+      {"registry.db", "UPDATE keys SET parent = 1 WHERE id = 1",
+       "its key tree is a cycle: the root key has a parent key",
+       {{"reg", "export"}, {"reg", "get", "HKLM\\Software\\Quillbex"}}},
+  };
+  for (const Case& broken : cases) {
+    ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+    const std::string store = hostPath(std::string("system/") + broken.store);
+    if (std::string(broken.sql).rfind("CREATE", 0) == 0)
+      for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+    ASSERT_EQ(ce::test::sqlExec(store, broken.sql), SQLITE_OK);
+    const std::string before = ce::test::sqlValue(store, "SELECT group_concat(sql) FROM sqlite_master");
+    const std::string named =
+        "cedevice: system/" + std::string(broken.store) + ": " + broken.problem + "\n";
+    for (const auto& command : broken.commands) {
+      auto run = cedevice(command);
+      EXPECT_EQ(run.exitCode, 1) << broken.store << " " << command[0];
+      EXPECT_THAT(run.err, EndsWith(named)) << command[0];
+    }
+    EXPECT_EQ(ce::test::sqlValue(store, "SELECT group_concat(sql) FROM sqlite_master"), before);
+    EXPECT_EQ(ce::test::sqlValue(store, "PRAGMA journal_mode"),
+              std::string(broken.sql).rfind("CREATE", 0) == 0 ? "delete" : "wal");
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
   }
 }
 

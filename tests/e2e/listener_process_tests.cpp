@@ -181,6 +181,42 @@ TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
+// A contact changed while a sync of contacts runs is there for the next sync: a launcher that
+// read the list, synced, then cleared the bits it had read would wipe that change.
+TEST_F(LauncherTest, AChangeMadeWhileTheLauncherRunsIsLeftForTheNextRun) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
+  const std::string output = home() + "/startsync-held.out", release = home() + "/release";
+  setSetting("clientPushList", "6");  // contacts, calendar
+  ce::Process& held = spawn({launcher}, output, {{"STARTSYNC_HOLD_UNTIL", release}});
+  ASSERT_TRUE(waitUntil([&] {
+    return ce::test::readFile(output).find("startsync: holding until") != std::string::npos;
+  }));
+  setSetting("clientPushList", "2");  // the listener records a contact change meanwhile
+  ce::test::writeFile(release, "");
+  ASSERT_EQ(exitCodeOf(held), 0);
+  EXPECT_THAT(launcherRuns(), ElementsAre(HasSubstr(" sync contacts,calendar")));
+  EXPECT_EQ(setting("clientPushList"), "2");
+}
+
+// A sync that cannot record itself leaves its sources for the next run, beside what was
+// recorded meanwhile: a launcher that took the bits and dropped them on the error loses them.
+TEST_F(LauncherTest, AFailedSyncPutsItsSourcesBack) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
+  const std::string output = home() + "/startsync-held.out", release = home() + "/release";
+  setSetting("clientPushList", "6");
+  ce::Process& held = spawn({launcher}, output, {{"STARTSYNC_HOLD_UNTIL", release}});
+  ASSERT_TRUE(waitUntil([&] {
+    return ce::test::readFile(output).find("startsync: holding until") != std::string::npos;
+  }));
+  setSetting("clientPushList", "16");  // a note recorded meanwhile
+  std::filesystem::create_directory(fsPath("startsync.txt"));  // the record cannot be opened
+  ce::test::writeFile(release, "");
+  EXPECT_EQ(exitCodeOf(held), 1);
+  EXPECT_EQ(setting("clientPushList"), "22");
+}
+
 // Changes made while the device's listener is down, seen by booting it again. Each wait is
 // on the log: the line that ends the listener's start, counted across boots.
 using OfflineChangesProcessTest = ce::test::DeviceProcessTest;

@@ -188,6 +188,19 @@ TEST_F(FolderWindowTest, CloseAndDestroyOnlyEndTheLoop) {
   EXPECT_THAT(log(), IsEmpty());
 }
 
+// "report." and "draft " exist on the host, but the device looks them up without the trailing
+// dot or space and finds nothing: taken for temporary files already gone, they were never
+// recorded. Recorded now, and a deletion of one still counts.
+TEST_F(FolderWindowTest, BriefcaseFilesEndingInADotOrASpaceAreRecorded) {
+  const std::pair<const char*, const wchar_t*> names[] = {
+      {"report.", L"report."}, {"draft ", L"draft "}, {"both. ", L"both. "}};
+  for (auto [hostName, name] : names) {
+    touch(std::string("My Documents/Briefcase/") + hostName);
+    EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_CREATE, briefcase(name)), "32");
+    EXPECT_EQ(recorded(BriefcaseWndProc, SHCNE_DELETE, briefcase(name)), "32");
+  }
+}
+
 using FolderChangeTest = ce::test::DeviceTest;
 
 // What the window procedures do with each decision is FolderWindowTest's; here, how temporary

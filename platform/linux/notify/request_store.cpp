@@ -145,15 +145,33 @@ Result execute(sqlite3* db, const char* sql) {
   return code == SQLITE_OK ? Result{} : failure(db, code);
 }
 
-Result readFormat(sqlite3* db, int& version) {
+// The format version and the number of schema objects, in one snapshot: a peer creating
+// the table meanwhile is seen whole or not at all.
+Result readFormat(sqlite3* db, int& version, long long& objects) {
   sqlite3_stmt* raw = nullptr;
-  int code = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr);
+  int code = sqlite3_prepare_v2(
+      db, "SELECT (SELECT user_version FROM pragma_user_version), count(*) FROM sqlite_master",
+      -1, &raw, nullptr);
   Statement statement(raw);
   if (code != SQLITE_OK) return failure(db, code);
   code = sqlite3_step(statement.get());
   if (code != SQLITE_ROW) return failure(db, code);
   version = sqlite3_column_int(statement.get(), 0);
+  objects = sqlite3_column_int64(statement.get(), 1);
   return {};
+}
+
+// Another program's database: it has tables and no format of ours. It is named and left as
+// it is; adopting it would write our table and journal mode into someone else's file.
+Result refuseForeign(int version, long long objects) {
+  if (version != 0 || objects == 0) return {};
+  return Result{SQLITE_NOTADB, "notify.db: not a run-at-time store of this device"};
+}
+
+Result readFormat(sqlite3* db, int& version) {
+  long long objects = 0;
+  if (Result r = readFormat(db, version, objects); !r.ok()) return r;
+  return refuseForeign(version, objects);
 }
 
 // Creates the table unless another process has done it first.
@@ -245,6 +263,9 @@ Result open(Connection& out) {
   sqlite3* db = c.db.get();
   sqlite3_extended_result_codes(db, 0);
   sqlite3_busy_timeout(db, busyTimeoutMs);
+  // Read before anything is written: the journal mode is written into the file itself.
+  int version = 0;
+  if (Result r = readFormat(db, version); !r.ok()) return r;
   if (int code = ce::sqlite::switchToWal(db, storeBusyTimeoutMs); code != SQLITE_OK)
     return failure(db, code);
   if (Result r = execute(db, "PRAGMA synchronous = FULL"); !r.ok()) return r;

@@ -80,6 +80,22 @@ void bindBlob(sqlite3_stmt* statement, int index, const std::string& bytes) {
   sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
 }
 
+// The root key must have no parent. One that has one (a single UPDATE in any SQLite tool)
+// makes the tree a cycle, which every walk from the root would follow forever; the store is
+// refused instead, and `storeProblem` names why. Keys cut off from the root in a cycle of
+// their own are harmless: no path reaches them.
+LONG checkRoot(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM keys WHERE id = 1 AND parent IS NULL",
+                              -1, &raw, nullptr);
+  Statement statement(raw);
+  if (rc == SQLITE_ERROR) return ERROR_BADDB;  // no keys table: another program's database
+  if (rc != SQLITE_OK) return errorOf(rc, false);
+  rc = sqlite3_step(raw);
+  if (rc != SQLITE_ROW) return errorOf(rc, false);
+  return sqlite3_column_int(raw, 0) == 1 ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
 }  // namespace
 
 Store::Store(Connection connection, CommitCounter commits)
@@ -96,6 +112,7 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   if (LONG error = prepareSchema(raw)) return error;
   if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
     return error;
+  if (LONG error = checkRoot(raw)) return error;
   std::unique_ptr<Store> opened(new Store(std::move(connection), CommitCounter::beside(file)));
   if (LONG error = opened->prepareStatements()) return error;
   store = std::move(opened);
@@ -418,6 +435,20 @@ LONG Store::writeValue(long long key, const StoredName& name, const StoredValue&
       bindBlob(use.get(), 5, value.bytes);
       break;
   }
+  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  if (rc == ERROR_SUCCESS) committed();
+  return rc;
+}
+
+LONG Store::writeText(long long key, const StoredName& name, std::string_view text) {
+  StatementUse use(statements_[upsertValue].get());
+  sqlite3_bind_int64(use.get(), 1, key);
+  bindText(use.get(), 2, name.text);
+  bindBlob(use.get(), 3, name.key);
+  sqlite3_bind_int64(use.get(), 4, REG_SZ);
+  // A null pointer would bind NULL: an empty text is bound from a literal.
+  sqlite3_bind_text(use.get(), 5, text.empty() ? "" : text.data(),
+                    static_cast<int>(text.size()), SQLITE_STATIC);
   LONG rc = errorOf(sqlite3_step(use.get()), true);
   if (rc == ERROR_SUCCESS) committed();
   return rc;

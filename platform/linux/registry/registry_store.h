@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <cstdint>
@@ -89,6 +90,8 @@ class Store {
 
   LONG readValue(long long key, const StoredName& name, StoredValue& value);
   LONG writeValue(long long key, const StoredName& name, const StoredValue& value);
+  // A REG_SZ kept as text, written from the caller's UTF-8 without a copy of its own.
+  LONG writeText(long long key, const StoredName& name, std::string_view text);
   LONG deleteValue(long long key, const StoredName& name);
   // The value at `index` (ERROR_NO_MORE_ITEMS past the last), in creation order.
   LONG valueAt(long long key, DWORD index, EnumCursor& cursor, const WalkRow*& row);

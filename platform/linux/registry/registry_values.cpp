@@ -6,7 +6,9 @@
 #include "platform/linux/registry/key_names.h"
 #include "platform/linux/registry/registry.h"
 #include "platform/linux/registry/registry_store.h"
+#include "platform/linux/registry/text_value.h"
 #include "platform/linux/registry/value_data.h"
+#include "platform/linux/kernel/utf8.h"
 
 using ce::registry::StoredName;
 using ce::registry::StoredValue;
@@ -131,6 +133,24 @@ LONG enumValue(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameChars, 
 }
 
 }  // namespace
+
+namespace ce::registry {
+
+LONG setTextValue(HKEY key, LPCWSTR valueName, std::string_view utf8) {
+  // The form storedFormOf gives the same text as wide characters: a NUL, or bytes that are
+  // not UTF-8, would make it keep bytes instead.
+  if (utf8.find('\0') != std::string_view::npos ||
+      ce::utf8::toWide(utf8.data(), utf8.size(), nullptr, 0, ce::utf8::InvalidBytes::fail) < 0)
+    return finish(ERROR_INVALID_PARAMETER);
+  long long id = 0;
+  StoredName name;
+  if (LONG rc = valueOf(key, valueName, false, id, name)) return finish(rc);
+  StoreLock lock;
+  if (lock.status()) return finish(lock.status());
+  return finish(lock.store().writeText(id, name, utf8));
+}
+
+}  // namespace ce::registry
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                       LPDWORD dataBytes) {

@@ -166,6 +166,24 @@ TEST_F(RunAtTimeTest, UnusableStoreRefusesRequestsAndIsLeftAsItWas) {
   EXPECT_FALSE(CeRunAppAtTime(launcher, &noon));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BADDB));
   EXPECT_EQ(ce::test::sqlValue(store, "SELECT group_concat(x) FROM requests"), "kept");
+  std::filesystem::remove(store);
+
+  // Another program's database, unversioned: refused and named, not adopted (no table of
+  // ours, no journal mode switched in its header).
+  ASSERT_EQ(ce::test::sqlExec(store, "CREATE TABLE contacts(name); INSERT INTO contacts "
+                                     "VALUES('kept')"),
+            SQLITE_OK);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BADDB));
+  try {
+    ce::notify::pendingRequests();
+    ADD_FAILURE() << "a foreign store was read";
+  } catch (const ce::notify::StoreError& e) {
+    EXPECT_STREQ(e.what(), "notify.db: not a run-at-time store of this device");
+  }
+  EXPECT_EQ(ce::test::sqlValue(store, "SELECT count(*) FROM sqlite_master"), "1");
+  EXPECT_EQ(ce::test::sqlValue(store, "PRAGMA journal_mode"), "delete");
 }
 
 TEST_F(RunAtTimeTest, TwoProcessesRequestingAtOnceOnAFreshDeviceKeepBothRequests) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/linux/device.h"
+#include "platform/registry_transaction.h"
+#include "tests/platform/child_processes.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/tool_run.h"
 
@@ -251,11 +253,11 @@ TEST_F(RegFileTest, OversizedImportsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(run.err.find("deeper than 512"), std::string::npos) << run.err;
 
   std::string wide = "REGEDIT4\n[HKLM\\Software\\First]\n";
-  for (int i = 0; i < 100000; ++i) wide += "[HKLM\\Software\\W\\" + std::to_string(i) + "]\n";
+  for (int i = 0; i < 1000000; ++i) wide += "[HKLM\\W\\" + std::to_string(i) + "]\n";
   ce::test::writeFile(file, wide);
   run = reg({"import", file});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("more than 100000 keys"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("more than 1000000 keys"), std::string::npos) << run.err;
   EXPECT_FALSE(ce::test::keyExists(L"Software\\First"));
 
   // A store nested that deep through the API is refused by export too, cleanly.
@@ -265,6 +267,97 @@ TEST_F(RegFileTest, OversizedImportsAreRefusedBeforeAnythingIsWritten) {
   run = reg({"export", "--regedit4"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("deeper than 512 levels"), std::string::npos) << run.err;
+}
+
+// The device's own export imports back: a key with 100,000 subkeys once went out and was
+// refused coming in, by a limit the help did not name. Every limit is in the help.
+TEST_F(RegFileTest, AnExportOfAHundredThousandSubkeysImportsBackWithinTheNamedLimits) {
+  ASSERT_EQ(ce::registry::runInTransaction([] {
+              for (int i = 0; i < 100000; ++i) {
+                std::wstring path = L"Software\\Wide\\k" + std::to_wstring(i);
+                HKEY key = nullptr;
+                if (LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                              KEY_ALL_ACCESS, nullptr, &key, nullptr))
+                  return rc;
+                RegCloseKey(key);
+              }
+              return static_cast<LONG>(ERROR_SUCCESS);
+            }),
+            ERROR_SUCCESS);
+  Run exported = reg({"export", "HKLM\\Software\\Wide"});
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  std::string file = home() + "/wide.reg", other = otherDevice();
+  ce::test::writeFile(file, exported.out);
+  Run imported = reg({"import", file}, other);
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  EXPECT_EQ(reg({"export", "HKLM\\Software\\Wide"}, other).out, exported.out);
+
+  std::string help = reg({"import", "--help"}).out;
+  for (const char* limit : {"--max-size", "1000000 keys", "512 levels", "255 characters",
+                            "16383"})
+    EXPECT_NE(help.find(limit), std::string::npos) << limit << " in " << help;
+}
+
+// A name with a control character cannot be written in a registry file. Set refuses it;
+// one made through the API is left out of an export, which writes everything else and names
+// what it left out in one line, where it used to refuse the whole registry.
+TEST_F(RegFileTest, ANameNoFileCanCarryIsRefusedBySetAndLeftOutOfExportsByName) {
+  Run set = reg({"set", "Software\\Kept", "a\nb", "x"});
+  EXPECT_EQ(set.exitCode, 2);
+  EXPECT_EQ(set.err, "cedevice: a value name cannot hold a control character: \"a\\x0ab\"\n");
+  EXPECT_EQ(reg({"set", "Software\\Bad\x01Key", "v", "x"}).exitCode, 2);
+  EXPECT_FALSE(ce::test::keyExists(L"Software\\Kept"));
+
+  HKEY kept = ce::test::createKey(L"Software\\Kept");
+  ce::test::setString(kept, L"good", L"1");
+  ce::test::setString(kept, L"a\nb", L"2");
+  RegCloseKey(kept);
+  RegCloseKey(ce::test::createKey(L"Software\\Bad\x01Key\\below"));
+  Run exported = reg({"export", "--regedit4", "HKLM\\Software"});
+  EXPECT_EQ(exported.exitCode, 1);
+  EXPECT_EQ(exported.out,
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Kept]\r\n\"good\"=\"1\"\r\n\r\n");
+  EXPECT_EQ(exported.err,
+            "cedevice: exported all but 2 names a registry file cannot carry (a control "
+            "character): the key HKEY_LOCAL_MACHINE\\Software\\Bad\\x01Key and everything "
+            "below it; the value \"a\\x0ab\" in HKEY_LOCAL_MACHINE\\Software\\Kept\n");
+}
+
+// A UTF-8 file must import in under three times its size, in both shapes it comes in. One
+// long value: widened for RegSetValueExW, each character took four bytes beside the store's
+// UTF-8 copy (five times the file for ASCII text). Many short values: each string copied out
+// of the file, with its bookkeeping, cost more than the file itself (3.3 times).
+TEST_F(RegFileTest, UTF8FilesImportInUnderThreeTimesTheirSize) {
+  const size_t size = 40u << 20;
+  std::string longValue = "REGEDIT4\n[HKLM\\Software\\Long]\n\"text\"=\"" +
+                          std::string(size, 'x') + "\"\n";
+  std::string manyValues = "REGEDIT4\n";
+  const std::string accents(40, 'x');
+  for (int i = 0; manyValues.size() < size; ++i) {
+    if (i % 20 == 0) manyValues += "[HKLM\\Software\\Many\\k" + std::to_string(i) + "]\n";
+    manyValues += "\"value" + std::to_string(i) + "\"=\"" + accents + "\xc3\xbc\xc3\xbc\"\n";
+  }
+  for (const std::string* content : {&longValue, &manyValues}) {
+    std::string file = home() + "/shape.reg";
+    ce::test::writeFile(file, *content);
+    // Measured from a process of its own, whose children are this import alone: the largest
+    // child's peak is all getrusage gives, and this test's other children may be larger.
+    const std::string peakFile = home() + "/peak";
+    int code = ce::test::exitCodeInChild([&] {
+      if (reg({"import", file}).exitCode != 0) return 1;
+      rusage usage{};
+      getrusage(RUSAGE_CHILDREN, &usage);
+      ce::test::writeFile(peakFile, std::to_string(usage.ru_maxrss * 1024L));
+      return 0;
+    });
+    ASSERT_EQ(code, 0);
+    EXPECT_LT(std::stoul(ce::test::readFile(peakFile)), 3 * content->size())
+        << (content == &longValue ? "one long value" : "many short values");
+  }
+  EXPECT_EQ(reg({"get", "HKLM\\Software\\Long", "text"}).out.size(), size + 1);
+  EXPECT_EQ(reg({"get", "HKLM\\Software\\Many\\k20", "value21"}).out,
+            accents + "\xc3\xbc\xc3\xbc\n");
 }
 
 // Get prints expandable and multiple strings as text; what is not one string shows as an
