@@ -65,9 +65,9 @@ int takePIMModifications(int sources, int* taken) {
   LONG rc = ce::registry::runInTransaction([&]() -> LONG {
     auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
     if (!list) return ERROR_SUCCESS;
-    found = static_cast<int>(static_cast<uint32_t>(list->number.bits)) & sources;
+    found = static_cast<int>(static_cast<uint32_t>(list->bits)) & sources;
     if (found == 0) return ERROR_SUCCESS;  // nothing to take: nothing written
-    list->number.bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(found));
+    list->bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(found));
     return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", *list);
   });
   if (rc == ERROR_SUCCESS) *taken = found;
@@ -79,8 +79,8 @@ int restorePIMModifications(int bits) {
   return ce::registry::runInTransaction([bits]() -> LONG {
     // A list that is absent or holds no number meanwhile becomes decimal text again.
     auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList")
-                    .value_or(clientlib::NumberSetting{});
-    list.number.bits |= static_cast<uint64_t>(static_cast<uint32_t>(bits));
+                    .value_or(StoredNumber{});
+    list.bits |= static_cast<uint64_t>(static_cast<uint32_t>(bits));
     return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", list);
   });
 }
