@@ -49,4 +49,5 @@ set(ce_written "$ENV{DESTDIR}${ce_installed}")
 file(MAKE_DIRECTORY "$ENV{DESTDIR}${ce_destination}")
 file(WRITE "${ce_written}" "${ce_text}")
 file(CHMOD "${ce_written}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${ce_installed}")
+# As CMake lists what it installs itself: DESTDIR included.
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${ce_written}")

@@ -38,9 +38,10 @@ void tightenHome() {
   auto tightened = ce::tightenDeviceHome(
       fsFolders, {launcherPath, listenerLogFile, launcherRecordFile});
   if (!tightened.empty())
-    std::printf("made the device home its owner's alone: %zu files and folders were open to "
-                "other users\n",
-                tightened.size());
+    std::fprintf(stderr,
+                 "cedevice: warning: made the device home its owner's alone: %zu files and "
+                 "folders were open to other users\n",
+                 tightened.size());
 }
 
 }  // namespace
