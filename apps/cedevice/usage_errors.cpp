@@ -168,9 +168,9 @@ std::string usageMessage(const CLI::ParseError& error, const CLI::App& command) 
   if (auto found = optionAndDetail(error, command)) {
     const auto& [option, detail] = *found;
     const std::string name = nameOf(*option);
-    // An option at the end of the line, without the value it takes.
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) &&
-        option->count() < static_cast<size_t>(option->get_items_expected_min()))
+    // Each of our options takes one value: a count that does not match is one given at the
+    // end of the line, without it.
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) && option->nonpositional())
       return "missing value of " + inQuotes(name) + where;
     if (dynamic_cast<const CLI::ValidationError*>(&error)) {
       size_t cut = detail.find(hintSeparator);
