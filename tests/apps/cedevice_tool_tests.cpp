@@ -244,6 +244,9 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
     // A folder for --home: the shell's own folder names.
     EXPECT_EQ(complete(tool + " --home " + shellQuoted(home() + "/devices/o"), 2),
               home() + "/devices/one\n") << preamble;
+    // And for --home=, which bash splits at "=": readline replaces what follows it.
+    EXPECT_EQ(complete(tool + " --home = " + shellQuoted(home() + "/devices/o"), 3),
+              home() + "/devices/one\n") << preamble;
   }
 }
 
