@@ -13,7 +13,7 @@ PROGRAMS = cedevice notlstnr startsync
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build programs test test-fast test-asan conformance run demo \
-        bench docs clean
+        bench docs package clean
 
 all: build
 
@@ -70,6 +70,10 @@ bench: configure
 # Rewrites docs/cedevice.md from the tool's own command definitions.
 docs: programs
 	cmake --build $(BUILD) --target update-docs
+
+# The Debian source and binary packages of the committed tree, in build-deb/, checked by lintian.
+package:
+	@scripts/package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/cedevice/command.h"
+#include "apps/cedevice/usage_errors.h"
 
 namespace cedevice {
 
@@ -106,10 +107,14 @@ std::string roffText(const std::string& text, bool inlineCode) {
   return out;
 }
 
-void roffParagraphs(std::ostringstream& out, const std::string& text) {
+// Right below a heading a paragraph needs no .PP of its own (mandoc warns of one).
+void roffParagraphs(std::ostringstream& out, const std::string& text, bool belowHeading = false) {
+  bool first = true;
   for (const auto& paragraph : paragraphsOf(text)) {
-    if (isLiteral(paragraph)) out << ".PP\n.nf\n" << roffText(paragraph, false) << "\n.fi\n";
-    else out << ".PP\n" << roffText(trimmed(paragraph), true) << "\n";
+    if (!(first && belowHeading)) out << ".PP\n";
+    first = false;
+    if (isLiteral(paragraph)) out << ".nf\n" << roffText(paragraph, false) << "\n.fi\n";
+    else out << roffText(trimmed(paragraph), true) << "\n";
   }
 }
 
@@ -173,7 +178,7 @@ std::string manualPage(const CLI::App& app, const ReferenceTexts& texts, const M
   out << ".SH NAME\n" << app.get_name() << " \\- " << roffText(commands[0].summary, false) << "\n";
   out << ".SH SYNOPSIS\n.B " << roffText(commands[0].usage, false) << "\n";
   out << ".SH DESCRIPTION\n";
-  roffParagraphs(out, texts.overview);
+  roffParagraphs(out, texts.overview, true);
   out << ".SH OPTIONS\n";
   for (const auto& option : commands[0].options)
     out << ".TP\n.B " << roffText(option.names, false) << "\n" << roffText(option.text, true) << "\n";
@@ -200,7 +205,7 @@ std::string manualPage(const CLI::App& app, const ReferenceTexts& texts, const M
                  {facts.docDir + "/", "README.md and docs/: the documentation; docs/cedevice.md "
                                       "is this page in Markdown."}});
   out << ".SH EXAMPLES\n";
-  roffParagraphs(out, texts.examples);
+  roffParagraphs(out, texts.examples, true);
   out << ".SH \"SEE ALSO\"\n"
       << ".BR notlstnr (8),\n.BR startsync (8),\n.BR systemctl (1),\n.BR systemd-escape (1),\n"
       << ".BR sqlite3 (1)\n"
@@ -263,7 +268,7 @@ void addDocsCommand(CLI::App& app, const ReferenceTexts& texts, const std::strin
       ManualFacts{version, "", "/usr/libexec/cedevice", "/usr/share/doc/cedevice"});
   docs->add_option("format", *format, "man or markdown")
       ->required()
-      ->check(CLI::IsMember({"man", "markdown"}));
+      ->check(oneOf({"man", "markdown"}));
   docs->add_option("-o,--output", *output, "The file to write (default: standard output)");
   docs->add_option("--date", facts->date, "The release's date, for the manual page");
   docs->add_option("--helper-dir", facts->helperDir, "Where notlstnr and startsync are installed");

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "apps/cedevice/usage_errors.h"
+
 namespace cedevice {
 
 namespace {
@@ -31,15 +33,22 @@ std::vector<const CLI::App*> commandsOf(const CLI::App& level) {
   return level.get_subcommands([](const CLI::App* sub) { return !sub->get_name().empty(); });
 }
 
-// Walks the words that choose commands; calls `unknown(level, index)` at the first that
-// chooses none, and returns the index where command words end.
+bool knownOption(const CLI::App& level, const std::string& arg) {
+  return level.get_option_no_throw(arg.substr(0, arg.find('='))) != nullptr;
+}
+
+// Walks the words that choose commands; calls `unknown(level, index, option)` at the first
+// that chooses none, where `option` is the index of an option `level` does not know met on
+// the way (args.size() when none), and returns the index where command words end.
 template <typename OnUnknown>
 size_t walkCommands(const CLI::App& app, const std::vector<std::string>& args, OnUnknown unknown) {
   const CLI::App* level = &app;
+  size_t unknownOption = args.size();
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") return i;
     if (arg.size() > 1 && arg[0] == '-') {
+      if (unknownOption == args.size() && !knownOption(*level, arg)) unknownOption = i;
       if (takesValue(*level, arg)) ++i;
       continue;
     }
@@ -48,12 +57,23 @@ size_t walkCommands(const CLI::App& app, const std::vector<std::string>& args, O
     auto chosen = std::find_if(commands.begin(), commands.end(),
                                [&](const CLI::App* sub) { return sub->check_name(arg); });
     if (chosen == commands.end()) {
-      unknown(*level, i);
+      unknown(*level, i, unknownOption);
       return i;
     }
     level = *chosen;
+    unknownOption = args.size();
   }
   return args.size();
+}
+
+// "cedevice reg" for the command reg.
+std::string commandPath(const CLI::App& app, const CLI::App& level) {
+  std::string path = level.get_name();
+  for (const CLI::App* at = &level; at != &app && at->get_parent();) {
+    at = at->get_parent();
+    path = at->get_name() + " " + path;
+  }
+  return path;
 }
 
 }  // namespace
@@ -75,19 +95,18 @@ std::string nearestName(const std::string& word, const std::vector<std::string>&
 std::optional<UnknownCommand> unknownCommand(const CLI::App& app,
                                              const std::vector<std::string>& args) {
   std::optional<UnknownCommand> found;
-  walkCommands(app, args, [&](const CLI::App& level, size_t index) {
+  walkCommands(app, args, [&](const CLI::App& level, size_t index, size_t option) {
+    std::string path = commandPath(app, level);
+    // `--hme x status`: the word after a mistyped option is its value, not a command.
+    if (option < args.size()) {
+      found = UnknownCommand{unknownOptionMessage(level, args[option]), &level, path};
+      return;
+    }
     std::vector<std::string> visible;
     for (const CLI::App* sub : commandsOf(level))
       if (!sub->get_group().empty()) visible.push_back(sub->get_name());
-    std::string path = app.get_name();
     std::string text = "unknown command '" + args[index] + "'";
-    if (&level != &app) {
-      std::string below = level.get_name();
-      for (const CLI::App* up = level.get_parent(); up && up != &app; up = up->get_parent())
-        below = up->get_name() + " " + below;
-      path += " " + below;
-      text += " for '" + path + "'";
-    }
+    if (&level != &app) text += " for '" + path + "'";
     std::string nearest = nearestName(args[index], visible);
     if (!nearest.empty()) text += " (did you mean '" + nearest + "'?)";
     found = UnknownCommand{text, &level, path};

@@ -465,7 +465,7 @@ void setup(CLI::App& app) {
       "and left as it is. Nor is one where \\notlstnr.txt or \\startsync.txt is a symbolic\n"
       "link, since the device writes only inside its home. A home that others may read (made\n"
       "by an older version, or under a loose umask) is made its owner's alone first, with one\n"
-      "line saying so.\n"
+      "line on standard error saying so.\n"
       "\n"
       "With --detach it returns once the listener waits for messages and the scheduler runs,\n"
       "or fails after 10 s with the reason; the device's output then goes to run/boot.log in\n"

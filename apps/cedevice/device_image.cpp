@@ -50,9 +50,10 @@ void tightenHome(const std::string& root) {
       fsFolders, {asFound(root, launcherPath).substr(root.size() + 1), listenerLogFile,
                   launcherRecordFile});
   if (!tightened.empty())
-    std::printf("made the device home its owner's alone: %zu files and folders were open to "
-                "other users\n",
-                tightened.size());
+    std::fprintf(stderr,
+                 "cedevice: warning: made the device home its owner's alone: %zu files and "
+                 "folders were open to other users\n",
+                 tightened.size());
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/log_reader.h"
+#include "apps/cedevice/standard_output.h"
+#include "apps/cedevice/usage_errors.h"
 #include "platform/linux/process.h"
 
 namespace {
@@ -36,7 +38,7 @@ std::string lastLines(const std::string& text, int count) {
 void print(const std::string& text) {
   if (text.empty()) return;
   std::fputs(text.c_str(), stdout);
-  if (std::fflush(stdout) != 0) throw Failure("cannot write standard output");
+  cedevice::flushStandardOutput();
 }
 
 void showLog(const Options& options) {
@@ -78,7 +80,7 @@ void setup(CLI::App& app) {
       "It ends with Ctrl-C, or with --until-shutdown when the listener ends.");
   log->add_flag("-f,--follow", options->follow, "Keep printing new lines until Ctrl-C");
   log->add_option("-n,--lines", options->lines, "Print only the last N lines")
-      ->check(CLI::Validator(CLI::Range(0, 1000000)).description(""))
+      ->check(cedevice::numberIn(0, 1000000))
       ->type_name("N");
   log->add_flag("--until-shutdown", options->untilShutdown,
                 "Follow the log until the listener ends (implies -f)");

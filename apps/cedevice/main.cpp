@@ -1,13 +1,12 @@
 // cedevice: boots an emulated device and drives it. Command groups register themselves (see
 // command.h); this file owns the global options, the words that are not commands and the
 // mapping of failures to exit codes.
-#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -16,7 +15,9 @@
 #include "apps/cedevice/command_names.h"
 #include "apps/cedevice/completion.h"
 #include "apps/cedevice/device_presence.h"
+#include "apps/cedevice/help_formatter.h"
 #include "apps/cedevice/reference_texts.h"
+#include "apps/cedevice/standard_output.h"
 #include "apps/cedevice/usage_errors.h"
 
 namespace cedevice {
@@ -33,12 +34,24 @@ bool makesOrNeedsNoDevice(const std::string& name) {
   return name == "init" || name == "boot" || name == "home" || name == "help" || name == "docs";
 }
 
-void checkedFlush() {
-  std::cout.flush();
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)
-    // By now the command has done what it does: a caller must not take it for undone.
-    throw Failure(std::string("cannot write standard output: ") + std::strerror(errno) +
-                  " (the command was carried out; only its output is lost)");
+// The deepest command the parser chose, and the words that name it ("cedevice reg set").
+std::pair<const CLI::App*, std::string> chosenCommand(const CLI::App& app) {
+  const CLI::App* chosen = &app;
+  std::string name = app.get_name();
+  for (auto subs = app.get_subcommands(); !subs.empty(); subs = chosen->get_subcommands()) {
+    chosen = subs.front();
+    name += " " + chosen->get_name();
+  }
+  return {chosen, name};
+}
+
+// A usage error ends with the usage line of the command it was given to, whether the parser
+// or the command itself found it.
+void printUsageAfterError(const CLI::App* command, const std::string& name) {
+  CLI::Formatter formatter;
+  std::string usage = formatter.make_usage(command, name);
+  std::fprintf(stderr, "%sRun `%s --help` for more information.\n",
+               usage.substr(usage.find_first_not_of('\n')).c_str(), name.c_str());
 }
 
 }  // namespace
@@ -51,9 +64,12 @@ void setExitCode(int code) { pendingExitCode = code; }
 
 int main(int argc, char** argv) {
   std::setlocale(LC_CTYPE, "C.UTF-8");
+  cedevice::reportClosedPipes();
   const std::string version = CE_VERSION;
   CLI::App app{"boots an emulated device with the client push listener and drives it",
                "cedevice"};
+  // Before any command is added: each takes its parent's formatter.
+  app.formatter(std::make_shared<cedevice::HelpFormatter>(cedevice::helpWidth()));
   app.require_subcommand(1);
   app.set_version_flag("--version", "cedevice " + version, "Print the version and exit");
   const cedevice::ReferenceTexts& texts = cedevice::referenceTexts();
@@ -117,7 +133,13 @@ int main(int argc, char** argv) {
     std::vector<const char*> parsed{argv[0]};
     for (const auto& arg : args) parsed.push_back(arg.c_str());
     app.parse(static_cast<int>(parsed.size()), parsed.data());
-    cedevice::checkedFlush();
+    try {
+      cedevice::flushStandardOutput();
+    } catch (const cedevice::Failure& e) {
+      // By now the command has done what it does: a caller must not take it for undone.
+      throw cedevice::Failure(std::string(e.what()) +
+                              " (the command was carried out; only its output is lost)");
+    }
   } catch (const CLI::CallForHelp&) {
     std::printf("%s", app.help().c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -129,23 +151,17 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const CLI::ParseError& e) {
     // Usage errors: the reason, then the usage line of the (sub)command, exit 2.
-    const CLI::App* failed = &app;
-    std::string name = "cedevice";
-    for (const CLI::App* sub = &app;;) {
-      auto chosen = sub->get_subcommands();
-      if (chosen.empty()) break;
-      sub = failed = chosen.front();
-      name += " " + sub->get_name();
-    }
+    auto [failed, name] = cedevice::chosenCommand(app);
     std::fprintf(stderr, "cedevice: %s\n", cedevice::usageMessage(e, *failed).c_str());
-    CLI::Formatter formatter;
-    std::string usage = formatter.make_usage(failed, name);
-    std::fprintf(stderr, "%sRun `%s --help` for more information.\n",
-                 usage.substr(usage.find_first_not_of('\n')).c_str(), name.c_str());
+    cedevice::printUsageAfterError(failed, name);
     return 2;
   } catch (const cedevice::Failure& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "cedevice: %s\n", e.what());
+    if (e.exitCode() == 2) {
+      auto [failed, name] = cedevice::chosenCommand(app);
+      cedevice::printUsageAfterError(failed, name);
+    }
     return e.exitCode();
   } catch (const std::exception& e) {
     std::fflush(stdout);

@@ -10,6 +10,7 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/json_output.h"
+#include "apps/cedevice/usage_errors.h"
 #include "platform/pimstore.h"
 #include "platform/linux/stores.h"
 #include "platform/windows.h"
@@ -97,7 +98,7 @@ void setup(CLI::App& app) {
   add->add_option("kind", options.kind,
                   "contact, appointment or task (or contacts, calendar, tasks)")
       ->required()
-      ->check(CLI::IsMember(folderWords()));
+      ->check(cedevice::oneOf(folderWords()));
   add->add_option("subject", options.subject, "The item's subject (UTF-8)")->required();
   add->callback([] {
     DWORD oid = 0;
@@ -109,7 +110,9 @@ void setup(CLI::App& app) {
 
   auto* change = pim->add_subcommand("change", "Change an item: its subject, or else only its "
                                                "modification time");
-  change->add_option("id", options.id, "The item's id")->required();
+  change->add_option("id", options.id, "The item's id")
+      ->required()
+      ->check(cedevice::wholeNumber());
   auto* subject = change->add_option("subject", options.subject, "The new subject (UTF-8)");
   change->callback([subject] {
     std::optional<std::string> newSubject;
@@ -120,7 +123,9 @@ void setup(CLI::App& app) {
   });
 
   auto* remove = pim->add_subcommand("delete", "Delete an item");
-  remove->add_option("id", options.id, "The item's id")->required();
+  remove->add_option("id", options.id, "The item's id")
+      ->required()
+      ->check(cedevice::wholeNumber());
   remove->callback([] {
     ce::pim::Result deleted = ce::pim::deleteItem(options.id);
     check(deleted);
@@ -130,7 +135,7 @@ void setup(CLI::App& app) {
   auto* list = pim->add_subcommand("list", "List items: id, folder, last change, subject");
   list->add_option("folder", options.folder,
                    "contacts, calendar or tasks (or contact, appointment, task; default: all)")
-      ->check(CLI::IsMember(folderWords()));
+      ->check(cedevice::oneOf(folderWords()));
   list->add_flag("--json", options.json,
                  "Print a JSON array of {\"id\", \"folder\", \"modified\", \"subject\"}");
   list->callback([] {

@@ -14,6 +14,7 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_keys.h"
+#include "apps/cedevice/usage_errors.h"
 
 namespace {
 
@@ -190,7 +191,7 @@ void setup(CLI::App& app) {
   std::vector<std::string> names;
   for (const auto& known : typeNames) names.push_back(known.name);
   set->add_option("-t,--type", options.type, "The value's type (default sz)")
-      ->check(CLI::IsMember(names));
+      ->check(cedevice::oneOf(names));
   set->callback([] { setValue(options); });
 
   auto* remove = reg->add_subcommand("delete", "Delete a value, or a key with everything "
@@ -236,7 +237,7 @@ void setup(CLI::App& app) {
       ->add_option("--max-size", options.maxMegabytes,
                    "Refuse a file larger than this many MB, 1 to 4096 (default " +
                        std::to_string(defaultImportMegabytes) + ")")
-      ->check(CLI::Range(1u, 4096u).description(""))
+      ->check(cedevice::numberIn(1, 4096))
       ->type_name("MB");
   importCommand->callback([] { importFile(options); });
 }

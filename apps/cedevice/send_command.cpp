@@ -3,6 +3,7 @@
 
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_access.h"
+#include "apps/cedevice/usage_errors.h"
 
 namespace {
 
@@ -63,13 +64,13 @@ void setup(CLI::App& app) {
   auto* suspend = send->add_subcommand("suspend", "Stop recording one source's changes");
   suspend->add_option("SOURCE", options->source, "contacts, calendar, tasks, notes, briefcase or pictures")
       ->required()
-      ->check(CLI::IsMember(names));
+      ->check(cedevice::oneOf(names));
   suspend->callback([options] { sendFlag(options->source, true); });
 
   auto* resume = send->add_subcommand("resume", "Record one source's changes again (or all)");
   resume->add_option("SOURCE", options->source, "a source name, or all")
       ->required()
-      ->check(CLI::IsMember(withAll));
+      ->check(cedevice::oneOf(withAll));
   resume->callback([options] { sendFlag(options->source, false); });
 
   auto* close = send->add_subcommand("close", "Close the listener");
@@ -81,7 +82,7 @@ void setup(CLI::App& app) {
   auto* refresh = send->add_subcommand("refresh", "Make a folder window look its folder up again");
   refresh->add_option("FOLDER", options->folder, "briefcase, notes or pictures")
       ->required()
-      ->check(CLI::IsMember({"briefcase", "notes", "pictures"}));
+      ->check(cedevice::oneOf({"briefcase", "notes", "pictures"}));
   refresh->callback([options] {
     const wchar_t* className = options->folder == "briefcase" ? L"ClientPushWindowBriefcase"
                                : options->folder == "notes"   ? L"ClientPushWindowNotes"

@@ -1,14 +1,19 @@
 #include "apps/cedevice/usage_errors.h"
 
 #include <cctype>
-#include <regex>
-#include <vector>
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
 
 #include "apps/cedevice/command_names.h"
 
 namespace cedevice {
 
 namespace {
+
+// Between the value our validators quote and the hint that follows it, so that the command's
+// name can go between the two.
+constexpr char hintSeparator = '\t';
 
 // "-5" is a number, as the parser reads it where there is no option -5.
 bool looksLikeOption(const std::string& arg) {
@@ -37,19 +42,16 @@ std::vector<std::string> visibleOptionNames(const CLI::App& command) {
   return names;
 }
 
-std::string withNearest(const std::string& text, const std::string& word,
-                        const std::vector<std::string>& names) {
-  std::string nearest = nearestName(word, names);
-  return nearest.empty() ? text : text + " (did you mean '" + nearest + "'?)";
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
-    parts.push_back(text.substr(start, end - start));
-  parts.push_back(text.substr(start));
-  return parts;
+// A one-letter option is too short to be a typing mistake of another: -V is not -h. Only the
+// same letter in the other case, or a long option that starts with it, is offered.
+std::string nearestOption(const std::string& word, const std::vector<std::string>& names) {
+  if (word.size() != 2 || word[1] == '-') return nearestName(word, names);
+  auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  for (const auto& name : names)
+    if (name.size() == 2 && lower(name[1]) == lower(word[1])) return name;
+  for (const auto& name : names)
+    if (name.size() > 2 && name[1] == '-' && lower(name[2]) == lower(word[1])) return name;
+  return "";
 }
 
 std::string joined(const std::vector<std::string>& words) {
@@ -67,64 +69,121 @@ std::string lowerFirst(std::string text) {
   return text;
 }
 
+// The name an option is known by in messages: --lines, or a positional's own name (kind).
+std::string nameOf(const CLI::Option& option) { return option.get_name(); }
+
+// The option a parser error is about. The parser names it first in its message of an option's
+// value ("<name>: ..."); the command and those above it are searched for that name.
+std::optional<std::pair<const CLI::Option*, std::string>> optionAndDetail(
+    const CLI::ParseError& error, const CLI::App& command) {
+  const std::string what = error.what();
+  for (const CLI::App* level = &command; level; level = level->get_parent())
+    for (const CLI::Option* option : level->get_options()) {
+      std::string prefix = nameOf(*option) + ": ";
+      if (what.rfind(prefix, 0) == 0) return std::make_pair(option, what.substr(prefix.size()));
+    }
+  return std::nullopt;
+}
+
+std::optional<long long> wholeNumberIn(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || text[0] == '+')
+    return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  long long number = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || !end || *end != '\0') return std::nullopt;
+  return number;
+}
+
+std::string inQuotes(const std::string& value) { return "'" + value + "'"; }
+
 }  // namespace
+
+std::string unknownOptionMessage(const CLI::App& command, const std::string& arg) {
+  std::string name = arg.substr(0, arg.find('='));
+  std::string text = "unknown option " + inQuotes(name) + forCommand(command);
+  std::string nearest = nearestOption(name, visibleOptionNames(command));
+  return nearest.empty() ? text : text + " (did you mean " + inQuotes(nearest) + "?)";
+}
+
+CLI::Validator oneOf(std::vector<std::string> names) {
+  return CLI::Validator(
+      [names](std::string& value) -> std::string {
+        for (const auto& name : names)
+          if (value == name) return "";
+        std::string nearest = nearestName(value, names);
+        return inQuotes(value) + hintSeparator +
+               (nearest.empty() ? "(use " + joined(names) + ")"
+                                : "(did you mean " + inQuotes(nearest) + "?)");
+      },
+      // As the help shows the choices, and completion offers them: TEXT:{sz,dword,...}
+      "{" + CLI::detail::join(names, ",") + "}", "one of");
+}
+
+CLI::Validator numberIn(long long lowest, long long highest) {
+  return CLI::Validator(
+      [lowest, highest](std::string& value) -> std::string {
+        auto number = wholeNumberIn(value);
+        if (number && *number >= lowest && *number <= highest) return "";
+        return inQuotes(value) + hintSeparator + "(a number from " + std::to_string(lowest) +
+               " to " + std::to_string(highest) + ")";
+      },
+      "", "number in");
+}
+
+CLI::Validator wholeNumber() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        return wholeNumberIn(value) ? "" : inQuotes(value) + hintSeparator;
+      },
+      "", "whole number");
+}
 
 std::string usageMessage(const CLI::ParseError& error, const CLI::App& command) {
   // An unknown option comes first, whatever the parser found wrong first (with no command
   // given, that is the missing command).
   for (const CLI::App* level = &command; level; level = level->get_parent())
     for (const std::string& arg : level->remaining(false))
-      if (looksLikeOption(arg)) {
-        std::string name = arg.substr(0, arg.find('='));
-        return withNearest("unknown option '" + name + "'" + forCommand(*level), name,
-                           visibleOptionNames(*level));
-      }
+      if (looksLikeOption(arg)) return unknownOptionMessage(*level, arg);
 
-  const std::string what = error.what();
   const std::string where = forCommand(command);
   // A command that takes no more arguments hands the rest back to its parent.
   if (dynamic_cast<const CLI::ExtrasError*>(&error))
     for (const CLI::App* level = &command; level; level = level->get_parent())
       if (!level->remaining(false).empty())
-        return "unexpected argument '" + level->remaining(false).front() + "'" + where;
+        return "unexpected argument " + inQuotes(level->remaining(false).front()) + where;
+
   if (dynamic_cast<const CLI::RequiredError*>(&error)) {
-    if (what.rfind("A subcommand", 0) == 0) {
-      std::vector<std::string> names;
-      for (const CLI::App* sub : command.get_subcommands({}))
-        if (!sub->get_group().empty()) names.push_back(sub->get_name());
+    for (const CLI::Option* option : command.get_options())
+      if (option->get_required() && option->count() == 0)
+        return (option->nonpositional() ? "missing option " : "missing argument ") +
+               inQuotes(nameOf(*option)) + where;
+    std::vector<std::string> names;
+    for (const CLI::App* sub : command.get_subcommands({}))
+      if (!sub->get_group().empty()) names.push_back(sub->get_name());
+    if (command.get_require_subcommand_min() > 0 && command.get_subcommands().empty())
       return "missing command" + where + ": " + joined(names);
+  }
+
+  if (auto found = optionAndDetail(error, command)) {
+    const auto& [option, detail] = *found;
+    const std::string name = nameOf(*option);
+    // Each of our options takes one value: a count that does not match is one given at the
+    // end of the line, without it.
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) && option->nonpositional())
+      return "missing value of " + inQuotes(name) + where;
+    if (dynamic_cast<const CLI::ValidationError*>(&error)) {
+      size_t cut = detail.find(hintSeparator);
+      // Ours: "'value'<separator>(hint)"; a command's own validator says why in a sentence.
+      if (cut != std::string::npos) {
+        std::string hint = detail.substr(cut + 1);
+        return "invalid " + name + " " + detail.substr(0, cut) + where +
+               (hint.empty() ? "" : " " + hint);
+      }
+      return "invalid " + name + where + ": " + lowerFirst(detail);
     }
-    std::string name = what.substr(0, what.rfind(" is required"));
-    return (looksLikeOption(name) ? "missing option '" : "missing argument '") + name + "'" +
-           where;
   }
-  std::smatch match;
-  // CLI::IsMember: "kind: note not in {contact,appointment,task}"
-  static const std::regex notMember(R"((.+): (.*) not in \{(.*)\})");
-  if (std::regex_match(what, match, notMember)) {
-    std::vector<std::string> names = split(match[3], ',');
-    std::string text = "invalid " + match[1].str() + " '" + match[2].str() + "'" + where;
-    std::string nearest = nearestName(match[2], names);
-    return text + (nearest.empty() ? " (use " + joined(names) + ")"
-                                   : " (did you mean '" + nearest + "'?)");
-  }
-  // CLI::Range: "--lines: Value abc not in range 0 to 1000000"
-  static const std::regex outOfRange(R"((.+): Value (.*) not in range (.+) to (.+))");
-  if (std::regex_match(what, match, outOfRange))
-    return "invalid " + match[1].str() + " '" + match[2].str() + "'" + where +
-           " (a number from " + match[3].str() + " to " + match[4].str() + ")";
-  // An option given without its value: "--home: 1 required DIR missing"
-  static const std::regex noValue(R"((.+): \d+ required .* missing)");
-  if (std::regex_match(what, match, noValue))
-    return "missing value of '" + match[1].str() + "'" + where;
-  static const std::regex notConverted(R"(Could not convert: (.+) = (.*))");
-  if (std::regex_match(what, match, notConverted))
-    return "invalid " + match[1].str() + " '" + match[2].str() + "'" + where;
-  // Our own validators: "key: <why>"
-  static const std::regex validator(R"(([^ :]+): (.+))");
-  if (std::regex_match(what, match, validator))
-    return "invalid " + match[1].str() + where + ": " + lowerFirst(match[2]);
-  return lowerFirst(what);
+  return lowerFirst(error.what());
 }
 
 }  // namespace cedevice
