@@ -87,8 +87,9 @@ int startAndRun(ClientPush* clientPush, HINSTANCE moduleInstance) {
                             reinterpret_cast<LPVOID*>(&clientPush->outlookApp));
   if (FAILED(result) || !clientPush->outlookApp) return 0;
   log->debug("CP: Log on the IPOutlookApp2 interface");
-  if (FAILED(clientPush->outlookApp->Logon(reinterpret_cast<long>(clientPush->pushWindow))))
-    return 0;
+  // A window handle's significant bits fit in a long on every Windows, 64-bit too.
+  long window = static_cast<long>(reinterpret_cast<LONG_PTR>(clientPush->pushWindow));
+  if (FAILED(clientPush->outlookApp->Logon(window))) return 0;
   subscribeSources(clientPush);
   recordChangesWhileStopped(clientPush);
   log->info("CP: Init waiting PIM notification messages...");
