@@ -1,6 +1,5 @@
 #include "platform/win32/device/clock_override.h"
 
-#include <mutex>
 
 #undef GetLocalTime
 #undef GetTimeZoneInformation
@@ -17,7 +16,7 @@ ClockOverride& clockOverride() {
 void CeGetLocalTime(LPSYSTEMTIME now) {
   ce::win32::ClockOverride& clock = ce::win32::clockOverride();
   {
-    std::lock_guard<std::mutex> hold(clock.lock);
+    ce::win32::Exclusive hold(clock.lock);
     if (clock.frozenTicks) {
       FILETIME time{static_cast<DWORD>(*clock.frozenTicks),
                     static_cast<DWORD>(*clock.frozenTicks >> 32)};
@@ -30,7 +29,7 @@ void CeGetLocalTime(LPSYSTEMTIME now) {
 DWORD CeGetTimeZoneInformation(LPTIME_ZONE_INFORMATION zone) {
   ce::win32::ClockOverride& clock = ce::win32::clockOverride();
   {
-    std::lock_guard<std::mutex> hold(clock.lock);
+    ce::win32::Exclusive hold(clock.lock);
     if (clock.bias) {
       *zone = TIME_ZONE_INFORMATION{};
       zone->Bias = *clock.bias;

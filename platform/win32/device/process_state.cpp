@@ -3,10 +3,10 @@
 #include "platform/process_state.h"
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 #include "platform/win32/windows.h"
+#include "platform/win32/device/exclusive.h"
 
 #undef GetMessageW
 
@@ -18,7 +18,7 @@ std::atomic<bool>& loopQuit() {
 }
 
 struct Reporter {
-  std::mutex lock;
+  SRWLOCK lock = SRWLOCK_INIT;
   std::function<std::string()> report;
 };
 
@@ -38,7 +38,7 @@ BOOL CeGetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax) {
 namespace ce {
 
 void setStateReporter(std::function<std::string()> report) {
-  std::lock_guard<std::mutex> hold(reporter().lock);
+  ce::win32::Exclusive hold(reporter().lock);
   reporter().report = std::move(report);
 }
 

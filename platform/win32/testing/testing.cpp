@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/win32/device/clock_override.h"
 #include "platform/win32/device/machine_key.h"
@@ -34,32 +33,32 @@ void freezeLocalTime(const SYSTEMTIME& now) {
   FILETIME time;
   if (!SystemTimeToFileTime(&now, &time)) unavailable("freezing the clock at an impossible time");
   auto& clock = ce::win32::clockOverride();
-  std::lock_guard<std::mutex> hold(clock.lock);
+  ce::win32::Exclusive hold(clock.lock);
   clock.frozenTicks = (static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
                       time.dwLowDateTime;
 }
 
 void advanceLocalTime(long long milliseconds) {
   auto& clock = ce::win32::clockOverride();
-  std::lock_guard<std::mutex> hold(clock.lock);
+  ce::win32::Exclusive hold(clock.lock);
   if (clock.frozenTicks) *clock.frozenTicks += milliseconds * 10000;
 }
 
 void thawLocalTime() {
   auto& clock = ce::win32::clockOverride();
-  std::lock_guard<std::mutex> hold(clock.lock);
+  ce::win32::Exclusive hold(clock.lock);
   clock.frozenTicks.reset();
 }
 
 void setTimeZoneBias(LONG biasMinutes) {
   auto& clock = ce::win32::clockOverride();
-  std::lock_guard<std::mutex> hold(clock.lock);
+  ce::win32::Exclusive hold(clock.lock);
   clock.bias = biasMinutes;
 }
 
 void clearTimeZoneBias() {
   auto& clock = ce::win32::clockOverride();
-  std::lock_guard<std::mutex> hold(clock.lock);
+  ce::win32::Exclusive hold(clock.lock);
   clock.bias.reset();
 }
 
