@@ -18,12 +18,12 @@ void DeviceTest::SetUp() {
   std::error_code error;
   std::filesystem::path base = std::filesystem::temp_directory_path(error);
   ASSERT_FALSE(error) << error.message();
-  // The process id and a counter name a folder that no parallel test run shares.
+  // Wine reuses process ids from run to run: the clock makes the name new as well.
   static int made = 0;
   std::filesystem::path home;
   do {
     home = base / ("cedevice-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                   std::to_string(++made));
+                   std::to_string(GetTickCount64()) + "-" + std::to_string(++made));
   } while (!std::filesystem::create_directory(home, error) && !error);
   ASSERT_FALSE(error) << error.message();
   home_ = home.string();
