@@ -19,3 +19,4 @@
 #include "platform/win32/device/message_loop.h"
 #include "platform/win32/device/registry_journal.h"
 #include "platform/win32/device/clock.h"
+#include "platform/win32/device/device_paths.h"

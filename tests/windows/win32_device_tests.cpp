@@ -1,5 +1,6 @@
 // What platform/win32/device/ adds to desktop Windows, under Wine: the device's listings, the
 // registry transaction's undo and HKEY_LOCAL_MACHINE per device.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -59,6 +60,27 @@ TEST_F(ListingTest, AMissingFolderSaysPathNotFound) {
   DWORD error = 0;
   EXPECT_TRUE(list(error).empty());
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// The device's files live below its home, as on Linux: a device path that reached the drive's
+// root instead would put the log and the watched folders of every device in one place.
+TEST_F(ListingTest, DevicePathsNameFilesBelowTheHomesFsFolder) {
+  std::filesystem::path fs = std::filesystem::path(home()) / "fs";
+  std::filesystem::create_directories(fs / "list");
+  FILE* file = _wfopen(L"\\list\\made.txt", L"w");
+  ASSERT_NE(file, nullptr);
+  std::fclose(file);
+  EXPECT_TRUE(std::filesystem::exists(fs / "list" / "made.txt"));
+  EXPECT_NE(GetFileAttributesW(L"\\list\\made.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(L"\\list\\missing.txt"), INVALID_FILE_ATTRIBUTES);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(L"\\list\\*", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::wstring(data.cFileName), L"made.txt");
+  FindClose(find);
+  // A host path (with its drive) is left as it is.
+  std::wstring host = (fs / "list" / "made.txt").wstring();
+  EXPECT_NE(GetFileAttributesW(host.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 class TransactionTest : public DeviceTest {

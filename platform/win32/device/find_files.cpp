@@ -67,8 +67,9 @@ HANDLE CeFindFirstFileW(LPCWSTR pattern, CeFindDataW* data) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  std::wstring hostPattern = ce::win32::hostPathOf(pattern);
   WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW(pattern, &entry);
+  HANDLE find = FindFirstFileW(hostPattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
   if (!nextRealEntry(find, entry)) {
     // A folder that holds only "." and ".." is empty on the device.
@@ -76,7 +77,7 @@ HANDLE CeFindFirstFileW(LPCWSTR pattern, CeFindDataW* data) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  auto* listing = new Listing{find, folderOf(pattern)};
+  auto* listing = new Listing{find, folderOf(hostPattern.c_str())};
   copyEntry(entry, listing->folder, data);
   return reinterpret_cast<HANDLE>(listing);
 }
