@@ -1,6 +1,7 @@
 # Entry points; everything goes through CMake. See README.md.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WINDOWS_BUILD ?= build-windows
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # Warnings are errors in the project's own builds; `make test` and the other targets that
@@ -13,7 +14,7 @@ PROGRAMS = cedevice notlstnr startsync
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup configure build programs test test-fast test-asan conformance run demo \
-        bench docs package clean
+        bench docs package windows clean
 
 all: build
 
@@ -56,6 +57,14 @@ conformance:
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -L conformance -j2
 
+# The same programs for 64-bit Windows with mingw-w64 (PE32+ notlstnr.exe, startsync.exe,
+# cescheduler.exe), and the unit tests that run under Wine. See docs/windows.md.
+windows:
+	@scripts/setup --windows
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=platform/win32/toolchain-mingw-w64.cmake \
+	  $(PROJECT_FLAGS) -DCE_BENCHMARKS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
 run: programs
 	@scripts/run
 
@@ -76,4 +85,4 @@ package:
 	@scripts/package
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)

@@ -66,4 +66,4 @@ extern StringBuffer lastErrorText;
 extern bool flushAfterWrite;
 
 // Sets the code and formats the text (a plain text is a format without arguments).
-void setLastError(int32_t code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void setLastError(int32_t code, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));

@@ -20,11 +20,11 @@ class Log {
   virtual int getLevel() { return level; }
   virtual bool isEnabled(int messageLevel) { return messageLevel <= level; }
 
-  virtual void error(const char* format, ...) __attribute__((format(printf, 2, 3))) = 0;
-  virtual void info(const char* format, ...) __attribute__((format(printf, 2, 3))) = 0;
+  virtual void error(const char* format, ...) __attribute__((format(gnu_printf, 2, 3))) = 0;
+  virtual void info(const char* format, ...) __attribute__((format(gnu_printf, 2, 3))) = 0;
   // tagged DEBUG but written from level 1 on
-  virtual void debugAtInfo(const char* format, ...) __attribute__((format(printf, 2, 3))) = 0;
-  virtual void debug(const char* format, ...) __attribute__((format(printf, 2, 3))) = 0;
+  virtual void debugAtInfo(const char* format, ...) __attribute__((format(gnu_printf, 2, 3))) = 0;
+  virtual void debug(const char* format, ...) __attribute__((format(gnu_printf, 2, 3))) = 0;
 
   // a hook without a use yet; it does nothing
   virtual void reservedHook() {}

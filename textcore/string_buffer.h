@@ -38,8 +38,8 @@ class StringBuffer : public ArrayElement {
   StringBuffer& append(const char* text);
 
   // replaces the content with the formatted text; capacity ends equal to its length
-  StringBuffer& sprintf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  StringBuffer& vsprintf(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+  StringBuffer& sprintf(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+  StringBuffer& vsprintf(const char* format, va_list args) __attribute__((format(gnu_printf, 2, 0)));
 
   int find(const char* what, unsigned from = 0) const;
   // the last occurrence starting at or after `from`; overlapping occurrences count

@@ -21,10 +21,10 @@ class winLog : public Log {
   void setFileName(const char* name) override;
   void reset(const char* title) override;
 
-  void error(const char* format, ...) override __attribute__((format(printf, 2, 3)));
-  void info(const char* format, ...) override __attribute__((format(printf, 2, 3)));
-  void debugAtInfo(const char* format, ...) override __attribute__((format(printf, 2, 3)));
-  void debug(const char* format, ...) override __attribute__((format(printf, 2, 3)));
+  void error(const char* format, ...) override __attribute__((format(gnu_printf, 2, 3)));
+  void info(const char* format, ...) override __attribute__((format(gnu_printf, 2, 3)));
+  void debugAtInfo(const char* format, ...) override __attribute__((format(gnu_printf, 2, 3)));
+  void debug(const char* format, ...) override __attribute__((format(gnu_printf, 2, 3)));
 
   // bytes in the file, 0 when it cannot be opened
   long getFileSize() override;

@@ -17,6 +17,8 @@
 #include "platform/notify.h"
 #ifdef _WIN32
 #include <process.h>
+
+#include <filesystem>
 #else
 #include <sys/stat.h>
 
@@ -40,8 +42,11 @@ std::wstring program(const char* letter) {
 
 // The marker a started copy leaves, and whether it is there.
 #ifdef _WIN32
+// The area makes its programs with CopyFileW, on the drive's root: asked through the standard
+// library, not the device's GetFileAttributesW, which looks below CE_DEVICE_HOME.
 bool exists(const std::wstring& devicePath) {
-  return GetFileAttributesW(devicePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::path(devicePath), error);
 }
 bool copySelfTo(const std::wstring& devicePath) {
   WCHAR self[MAX_PATH];

@@ -12,6 +12,10 @@
 #include "platform/notify.h"
 #include "platform/win32/objectstore/object_store.h"
 
+// A request names the program by its host path on Windows (cescheduler starts it where it is):
+// the system's own call, not the device-path one of platform/win32/device/device_paths.h.
+#undef GetFileAttributesW
+
 namespace ce::notify {
 
 namespace {

@@ -441,7 +441,8 @@ class Notifier {
 
   DWORD watch(const Command& command) {
     std::vector<WCHAR> full(MAX_PATH * 2);
-    DWORD length = GetFullPathNameW(command.devicePath.c_str(), static_cast<DWORD>(full.size()),
+    std::wstring hostPath = ce::win32::hostPathOf(command.devicePath.c_str());
+    DWORD length = GetFullPathNameW(hostPath.c_str(), static_cast<DWORD>(full.size()),
                                     full.data(), nullptr);
     if (length == 0 || length >= full.size()) return ERROR_PATH_NOT_FOUND;
     std::wstring fullPath(full.data(), length);

@@ -1,0 +1,43 @@
+# The Windows build, included by the top CMakeLists.txt when cross-compiling with
+# platform/win32/toolchain-mingw-w64.cmake: the listener, the launcher and the scheduler as
+# PE32+ programs, and the application's unit tests that need nothing of Linux. No Linux
+# library (SQLite, ICU, CLI11) is needed: what stands on them on Linux is the system's here.
+add_compile_options(-Wall -Wextra)
+if(CE_WERROR)
+  add_compile_options(-Werror)
+endif()
+include_directories(${CMAKE_SOURCE_DIR})
+
+add_subdirectory(platform/win32)
+foreach(component textcore config clientlib recording watchers listener apps/notlstnr
+                  apps/startsync)
+  add_subdirectory(${component})
+endforeach()
+
+# Known faults of the application that only a 16-bit wchar_t and a 32-bit DWORD show (DWORD
+# printed with %u/%x; wint_t through "..."), being mended on their own: until then they stay
+# warnings here, so that the rest of the Windows build keeps warnings as errors.
+# TODO: drop both once the application's formats are mended.
+if(CE_WERROR)
+  set_source_files_properties(textcore/line_format.cpp DIRECTORY textcore
+                              PROPERTIES COMPILE_OPTIONS -Wno-error)
+endif()
+
+if(CE_WERROR)
+  foreach(target recording listener startsync)
+    target_compile_options(${target} PRIVATE -Wno-error=format)
+  endforeach()
+endif()
+
+if(BUILD_TESTING)
+  # Debian's googletest sources (package googletest), built with this toolchain.
+  set(CE_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources")
+  if(NOT EXISTS ${CE_GOOGLETEST_SOURCE}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest sources not found in ${CE_GOOGLETEST_SOURCE}: install the "
+                        "Debian package googletest (or run scripts/setup --windows)")
+  endif()
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${CE_GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL SYSTEM)
+  add_subdirectory(tests/windows)
+endif()
