@@ -14,21 +14,6 @@ foreach(component textcore config clientlib recording watchers listener apps/not
   add_subdirectory(${component})
 endforeach()
 
-# Known faults of the application that only a 16-bit wchar_t and a 32-bit DWORD show (DWORD
-# printed with %u/%x; wint_t through "..."), being mended on their own: until then they stay
-# warnings here, so that the rest of the Windows build keeps warnings as errors.
-# TODO: drop both once the application's formats are mended.
-if(CE_WERROR)
-  set_source_files_properties(textcore/line_format.cpp DIRECTORY textcore
-                              PROPERTIES COMPILE_OPTIONS -Wno-error)
-endif()
-
-if(CE_WERROR)
-  foreach(target recording listener startsync)
-    target_compile_options(${target} PRIVATE -Wno-error=format)
-  endforeach()
-endif()
-
 if(BUILD_TESTING)
   # Debian's googletest sources (package googletest), built with this toolchain.
   set(CE_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources")

@@ -326,9 +326,13 @@ TEST_F(LogTest, EachMessageIsOneLineWithItsArgumentsAndLeavesNoFileOpen) {
 TEST_F(LogTest, ControlCharactersInTheTextsGivenAreEscaped) {
   log->info("CP note:  The %S file is not a note: break",
             L"\\Notes\\x\n12:00:00 GMT +0:00 [ERROR] - forged");
+  // A unit no text may hold: beyond U+10FFFF where wchar_t has 32 bits, a lone high surrogate
+  // where it has 16.
+  const std::wstring notACharacter(
+      1, static_cast<wchar_t>(sizeof(wchar_t) == 2 ? 0xD800u : 0x110000u));
+  const std::wstring wide = L"\u0085 bad \xdce9 " + notACharacter + L" \U0001F600";
   log->info("%s|%c|%-4s|%.3s|%3s|%ls|%lc", "a\r\tb\x1b\x7f \xC2\x85 caf\xC3\xA9", '\n', "ab",
-            "abcdef", "a\n", L"\u0085 bad \xdce9 \x110000 \U0001F600",
-            static_cast<wint_t>(L'\x01'));
+            "abcdef", "a\n", wide.c_str(), static_cast<wint_t>(L'\x01'));
   log->error("%05d|%-3x|%+.2f|%lld|%zu|%hhu|%o|%*d|%.*s|%%", -42, 255u, 1.5, -1ll, size_t{7},
              257u, 8u, 3, 1, 2, "xyz");
   // A wide text's precision counts the bytes written, whole characters only, exactly to it.
