@@ -53,15 +53,21 @@ bool waitForText(const std::string& path, const std::string& text,
   return waitFor([&] { return readFile(path).find(text) != std::string::npos; }, deadline);
 }
 
+// The suite's paths are UTF-8; a narrow path on Windows is read in the ANSI code page, where
+// most of a name beyond ASCII is lost.
+static std::filesystem::path utf8Path(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(utf8Path(path), std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(utf8Path(path), std::ios::binary | std::ios::trunc);
   out << content;
 }
 
