@@ -103,7 +103,7 @@ TEST_F(ClientLibraryTest, ListOfAnyTypeIsClearedIntoDecimalText) {
 }
 
 // A sync takes only its sources' bits and only those it finds, and a failed one puts them
-// back beside what was recorded meanwhile, in the list's own form. Catches a take that clears
+// back beside what was recorded meanwhile, as decimal text whatever form it was read in. Catches a take that clears
 // bits it did not report (lost without a sync) and a put-back that overwrites newer bits.
 TEST_F(ClientLibraryTest, TakeClearsWhatItReportsAndRestoreAddsItBack) {
   int taken = -1;
@@ -122,7 +122,7 @@ TEST_F(ClientLibraryTest, TakeClearsWhatItReportsAndRestoreAddsItBack) {
   EXPECT_EQ(takePIMModifications(0x7e, &taken), 0);
   EXPECT_EQ(restorePIMModifications(taken | 0x04), 0);
   EXPECT_EQ(ce::test::readRawSetting(L"clientPushList"),
-            (ce::test::RawValue{REG_DWORD, ce::test::numberBytes(0x16, 4)}));
+            (ce::test::RawValue{REG_SZ, ce::test::textBytes(L"22")}));
 }
 
 // The launcher clears its bits while the listener, in another process, adds others with an

@@ -112,9 +112,9 @@ TEST_F(EncodingTest, TextRoundTripsByCodePage) {
 }
 
 TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
-  // 10001 is in the table but not in the platform
-  EXPECT_EQ(wide("abc", "x-mac-japanese"), L"abc");
-  EXPECT_EQ(narrow(L"abc", "x-mac-japanese"), "<null>");
+  // 29001 is in the table but in neither platform (desktop Windows has 10001, the device not)
+  EXPECT_EQ(wide("abc", "x-europa"), L"abc");
+  EXPECT_EQ(narrow(L"abc", "x-europa"), "<null>");
   // The platform would replace invalid bytes with flags 0; toWideChar still refuses them, so
   // its callers keep what they had: a character cut short at the very end of the n + 2 buffer
   // (ASan), and a byte that stands for private use in 1253. 1252's 0x81 is U+0081 in the
@@ -123,7 +123,7 @@ TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
   EXPECT_EQ(wide("\xAA", "windows-1253"), L"<null>");
   EXPECT_EQ(wide("\x81\xFF", "windows-1252"), L"\u0081\u00FF");
   EXPECT_EQ(logLines(),
-            "[ERROR] - toWideChar: error 87 \n\tConverting: abc\n\tWith encoding x-mac-japanese\n"
+            "[ERROR] - toWideChar: error 87 \n\tConverting: abc\n\tWith encoding x-europa\n"
             "[ERROR] - toWideChar: try to use default codepage.\n"
             "[ERROR] - toMultibyte: invalid encoding\n"
             "[ERROR] - toWideChar: error 1113 \n\tConverting: abc\xE2\x82\n"
@@ -134,7 +134,7 @@ TEST_F(EncodingTest, FailedConversionsRetryInUtf8AndSayWhy) {
             "[ERROR] - toWideChar: try to use default codepage.\n"
             "[ERROR] - toWideChar: error 1113 converting the string using default codepage.\n");
   StringBuffer converted("old");
-  converted.assign(L"abc", "x-mac-japanese");  // a failed conversion gives the null value
+  converted.assign(L"abc", "x-europa");  // a failed conversion gives the null value
   EXPECT_EQ(converted.c_str(), nullptr);
 }
 
@@ -177,10 +177,11 @@ TEST_F(ValueTypesTest, FormattingGrowsToTheResult) {
   path.sprintf("%s\\%s", path.c_str(), std::string(300, 'z').c_str());
   EXPECT_EQ(std::string(path.c_str()), "dir\\" + std::string(300, 'z'));
 
-  // a wide argument the formatter cannot encode is an error, not an endless doubling
+  // a wide argument the formatter cannot encode is an error (glibc) or replaced (Windows' C
+  // library), never an endless doubling
   const wchar_t lone[] = {static_cast<wchar_t>(0xD800), 0};
   path.sprintf("%ls", lone);
-  EXPECT_EQ(path.c_str(), nullptr);
+  EXPECT_TRUE(path.c_str() == nullptr || std::strlen(path.c_str()) <= 4);
   // (given an argument: Debian's -Werror=format-security refuses a lone non-literal format)
   const char* noFormat = nullptr;
   b.sprintf(noFormat, 0);

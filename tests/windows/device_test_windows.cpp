@@ -4,9 +4,6 @@
 
 #include <clocale>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "platform/testing.h"
 #include "tests/support/device_test.h"
@@ -35,34 +32,6 @@ void DeviceTest::TearDown() {
   ce::testing::reset();
   std::error_code ignored;
   std::filesystem::remove_all(home_, ignored);
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-  auto end = std::chrono::steady_clock::now() + deadline;
-  auto pause = std::chrono::microseconds(100);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(pause);
-    if (pause < std::chrono::milliseconds(20)) pause *= 2;
-  }
-  return true;
-}
-
-bool waitForText(const std::string& path, const std::string& text,
-                 std::chrono::milliseconds deadline) {
-  return waitFor([&] { return readFile(path).find(text) != std::string::npos; }, deadline);
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
 }
 
 std::string buildDir() {

