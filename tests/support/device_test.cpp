@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 #include "platform/testing.h"
 
@@ -37,6 +38,11 @@ std::string buildDir() {
   for (auto p = path.parent_path(); !p.empty() && p != p.root_path(); p = p.parent_path())
     if (std::filesystem::exists(p / "CMakeCache.txt")) return p.string();
   return path.parent_path().string();
+}
+
+int openHandles() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator()));
 }
 
 }  // namespace ce::test

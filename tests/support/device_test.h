@@ -34,5 +34,8 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 // Directory of the test binaries (apps live next door in the build tree).
 std::string buildDir();
+// How many files and other objects this process holds open: its descriptors on Linux, its
+// handles on Windows (where /proc under Wine lists the Wine process's own, which come and go).
+int openHandles();
 
 }  // namespace ce::test

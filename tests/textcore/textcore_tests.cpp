@@ -266,11 +266,6 @@ TEST_F(ValueTypesTest, ElementListOwnsClonesAndWrapsItsCursor) {
 
 using LogTest = TextCoreTest;
 
-int openDescriptors() {
-  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                        std::filesystem::directory_iterator()));
-}
-
 TEST_F(LogTest, LevelsDecideTheKindsAndStampsCarryTheStandardOffset) {
   EXPECT_EQ(log->getLevel(), LogInfo);
   const char* const written[] = {"e", "e", "eia", "eiad", "eiad"};
@@ -303,7 +298,7 @@ TEST_F(LogTest, LevelsDecideTheKindsAndStampsCarryTheStandardOffset) {
 
 TEST_F(LogTest, EachMessageIsOneLineWithItsArgumentsAndLeavesNoFileOpen) {
   log->info("CP: Item is %lu, %x", 4294967295ul, 255u);
-  int descriptors = openDescriptors();
+  int descriptors = ce::test::openHandles();
   log->info("CP note: %S in %s", L"m\u00e9mo \u65e5.pwi", "\\My Documents");
   log->info("ends in its own break\n");
   const char* noFormat = nullptr;
@@ -316,7 +311,7 @@ TEST_F(LogTest, EachMessageIsOneLineWithItsArgumentsAndLeavesNoFileOpen) {
             "14:05:09 GMT +1:00 [INFO] - ends in its own break\n\n"
             "14:05:09 GMT +1:00 [ERROR] - (null)\n"
             "14:05:09 GMT +1:00 [ERROR] - " + big + "\n");
-  EXPECT_EQ(openDescriptors(), descriptors);
+  EXPECT_EQ(ce::test::openHandles(), descriptors);
   SetLastError(1234);  // the caller's last error survives a log call
   log->info("x");
   EXPECT_EQ(GetLastError(), 1234u);

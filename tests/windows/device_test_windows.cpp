@@ -44,4 +44,9 @@ std::string buildDir() {
   return path.parent_path().string();
 }
 
+int openHandles() {
+  DWORD count = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
 }  // namespace ce::test
