@@ -1,4 +1,4 @@
-#include "platform/linux/notify/name_watch.h"
+#include "platform/linux/sqlite/name_watch.h"
 
 #include <limits.h>
 #include <sys/inotify.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ce::notify {
+namespace ce::sqlite {
 
 NameWatch::NameWatch(const std::string& folder, std::vector<std::string> names)
     : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), names_(std::move(names)) {
@@ -48,4 +48,4 @@ bool NameWatch::changed() {
   }
 }
 
-}  // namespace ce::notify
+}  // namespace ce::sqlite

@@ -8,7 +8,7 @@
 
 #include "platform/linux/kernel/unique_fd.h"
 
-namespace ce::notify {
+namespace ce::sqlite {
 
 class NameWatch {
  public:
@@ -26,4 +26,4 @@ class NameWatch {
   bool lost_ = false;  // the folder went: every later ask must look by path
 };
 
-}  // namespace ce::notify
+}  // namespace ce::sqlite
