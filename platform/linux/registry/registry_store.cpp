@@ -116,7 +116,8 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   // write, never the other way round.
   const size_t slash = file.rfind('/');
   ce::sqlite::NameWatch names(slash == std::string::npos ? "." : file.substr(0, slash),
-                              {file.substr(slash == std::string::npos ? 0 : slash + 1)});
+                              {file.substr(slash == std::string::npos ? 0 : slash + 1)},
+                              ce::sqlite::NameWatch::Sees::namesOnly);
   std::optional<ce::FileIdentity> identity = ce::fileIdentity(file);
   sqlite3* raw = nullptr;
   int rc = ce::sqlite::openStore(file, &raw);
@@ -154,7 +155,7 @@ LONG Store::followReplacement() {
 }
 
 LONG Store::refuse(const char* why) {
-  std::fprintf(stderr, "registry: ERROR: %s %s; the write is refused\n", file_.c_str(), why);
+  std::fprintf(stderr, "registry: ERROR: %s %s; registry calls are refused\n", file_.c_str(), why);
   std::fflush(stderr);
   return ERROR_CANTWRITE;
 }

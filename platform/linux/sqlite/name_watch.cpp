@@ -10,10 +10,11 @@
 
 namespace ce::sqlite {
 
-NameWatch::NameWatch(const std::string& folder, std::vector<std::string> names)
+NameWatch::NameWatch(const std::string& folder, std::vector<std::string> names, Sees sees)
     : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), names_(std::move(names)) {
-  constexpr uint32_t events = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                              IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+  const uint32_t events = (sees == Sees::writesAndNames ? IN_MODIFY : 0u) | IN_CREATE |
+                          IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                          IN_MOVE_SELF | IN_ONLYDIR;
   if (fd_.valid() && inotify_add_watch(fd_.get(), folder.c_str(), events) < 0) fd_.reset();
 }
 

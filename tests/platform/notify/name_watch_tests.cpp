@@ -1,4 +1,4 @@
-// The watch that spares the request store a stat of its file and log per operation.
+// The watch that spares the device's stores a stat of their files per operation.
 #include "platform/linux/sqlite/name_watch.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +45,22 @@ TEST(NameWatch, OtherNamesInTheFolderAreNotItsChanges) {
   std::ofstream(folder + "/registry.db-wal") << "x";
   fs::remove(folder + "/registry.db-wal");
   EXPECT_FALSE(watch.changed());
+  fs::remove_all(folder);
+}
+
+// Catches a names-only watch (the registry's) that misses a rename over its name, or one
+// woken by every write of the file, which costs the writer a stat per commit.
+TEST(NameWatch, ANamesOnlyWatchSeesReplacementsButNotWrites) {
+  std::string folder = temporaryFolder();
+  std::ofstream(folder + "/s.db") << "x";
+  ce::sqlite::NameWatch watch(folder, {"s.db"}, ce::sqlite::NameWatch::Sees::namesOnly);
+  std::ofstream(folder + "/s.db", std::ios::app) << "more";
+  EXPECT_FALSE(watch.changed());
+  std::ofstream(folder + "/new") << "y";
+  fs::rename(folder + "/new", folder + "/s.db");
+  EXPECT_TRUE(watch.changed());
+  fs::remove(folder + "/s.db");
+  EXPECT_TRUE(watch.changed());
   fs::remove_all(folder);
 }
 
