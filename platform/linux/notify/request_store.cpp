@@ -26,12 +26,9 @@
 // text would not past 9999.
 #include "platform/linux/notify/request_store.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <optional>
