@@ -185,8 +185,6 @@ LONG Store::reopen() {
   identity_ = fresh->identity_;
   log_ = fresh->log_;
   closed_ = false;
-  // What any process read ahead came from the old file.
-  commits_.bump();
   return ERROR_SUCCESS;
 }
 

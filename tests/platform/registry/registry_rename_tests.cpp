@@ -79,6 +79,10 @@ TEST_F(RegistryRenameTest, AForeignFileRenamedOverIsRefusedLoudlyAndLeftUntouche
   testing::internal::CaptureStderr();
   EXPECT_EQ(setString(key, L"clientPushList", L"2"), ERROR_CANTWRITE);
   EXPECT_EQ(setString(key, L"clientPushList", L"2"), ERROR_CANTWRITE);  // still, not a crash
+  // Nothing is left open to read from either: an error, not a read of a closed connection.
+  LONG readRc = ERROR_SUCCESS;
+  EXPECT_EQ(getString(key, L"clientPushList", &readRc), L"");
+  EXPECT_EQ(readRc, ERROR_CANTWRITE);
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("ERROR"), std::string::npos) << said;
   EXPECT_NE(said.find("registry.db"), std::string::npos) << said;
@@ -104,6 +108,12 @@ TEST_F(RegistryRenameTest, WritesWaitUntilNoProcessHoldsTheOldFile) {
   char signal = 0;
   ASSERT_TRUE(ready.receive(signal));
   HKEY key = createKey(L"Software\\Quillbex");
+  // The same file moved away and back is no replacement: a write refused or a reopen that
+  // takes the live log for a left one would be a fault.
+  const std::string aside = database() + ".aside";
+  ASSERT_EQ(std::rename(database().c_str(), aside.c_str()), 0);
+  ASSERT_EQ(std::rename(aside.c_str(), database().c_str()), 0);
+  EXPECT_EQ(setString(key, L"clientPushList", L"5"), ERROR_SUCCESS);
   replaceWithEditedCopy();
   testing::internal::CaptureStderr();
   EXPECT_EQ(setString(key, L"clientPushList", L"2"), ERROR_CANTWRITE);
