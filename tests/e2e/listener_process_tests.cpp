@@ -1,6 +1,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "platform/notify.h"
 #include "platform/linux/process.h"
+#include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
 #include "tests/support/sqlite_file.h"
@@ -150,6 +152,23 @@ TEST_F(ListenerProcessTest, ChangeRefusedByABusyRegistryIsKeptAndSynchronisedLat
   ASSERT_TRUE(waitForLauncherRuns(1));
   EXPECT_THAT(launcherRuns(), ElementsAre(EndsWith(" sync contacts,tasks")));
   EXPECT_EQ(ce::test::entriesStartingWith(log(), {"CP: clientPushList could not"}).size(), 1u);
+}
+
+// A registry.db restored by a rename while the device runs: before, the listener went on
+// recording into the unlinked old file, unseen by every other process, and said nothing. While
+// another process of the device still holds the old file, its log must not be read as the new
+// file's, so the change is refused, said, and kept for a later try.
+TEST_F(ListenerProcessTest, ARegistryRenamedOverWhileRunningIsNotWrittenBlindly) {
+  bootDevice();
+  ce::testing::reset();  // this process is no holder of the old file: only the device's are
+  const std::string database = hostPath("system/registry.db");
+  ASSERT_EQ(ce::test::sqlExec(database, "VACUUM INTO '" + database + ".restored'"), SQLITE_OK);
+  ASSERT_EQ(std::rename((database + ".restored").c_str(), database.c_str()), 0);
+  ASSERT_NE(pimAdd("contact", "Alice"), "");
+  EXPECT_TRUE(waitForLog(
+      "CP: clientPushList could not be written (error 1013); the change is kept and retried"));
+  EXPECT_TRUE(ce::test::waitForText(hostPath("run/notlstnr.out"),
+                                    "registry: ERROR: " + database + " was replaced"));
 }
 
 TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {

@@ -26,12 +26,9 @@
 // text would not past 9999.
 #include "platform/linux/notify/request_store.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,7 +41,7 @@
 #include "platform/linux/kernel/kernel.h"
 #include "platform/linux/kernel/platform_state.h"
 #include "platform/notify.h"
-#include "platform/linux/notify/name_watch.h"
+#include "platform/linux/sqlite/name_watch.h"
 #include "platform/linux/notify/time_ticks.h"
 #include "platform/linux/sqlite/open_store.h"
 #include "platform/linux/sqlite/wal.h"
@@ -113,7 +110,7 @@ struct Connection {
   // when the watch has seen one of their names change.
   std::string path;
   std::optional<ce::FileIdentity> file, log;
-  ce::notify::NameWatch names;
+  ce::sqlite::NameWatch names;
   // The last request found pending, until the watch sees the file or its log written by
   // anyone: a burst of changes asks for the same one over and over.
   std::optional<std::tuple<std::string, std::string, long long>> knownPending;
@@ -212,40 +209,11 @@ Result storePath(std::string& path) {
   return {};
 }
 
-// The byte of the index that every connection holds a shared lock on while it is open: the
-// unix VFS's "dead man switch" (UNIX_SHM_DMS), after the eight WAL locks from byte 120.
-constexpr off_t shmDmsByte = 128;
-
-// Removes the log and index that a replaced file left under the store's name, unless some
-// process still holds them; false then.
-bool removeLeftLog(const std::string& path) {
-  const std::string log = path + "-wal", index = path + "-shm";
-  int fd = ::open(index.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
-    // No connection works without the index: a log without one is nobody's.
-    if (errno != ENOENT) return false;
-    ::unlink(log.c_str());
-    return true;
-  }
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = shmDmsByte;
-  lock.l_len = 1;
-  bool unused = ::fcntl(fd, F_SETLK, &lock) == 0;
-  if (unused) {
-    ::unlink(log.c_str());
-    ::unlink(index.c_str());
-  }
-  ::close(fd);  // and the lock with it
-  return unused;
-}
-
 Result open(Connection& out) {
   std::string path;
   if (Result r = storePath(path); !r.ok()) return r;
   if (replacedLog) {
-    if (ce::fileIdentity(path + "-wal") == replacedLog && !removeLeftLog(path))
+    if (ce::fileIdentity(path + "-wal") == replacedLog && !ce::sqlite::removeLeftLog(path))
       return Result{SQLITE_BUSY, "notify.db: replaced while another process still uses the old "
                                  "one; waiting for it to let go"};
     replacedLog.reset();
@@ -254,7 +222,7 @@ Result open(Connection& out) {
   // Both taken before the open: a file replaced in between is seen as replaced at the next
   // operation, never the other way round.
   c.path = path;
-  c.names = ce::notify::NameWatch(path.substr(0, path.rfind('/')), {"notify.db", "notify.db-wal"});
+  c.names = ce::sqlite::NameWatch(path.substr(0, path.rfind('/')), {"notify.db", "notify.db-wal"});
   c.file = ce::fileIdentity(path);
   sqlite3* raw = nullptr;
   int code = ce::sqlite::openStore(path, &raw);

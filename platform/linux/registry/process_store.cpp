@@ -81,6 +81,9 @@ StoreLock::StoreLock() : lock_(processStore().mutex) {
   (void)resetHookRegistered;
   ProcessStore& state = processStore();
   if (!state.store) status_ = openProcessStore(state.store);
+  // A replacement that could not be followed: every call tries again, reads too, as nothing
+  // is left open to read from.
+  if (status_ == ERROR_SUCCESS && state.store->closed()) status_ = state.store->reopen();
   if (status_ == ERROR_SUCCESS && !state.store->transactionIntact()) status_ = ERROR_CANTWRITE;
   if (status_ == ERROR_SUCCESS) store_ = state.store.get();
 }

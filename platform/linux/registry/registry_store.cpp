@@ -11,13 +11,23 @@
 // Keys are rows that name their parent; a path is looked up one name at a time, each one
 // indexed step on (parent, comparison key), so its cost is its number of names and never
 // grows with what the registry holds beside it.
+//
+// A store replaced under its name (a file renamed over registry.db) is noticed before the next
+// write: an inotify watch on the folder says when the name may have changed, and only then is
+// the file looked at by path. The connection lets go of the old file and opens the new one, so
+// writes never go into a file no other process will read. SQLite keeps the log and its index
+// beside the file, by name, and leaves them there while any process holds the old file; opened
+// with the new file, their pages would pass for the new file's, so writes are refused until
+// they are gone. Reads do not look: they stay on the file they opened until the next write.
 #include "platform/linux/registry/registry_store.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/linux/registry/registry.h"
 #include "platform/linux/registry/store_schema.h"
 #include "platform/linux/sqlite/open_store.h"
+#include "platform/linux/sqlite/wal.h"
 
 namespace ce::registry {
 
@@ -102,6 +112,13 @@ Store::Store(Connection connection, CommitCounter commits)
     : connection_(std::move(connection)), commits_(std::move(commits)) {}
 
 LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Store>& store) {
+  // Both taken before the open: a file replaced in between is seen as replaced at the next
+  // write, never the other way round.
+  const size_t slash = file.rfind('/');
+  ce::sqlite::NameWatch names(slash == std::string::npos ? "." : file.substr(0, slash),
+                              {file.substr(slash == std::string::npos ? 0 : slash + 1)},
+                              ce::sqlite::NameWatch::Sees::namesOnly);
+  std::optional<ce::FileIdentity> identity = ce::fileIdentity(file);
   sqlite3* raw = nullptr;
   int rc = ce::sqlite::openStore(file, &raw);
   Connection connection(raw);
@@ -115,12 +132,60 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   if (LONG error = checkRoot(raw)) return error;
   std::unique_ptr<Store> opened(new Store(std::move(connection), CommitCounter::beside(file)));
   if (LONG error = opened->prepareStatements()) return error;
+  opened->file_ = file;
+  opened->busyTimeoutMs_ = busyTimeoutMs;
+  opened->names_ = std::move(names);
+  opened->identity_ = identity ? identity : ce::fileIdentity(file);  // else made by this open
+  // The schema check has read the file, so its log is open by now.
+  opened->log_ = ce::fileIdentity(file + "-wal");
   store = std::move(opened);
   return ERROR_SUCCESS;
 }
 
 void Store::setBusyTimeout(int milliseconds) {
-  sqlite3_busy_timeout(connection_.get(), milliseconds);
+  busyTimeoutMs_ = milliseconds;
+  if (!closed_) sqlite3_busy_timeout(connection_.get(), milliseconds);
+}
+
+LONG Store::followReplacement() {
+  if (depth_ > 0) return ERROR_SUCCESS;  // looked at when the transaction began
+  if (closed_) return reopen();
+  if (!names_.changed() || ce::fileIdentity(file_) == identity_) return ERROR_SUCCESS;
+  return reopen();
+}
+
+LONG Store::refuse(const char* why) {
+  std::fprintf(stderr, "registry: ERROR: %s %s; registry calls are refused\n", file_.c_str(), why);
+  std::fflush(stderr);
+  return ERROR_CANTWRITE;
+}
+
+LONG Store::reopen() {
+  if (!closed_) {
+    // Let go first: the old log can only be cleared once no process holds it, this one included.
+    statements_.clear();
+    connection_ = Connection();
+    replacedLog_ = log_;
+    closed_ = true;
+  }
+  // A store removed rather than replaced is not made again empty behind the device's back.
+  if (!ce::fileIdentity(file_)) return refuse("was removed while in use");
+  if (replacedLog_ && ce::fileIdentity(file_ + "-wal") == replacedLog_ &&
+      !ce::sqlite::removeLeftLog(file_))
+    return refuse("was replaced while another process still holds the old one");
+  replacedLog_.reset();
+  std::unique_ptr<Store> fresh;
+  if (LONG error = open(file_, busyTimeoutMs_, fresh))
+    return refuse(error == ERROR_BADDB ? "was replaced by a file that is not a registry store"
+                                       : "was replaced and the new file cannot be opened");
+  connection_ = std::move(fresh->connection_);
+  statements_ = std::move(fresh->statements_);
+  commits_ = std::move(fresh->commits_);
+  names_ = std::move(fresh->names_);
+  identity_ = fresh->identity_;
+  log_ = fresh->log_;
+  closed_ = false;
+  return ERROR_SUCCESS;
 }
 
 LONG Store::prepareStatements() {
@@ -256,6 +321,7 @@ LONG Store::createKeys(long long base, const std::vector<StoredName>& names, lon
 }
 
 LONG Store::deleteTree(long long key) {
+  if (LONG rc = followReplacement()) return rc;
   StatementUse use(statements_[deleteSubtree].get());
   sqlite3_bind_int64(use.get(), 1, key);
   LONG rc = errorOf(sqlite3_step(use.get()), true);
@@ -419,6 +485,7 @@ LONG Store::readValue(long long key, const StoredName& name, StoredValue& value)
 }
 
 LONG Store::writeValue(long long key, const StoredName& name, const StoredValue& value) {
+  if (LONG rc = followReplacement()) return rc;
   StatementUse use(statements_[upsertValue].get());
   sqlite3_bind_int64(use.get(), 1, key);
   bindText(use.get(), 2, name.text);
@@ -441,6 +508,7 @@ LONG Store::writeValue(long long key, const StoredName& name, const StoredValue&
 }
 
 LONG Store::writeText(long long key, const StoredName& name, std::string_view text) {
+  if (LONG rc = followReplacement()) return rc;
   StatementUse use(statements_[upsertValue].get());
   sqlite3_bind_int64(use.get(), 1, key);
   bindText(use.get(), 2, name.text);
@@ -455,6 +523,7 @@ LONG Store::writeText(long long key, const StoredName& name, std::string_view te
 }
 
 LONG Store::deleteValue(long long key, const StoredName& name) {
+  if (LONG rc = followReplacement()) return rc;
   StatementUse use(statements_[deleteValueByName].get());
   sqlite3_bind_int64(use.get(), 1, key);
   bindBlob(use.get(), 2, name.key);
@@ -471,6 +540,7 @@ bool Store::transactionIntact() const {
 
 LONG Store::begin(bool& nested) {
   if (!transactionIntact()) return ERROR_CANTWRITE;
+  if (LONG rc = followReplacement()) return rc;
   nested = depth_ > 0;
   LONG rc = run(nested ? savepoint : beginImmediate, true);
   if (rc == ERROR_SUCCESS) ++depth_;

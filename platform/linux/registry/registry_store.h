@@ -4,17 +4,20 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <cstdint>
 
+#include "platform/linux/file_identity.h"
 #include "platform/linux/kernel/wintypes.h"
 #include "platform/linux/registry/commit_counter.h"
 #include "platform/linux/registry/key_names.h"
 #include "platform/linux/registry/sqlite_handles.h"
 #include "platform/linux/registry/value_data.h"
+#include "platform/linux/sqlite/name_watch.h"
 
 namespace ce::registry {
 
@@ -109,6 +112,13 @@ class Store {
   // Leaves the connection open and unused: a forked child must not touch its parent's.
   void abandon();
 
+  // True after the file was replaced under its name and the new one could not be opened:
+  // nothing but reopen() may be called then.
+  bool closed() const { return closed_; }
+  // Lets go of the old file and opens the one now under its name, with the checks of open().
+  // On failure, says why on standard error and leaves the store closed.
+  LONG reopen();
+
  private:
   enum StatementId {
     findChild,
@@ -135,6 +145,11 @@ class Store {
 
   Store(Connection connection, CommitCounter commits);
   LONG prepareStatements();
+  // Before a write outside a transaction: follows a file replaced under the store's name
+  // (a rename over it), so that no write goes into a file nobody else will read. One read of
+  // the watch unless it saw the name change.
+  LONG followReplacement();
+  LONG refuse(const char* why);
   LONG run(StatementId id, bool writing);
   // After a write that committed (outside any transaction of ours, or ending the outermost).
   void committed();
@@ -156,6 +171,15 @@ class Store {
   CommitCounter commits_;
   std::vector<Statement> statements_;
   int depth_ = 0;  // transactions and savepoints we have open
+  // The file opened, to tell when another is renamed over it; looked at only after the watch
+  // saw the name change.
+  std::string file_;
+  int busyTimeoutMs_ = 0;
+  ce::sqlite::NameWatch names_;
+  std::optional<ce::FileIdentity> identity_, log_;
+  // The old file's log, left under the store's name while other processes still hold it.
+  std::optional<ce::FileIdentity> replacedLog_;
+  bool closed_ = false;
 };
 
 // Every Reg* function holds one for its whole run: it serialises the threads of the process on

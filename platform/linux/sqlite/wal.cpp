@@ -1,5 +1,9 @@
 #include "platform/linux/sqlite/wal.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -15,6 +19,39 @@ int switchToWal(sqlite3* db, int timeoutMs) {
     if ((code & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) return code;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+namespace {
+
+// The byte of the index that every connection holds a shared lock on while it is open: the
+// unix VFS's "dead man switch" (UNIX_SHM_DMS), after the eight WAL locks from byte 120.
+constexpr off_t shmDmsByte = 128;
+
+}  // namespace
+
+// Removes the log and index that a replaced file left under the store's name, unless some
+// process still holds them; false then.
+bool removeLeftLog(const std::string& path) {
+  const std::string log = path + "-wal", index = path + "-shm";
+  int fd = ::open(index.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    // No connection works without the index: a log without one is nobody's.
+    if (errno != ENOENT) return false;
+    ::unlink(log.c_str());
+    return true;
+  }
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = shmDmsByte;
+  lock.l_len = 1;
+  bool unused = ::fcntl(fd, F_SETLK, &lock) == 0;
+  if (unused) {
+    ::unlink(log.c_str());
+    ::unlink(index.c_str());
+  }
+  ::close(fd);  // and the lock with it
+  return unused;
 }
 
 }  // namespace ce::sqlite

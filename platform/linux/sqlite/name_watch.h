@@ -8,13 +8,18 @@
 
 #include "platform/linux/kernel/unique_fd.h"
 
-namespace ce::notify {
+namespace ce::sqlite {
 
 class NameWatch {
  public:
+  // What counts as a change: a file written, or only a name given to another file or taken
+  // away (which spares a watcher of a busy folder an event per write of the others).
+  enum class Sees { writesAndNames, namesOnly };
+
   NameWatch() = default;
   // Watches `names` in `folder` from now on.
-  NameWatch(const std::string& folder, std::vector<std::string> names);
+  NameWatch(const std::string& folder, std::vector<std::string> names,
+            Sees sees = Sees::writesAndNames);
 
   // True when one of the names may have changed since the watch began or the last call: also
   // when the kernel's queue overflowed, the folder itself went, or no watch could be set up.
@@ -26,4 +31,4 @@ class NameWatch {
   bool lost_ = false;  // the folder went: every later ask must look by path
 };
 
-}  // namespace ce::notify
+}  // namespace ce::sqlite

@@ -1,4 +1,4 @@
-#include "platform/linux/notify/name_watch.h"
+#include "platform/linux/sqlite/name_watch.h"
 
 #include <limits.h>
 #include <sys/inotify.h>
@@ -8,12 +8,13 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ce::notify {
+namespace ce::sqlite {
 
-NameWatch::NameWatch(const std::string& folder, std::vector<std::string> names)
+NameWatch::NameWatch(const std::string& folder, std::vector<std::string> names, Sees sees)
     : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), names_(std::move(names)) {
-  constexpr uint32_t events = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                              IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+  const uint32_t events = (sees == Sees::writesAndNames ? IN_MODIFY : 0u) | IN_CREATE |
+                          IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                          IN_MOVE_SELF | IN_ONLYDIR;
   if (fd_.valid() && inotify_add_watch(fd_.get(), folder.c_str(), events) < 0) fd_.reset();
 }
 
@@ -48,4 +49,4 @@ bool NameWatch::changed() {
   }
 }
 
-}  // namespace ce::notify
+}  // namespace ce::sqlite
