@@ -330,6 +330,11 @@ TEST_F(RegFileTest, ANameNoFileCanCarryIsRefusedBySetAndLeftOutOfExportsByName) 
 // UTF-8 copy (five times the file for ASCII text). Many short values: each string copied out
 // of the file, with its bookkeeping, cost more than the file itself (3.3 times).
 TEST_F(RegFileTest, UTF8FilesImportInUnderThreeTimesTheirSize) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer's shadow memory and its quarantine of freed blocks are a multiple of what
+  // the import itself holds: the plain build measures it.
+  GTEST_SKIP() << "memory is measured in the build without the sanitizer";
+#endif
   const size_t size = 40u << 20;
   std::string longValue = "REGEDIT4\n[HKLM\\Software\\Long]\n\"text\"=\"" +
                           std::string(size, 'x') + "\"\n";
