@@ -170,6 +170,9 @@ TEST_F(NodeTest, ValuesOfEveryTypeReadAsTheirTextAndAreWrittenBackAsRegSz) {
   // Only a high half followed by a low one is a pair.
   add({REG_BINARY, {0x3d, 0xd8, 0x00, 0xe0}}, "\xef\xbf\xbd\xee\x80\x80");
   add({REG_BINARY, {0x00, 0xdc, 0x00, 0xdc}}, "\xef\xbf\xbd\xef\xbf\xbd");
+  // The pairs at both ends of the range: U+10000 (D800 DC00) and U+10FFFF (DBFF DFFF).
+  add({REG_BINARY, {0x00, 0xd8, 0x00, 0xdc, 0xff, 0xdb, 0xff, 0xdf}},
+      "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf");
   add({REG_DWORD, {0x41, 0}}, "A");  // a DWORD of another size holds no number
   add({REG_EXPAND_SZ, ce::test::textBytes(L"%x%")}, "%x%");
   add({REG_MULTI_SZ, ce::test::textBytes(std::wstring(L"12\0003", 4))}, "12");
