@@ -3,7 +3,7 @@
 #include <tuple>
 
 #include "clientlib/mainclient.h"
-#include "tests/platform/child_processes.h"
+#include "tests/support/child_processes.h"
 #include "tests/support/device_test.h"
 #include "tests/support/settings.h"
 

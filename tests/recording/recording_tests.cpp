@@ -11,10 +11,11 @@
 #include "recording/file_type.h"
 #include "recording/folder_summary.h"
 #include "recording/offline_changes.h"
-#include "tests/platform/child_processes.h"
+#include "tests/support/child_processes.h"
 #include "tests/recording/listener_fixture.h"
 #include "tests/support/settings.h"
 #include "tests/support/test_window.h"
+#include "tests/support/write_time.h"
 
 namespace {
 
@@ -283,20 +284,22 @@ TEST_F(OfflineChangesTest, OnlyEntriesTheFolderWouldReportChangeItsSummary) {
   write("My Pictures/IMG_01.JPG", "three");
   changes("resized");
   // The time alone, and the size alone: each is enough.
-  auto second = std::chrono::time_point_cast<std::chrono::seconds>(fs::last_write_time(image));
-  fs::last_write_time(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(100));
+  using ce::test::lastWriteTime;
+  using ce::test::setLastWriteTime;
+  auto second = std::chrono::time_point_cast<std::chrono::seconds>(lastWriteTime(image));
+  setLastWriteTime(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(100));
   changes("rewritten in place");
-  fs::last_write_time(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(300));
+  setLastWriteTime(image, second - std::chrono::seconds(5) + std::chrono::milliseconds(300));
   changes("rewritten again within the same second");
-  auto time = fs::last_write_time(image);
+  auto time = lastWriteTime(image);
   write("My Pictures/IMG_01.JPG", "three, and more");
-  fs::last_write_time(image, time);
+  setLastWriteTime(image, time);
   changes("resized, its time put back");
   fs::rename(image, documents() + "My Pictures/IMG_02.JPG");
   changes("renamed");
-  time = fs::last_write_time(documents() + "My Pictures/IMG_02.JPG");
+  time = lastWriteTime(documents() + "My Pictures/IMG_02.JPG");
   write("My Pictures/copy.jpg", "three, and more");
-  fs::last_write_time(documents() + "My Pictures/copy.jpg", time);
+  setLastWriteTime(documents() + "My Pictures/copy.jpg", time);
   fs::rename(documents() + "My Pictures/copy.jpg", documents() + "My Pictures/IMG_02.JPG");
   changes("replaced by a file of the same name, size and time");
   fs::remove(documents() + "My Pictures/IMG_02.JPG");

@@ -7,11 +7,21 @@
 
 #include "platform/testing.h"
 #include "tests/support/device_test.h"
+#include "tests/windows/child_processes_windows.h"
 
 namespace ce::test {
 
 void DeviceTest::SetUp() {
   std::setlocale(LC_CTYPE, "C.UTF-8");
+  if (replayingForChild()) {
+    // The parent's home, named in the environment the child inherited.
+    wchar_t home[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"CE_DEVICE_HOME", home, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH) << "a child without its parent's home";
+    home_ = std::filesystem::path(home).string();
+    ce::testing::reset();
+    return;
+  }
   std::error_code error;
   std::filesystem::path base = std::filesystem::temp_directory_path(error);
   ASSERT_FALSE(error) << error.message();
@@ -30,6 +40,7 @@ void DeviceTest::SetUp() {
 
 void DeviceTest::TearDown() {
   ce::testing::reset();
+  if (replayingForChild()) return;  // the parent's, still in use
   std::error_code ignored;
   std::filesystem::remove_all(home_, ignored);
 }

@@ -1,8 +1,8 @@
 // ce::registry::runInTransaction on Windows: a named mutex per device keeps transactions of
 // all processes and threads apart, and an undo journal of the thread's writes takes back
-// everything a failed body wrote, newest first. What a transaction cannot promise here, unlike
-// on Linux: a process killed inside the body leaves its writes, and a write made outside any
-// transaction does not wait for one that runs.
+// everything a failed body wrote, newest first; a write made outside any transaction is one of
+// its own. What a transaction cannot promise here, unlike on Linux: a process killed inside the
+// body leaves its writes.
 #include "platform/registry_transaction.h"
 
 #include <cstdio>
@@ -137,6 +137,13 @@ std::wstring firstMissingLevel(HKEY key, const std::wstring& subKey) {
   return L"";
 }
 
+// A write made outside any transaction is a transaction of its own: like a write on Linux, it
+// waits for one that another process runs, instead of landing between that one's read and its
+// write, where the write or a rollback would silently take it back.
+LONG asItsOwnTransaction(const std::function<LONG()>& write) {
+  return ce::registry::runInTransaction(write);
+}
+
 }  // namespace
 
 LONG CeRegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
@@ -153,19 +160,22 @@ LONG CeRegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass
 
 LONG CeRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size) {
-  if (journaling())
-    current().journal.push_back(Undo{KeyHandle(key), false, L"", {readValue(key, name)}});
+  if (!journaling())
+    return asItsOwnTransaction(
+        [&] { return RegSetValueExW(key, name, reserved, type, data, size); });
+  current().journal.push_back(Undo{KeyHandle(key), false, L"", {readValue(key, name)}});
   return RegSetValueExW(key, name, reserved, type, data, size);
 }
 
 LONG CeRegDeleteValueW(HKEY key, LPCWSTR name) {
-  if (journaling())
-    current().journal.push_back(Undo{KeyHandle(key), false, L"", {readValue(key, name)}});
+  if (!journaling()) return asItsOwnTransaction([&] { return RegDeleteValueW(key, name); });
+  current().journal.push_back(Undo{KeyHandle(key), false, L"", {readValue(key, name)}});
   return RegDeleteValueW(key, name);
 }
 
 LONG CeRegDeleteKeyW(HKEY key, LPCWSTR subKey) {
-  if (journaling() && subKey && *subKey) {
+  if (!journaling()) return asItsOwnTransaction([&] { return RegDeleteKeyW(key, subKey); });
+  if (subKey && *subKey) {
     HKEY doomed = nullptr;
     if (RegOpenKeyExW(key, subKey, 0, KEY_READ, &doomed) == ERROR_SUCCESS) {
       current().journal.push_back(Undo{KeyHandle(key), false, subKey, allValues(doomed)});
