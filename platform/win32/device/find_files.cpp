@@ -1,4 +1,5 @@
 #include "platform/win32/windows.h"
+#include "platform/win32/device/fail_points.h"
 
 #include <cwchar>
 #include <string>
@@ -67,6 +68,8 @@ HANDLE CeFindFirstFileW(LPCWSTR pattern, CeFindDataW* data) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (long long forced; ce::win32::failPointHit("FindFirstFileW", forced))
+    return reinterpret_cast<HANDLE>(forced);
   std::wstring hostPattern = ce::win32::hostPathOf(pattern);
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW(hostPattern.c_str(), &entry);

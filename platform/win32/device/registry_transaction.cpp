@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/device/fail_points.h"
 #include "platform/win32/objectstore/object_store.h"
 
 // Desktop Windows' own writes, which the journaled ones wrap.
@@ -17,6 +18,12 @@
 #undef RegSetValueExW
 #undef RegDeleteValueW
 #undef RegDeleteKeyW
+
+namespace ce::registry {
+// runInTransaction without the failure a test may plant in it: also what a plain write makes
+// of itself, which on Linux no such failure reaches either.
+LONG transact(const std::function<LONG()>& body);
+}  // namespace ce::registry
 
 namespace {
 
@@ -141,7 +148,7 @@ std::wstring firstMissingLevel(HKEY key, const std::wstring& subKey) {
 // waits for one that another process runs, instead of landing between that one's read and its
 // write, where the write or a rollback would silently take it back.
 LONG asItsOwnTransaction(const std::function<LONG()>& write) {
-  return ce::registry::runInTransaction(write);
+  return ce::registry::transact(write);
 }
 
 }  // namespace
@@ -160,6 +167,8 @@ LONG CeRegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass
 
 LONG CeRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size) {
+  if (long long forced; ce::win32::failPointHit("RegSetValueExW", forced))
+    return static_cast<LONG>(forced);
   if (!journaling())
     return asItsOwnTransaction(
         [&] { return RegSetValueExW(key, name, reserved, type, data, size); });
@@ -218,6 +227,12 @@ class DeviceMutex {
 }  // namespace
 
 LONG runInTransaction(const std::function<LONG()>& body) {
+  if (long long forced; ce::win32::failPointHit("runInTransaction", forced))
+    return static_cast<LONG>(forced);
+  return transact(body);
+}
+
+LONG transact(const std::function<LONG()>& body) {
   Transaction& transaction = current();
   if (transaction.depth > 0) {
     // A nested body is part of the outer transaction: its failure fails the whole.

@@ -1,13 +1,15 @@
 // What tests need of the platform, on Windows: a fresh device per test (HKEY_LOCAL_MACHINE
-// follows %CE_DEVICE_HOME%) and the clock. Fail points need a hook in every call they make
-// fail, which desktop Windows' own functions do not have: a test that sets one is excluded from
-// the Windows run (tests/windows/CMakeLists.txt) and stops here loudly if it is not.
+// follows %CE_DEVICE_HOME%), the clock, and fail points. A fail point needs a hook in the call
+// it makes fail, which only the calls the Windows side makes itself have (fail_points.cpp): a
+// test that sets one elsewhere is excluded from the Windows run (tests/windows/CMakeLists.txt)
+// and stops here loudly if it is not.
 #include "platform/testing.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/win32/device/clock_override.h"
+#include "platform/win32/device/fail_points.h"
 #include "platform/win32/device/machine_key.h"
 
 namespace ce::testing {
@@ -64,8 +66,12 @@ void clearTimeZoneBias() {
 
 void setRegistryBusyTimeout(int) { unavailable("setRegistryBusyTimeout"); }
 void setRunAtTimeBusyTimeout(int) { unavailable("setRunAtTimeBusyTimeout"); }
-void setFailPoint(const char* function, long long, DWORD, int) { unavailable(function); }
-void clearFailPoints() {}
+void setFailPoint(const char* function, long long result, DWORD lastError, int times) {
+  if (!ce::win32::hasFailPoint(function)) unavailable(function);
+  ce::win32::armFailPoint(function, result, lastError, times);
+}
+
+void clearFailPoints() { ce::win32::disarmFailPoints(); }
 void acceptMessagesFromUser(long long) { unavailable("acceptMessagesFromUser"); }
 
 }  // namespace ce::testing
