@@ -189,7 +189,8 @@ class CompletionTest : public CedeviceToolTest {
     std::vector<std::string> lines = answer(words);
     if (lines.size() == 1 && (lines[0] == ":dir" || lines[0] == ":file")) return lines;
     std::vector<std::string> offered;
-    for (size_t i = 1; i < lines.size(); ++i) offered.push_back(lines[i].substr(0, lines[i].find('\t')));
+    for (size_t i = 1; i < lines.size(); ++i)
+      offered.push_back(lines[i].substr(0, lines[i].find('\t')));
     return offered;
   }
   std::string heading(const std::vector<std::string>& words) {
@@ -366,11 +367,14 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
     EXPECT_EQ(complete(tool + " reg get \"'HKLM\\Software\\Alpha'\" \"'fi\"", 4),
               "'first value'\n") << preamble;
     // The device of the home given before, in each form bash may split it into.
-    for (const std::string& given :
-         {" --home " + shellQuoted(other), " --home = " + shellQuoted(other),
-          " --home=" + shellQuoted(other)}) {
-      int words = given.find(" = ") != std::string::npos ? 3 : given.find('=') != std::string::npos ? 1 : 2;
-      EXPECT_EQ(complete(tool + given + " reg get 'HKLM\\\\Software\\\\B'", words + 3),
+    const struct {
+      std::string words;
+      int count;
+    } homes[] = {{" --home " + shellQuoted(other), 2},
+                 {" --home = " + shellQuoted(other), 3},
+                 {" --home=" + shellQuoted(other), 1}};
+    for (const auto& [given, count] : homes) {
+      EXPECT_EQ(complete(tool + given + " reg get 'HKLM\\\\Software\\\\B'", count + 3),
                 "HKLM\\\\Software\\\\Beta\\\\\n") << preamble << given;
     }
     // A folder for --home: the shell's own folder names.
@@ -380,6 +384,39 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
     EXPECT_EQ(complete(tool + " --home = " + shellQuoted(home() + "/devices/o"), 3),
               home() + "/devices/one\n") << preamble;
   }
+}
+
+// The zsh function with compsys's own functions replaced by ones that print what they are
+// given: the group's tag and heading, the words in _describe's "word:what" form (a key's
+// backslashes escaped), no space after a key, and --home='s value as a folder.
+TEST_F(CompletionTest, ZshFunctionHandsEachGroupToCompsysWithItsHeading) {
+  if (std::system("command -v zsh >/dev/null 2>&1") != 0) GTEST_SKIP() << "no zsh";
+  init();
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "v", "x"}).exitCode, 0);
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
+  auto complete = [&](const std::vector<std::string>& words) {
+    std::string call = "run " + shellQuoted(ce::test::cedevicePath());
+    for (const auto& word : words) call += " " + shellQuoted(word);
+    std::string script =
+        "_describe() { print -r -- \"describe $1 $2 [$3] ${@[5,-1]}\";"
+        " print -rl -- \"${(@P)4}\" };"
+        " _files() { print -r -- \"files $*\" };"
+        " compset() { PREFIX=${PREFIX#*=} };"
+        " run() { words=(\"${(@)argv[1,-2]}\"); PREFIX=$argv[-1]; CURRENT=$#;"
+        " source " + shellQuoted(CE_SOURCE_DIR "/packaging/_cedevice") + " };" + call;
+    ToolRun run = ce::test::runShell("zsh -f -c " + shellQuoted(script), home() + "/.zsh.err");
+    EXPECT_EQ(run.err, "");
+    return run.out;
+  };
+  EXPECT_EQ(complete({"reg", "get", "HKLM\\\\Software\\\\A"}),
+            "describe -t keys [registry key] -S \nHKLM\\\\Software\\\\Alpha\\\\\n"
+            "HKLM\\\\Software\\\\Quillbex\\\\\n");
+  EXPECT_EQ(complete({"pim", "delete", ""}), "describe -t items [PIM item id] \n1:contact: Ann\n");
+  EXPECT_EQ(complete({"reg", "get", "HKLM\\\\Software\\\\Alpha", ""}),
+            "describe -t value-names [value name in HKEY_LOCAL_MACHINE\\Software\\Alpha] \nv\n");
+  EXPECT_EQ(complete({"--home=" + home() + "/sy"}), "files -/\n");
+  EXPECT_THAT(complete({"reg", ""}),
+              StartsWith("describe -t commands [command of cedevice reg] \nget:"));
 }
 
 // The device finds a folder whatever its case: init uses the user's "My documents" and
