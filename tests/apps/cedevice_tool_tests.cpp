@@ -339,13 +339,16 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
   fs::create_directories(home() + "/devices/one");
   init();
   ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "first value", "x"}).exitCode, 0);
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "*", "x"}).exitCode, 0);
   std::string other = home() + "/devices/two";
   ASSERT_EQ(runCedevice(other, {"init"}).exitCode, 0);
   ASSERT_EQ(runCedevice(other, {"reg", "set", "HKLM\\Software\\Beta", "v", "x"}).exitCode, 0);
   for (const std::string& preamble : preambles) {
     auto complete = [&](const std::string& words, int cword) {
       std::string script =
-          preamble + "source " + shellQuoted(CE_SOURCE_DIR "/packaging/cedevice.bash-completion") +
+          // In a folder with entries, which a name read as a pattern would match.
+          "cd " + shellQuoted(home() + "/devices") + " && " + preamble + "source " +
+          shellQuoted(CE_SOURCE_DIR "/packaging/cedevice.bash-completion") +
           " && COMP_WORDS=(" + words + ") && COMP_CWORD=" + std::to_string(cword) +
           " && COMP_LINE=\"${COMP_WORDS[*]}\" && COMP_POINT=${#COMP_LINE}" +
           " && _cedevice; printf '%s\\n' \"${COMPREPLY[@]}\"";
@@ -364,6 +367,8 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
               "'HKLM\\Software\\Alpha\\\n") << preamble;
     EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Alpha' fi", 4),
               "first\\ value\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Alpha' ''", 4),
+              "first\\ value\n\\*\n") << preamble;
     EXPECT_EQ(complete(tool + " reg get \"'HKLM\\Software\\Alpha'\" \"'fi\"", 4),
               "'first value'\n") << preamble;
     // The device of the home given before, in each form bash may split it into.
