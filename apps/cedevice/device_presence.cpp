@@ -12,7 +12,11 @@ namespace fs = std::filesystem;
 
 std::string requestedHome() {
   const char* env = std::getenv("CE_DEVICE_HOME");
-  fs::path home = (env && *env) ? env : "./device";
+  return homeNamed(env ? env : "");
+}
+
+std::string homeNamed(const std::string& given) {
+  fs::path home = given.empty() ? "./device" : given;
   std::error_code error;
   fs::path absolute = fs::absolute(home, error);
   if (error) return home.string();

@@ -9,6 +9,8 @@ namespace cedevice {
 // The device home named by --home or $CE_DEVICE_HOME (else ./device), absolute; nothing is
 // created.
 std::string requestedHome();
+// The same for a home given as `home` ("" for the default), whatever the environment says.
+std::string homeNamed(const std::string& home);
 
 // Throws Failure (exit 1) when the requested home holds no device, or when it belongs to
 // another user ("permission denied": such a caller cannot tell anything about the device).

@@ -169,19 +169,33 @@ TEST_F(CedeviceToolTest, PimTakesEveryFormOfAFolderNameEverywhere) {
   EXPECT_EQ(pim({"list", "contacts"}).out.find("by task"), std::string::npos);
 }
 
-// What `cedevice __complete` offers, the words the completion scripts show.
+// What `cedevice __complete` offers, the words the completion scripts show. The device is
+// the test's home ($CE_DEVICE_HOME) unless the words give --home.
 class CompletionTest : public CedeviceToolTest {
  protected:
-  std::vector<std::string> offered(const std::vector<std::string>& words) {
+  // The answer's lines: its heading line (":dir", ":commands\tcommand", ...) first.
+  std::vector<std::string> answer(const std::vector<std::string>& words) {
     std::string command = shellQuoted(ce::test::cedevicePath()) + " __complete";
     for (const auto& word : words) command.append(" ").append(shellQuoted(word));
     ToolRun run = ce::test::runShell(command, home() + "/.complete.err");
     EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> lines;
+    std::istringstream text(run.out);
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
+  }
+  // The words offered, without what they are; ":dir" or ":file" where the shell offers those.
+  std::vector<std::string> offered(const std::vector<std::string>& words) {
+    std::vector<std::string> lines = answer(words);
+    if (lines.size() == 1 && (lines[0] == ":dir" || lines[0] == ":file")) return lines;
     std::vector<std::string> offered;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);)
-      offered.push_back(line.substr(0, line.find('\t')));
+    for (size_t i = 1; i < lines.size(); ++i)
+      offered.push_back(lines[i].substr(0, lines[i].find('\t')));
     return offered;
+  }
+  std::string heading(const std::vector<std::string>& words) {
+    std::vector<std::string> lines = answer(words);
+    return lines.empty() ? "" : lines[0];
   }
 };
 
@@ -193,10 +207,6 @@ TEST_F(CompletionTest, EachPlaceOffersWhatTheCommandsTake) {
   EXPECT_THAT(offered({"reg", "set", "--type", ""}),
               ElementsAre("sz", "expand_sz", "multi_sz", "dword", "qword", "binary"));
   EXPECT_THAT(offered({"reg", "set", "-t", "dw"}), Contains("dword"));
-  EXPECT_THAT(offered({"reg", "set", "--type", "dword", ""}),
-              ElementsAre("HKLM\\Software\\Quillbex\\SyncclientPIM"));
-  // After the key, a value's name: nothing to offer.
-  EXPECT_THAT(offered({"reg", "set", "HKLM\\Software", ""}), ElementsAre());
   // help takes the command words, and only those.
   EXPECT_THAT(offered({"help", "reg", ""}),
               ElementsAre("get", "set", "delete", "list", "export", "import"));
@@ -217,19 +227,128 @@ TEST_F(CompletionTest, EachPlaceOffersWhatTheCommandsTake) {
   EXPECT_THAT(offered({"-"}), IsSupersetOf({"--home", "--help", "--version"}));
 }
 
+// Keys, value names and item ids come from the device itself: keys one level at a time below
+// what is typed, from the home the words name, else the default one.
+TEST_F(CompletionTest, DeviceDataComesFromTheHomeNamed) {
+  using ::testing::AllOf;
+  using ::testing::Contains;
+  using ::testing::ElementsAre;
+  init();
+  const std::vector<std::vector<std::string>> changes = {
+      {"reg", "set", "HKLM\\Software\\Alpha\\Deep", "inner", "x"},
+      {"reg", "set", "HKLM\\Software\\Alpha", "second", "x"},
+      {"reg", "set", "HKLM\\Software\\Alpha", "first value", "x"},
+      {"reg", "set", "HKLM\\Software\\Alpha", "", "the default value"},
+      {"pim", "add", "contact", "Ann"},
+      {"pim", "add", "task", "Pay\tthe rent"}};
+  for (const auto& change : changes) ASSERT_EQ(cedevice(change).exitCode, 0) << change[2];
+
+  EXPECT_THAT(offered({"reg", "list", "HKLM\\Software\\"}),
+              AllOf(Contains("HKLM\\Software\\Alpha\\"), Contains("HKLM\\Software\\Quillbex\\"),
+                    Not(Contains("HKLM\\Software\\Alpha\\Deep\\"))));
+  // The device finds a key whatever its case; what is typed keeps its own.
+  EXPECT_THAT(offered({"reg", "get", "hklm\\SOFTWARE\\alpha\\D"}),
+              ElementsAre("hklm\\SOFTWARE\\alpha\\Deep\\"));
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\Nothing\\"}), ElementsAre());
+  EXPECT_THAT(offered({"reg", "get", "HKCU\\"}), ElementsAre());
+  EXPECT_THAT(offered({"reg", "export", ""}), AllOf(Contains("HKLM\\"), Contains("Software\\")));
+  EXPECT_EQ(heading({"reg", "delete", "HKLM\\"}), ":keys\tregistry key");
+
+  // The value names of the key given before, options in between or not, in the order they
+  // were made; the default value has no name to offer.
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\Alpha", ""}),
+              ElementsAre("second", "first value"));
+  EXPECT_THAT(offered({"reg", "set", "-t", "dword", "hklm\\software\\alpha\\", "s"}),
+              ElementsAre("second", "first value"));
+  EXPECT_EQ(heading({"reg", "delete", "HKLM\\Software\\Alpha", ""}),
+            ":value-names\tvalue name in HKEY_LOCAL_MACHINE\\Software\\Alpha");
+  EXPECT_THAT(offered({"reg", "set", "HKLM\\Software\\Alpha", "second", ""}), ElementsAre());
+
+  // Item ids, each with what it is on one line.
+  EXPECT_THAT(answer({"pim", "delete", ""}),
+              ElementsAre(":items\tPIM item id", "1\tcontact: Ann", "2\ttask: Pay\\x09the rent"));
+  EXPECT_THAT(offered({"pim", "change", ""}), ElementsAre("1", "2"));
+  EXPECT_THAT(offered({"pim", "change", "1", ""}), ElementsAre());
+
+  // Another home, by either form of --home: its device alone.
+  std::string other = home() + "/other";
+  ASSERT_EQ(runCedevice(other, {"init"}).exitCode, 0);
+  ASSERT_EQ(runCedevice(other, {"reg", "set", "HKLM\\Software\\Beta", "v", "x"}).exitCode, 0);
+  EXPECT_THAT(offered({"--home", other, "pim", "delete", ""}), ElementsAre());
+  EXPECT_THAT(offered({"--home=" + other, "reg", "get", "HKLM\\Software\\"}),
+              AllOf(Contains("HKLM\\Software\\Beta\\"), Not(Contains("HKLM\\Software\\Alpha\\"))));
+}
+
+// A completion only looks: it creates no home and no store, changes no file of a device, and
+// reads nothing from a home that others could have planted stores in.
+TEST_F(CompletionTest, CompletingChangesNothingAndTrustsNoOtherHome) {
+  using ::testing::Contains;
+  using ::testing::ElementsAre;
+  std::string missing = home() + "/missing";
+  EXPECT_THAT(offered({"--home", missing, "reg", "get", "HKLM\\"}), ElementsAre());
+  EXPECT_THAT(offered({"--home", missing, "pim", "delete", ""}), ElementsAre());
+  EXPECT_FALSE(fs::exists(missing));
+
+  init();
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "v", "x"}).exitCode, 0);
+  // Every file of the home with its size and time: a store opened for writing, upgraded,
+  // created or given a log or an index beside it shows here.
+  auto files = [&] {
+    std::vector<std::string> listing;
+    for (const auto& entry : fs::recursive_directory_iterator(home())) {
+      if (!entry.is_regular_file() || entry.path().filename().string().front() == '.') continue;
+      listing.push_back(entry.path().string() + " " + std::to_string(entry.file_size()) + " " +
+                        std::to_string(entry.last_write_time().time_since_epoch().count()));
+    }
+    std::sort(listing.begin(), listing.end());
+    return listing;
+  };
+  const std::vector<std::string> before = files();
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\"}), Contains("HKLM\\Software\\Alpha\\"));
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\Alpha", ""}), ElementsAre("v"));
+  EXPECT_THAT(offered({"pim", "delete", ""}), ElementsAre());
+  EXPECT_EQ(files(), before);
+
+  fs::permissions(hostPath("system"), fs::perms::others_write, fs::perm_options::add);
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\"}), ElementsAre());
+}
+
+// While the device runs, the listener keeps the registry open, so what a tool commits stays in
+// the store's log until a checkpoint: a completion reads the log too.
+TEST_F(CompletionTest, OffersWhatARunningDeviceHasNotCheckpointedYet) {
+  using ::testing::Contains;
+  init();
+  ToolRun boot = cedevice({"boot", "--detach"});
+  ASSERT_EQ(boot.exitCode, 0) << boot.err;
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\WhileRunning", "v", "x"}).exitCode, 0);
+  EXPECT_TRUE(fs::exists(hostPath("system/registry.db-wal")));
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\"}),
+              Contains("HKLM\\Software\\WhileRunning\\"));
+  EXPECT_EQ(cedevice({"shutdown"}).exitCode, 0);
+}
+
 // The bash script as bash runs it, without the bash-completion package and, where it is
-// installed, with it: the words of the running tool, quoted as the shell reads them back, and
-// nothing on standard error.
+// installed, with it: the words of the running tool, read back from what is typed as the
+// shell would pass it, offered quoted as the shell reads them back, and nothing on standard
+// error. The words in COMP_WORDS are as typed, quotes and backslashes included.
 TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion) {
   std::vector<std::string> preambles{""};
   const std::string package = "/usr/share/bash-completion/bash_completion";
   if (fs::exists(package)) preambles.push_back("source " + package + " && ");
   std::string tool = shellQuoted(ce::test::cedevicePath());
   fs::create_directories(home() + "/devices/one");
+  init();
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "first value", "x"}).exitCode, 0);
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "*", "x"}).exitCode, 0);
+  std::string other = home() + "/devices/two";
+  ASSERT_EQ(runCedevice(other, {"init"}).exitCode, 0);
+  ASSERT_EQ(runCedevice(other, {"reg", "set", "HKLM\\Software\\Beta", "v", "x"}).exitCode, 0);
   for (const std::string& preamble : preambles) {
     auto complete = [&](const std::string& words, int cword) {
       std::string script =
-          preamble + "source " + shellQuoted(CE_SOURCE_DIR "/packaging/cedevice.bash-completion") +
+          // In a folder with entries, which a name read as a pattern would match.
+          "cd " + shellQuoted(home() + "/devices") + " && " + preamble + "source " +
+          shellQuoted(CE_SOURCE_DIR "/packaging/cedevice.bash-completion") +
           " && COMP_WORDS=(" + words + ") && COMP_CWORD=" + std::to_string(cword) +
           " && COMP_LINE=\"${COMP_WORDS[*]}\" && COMP_POINT=${#COMP_LINE}" +
           " && _cedevice; printf '%s\\n' \"${COMPREPLY[@]}\"";
@@ -240,8 +359,29 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
       return run.out;
     };
     EXPECT_EQ(complete(tool + " help reg e", 3), "export\n") << preamble;
-    EXPECT_EQ(complete(tool + " reg get ''", 3),
-              "HKLM\\\\Software\\\\Quillbex\\\\SyncclientPIM\n") << preamble;
+    // A key typed with its backslashes escaped, or in single quotes (left open, since the key
+    // may go on), and a value name with a space.
+    EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Al'", 3),
+              "HKLM\\\\Software\\\\Alpha\\\\\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get \"'HKLM\\\\Software\\\\Al\"", 3),
+              "'HKLM\\Software\\Alpha\\\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Alpha' fi", 4),
+              "first\\ value\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Alpha' ''", 4),
+              "first\\ value\n\\*\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get \"'HKLM\\Software\\Alpha'\" \"'fi\"", 4),
+              "'first value'\n") << preamble;
+    // The device of the home given before, in each form bash may split it into.
+    const struct {
+      std::string words;
+      int count;
+    } homes[] = {{" --home " + shellQuoted(other), 2},
+                 {" --home = " + shellQuoted(other), 3},
+                 {" --home=" + shellQuoted(other), 1}};
+    for (const auto& [given, count] : homes) {
+      EXPECT_EQ(complete(tool + given + " reg get 'HKLM\\\\Software\\\\B'", count + 3),
+                "HKLM\\\\Software\\\\Beta\\\\\n") << preamble << given;
+    }
     // A folder for --home: the shell's own folder names.
     EXPECT_EQ(complete(tool + " --home " + shellQuoted(home() + "/devices/o"), 2),
               home() + "/devices/one\n") << preamble;
@@ -249,6 +389,39 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
     EXPECT_EQ(complete(tool + " --home = " + shellQuoted(home() + "/devices/o"), 3),
               home() + "/devices/one\n") << preamble;
   }
+}
+
+// The zsh function with compsys's own functions replaced by ones that print what they are
+// given: the group's tag and heading, the words in _describe's "word:what" form (a key's
+// backslashes escaped), no space after a key, and --home='s value as a folder.
+TEST_F(CompletionTest, ZshFunctionHandsEachGroupToCompsysWithItsHeading) {
+  if (std::system("command -v zsh >/dev/null 2>&1") != 0) GTEST_SKIP() << "no zsh";
+  init();
+  ASSERT_EQ(cedevice({"reg", "set", "HKLM\\Software\\Alpha", "v", "x"}).exitCode, 0);
+  ASSERT_EQ(cedevice({"pim", "add", "contact", "Ann"}).exitCode, 0);
+  auto complete = [&](const std::vector<std::string>& words) {
+    std::string call = "run " + shellQuoted(ce::test::cedevicePath());
+    for (const auto& word : words) call += " " + shellQuoted(word);
+    std::string script =
+        "_describe() { print -r -- \"describe $1 $2 [$3] ${@[5,-1]}\";"
+        " print -rl -- \"${(@P)4}\" };"
+        " _files() { print -r -- \"files $*\" };"
+        " compset() { PREFIX=${PREFIX#*=} };"
+        " run() { words=(\"${(@)argv[1,-2]}\"); PREFIX=$argv[-1]; CURRENT=$#;"
+        " source " + shellQuoted(CE_SOURCE_DIR "/packaging/_cedevice") + " };" + call;
+    ToolRun run = ce::test::runShell("zsh -f -c " + shellQuoted(script), home() + "/.zsh.err");
+    EXPECT_EQ(run.err, "");
+    return run.out;
+  };
+  EXPECT_EQ(complete({"reg", "get", "HKLM\\\\Software\\\\A"}),
+            "describe -t keys [registry key] -S \nHKLM\\\\Software\\\\Alpha\\\\\n"
+            "HKLM\\\\Software\\\\Quillbex\\\\\n");
+  EXPECT_EQ(complete({"pim", "delete", ""}), "describe -t items [PIM item id] \n1:contact: Ann\n");
+  EXPECT_EQ(complete({"reg", "get", "HKLM\\\\Software\\\\Alpha", ""}),
+            "describe -t value-names [value name in HKEY_LOCAL_MACHINE\\Software\\Alpha] \nv\n");
+  EXPECT_EQ(complete({"--home=" + home() + "/sy"}), "files -/\n");
+  EXPECT_THAT(complete({"reg", ""}),
+              StartsWith("describe -t commands [command of cedevice reg] \nget:"));
 }
 
 // The device finds a folder whatever its case: init uses the user's "My documents" and
