@@ -205,10 +205,10 @@ std::string freshScene() {
   return state();
 }
 
-// Every kind of journaled write, the same value written twice so that the order of taking
-// back shows: keys made two levels deep (through HKEY_LOCAL_MACHINE itself and through a
+// Every kind of journaled write, the same value written twice (the second time with another
+// type) so that the order of taking back shows: keys made two levels deep (through HKEY_LOCAL_MACHINE itself and through a
 // handle), values made, overwritten and deleted, a value of the machine key itself, a value
-// written through a handle that may not read it, a key deleted with its values. The last
+// first written through a handle that may not read it, a key deleted with its values. The last
 // call's result, ERROR_SUCCESS when every call succeeded.
 LONG writeEverything() {
   LONG last = ERROR_SUCCESS;
@@ -226,18 +226,19 @@ LONG writeEverything() {
   HKEY other = createKey(root, L"Made\\Below");
   if (!other) note(ERROR_CANTWRITE);
   if (other) RegCloseKey(other);
+  HKEY writeOnly = openKey(root, L"Keep", KEY_SET_VALUE);
+  if (!writeOnly) note(ERROR_ACCESS_DENIED);
+  if (writeOnly) {
+    note(setText(writeOnly, L"s", L"through a write-only handle"));
+    RegCloseKey(writeOnly);
+  }
   HKEY keep = openKey(root, L"Keep");
   if (keep) {
     note(setNumber(keep, L"a", 2));
-    note(setNumber(keep, L"a", 3));
+    note(setText(keep, L"a", L"now text"));
     note(setNumber(keep, L"b", 4));
     note(RegDeleteValueW(keep, L"s"));
     RegCloseKey(keep);
-  }
-  HKEY writeOnly = openKey(root, L"Keep", KEY_SET_VALUE);
-  if (writeOnly) {
-    note(setText(writeOnly, L"a", L"through a write-only handle"));
-    RegCloseKey(writeOnly);
   }
   note(setNumber(HKEY_LOCAL_MACHINE, kMachineValue, 6));
   note(RegDeleteKeyW(root, L"Doomed"));
