@@ -381,7 +381,7 @@ void failingBodies() {
     return kBodyFailure;
   });
   answerCode("failing body result", rc);
-  answerText("failing body: writes", std::to_string(written));
+  answerText("failing body, writes", std::to_string(written));
   std::string after = state();
   answerText("after a failing body", after);
   answerText("after a failing body as before", after == before ? "yes" : "no");
@@ -396,7 +396,7 @@ void failingBodies() {
   } catch (const std::runtime_error& e) {
     thrown = e.what();
   }
-  answerText("throwing body: exception passed on", thrown);
+  answerText("throwing body, exception passed on", thrown);
   after = state();
   answerText("after a throwing body as before", after == before ? "yes" : after);
 }
@@ -440,10 +440,10 @@ void nestedBodies() {
     RegCloseKey(root);
     return ERROR_SUCCESS;
   });
-  answerCode("nested: inner result", inner);
-  answer("nested: outer sees after the inner failed", "a=%lld", seenAfterInner);
-  answerCode("nested: outer result", rc);
-  answerText("nested: after the outer committed", state());
+  answerCode("nested, inner result", inner);
+  answer("nested, outer sees after the inner failed", "a=%lld", seenAfterInner);
+  answerCode("nested, outer result", rc);
+  answerText("nested, after the outer committed", state());
 
   freshScene();
   std::string thrown = "no";
@@ -464,9 +464,9 @@ void nestedBodies() {
     RegCloseKey(root);
     return ERROR_SUCCESS;
   });
-  answerText("nested: inner exception passed on", thrown);
-  answerCode("nested throwing: outer result", rc);
-  answerText("nested throwing: after the outer committed", state());
+  answerText("nested, inner exception passed on", thrown);
+  answerCode("nested throwing, outer result", rc);
+  answerText("nested throwing, after the outer committed", state());
 
   std::string before = freshScene();
   rc = ce::registry::runInTransaction([&]() -> LONG {
@@ -476,9 +476,9 @@ void nestedBodies() {
     RegCloseKey(root);
     return innerRc == ERROR_SUCCESS ? kBodyFailure : innerRc;
   });
-  answerCode("nested: outer fails after the inner succeeded", rc);
+  answerCode("nested, outer fails after the inner succeeded", rc);
   std::string after = state();
-  answerText("nested: after the outer failed as before", after == before ? "yes" : after);
+  answerText("nested, after the outer failed as before", after == before ? "yes" : after);
 }
 
 #ifdef _WIN32
@@ -556,12 +556,12 @@ void waitingThread() {
     });
     waitFor([&] { return done.load(); }, kMustCome);
   }
-  answerText("second thread: called while the first ran", sawCall ? "yes" : "no");
-  answerText("second thread: entered before the first ended", enteredEarly ? "yes" : "no");
-  answerCode("second thread: first result", rc);
-  answer("second thread: its result and what it read", "%ld a=%lld",
+  answerText("second thread, called while the first ran", sawCall ? "yes" : "no");
+  answerText("second thread, entered before the first ended", enteredEarly ? "yes" : "no");
+  answerCode("second thread, first result", rc);
+  answer("second thread, its result and what it read", "%ld a=%lld",
          static_cast<long>(secondResult.load()), seen.load());
-  answerText("second thread: after both", state());
+  answerText("second thread, after both", state());
 }
 
 void waitingProcess() {
@@ -579,10 +579,10 @@ void waitingProcess() {
     whileHeld = childEnd(child, kMustNotCome);
     return kBodyFailure;
   });
-  answerCode("second process: first result", rc);
-  answerText("second process: while the first ran", whileHeld);
-  answerText("second process: then", childEnd(child, kMustCome));
-  answerText("second process: after both", state());
+  answerCode("second process, first result", rc);
+  answerText("second process, while the first ran", whileHeld);
+  answerText("second process, then", childEnd(child, kMustCome));
+  answerText("second process, after both", state());
 }
 
 void endedChildren() {
@@ -591,9 +591,9 @@ void endedChildren() {
     freshScene();
     Child child = startChild(how);
     std::string end = childEnd(child, kMustCome);
-    answerText((std::string(how) + ": child").c_str(), end);
+    answerText((std::string(how) + ", child").c_str(), end);
     std::string after = state();
-    answerText((std::string(how) + ": next transaction as before").c_str(),
+    answerText((std::string(how) + ", next transaction as before").c_str(),
                after == before ? "yes" : after);
   }
 
@@ -601,12 +601,12 @@ void endedChildren() {
   conformance::freshFolder(kFolder);
   Child child = startChild("killed-while-waited-for");
   bool inside = waitFor([] { return markerThere(L"inside"); }, kMustCome);
-  answerText("killed while waited for: child inside", inside ? "yes" : "no");
+  answerText("killed while waited for, child inside", inside ? "yes" : "no");
   leaveMarker(L"go");
   // Asks at once: the child may still hold the transaction, and is then waited for.
   std::string after = state();
-  answerText("killed while waited for: child", childEnd(child, kMustCome));
-  answerText("killed while waited for: next transaction as before",
+  answerText("killed while waited for, child", childEnd(child, kMustCome));
+  answerText("killed while waited for, next transaction as before",
              after == before ? "yes" : after);
   conformance::removeTree(kFolder);
 }
