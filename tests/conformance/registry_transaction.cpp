@@ -7,6 +7,8 @@
 // The processes are copies of this program started with the name of a child's part as their
 // argument; they inherit the device home, and the parent waits for their end with a deadline.
 // Files that say where a child is go in a folder of the device's file system.
+#include "platform/registry_transaction.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -21,7 +23,6 @@
 #include <vector>
 
 #include "conformance.h"
-#include "platform/registry_transaction.h"
 #ifdef _WIN32
 #include "platform/win32/device/machine_key.h"
 #include "platform/win32/objectstore/object_store.h"
@@ -160,16 +161,21 @@ std::string tree(HKEY key) {
 // The root's tree and the machine key's own test value, as the next transaction sees them.
 std::string state() {
   std::string out;
-  LONG rc = ce::registry::runInTransaction([&]() -> LONG {
-    HKEY root = openKey(HKEY_LOCAL_MACHINE, kRoot, KEY_READ);
-    out = root ? tree(root) : "(no root)";
-    if (root) RegCloseKey(root);
-    DWORD type = REG_NONE;
-    LONG found = RegQueryValueExW(HKEY_LOCAL_MACHINE, kMachineValue, nullptr, &type, nullptr,
-                                  nullptr);
-    out += found == ERROR_SUCCESS ? " machine value" : " no machine value";
-    return ERROR_SUCCESS;
-  });
+  LONG rc = ERROR_BUSY;
+  // A transaction still running elsewhere (a child about to be killed) gives ERROR_BUSY after
+  // a few seconds on both sides; a loaded machine may take longer than that.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMustCome);
+  while (rc == ERROR_BUSY && std::chrono::steady_clock::now() < deadline)
+    rc = ce::registry::runInTransaction([&]() -> LONG {
+      HKEY root = openKey(HKEY_LOCAL_MACHINE, kRoot, KEY_READ);
+      out = root ? tree(root) : "(no root)";
+      if (root) RegCloseKey(root);
+      DWORD type = REG_NONE;
+      LONG found =
+          RegQueryValueExW(HKEY_LOCAL_MACHINE, kMachineValue, nullptr, &type, nullptr, nullptr);
+      out += found == ERROR_SUCCESS ? " machine value" : " no machine value";
+      return ERROR_SUCCESS;
+    });
   return rc == ERROR_SUCCESS ? out : "(transaction failed: " + std::to_string(rc) + ")";
 }
 
@@ -206,10 +212,10 @@ std::string freshScene() {
 }
 
 // Every kind of journaled write, the same value written twice (the second time with another
-// type) so that the order of taking back shows: keys made two levels deep (through HKEY_LOCAL_MACHINE itself and through a
-// handle), values made, overwritten and deleted, a value of the machine key itself, a value
-// first written through a handle that may not read it, a key deleted with its values. The last
-// call's result, ERROR_SUCCESS when every call succeeded.
+// type) so that the order of taking back shows: keys made two levels deep (through
+// HKEY_LOCAL_MACHINE itself and through a handle), values made, overwritten and deleted, a value of
+// the machine key itself, a value first written through a handle that may not read it, a key
+// deleted with its values. The last call's result, ERROR_SUCCESS when every call succeeded.
 LONG writeEverything() {
   LONG last = ERROR_SUCCESS;
   auto note = [&](LONG rc) {

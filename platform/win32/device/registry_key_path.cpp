@@ -65,8 +65,7 @@ LONG keyFullName(HKEY key, std::wstring& name) {
     // An empty name gives a real handle to the key the predefined one stands for here
     // (HKEY_LOCAL_MACHINE as redirected); RegOpenKeyExW would hand back the pseudo handle.
     HKEY opened = nullptr;
-    LONG rc = RegCreateKeyExW(key, L"", 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, &opened,
-                              nullptr);
+    LONG rc = RegCreateKeyExW(key, L"", 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, &opened, nullptr);
     if (rc != ERROR_SUCCESS) return rc;
     if (opened == key) return ERROR_INVALID_HANDLE;
     real.reset(opened);

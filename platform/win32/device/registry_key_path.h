@@ -3,9 +3,9 @@
 // lifetime nor this process's redirection of HKEY_LOCAL_MACHINE changes. Platform-internal.
 #pragma once
 
-#include <string>
-
 #include <windows.h>
+
+#include <string>
 
 namespace ce::win32 {
 

@@ -3,10 +3,10 @@
 // died. Platform-internal.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
-
-#include <windows.h>
 
 namespace ce::win32 {
 

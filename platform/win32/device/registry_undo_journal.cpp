@@ -55,8 +55,7 @@ bool readEntry(HKEY journal, const std::wstring& name, std::vector<BYTE>& bytes)
       type != REG_BINARY)
     return false;
   bytes.resize(size);
-  if (RegQueryValueExW(journal, name.c_str(), nullptr, &type, bytes.data(), &size) !=
-      ERROR_SUCCESS)
+  if (RegQueryValueExW(journal, name.c_str(), nullptr, &type, bytes.data(), &size) != ERROR_SUCCESS)
     return false;
   bytes.resize(size);
   return true;
@@ -97,9 +96,8 @@ LONG UndoJournal::takeBackLeftover() {
 LONG UndoJournal::record(const Undo& undo) {
   if (!key_.get()) {
     HKEY made = nullptr;
-    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                              &made, nullptr);
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &made, nullptr);
     if (rc != ERROR_SUCCESS) return rc;
     key_.reset(made);
   }

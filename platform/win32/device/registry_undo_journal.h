@@ -6,9 +6,9 @@
 // caller holds the device's transaction mutex throughout.
 #pragma once
 
-#include <string>
-
 #include <windows.h>
+
+#include <string>
 
 #include "platform/win32/device/registry_key_path.h"
 #include "platform/win32/device/registry_undo.h"
@@ -44,7 +44,7 @@ class UndoJournal {
   void takeBackFrom(HKEY journal, DWORD mark, bool all);
 
   std::wstring path_;
-  OwnedKey key_;   // open from the first record on
+  OwnedKey key_;    // open from the first record on
   DWORD next_ = 0;  // the sequence number of the next entry
 };
 
