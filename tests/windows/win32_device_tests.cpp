@@ -6,9 +6,14 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/registry_transaction.h"
 #include "platform/testing.h"
+#include "platform/win32/device/machine_key.h"
+#include "platform/win32/device/registry_undo.h"
+#include "platform/win32/device/registry_undo_journal.h"
+#include "platform/win32/objectstore/object_store.h"
 #include "platform/windows.h"
 #include "tests/support/device_test.h"
 
@@ -144,8 +149,8 @@ TEST_F(TransactionTest, AFailedBodyTakesBackEveryWriteItMade) {
   EXPECT_EQ(open(L"Software\\New"), nullptr);
 }
 
-// An exception is a failure too; a nested body's failure fails the outer one; a body that
-// succeeds keeps everything, and the journal of one transaction never undoes the next.
+// An exception is a failure too; a nested body's failure, passed on, fails the outer one; a
+// body that succeeds keeps everything, and the journal of one transaction never undoes the next.
 TEST_F(TransactionTest, ExceptionsAndNestedFailuresRollBackAndSuccessKeeps) {
   HKEY key = create(L"Software\\T");
   EXPECT_THROW(ce::registry::runInTransaction([&]() -> LONG {
@@ -207,6 +212,59 @@ TEST_F(TransactionTest, AHomeMadeAgainStartsWithAnEmptyRegistry) {
   std::filesystem::remove_all(std::filesystem::path(home()) / "system");
   ce::testing::reset();
   EXPECT_EQ(get(L"Software\\Earlier", L"v"), L"<no key>");
+}
+
+// The undo journal outlives the home too: a journal a killed process left for the earlier
+// device would, taken back by the new device's first transaction, remove what the new one
+// wrote at the same full key names.
+TEST_F(TransactionTest, AHomeMadeAgainDoesNotTakeBackTheEarlierDevicesJournal) {
+  std::wstring system;
+  ASSERT_EQ(ce::win32::storeFolder(system), ERROR_SUCCESS);
+  {
+    // What a process killed inside a body leaves: an entry and no commit.
+    ce::win32::UndoJournal left(ce::win32::undoJournalKeyPath(system));
+    ce::win32::Undo undo;
+    undo.kind = ce::win32::Undo::kRemoveKey;
+    undo.subKey = L"Software";
+    ASSERT_EQ(ce::win32::keyFullName(HKEY_LOCAL_MACHINE, undo.keyPath), ERROR_SUCCESS);
+    ASSERT_EQ(left.record(undo), ERROR_SUCCESS);
+  }
+
+  std::filesystem::remove_all(std::filesystem::path(home()) / "system");
+  ce::testing::reset();
+  HKEY key = create(L"Software\\Fresh");
+  set(key, L"v", L"new device");
+  RegCloseKey(key);
+  EXPECT_EQ(ce::registry::runInTransaction([] { return LONG{ERROR_SUCCESS}; }), ERROR_SUCCESS);
+  EXPECT_EQ(get(L"Software\\Fresh", L"v"), L"new device");
+}
+
+// The journal is read back from the registry, where anything may have altered it: an entry
+// cut short anywhere is refused, never read past its end, and a whole one reads back as
+// written.
+TEST(UndoEntryTest, AnEntryCutShortIsRefusedAndAWholeOneReadsBack) {
+  ce::win32::Undo undo;
+  undo.kind = ce::win32::Undo::kRemakeKey;
+  undo.keyPath = L"\\REGISTRY\\User\\S-1\\Software";
+  undo.subKey = L"Doomed";
+  undo.values.push_back({L"", true, REG_SZ, {'d', 0, 0, 0}});
+  undo.values.push_back({L"gone", false, REG_NONE, {}});
+  std::vector<BYTE> bytes = ce::win32::encodeUndo(undo);
+
+  ce::win32::Undo back;
+  ASSERT_TRUE(ce::win32::decodeUndo(bytes.data(), bytes.size(), back));
+  EXPECT_EQ(back.kind, undo.kind);
+  EXPECT_EQ(back.keyPath, undo.keyPath);
+  EXPECT_EQ(back.subKey, undo.subKey);
+  ASSERT_EQ(back.values.size(), 2u);
+  EXPECT_EQ(back.values[0].data, undo.values[0].data);
+  EXPECT_EQ(back.values[1].name, L"gone");
+  EXPECT_FALSE(back.values[1].existed);
+
+  for (size_t length = 0; length < bytes.size(); ++length)
+    EXPECT_FALSE(ce::win32::decodeUndo(bytes.data(), length, back)) << "cut at " << length;
+  bytes.push_back(0);
+  EXPECT_FALSE(ce::win32::decodeUndo(bytes.data(), bytes.size(), back)) << "a byte too many";
 }
 
 }  // namespace

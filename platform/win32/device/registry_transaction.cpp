@@ -1,16 +1,26 @@
 // ce::registry::runInTransaction on Windows: a named mutex per device keeps transactions of
-// all processes and threads apart, and an undo journal of the thread's writes takes back
-// everything a failed body wrote, newest first; a write made outside any transaction is one of
-// its own. What a transaction cannot promise here, unlike on Linux: a process killed inside the
-// body leaves its writes.
+// all processes and threads apart, and an undo journal takes back, newest first, everything
+// a failed body wrote. The journal lives in the registry beside the device's machine key and
+// each entry is written before the write it guards, so a process killed inside a body (or
+// ending there through ExitProcess) leaves a journal that the device's next transaction takes
+// back before its own body runs: as on Linux, where the store rolls the write back.
+//
+// A write made outside any transaction is a transaction of its own, so it waits for one that
+// another process runs, as a write does on Linux.
+//
+// What a transaction cannot promise here, unlike on Linux: a read outside any transaction sees
+// a killed process's writes until the next transaction takes them back; only the four journaled writes below are taken back
+// (RegDeleteTreeW, RegSetKeyValueW and the like are not).
 #include "platform/registry_transaction.h"
 
-#include <cstdio>
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "platform/win32/device/fail_points.h"
+#include "platform/win32/device/machine_key.h"
+#include "platform/win32/device/registry_key_path.h"
+#include "platform/win32/device/registry_undo.h"
+#include "platform/win32/device/registry_undo_journal.h"
 #include "platform/win32/objectstore/object_store.h"
 
 // Desktop Windows' own writes, which the journaled ones wrap.
@@ -27,43 +37,13 @@ LONG transact(const std::function<LONG()>& body);
 
 namespace {
 
-// A handle of our own to a key the body wrote to, valid after the body closed its handle.
-class KeyHandle {
- public:
-  explicit KeyHandle(HKEY key) {
-    if (RegOpenKeyExW(key, nullptr, 0, KEY_ALL_ACCESS, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~KeyHandle() {
-    if (key_) RegCloseKey(key_);
-  }
-  KeyHandle(KeyHandle&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
-  KeyHandle& operator=(KeyHandle&&) = delete;
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-struct Value {
-  std::wstring name;
-  bool existed = false;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-};
-
-// One write to take back: a value to restore, or a key to remove again.
-struct Undo {
-  KeyHandle key;
-  bool removeKey = false;
-  std::wstring subKey;              // removeKey: below `key`
-  std::vector<Value> values;        // the values to put back, as they were
-};
+using ce::win32::OwnedKey;
+using ce::win32::Undo;
+using ce::win32::UndoJournal;
 
 struct Transaction {
   int depth = 0;
-  std::vector<Undo> journal;
+  UndoJournal* journal = nullptr;  // the outermost transaction's, while one runs
 };
 
 Transaction& current() {
@@ -71,65 +51,7 @@ Transaction& current() {
   return transaction;
 }
 
-Value readValue(HKEY key, LPCWSTR name) {
-  Value value;
-  value.name = name ? name : L"";
-  DWORD size = 0;
-  if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
-    return value;
-  value.data.resize(size);
-  if (RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size) !=
-      ERROR_SUCCESS)
-    return value;
-  value.data.resize(size);
-  value.existed = true;
-  return value;
-}
-
-std::vector<Value> allValues(HKEY key) {
-  std::vector<Value> values;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[16384];
-    DWORD length = 16384;
-    if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    values.push_back(readValue(key, name));
-  }
-  return values;
-}
-
-void restore(HKEY key, const Value& value) {
-  if (value.existed)
-    RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
-                   static_cast<DWORD>(value.data.size()));
-  else
-    RegDeleteValueW(key, value.name.c_str());
-}
-
-void undoAll(std::vector<Undo>& journal) {
-  for (auto undo = journal.rbegin(); undo != journal.rend(); ++undo) {
-    if (!undo->key.get()) continue;
-    if (undo->removeKey) {
-      RegDeleteTreeW(undo->key.get(), undo->subKey.c_str());
-      continue;
-    }
-    if (!undo->subKey.empty()) {
-      // A removed key: made again, with its values.
-      HKEY again = nullptr;
-      if (RegCreateKeyExW(undo->key.get(), undo->subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                          nullptr, &again, nullptr) != ERROR_SUCCESS)
-        continue;
-      for (const Value& value : undo->values) restore(again, value);
-      RegCloseKey(again);
-      continue;
-    }
-    for (const Value& value : undo->values) restore(undo->key.get(), value);
-  }
-  journal.clear();
-}
-
-bool journaling() { return current().depth > 0; }
+UndoJournal* journaling() { return current().depth > 0 ? current().journal : nullptr; }
 
 // The shallowest level of `subKey` below `key` that does not exist yet; empty when all do.
 std::wstring firstMissingLevel(HKEY key, const std::wstring& subKey) {
@@ -144,6 +66,28 @@ std::wstring firstMissingLevel(HKEY key, const std::wstring& subKey) {
   return L"";
 }
 
+// The value as it is before a write to it, read again through a handle of our own when the
+// caller's handle may write but not read.
+LONG saveValueBefore(HKEY key, const std::wstring& keyPath, LPCWSTR name,
+                     ce::win32::SavedValue& value) {
+  LONG rc = ce::win32::saveValue(key, name, value);
+  if (rc != ERROR_ACCESS_DENIED) return rc;
+  OwnedKey readable;
+  if ((rc = ce::win32::openKeyByFullName(keyPath, KEY_QUERY_VALUE, readable)) != ERROR_SUCCESS)
+    return rc;
+  return ce::win32::saveValue(readable.get(), name, value);
+}
+
+// Journals a write to the value `name` of `key`, before it is made.
+LONG journalValueWrite(UndoJournal& journal, HKEY key, LPCWSTR name) {
+  Undo undo;
+  undo.kind = Undo::kRestoreValues;
+  if (LONG rc = ce::win32::keyFullName(key, undo.keyPath)) return rc;
+  undo.values.emplace_back();
+  if (LONG rc = saveValueBefore(key, undo.keyPath, name, undo.values.back())) return rc;
+  return journal.record(undo);
+}
+
 // A write made outside any transaction is a transaction of its own: like a write on Linux, it
 // waits for one that another process runs, instead of landing between that one's read and its
 // write, where the write or a rollback would silently take it back.
@@ -156,39 +100,52 @@ LONG asItsOwnTransaction(const std::function<LONG()>& write) {
 LONG CeRegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
                        LPDWORD disposition) {
-  std::wstring missing =
-      journaling() && subKey && *subKey ? firstMissingLevel(key, subKey) : std::wstring();
-  LONG rc = RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result,
-                            disposition);
-  if (rc == ERROR_SUCCESS && !missing.empty())
-    current().journal.push_back(Undo{KeyHandle(key), true, missing, {}});
-  return rc;
+  if (UndoJournal* journal = journaling(); journal && subKey && *subKey) {
+    std::wstring missing = firstMissingLevel(key, subKey);
+    if (!missing.empty()) {
+      Undo undo;
+      undo.kind = Undo::kRemoveKey;
+      undo.subKey = missing;
+      if (LONG rc = ce::win32::keyFullName(key, undo.keyPath)) return rc;
+      if (LONG rc = journal->record(undo)) return rc;
+    }
+  }
+  return RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result,
+                         disposition);
 }
 
 LONG CeRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                       DWORD size) {
   if (long long forced; ce::win32::failPointHit("RegSetValueExW", forced))
     return static_cast<LONG>(forced);
-  if (!journaling())
+  UndoJournal* journal = journaling();
+  if (!journal)
     return asItsOwnTransaction(
         [&] { return RegSetValueExW(key, name, reserved, type, data, size); });
-  current().journal.push_back(Undo{KeyHandle(key), false, L"", {readValue(key, name)}});
+  if (LONG rc = journalValueWrite(*journal, key, name)) return rc;
   return RegSetValueExW(key, name, reserved, type, data, size);
 }
 
 LONG CeRegDeleteValueW(HKEY key, LPCWSTR name) {
-  if (!journaling()) return asItsOwnTransaction([&] { return RegDeleteValueW(key, name); });
-  current().journal.push_back(Undo{KeyHandle(key), false, L"", {readValue(key, name)}});
+  UndoJournal* journal = journaling();
+  if (!journal) return asItsOwnTransaction([&] { return RegDeleteValueW(key, name); });
+  if (LONG rc = journalValueWrite(*journal, key, name)) return rc;
   return RegDeleteValueW(key, name);
 }
 
 LONG CeRegDeleteKeyW(HKEY key, LPCWSTR subKey) {
-  if (!journaling()) return asItsOwnTransaction([&] { return RegDeleteKeyW(key, subKey); });
+  UndoJournal* journal = journaling();
+  if (!journal) return asItsOwnTransaction([&] { return RegDeleteKeyW(key, subKey); });
   if (subKey && *subKey) {
     HKEY doomed = nullptr;
     if (RegOpenKeyExW(key, subKey, 0, KEY_READ, &doomed) == ERROR_SUCCESS) {
-      current().journal.push_back(Undo{KeyHandle(key), false, subKey, allValues(doomed)});
-      RegCloseKey(doomed);
+      OwnedKey owned(doomed);
+      Undo undo;
+      undo.kind = Undo::kRemakeKey;
+      undo.subKey = subKey;
+      if (LONG rc = ce::win32::keyFullName(key, undo.keyPath)) return rc;
+      if (LONG rc = ce::win32::saveAllValues(doomed, undo.values)) return rc;
+      if (LONG rc = journal->record(undo)) return rc;
     }
   }
   return RegDeleteKeyW(key, subKey);
@@ -201,14 +158,13 @@ namespace {
 // The device's transaction mutex, held for the life of the outermost transaction.
 class DeviceMutex {
  public:
-  DeviceMutex() {
-    std::wstring system;
-    if (ce::win32::storeFolder(system) != ERROR_SUCCESS) return;
-    mutex_ = CreateMutexW(nullptr, FALSE,
-                          ce::win32::storeObjectName(system, L"registry").c_str());
+  explicit DeviceMutex(const std::wstring& system) {
+    mutex_ = CreateMutexW(nullptr, FALSE, ce::win32::storeObjectName(system, L"registry").c_str());
     if (!mutex_) return;
+    // An abandoned mutex: its holder died inside a body. Its journal says what to take back,
+    // and is looked for whether or not the mutex was abandoned: with no process waiting, the
+    // mutex died with its holder.
     DWORD waited = WaitForSingleObject(mutex_, 5000);
-    // An abandoned mutex: its holder died inside a body; what it wrote stands.
     held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
   }
   ~DeviceMutex() {
@@ -224,6 +180,27 @@ class DeviceMutex {
   bool held_ = false;
 };
 
+// A nested body is a part of the outer transaction that fails alone: what it wrote is taken
+// back, and the outer body decides what its failure means.
+LONG runNested(Transaction& transaction, const std::function<LONG()>& body) {
+  UndoJournal& journal = *transaction.journal;
+  DWORD mark = journal.mark();
+  ++transaction.depth;
+  struct Leave {
+    Transaction& t;
+    ~Leave() { --t.depth; }
+  } leave{transaction};
+  LONG result = ERROR_SUCCESS;
+  try {
+    result = body();
+  } catch (...) {
+    journal.takeBack(mark);
+    throw;
+  }
+  if (result != ERROR_SUCCESS) journal.takeBack(mark);
+  return result;
+}
+
 }  // namespace
 
 LONG runInTransaction(const std::function<LONG()>& body) {
@@ -234,30 +211,41 @@ LONG runInTransaction(const std::function<LONG()>& body) {
 
 LONG transact(const std::function<LONG()>& body) {
   Transaction& transaction = current();
-  if (transaction.depth > 0) {
-    // A nested body is part of the outer transaction: its failure fails the whole.
-    ++transaction.depth;
-    struct Leave {
-      Transaction& t;
-      ~Leave() { --t.depth; }
-    } leave{transaction};
-    return body();
-  }
-  DeviceMutex mutex;
+  if (transaction.depth > 0) return runNested(transaction, body);
+  std::wstring system;
+  if (DWORD error = ce::win32::storeFolder(system); error != ERROR_SUCCESS)
+    return static_cast<LONG>(error);
+  DeviceMutex mutex(system);
   if (!mutex.held()) return ERROR_BUSY;
+  UndoJournal journal(ce::win32::undoJournalKeyPath(system));
+  if (LONG rc = journal.takeBackLeftover()) return rc;
   transaction.depth = 1;
+  transaction.journal = &journal;
+  struct Leave {
+    Transaction& t;
+    ~Leave() {
+      t.depth = 0;
+      t.journal = nullptr;
+    }
+  } leave{transaction};
   LONG result = ERROR_SUCCESS;
   try {
     result = body();
   } catch (...) {
-    undoAll(transaction.journal);
-    transaction.depth = 0;
+    journal.takeBack(0);
     throw;
   }
-  if (result != ERROR_SUCCESS) undoAll(transaction.journal);
-  transaction.journal.clear();
-  transaction.depth = 0;
-  return result;
+  if (result != ERROR_SUCCESS) {
+    journal.takeBack(0);
+    return result;
+  }
+  if (LONG rc = journal.clear()) {
+    // A journal left behind would take this commit back at the next transaction: better the
+    // caller hears now that nothing was written.
+    journal.takeBack(0);
+    return rc;
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace ce::registry
