@@ -182,6 +182,8 @@ void registration(HINSTANCE instance) {
              freshError([&] { return SHChangeNotifyDeregister(wideWindow); }));
   // The first registration is replaced by the second: records name the watched folder.
   answerText("register other folder", registerWith(wideWindow, kOther, SHCNE_ALLEVENTS));
+  // A folder there before the registration: its removal is told as a folder's, not a file's.
+  conformance::makeFolder(in(kWatched, L"old").c_str());
   answerText("register watched folder", registerWith(wideWindow, kWatched, SHCNE_ALLEVENTS));
   answerText("register narrow window",
              registerWith(narrowWindow, kWatched, SHCNE_CREATE | SHCNE_RMDIR));
@@ -204,6 +206,8 @@ void operations() {
   answerText("delete a file", step(wide));
   removeFolder(in(kWatched, L"sub2"));
   answerText("delete a folder", step(wide));
+  removeFolder(in(kWatched, L"old"));
+  answerText("delete a folder older than the registration", step(wide));
   conformance::writeBytes(in(kOther, L"in.txt").c_str(), "i");
   move(in(kOther, L"in.txt"), in(kWatched, L"in.txt"));
   answerText("move a file in", step(wide));
