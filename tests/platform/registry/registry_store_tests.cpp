@@ -109,19 +109,29 @@ TEST_F(RegistryStoreTest, ALockedStoreStillReadsAndWritersFailCleanlyAfterWaitin
 // read-modify-write that loses another process's commit made between its read and its write
 // (a lost update), and one that fails instead of reading again once the commit is in.
 TEST_F(RegistryStoreTest, ATransactionOvertakenBetweenItsReadAndItsWriteRunsAgain) {
-  HKEY key = createKey(L"Software\Quillbex");
+  HKEY key = createKey(L"Software\\Quillbex");
   setString(key, L"clientPushList", L"1");
+  // Forked before the transaction: a child forked inside it would inherit the held store.
+  ce::test::Pipe go, done;
+  ce::test::ChildProcess other([&] {
+    go.block();
+    HKEY own = createKey(L"Software\\Quillbex");
+    LONG rc = setString(own, L"clientPushList", L"3");
+    done.send('d');
+    return rc == ERROR_SUCCESS ? 0 : 1;
+  });
   int runs = 0;
   EXPECT_EQ(runInTransaction([&]() -> LONG {
               long seen = std::stol(getString(key, L"clientPushList"));
-              if (++runs == 1 && ce::test::exitCodeInChild([] {
-                    HKEY own = createKey(L"Software\Quillbex");
-                    return setString(own, L"clientPushList", L"3") == ERROR_SUCCESS ? 0 : 1;
-                  }) != 0)
-                return ERROR_GEN_FAILURE;
+              if (++runs == 1) {
+                go.send('g');
+                char signal = 0;
+                if (!done.receive(signal)) return ERROR_GEN_FAILURE;
+              }
               return setString(key, L"clientPushList", std::to_wstring(seen | 4).c_str());
             }),
             ERROR_SUCCESS);
+  EXPECT_EQ(other.wait(), 0);
   EXPECT_EQ(runs, 2);
   EXPECT_EQ(getString(key, L"clientPushList"), L"7");
 }
@@ -257,7 +267,7 @@ TEST_F(RegistryStoreTest, ACommitCountTruncatedWhileInUseKillsNoWriterAndHidesNo
 // from the same parent would start their marks from the same place, and a walk that read
 // ahead at the first child's mark would take the second child's change for no change.
 TEST_F(RegistryStoreTest, AWalkSeesTheSingleChangesOfTwoChildrenOneAfterTheOther) {
-  HKEY key = createKey(L"Software\Marks");
+  HKEY key = createKey(L"Software\\Marks");
   for (const wchar_t* name : {L"v1", L"v2", L"v3", L"v4", L"v5", L"v6"}) setString(key, name, L"x");
   auto valueAt = [&](DWORD index) {
     WCHAR name[8];
@@ -267,7 +277,7 @@ TEST_F(RegistryStoreTest, AWalkSeesTheSingleChangesOfTwoChildrenOneAfterTheOther
   };
   auto deleteInChild = [](const wchar_t* name) {
     return ce::test::exitCodeInChild([name] {
-      HKEY own = createKey(L"Software\Marks");
+      HKEY own = createKey(L"Software\\Marks");
       return RegDeleteValueW(own, name) == ERROR_SUCCESS ? 0 : 1;
     });
   };
