@@ -565,13 +565,18 @@ int main(int argc, char** argv) {
   tracedFiles.waitFor(static_cast<size_t>(drain), Clock::now() + std::chrono::seconds(300));
   size_t tracedHandled = tracedFiles.seen();
   std::string top = syscalls.stop();
+  // strace attaches to a process that is not its own child: root may, and a user where
+  // kernel.yama.ptrace_scope is 0. Otherwise the count is -1 and the line says why.
   std::snprintf(fields, sizeof fields,
                 "\"files\":%d,\"handled\":%zu,\"syscalls\":%ld,\"syscalls_per_event\":%.2f,"
-                "\"top\":\"%s\"",
+                "\"top\":\"%s\"%s",
                 drain, tracedHandled, traced ? syscalls.total() : -1L,
                 traced && tracedHandled ? static_cast<double>(syscalls.total()) / tracedHandled
                                         : -1.0,
-                top.c_str());
+                top.c_str(),
+                traced ? ""
+                       : ",\"note\":\"not counted: strace is missing or may not attach (as a "
+                         "user, kernel.yama.ptrace_scope must be 0)\"");
   emit("file_drain_syscalls", fields);
   size_t lost = countLines(log, "Folder changes lost");
 
