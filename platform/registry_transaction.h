@@ -12,6 +12,8 @@ namespace ce::registry {
 // exception it throws, rolls back everything it wrote; the result is `body`'s, or the store's
 // error when the transaction cannot begin or commit. Other processes wait for the store
 // (ERROR_BUSY after a few seconds) until it ends, so keep the body short. Calls nest.
+// `body` may run twice: a first run whose writes lost the race for the store is rolled back
+// and run again, so it must do nothing outside the registry that a second run would repeat.
 LONG runInTransaction(const std::function<LONG()>& body);
 
 }  // namespace ce::registry

@@ -86,6 +86,8 @@ const wchar_t* widePath() {
 
 // Always in binary mode: every line ends in "\n" alone, as the device writes it. A text-mode
 // stream on Windows would end each in "\r\n", and the same log would differ by platform.
+// Appends open for writing alone: nothing is read back, and a file opened only to be written
+// is one the platform need not look at again after the open refused what is no file.
 FILE* openLogFile(const wchar_t* mode) {
   const wchar_t* path = widePath();
   return path ? _wfopen(path, mode) : nullptr;
@@ -114,7 +116,7 @@ void appendEntry(const char* tag, const char* format, va_list args) {
   appendFormatted(line, format, args);
   line.append('\n');
   LogFileState& st = state();
-  st.file = openLogFile(L"a+b");
+  st.file = openLogFile(L"ab");
   if (!st.file) return;
   // Unbuffered, the line goes out in one write whatever its length (no stdio buffer, and no
   // fstat to size one).
@@ -139,7 +141,7 @@ winLog::winLog(bool resetLog, const char* dir, const char* name) {
   composePath();
   if (!dir) return;
   LogFileState& st = state();
-  st.file = openLogFile(L"a+b");
+  st.file = openLogFile(L"ab");
   if (!st.file) {
     showCannotWrite(st.path.c_str());
     return;

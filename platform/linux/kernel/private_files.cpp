@@ -53,11 +53,13 @@ int createNew(const std::string& path, int flags) {
 
 int openPrivate(const std::string& path, int flags) {
   int fd = -1;
+  bool created = false;
   // Create-or-open in two steps so that only a file made here gets its mode set; a loop,
   // because the file may vanish or appear between the two.
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
     if (flags & O_CREAT) {
       fd = createNew(path, flags & ~(O_CREAT | O_TRUNC));
+      created = fd >= 0;
       if (fd >= 0 || errno != EEXIST) break;
     }
     fd = openExisting(path, flags);
@@ -68,6 +70,11 @@ int openPrivate(const std::string& path, int flags) {
     if (errno == ENXIO) errno = EINVAL;
     return -1;
   }
+  // Opened for writing alone, the open itself has refused all that is no regular file and could
+  // do harm: a folder (EISDIR), a link (ELOOP), a socket or a FIFO nobody reads (ENXIO). What
+  // remains, a FIFO its owner is reading, takes the lines without ever blocking the writer. So
+  // the log, which opens its file for every line, pays no fstat for it.
+  if (!created && (flags & O_ACCMODE) == O_WRONLY) return fd;
   struct stat info;
   int error = fstat(fd, &info) != 0  ? errno
               : S_ISREG(info.st_mode) ? 0

@@ -36,7 +36,10 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
     return FALSE;
   }
   // Device priorities 0..7 onto nice values; lowering needs no privilege, raising may fail.
-  static const int niceOf[] = {-15, -10, -5, 0, 5, 10, 15, 19};
+  // Below normal is one nice step down: nice values share the processor in proportion (each
+  // step about a tenth less), and five steps would leave a listener a quarter of a core
+  // shared with any busy program, its bursts four times as long.
+  static const int niceOf[] = {-15, -10, -5, 0, 1, 10, 15, 19};
   if (setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), niceOf[priority]) != 0 &&
       priority < THREAD_PRIORITY_NORMAL) {
     SetLastError(ERROR_ACCESS_DENIED);

@@ -147,11 +147,15 @@ void Store::setBusyTimeout(int milliseconds) {
   if (!closed_) sqlite3_busy_timeout(connection_.get(), milliseconds);
 }
 
+bool Store::replacedUnderName() {
+  if (!replaced_ && names_.changed() && ce::fileIdentity(file_) != identity_) replaced_ = true;
+  return replaced_;
+}
+
 LONG Store::followReplacement() {
   if (depth_ > 0) return ERROR_SUCCESS;  // looked at when the transaction began
-  if (closed_) return reopen();
-  if (!names_.changed() || ce::fileIdentity(file_) == identity_) return ERROR_SUCCESS;
-  return reopen();
+  if (closed_ || replacedUnderName()) return reopen();
+  return ERROR_SUCCESS;
 }
 
 LONG Store::refuse(const char* why) {
@@ -185,6 +189,7 @@ LONG Store::reopen() {
   identity_ = fresh->identity_;
   log_ = fresh->log_;
   closed_ = false;
+  replaced_ = false;
   return ERROR_SUCCESS;
 }
 
@@ -207,6 +212,22 @@ LONG Store::prepareStatements() {
 LONG Store::run(StatementId id, bool writing) {
   StatementUse use(statements_[id].get());
   return errorOf(sqlite3_step(use.get()), writing);
+}
+
+LONG Store::writeStep(sqlite3_stmt* statement) {
+  int state = depth_ > 0 ? sqlite3_txn_state(connection_.get(), "main") : SQLITE_TXN_NONE;
+  // A transaction begun as a reader did not look for a replaced file when it began (it might
+  // only read): it looks at its first write, and one that read a file no longer under the
+  // store's name runs again as a writer, which follows the replacement first.
+  if (depth_ > 0 && beganAsReader_ && state != SQLITE_TXN_WRITE && replacedUnderName()) {
+    upgradeRefused_ = true;
+    return ERROR_BUSY;
+  }
+  int rc = sqlite3_step(statement);
+  // Its first write after a read asks for the write lock without waiting: SQLite refuses it
+  // at once when another process holds the lock or committed since this transaction read.
+  if (state == SQLITE_TXN_READ && (rc & 0xFF) == SQLITE_BUSY) upgradeRefused_ = true;
+  return errorOf(rc, true);
 }
 
 StoreVersion Store::version() const {
@@ -311,7 +332,7 @@ LONG Store::createKeys(long long base, const std::vector<StoredName>& names, lon
     bindText(use.get(), 2, names[i].text);
     bindBlob(use.get(), 3, names[i].key);
     // A parent deleted meanwhile breaks its reference: ERROR_KEY_DELETED.
-    if (LONG rc = errorOf(sqlite3_step(use.get()), true)) return rc;
+    if (LONG rc = writeStep(use.get())) return rc;
     at = sqlite3_last_insert_rowid(connection_.get());
   }
   if (LONG rc = scope.commit()) return rc;
@@ -324,7 +345,7 @@ LONG Store::deleteTree(long long key) {
   if (LONG rc = followReplacement()) return rc;
   StatementUse use(statements_[deleteSubtree].get());
   sqlite3_bind_int64(use.get(), 1, key);
-  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  LONG rc = writeStep(use.get());
   if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) == 0) rc = ERROR_FILE_NOT_FOUND;
   if (rc == ERROR_SUCCESS) committed();
   return rc;
@@ -502,7 +523,7 @@ LONG Store::writeValue(long long key, const StoredName& name, const StoredValue&
       bindBlob(use.get(), 5, value.bytes);
       break;
   }
-  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  LONG rc = writeStep(use.get());
   if (rc == ERROR_SUCCESS) committed();
   return rc;
 }
@@ -517,7 +538,7 @@ LONG Store::writeText(long long key, const StoredName& name, std::string_view te
   // A null pointer would bind NULL: an empty text is bound from a literal.
   sqlite3_bind_text(use.get(), 5, text.empty() ? "" : text.data(),
                     static_cast<int>(text.size()), SQLITE_STATIC);
-  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  LONG rc = writeStep(use.get());
   if (rc == ERROR_SUCCESS) committed();
   return rc;
 }
@@ -527,7 +548,7 @@ LONG Store::deleteValue(long long key, const StoredName& name) {
   StatementUse use(statements_[deleteValueByName].get());
   sqlite3_bind_int64(use.get(), 1, key);
   bindBlob(use.get(), 2, name.key);
-  LONG rc = errorOf(sqlite3_step(use.get()), true);
+  LONG rc = writeStep(use.get());
   if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) != 0) committed();
   if (rc != ERROR_SUCCESS || sqlite3_changes(connection_.get()) != 0) return rc;
   LONG exists = checkKey(key);
@@ -538,23 +559,30 @@ bool Store::transactionIntact() const {
   return depth_ == 0 || !sqlite3_get_autocommit(connection_.get());
 }
 
-LONG Store::begin(bool& nested) {
+LONG Store::begin(bool& nested, Begin how) {
   if (!transactionIntact()) return ERROR_CANTWRITE;
-  if (LONG rc = followReplacement()) return rc;
+  if (how == Begin::asWriter)
+    if (LONG rc = followReplacement()) return rc;
   nested = depth_ > 0;
-  LONG rc = run(nested ? savepoint : beginImmediate, true);
+  if (!nested) {
+    upgradeRefused_ = false;
+    beganAsReader_ = how == Begin::asReader;
+  }
+  LONG rc = run(nested ? savepoint : how == Begin::asReader ? beginRead : beginImmediate, true);
   if (rc == ERROR_SUCCESS) ++depth_;
   return rc;
 }
 
 LONG Store::commit(bool nested) {
+  // A transaction that only read changes nothing a reader could have read ahead.
+  bool wrote = sqlite3_txn_state(connection_.get(), "main") == SQLITE_TXN_WRITE;
   LONG rc = run(nested ? releaseSavepoint : commitTransaction, true);
   if (rc != ERROR_SUCCESS) {
     rollback(nested);
     return rc;
   }
   --depth_;
-  committed();
+  if (wrote) committed();
   return ERROR_SUCCESS;
 }
 

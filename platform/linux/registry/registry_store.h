@@ -101,8 +101,16 @@ class Store {
   // ERROR_SUCCESS when the key exists, ERROR_KEY_DELETED when it does not.
   LONG checkKey(long long key);
 
-  // A write transaction: BEGIN IMMEDIATE, or a savepoint when one is already open.
-  LONG begin(bool& nested);
+  // How an outermost transaction takes the write lock: up front (BEGIN IMMEDIATE, waiting for
+  // other writers), or at its first write, when a transaction that only reads takes none.
+  enum class Begin { asWriter, asReader };
+  // A write transaction, or a savepoint when one is already open.
+  LONG begin(bool& nested, Begin how = Begin::asWriter);
+  // True when a transaction begun as a reader failed because its first write could not take
+  // the write lock (another writer holds it, or committed since this transaction read): run
+  // again as a writer, it waits its turn instead.
+  bool upgradeRefused() const { return upgradeRefused_; }
+  bool inTransaction() const { return depth_ > 0; }
   LONG commit(bool nested);
   void rollback(bool nested);
   // False when a transaction we opened has been ended by SQLite itself (disk full, I/O error):
@@ -149,8 +157,12 @@ class Store {
   // (a rename over it), so that no write goes into a file nobody else will read. One read of
   // the watch unless it saw the name change.
   LONG followReplacement();
+  // Whether another file is under the store's name now; once seen, until reopen() follows it.
+  bool replacedUnderName();
   LONG refuse(const char* why);
   LONG run(StatementId id, bool writing);
+  // Steps a statement that writes.
+  LONG writeStep(sqlite3_stmt* statement);
   // After a write that committed (outside any transaction of ours, or ending the outermost).
   void committed();
   // The version to compare a cursor with; without a commit counter, read while a statement is
@@ -180,6 +192,9 @@ class Store {
   // The old file's log, left under the store's name while other processes still hold it.
   std::optional<ce::FileIdentity> replacedLog_;
   bool closed_ = false;
+  bool upgradeRefused_ = false;
+  bool beganAsReader_ = false;  // the outermost transaction open, if any
+  bool replaced_ = false;
 };
 
 // Every Reg* function holds one for its whole run: it serialises the threads of the process on
@@ -209,8 +224,8 @@ class WriteScope {
   ~WriteScope() {
     if (open_) store_.rollback(nested_);
   }
-  LONG begin() {
-    LONG rc = store_.begin(nested_);
+  LONG begin(Store::Begin how = Store::Begin::asWriter) {
+    LONG rc = store_.begin(nested_, how);
     open_ = rc == ERROR_SUCCESS;
     return rc;
   }

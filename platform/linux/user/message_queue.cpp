@@ -1,11 +1,12 @@
 // The message queue and the loop's wait.
 //
 // The process has one queue, served to whichever thread calls GetMessageW (the listener has
-// one thread). GetMessageW looks, in this order: close signals, message sources, the queue,
-// the quit flag, the process's socket; only when all are empty does it block, in one poll on
-// the eventfd, the socket and every source's descriptor. Datagrams are taken from the socket
-// only when the queue is empty, and at most kMaxQueued at a time, so a flood from another
-// process meets the poster's bounded wait instead of growing our memory without end.
+// one thread). GetMessageW looks, in this order: close signals, the queue, message sources,
+// the queue again, the quit flag, the process's socket; only when all are empty does it block,
+// in one poll on the eventfd, the socket and every source's descriptor. Datagrams are taken
+// from the socket only when the queue is empty, and at most kMaxQueued at a time, so a flood
+// from another process meets the poster's bounded wait instead of growing our memory without
+// end.
 #include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
@@ -101,6 +102,12 @@ bool retrieve(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool bl
   State& s = state();
   for (;;) {
     if (takeCloseRequest()) postCloseToFirstWindow(s);
+    // The sources are read when the queue has nothing to give: what they add goes behind what
+    // is queued either way, and a burst already queued then costs no empty read per message.
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      if (takeLocked(s, out, filter, first, last, remove)) return true;
+    }
     drainSources(s);
     std::vector<pollfd> waitOn;
     std::vector<ce::MessageSource*> sources;

@@ -10,9 +10,9 @@ class MessageSource {
   virtual ~MessageSource() = default;
   // Polled for POLLIN by GetMessageW.
   virtual int descriptor() const = 0;
-  // Reads everything available without blocking and posts the messages it makes. Called on
-  // every GetMessageW and PeekMessageW before the queue is looked at, and whenever the
-  // descriptor is readable.
+  // Reads everything available without blocking and posts the messages it makes. Called by
+  // GetMessageW and PeekMessageW whenever the queue holds nothing they may take, before they
+  // wait or give up.
   virtual void drain() = 0;
   // When >= 0, GetMessageW wakes after at most this many milliseconds to call drain() again
   // (for events that wait on a partner, such as the first half of a rename).

@@ -51,7 +51,8 @@ HKEY storeWithMarker() {
 }
 
 // Catches writes that go on into the unlinked old file, seen by no other process, whether
-// the first write after the rename is a single value or a transaction's begin.
+// the first write after the rename is a single value, a transaction's begin, or the first
+// write of a transaction that read the old file first.
 TEST_F(RegistryRenameTest, TheNextWriteAfterARenameGoesIntoTheNewFile) {
   HKEY key = storeWithMarker();
   replaceWithEditedCopy();
@@ -65,6 +66,15 @@ TEST_F(RegistryRenameTest, TheNextWriteAfterARenameGoesIntoTheNewFile) {
             }),
             ERROR_SUCCESS);
   EXPECT_EQ(exitCodeInChild([] { return freshReaderSees(L"3"); }), 0);
+  // Again, renamed over between the transaction's first read and its first write.
+  int runs = 0;
+  EXPECT_EQ(ce::registry::runInTransaction([&] {
+              getString(key, L"clientPushList");
+              if (++runs == 1) replaceWithEditedCopy();
+              return setString(key, L"clientPushList", L"4");
+            }),
+            ERROR_SUCCESS);
+  EXPECT_EQ(exitCodeInChild([] { return freshReaderSees(L"4"); }), 0);
 }
 
 // Catches a replacement that is not a registry store being written into or damaged, and a

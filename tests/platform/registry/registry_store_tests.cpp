@@ -94,9 +94,46 @@ TEST_F(RegistryStoreTest, ALockedStoreStillReadsAndWritersFailCleanlyAfterWaitin
   ASSERT_TRUE(other.held());
   EXPECT_EQ(getString(key, L"clientPushList"), L"2");
   EXPECT_EQ(setString(key, L"clientPushList", L"3"), ERROR_BUSY);
-  EXPECT_EQ(runInTransaction([] { return ERROR_SUCCESS; }), ERROR_BUSY);
+  EXPECT_EQ(runInTransaction([&] { return setString(key, L"clientPushList", L"3"); }),
+            ERROR_BUSY);
+  // One that only reads needs no write lock.
+  EXPECT_EQ(runInTransaction([&] {
+              return getString(key, L"clientPushList") == L"2" ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+            }),
+            ERROR_SUCCESS);
   other.release();
   EXPECT_EQ(setString(key, L"clientPushList", L"3"), ERROR_SUCCESS);
+}
+
+// A transaction reads without the write lock and takes it at its first write. Catches a
+// read-modify-write that loses another process's commit made between its read and its write
+// (a lost update), and one that fails instead of reading again once the commit is in.
+TEST_F(RegistryStoreTest, ATransactionOvertakenBetweenItsReadAndItsWriteRunsAgain) {
+  HKEY key = createKey(L"Software\\Quillbex");
+  setString(key, L"clientPushList", L"1");
+  // Forked before the transaction: a child forked inside it would inherit the held store.
+  ce::test::Pipe go, done;
+  ce::test::ChildProcess other([&] {
+    go.block();
+    HKEY own = createKey(L"Software\\Quillbex");
+    LONG rc = setString(own, L"clientPushList", L"3");
+    done.send('d');
+    return rc == ERROR_SUCCESS ? 0 : 1;
+  });
+  int runs = 0;
+  EXPECT_EQ(runInTransaction([&]() -> LONG {
+              long seen = std::stol(getString(key, L"clientPushList"));
+              if (++runs == 1) {
+                go.send('g');
+                char signal = 0;
+                if (!done.receive(signal)) return ERROR_GEN_FAILURE;
+              }
+              return setString(key, L"clientPushList", std::to_wstring(seen | 4).c_str());
+            }),
+            ERROR_SUCCESS);
+  EXPECT_EQ(other.wait(), 0);
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(getString(key, L"clientPushList"), L"7");
 }
 
 TEST_F(RegistryStoreTest, TransactionsCommitOnSuccessAndRollBackOnFailureOrException) {
@@ -210,9 +247,10 @@ TEST_F(RegistryStoreTest, WithoutTheCommitCountAWalkStillSeesEveryChange) {
   expectAWalkToSeeAnotherProcessesChanges();
 }
 
-// The count's file truncated while mapped (a careless script, a cleaner) costs the shared
-// count, not the process: before, the next commit of every process that had it mapped died
-// of SIGBUS. A walk still sees the changes of others, asking the store.
+// The mark's file truncated while in use (a careless script, a cleaner) kills no process and
+// hides no change: a mapped file would have turned the next commit of every process that had
+// it mapped into SIGBUS, and a mark that read back as it was before the cut would let a walk
+// answer from entries read before another process's change.
 TEST_F(RegistryStoreTest, ACommitCountTruncatedWhileInUseKillsNoWriterAndHidesNoChange) {
   RegCloseKey(createKey(L"Software\\Mapped"));
   ASSERT_EQ(truncate((ce::systemDir() + "/registry.db-commits").c_str(), 0), 0);
@@ -222,7 +260,38 @@ TEST_F(RegistryStoreTest, ACommitCountTruncatedWhileInUseKillsNoWriterAndHidesNo
             }),
             0);
   ASSERT_EQ(truncate((ce::systemDir() + "/registry.db-commits").c_str(), 0), 0);
+  // A walk's step reads the mark of a file cut short, before any write lengthens it again.
+  HKEY software = createKey(L"Software");
+  WCHAR name[16];
+  DWORD chars = 16;
+  EXPECT_EQ(RegEnumKeyExW(software, 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
   expectAWalkToSeeAnotherProcessesChanges();
+}
+
+// Catches commit marks that repeat across processes: two children forked one after the other
+// from the same parent would start their marks from the same place, and a walk that read
+// ahead at the first child's mark would take the second child's change for no change.
+TEST_F(RegistryStoreTest, AWalkSeesTheSingleChangesOfTwoChildrenOneAfterTheOther) {
+  HKEY key = createKey(L"Software\\Marks");
+  for (const wchar_t* name : {L"v1", L"v2", L"v3", L"v4", L"v5", L"v6"}) setString(key, name, L"x");
+  auto valueAt = [&](DWORD index) {
+    WCHAR name[8];
+    DWORD chars = 8;
+    LONG rc = RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_SUCCESS ? std::wstring(name) : L"<" + std::to_wstring(rc) + L">";
+  };
+  auto deleteInChild = [](const wchar_t* name) {
+    return ce::test::exitCodeInChild([name] {
+      HKEY own = createKey(L"Software\\Marks");
+      return RegDeleteValueW(own, name) == ERROR_SUCCESS ? 0 : 1;
+    });
+  };
+  EXPECT_EQ(valueAt(0), L"v1");
+  ASSERT_EQ(deleteInChild(L"v1"), 0);
+  EXPECT_EQ(valueAt(1), L"v3");  // v2 v3 v4 v5 v6
+  ASSERT_EQ(deleteInChild(L"v2"), 0);
+  EXPECT_EQ(valueAt(2), L"v5");  // v3 v4 v5 v6
 }
 
 }  // namespace

@@ -115,6 +115,24 @@ TEST_F(Shell, createsRenamesMovesAndDeletesReachEveryWindowWatchingEitherSide) {
                    L"w2 CREATE \\B\\in", L"w2 DELETE \\B\\in", L"w2 DELETE \\B\\g"}));
 }
 
+// The loop reads file events only when the queue has nothing for the caller. Catches a loop
+// that reads them only when the queue is empty: a wait filtered for file changes behind a
+// message it skips would never see them (and would spin, the descriptor staying readable).
+TEST_F(Shell, aFilteredWaitGetsFileEventsBehindMessagesItSkips) {
+  folder("A");
+  ASSERT_TRUE(watch(1, L"\\A"));
+  ASSERT_TRUE(PostMessageW(windows[0], WM_USER, 0, 0));
+  create("A/f");
+  MSG message{};
+  ASSERT_TRUE(ce::test::waitFor([&] {
+    return PeekMessageW(&message, nullptr, WM_FILECHANGEINFO, WM_FILECHANGEINFO, PM_REMOVE);
+  }));
+  DispatchMessageW(&message);
+  EXPECT_EQ(seen, (Lines{L"w1 CREATE \\A\\f"}));
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER));
+}
+
 TEST_F(Shell, aWaitingLoopWakesOnItsOwnForAMoveOut) {
   folder("A"), folder("Elsewhere");
   create("A/f");
