@@ -17,8 +17,10 @@
 // the file looked at by path. The connection lets go of the old file and opens the new one, so
 // writes never go into a file no other process will read. SQLite keeps the log and its index
 // beside the file, by name, and leaves them there while any process holds the old file; opened
-// with the new file, their pages would pass for the new file's, so writes are refused until
-// they are gone. Reads do not look: they stay on the file they opened until the next write.
+// with the new file, their pages would pass for the new file's. So the old ones are taken off
+// those names first (a process that holds them goes on through its descriptors), and the new
+// file gets a log of its own. Reads do not look: they stay on the file they opened until the
+// next write.
 #include "platform/linux/registry/registry_store.h"
 
 #include <algorithm>
@@ -136,8 +138,9 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   opened->busyTimeoutMs_ = busyTimeoutMs;
   opened->names_ = std::move(names);
   opened->identity_ = identity ? identity : ce::fileIdentity(file);  // else made by this open
-  // The schema check has read the file, so its log is open by now.
+  // The schema check has read the file, so its log and index are open by now.
   opened->log_ = ce::fileIdentity(file + "-wal");
+  opened->index_ = ce::fileIdentity(file + "-shm");
   store = std::move(opened);
   return ERROR_SUCCESS;
 }
@@ -166,14 +169,17 @@ LONG Store::reopen() {
     statements_.clear();
     connection_ = Connection();
     replacedLog_ = log_;
+    replacedIndex_ = index_;
     closed_ = true;
   }
   // A store removed rather than replaced is not made again empty behind the device's back.
   if (!ce::fileIdentity(file_)) return refuse("was removed while in use");
-  if (replacedLog_ && ce::fileIdentity(file_ + "-wal") == replacedLog_ &&
-      !ce::sqlite::removeLeftLog(file_))
-    return refuse("was replaced while another process still holds the old one");
+  const size_t slash = file_.rfind('/');
+  ce::sqlite::ReplacementLock following(slash == std::string::npos ? "." : file_.substr(0, slash));
+  if (!ce::sqlite::dropReplacedLog(file_, replacedLog_, replacedIndex_))
+    return refuse("was replaced and the old file's log cannot be removed");
   replacedLog_.reset();
+  replacedIndex_.reset();
   std::unique_ptr<Store> fresh;
   if (LONG error = open(file_, busyTimeoutMs_, fresh))
     return refuse(error == ERROR_BADDB ? "was replaced by a file that is not a registry store"
@@ -184,6 +190,7 @@ LONG Store::reopen() {
   names_ = std::move(fresh->names_);
   identity_ = fresh->identity_;
   log_ = fresh->log_;
+  index_ = fresh->index_;
   closed_ = false;
   return ERROR_SUCCESS;
 }
