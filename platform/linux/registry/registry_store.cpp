@@ -108,6 +108,10 @@ LONG checkRoot(sqlite3* db) {
   return sqlite3_column_int(raw, 0) == 1 ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
+// How long an open waits to put a restored store back in WAL mode: a moment, since it goes
+// on without.
+constexpr int restoredSwitchMs = 100;
+
 }  // namespace
 
 Store::Store(Connection connection, CommitCounter commits)
@@ -129,6 +133,11 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   // Before foreign keys are on: an upgrade drops the old tables while the new ones refer to
   // their name.
   if (LONG error = prepareSchema(raw)) return error;
+  // A store restored from a copy in rollback mode (what VACUUM INTO and most backup tools
+  // make) goes back to WAL, or every reader would hold off the writers. The switch needs the
+  // file to itself for a moment; while another process is inside a transaction on it, the
+  // store stays as it is and the next open tries again.
+  ce::sqlite::switchToWal(raw, restoredSwitchMs);
   if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
     return error;
   if (LONG error = checkRoot(raw)) return error;
