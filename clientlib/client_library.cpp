@@ -1,4 +1,5 @@
 // The log level, the reset of recorded modifications and the source folders.
+#include <cstdint>
 #include <string>
 
 #include "clientlib/mainclient.h"
@@ -59,29 +60,59 @@ int resetPIMModifications(int bits) {
   });
 }
 
+namespace {
+
+// The bits a sync has taken from "clientPushList" and not yet finished or put back. Kept in
+// the registry, written in the same transaction as the take, so that a launcher killed in the
+// middle of its sync leaves them there for the next one instead of losing them.
+const wchar_t* const takenValueName = L"clientPushTaken";
+
+uint64_t lowBits(int bits) { return static_cast<uint64_t>(static_cast<uint32_t>(bits)); }
+
+}  // namespace
+
 int takePIMModifications(int sources, int* taken) {
   *taken = 0;
   int found = 0;
   LONG rc = ce::registry::runInTransaction([&]() -> LONG {
     auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList");
+    // What a sync that never ended had taken is recorded again first: over-report, never miss.
+    auto left = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, takenValueName);
+    if (left && left->bits != 0) {
+      if (!list) list = StoredNumber{};
+      list->bits |= left->bits;
+    }
     if (!list) return ERROR_SUCCESS;
     found = static_cast<int>(static_cast<uint32_t>(list->bits)) & sources;
-    if (found == 0) return ERROR_SUCCESS;  // nothing to take: nothing written
-    list->bits &= ~static_cast<uint64_t>(static_cast<uint32_t>(found));
-    return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", *list);
+    list->bits &= ~lowBits(found);
+    if (found == 0 && !left) return ERROR_SUCCESS;  // nothing to take: nothing written
+    if (LONG written = clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", *list))
+      return written;
+    if (found == 0) return clientlib::deleteSetting(CLIENT_SETTINGS_KEY, takenValueName);
+    StoredNumber held;
+    held.bits = lowBits(found);
+    return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, takenValueName, held);
   });
   if (rc == ERROR_SUCCESS) *taken = found;
   return rc;
 }
 
+int finishPIMModifications() {
+  return ce::registry::runInTransaction(
+      [] { return clientlib::deleteSetting(CLIENT_SETTINGS_KEY, takenValueName); });
+}
+
 int restorePIMModifications(int bits) {
-  if (bits == 0) return 0;
   return ce::registry::runInTransaction([bits]() -> LONG {
-    // A list that is absent or holds no number meanwhile becomes decimal text again.
-    auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList")
-                    .value_or(StoredNumber{});
-    list.bits |= static_cast<uint64_t>(static_cast<uint32_t>(bits));
-    return clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", list);
+    if (bits != 0) {
+      // A list that is absent or holds no number meanwhile becomes decimal text again.
+      auto list = clientlib::readNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList")
+                      .value_or(StoredNumber{});
+      list.bits |= lowBits(bits);
+      if (LONG rc = clientlib::writeNumberSetting(CLIENT_SETTINGS_KEY, L"clientPushList", list))
+        return rc;
+    }
+    return clientlib::deleteSetting(CLIENT_SETTINGS_KEY, takenValueName);
   });
 }
 

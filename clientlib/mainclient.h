@@ -25,10 +25,15 @@ int resetPIMModifications(int bits);
 // The launcher's side of the list. A sync takes the bits of `sources` that are set, clearing
 // them in the same registry transaction that reads them, so that a change recorded while the
 // sync runs sets its bit again for the next one; `*taken` receives the bits taken (0 on an
-// error). Returns 0, or the registry error, which takes nothing.
+// error). The taken bits are kept aside in "clientPushTaken" until the sync finishes or puts
+// them back; a take finds there what a sync that never ended (a launcher killed) had taken,
+// and takes it again. Returns 0, or the registry error, which takes nothing.
 int takePIMModifications(int sources, int* taken);
+// Ends a sync that succeeded: what it took is no longer kept aside. Returns 0, or the
+// registry error (the next take then syncs those sources again).
+int finishPIMModifications();
 // Puts back the bits of a sync that failed, in one transaction beside whatever was recorded
-// meanwhile. Returns 0, or the registry error.
+// meanwhile, and ends it. Returns 0, or the registry error.
 int restorePIMModifications(int bits);
 
 // One data source's settings.

@@ -65,6 +65,18 @@ LONG writeNumberSetting(const wchar_t* keyPath, const wchar_t* name, const Store
   return writeSetting(keyPath, name, std::wstring(decimal.begin(), decimal.end()));
 }
 
+LONG deleteSetting(const wchar_t* keyPath, const wchar_t* name) {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key);
+  if (rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = RegDeleteValueW(key, name);
+  if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+  if (rc == ERROR_SUCCESS) rc = RegFlushKey(key);
+  RegCloseKey(key);
+  return rc;
+}
+
 std::optional<int> parseDecimal(const std::wstring& text) {
   size_t i = 0;
   bool negative = false;

@@ -21,6 +21,9 @@ std::optional<StoredNumber> readNumberSetting(const wchar_t* keyPath, const wcha
 // Writes the number as REG_SZ decimal text, whatever form it was read in.
 LONG writeNumberSetting(const wchar_t* keyPath, const wchar_t* name, const StoredNumber& value);
 
+// Removes the value `name` of the key `keyPath`; ERROR_SUCCESS when it is not there either.
+LONG deleteSetting(const wchar_t* keyPath, const wchar_t* name);
+
 // Strict decimal parse: optional '-', digits only, within int range.
 std::optional<int> parseDecimal(const std::wstring& text);
 

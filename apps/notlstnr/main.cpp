@@ -7,10 +7,14 @@
 #include "listener/startup.h"
 #include "platform/notify.h"
 #include "platform/process_state.h"
+#include "platform/windows.h"
 #include "recording/change_recording.h"
 #include "recording/client_push.h"
 
 namespace {
+
+// The named mutex that the running listener of a device holds.
+const wchar_t* const listenerInstanceName = L"ClientPushListener";
 
 const char* const helpText =
     "Usage: notlstnr\n"
@@ -33,6 +37,16 @@ int main(int argc, char** argv) {
     return *exitCode;
   // Every process of the device prints any character through %S.
   std::setlocale(LC_CTYPE, "C.UTF-8");
+  // One listener per device: a second would subscribe every source again and record each
+  // change twice. Held until the process ends, which lets go of it however it ends. Where
+  // the mutex cannot be made at all (no device), the start below says why.
+  HANDLE instance = CreateMutexW(nullptr, TRUE, listenerInstanceName);
+  if (instance && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(instance);
+    std::fprintf(stderr, "notlstnr: a listener is already running on this device; "
+                         "this one ends without starting\n");
+    return 1;
+  }
   // Asked from outside (cedevice status), the listener tells which sources it holds
   // suspended, read between two messages: nothing is written when they change.
   ce::setStateReporter(
@@ -41,6 +55,7 @@ int main(int argc, char** argv) {
   ce::notify::setWakeFailureReceiver(&reportSchedulerNotWoken);
   wchar_t commandLine[] = L"";
   int result = WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, 0);
+  if (instance) CloseHandle(instance);
   // The listener ends with 0 whether it served or gave up while starting; whoever started it
   // must be able to tell the two apart. Only a loop that ended on its quit message served.
   if (result == 0 && !ce::messageLoopQuit()) {

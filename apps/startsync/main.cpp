@@ -25,7 +25,8 @@ const char* const helpText =
     "\n"
     "The synchronisation client's launcher on the emulated device: it takes the bits of the\n"
     "sources whose changes are recorded in \"clientPushList\", names those sources in\n"
-    "\\startsync.txt, and puts the bits back when it cannot. The device's scheduler starts\n"
+    "\\startsync.txt, and puts the bits back when it cannot (a run killed meanwhile leaves\n"
+    "them in \"clientPushTaken\" for the next run). The device's scheduler starts\n"
     "it when the listener's request falls due; `cedevice init` copies it into the device as\n"
     "\\Program Files\\Quillbex\\startsync.exe. See cedevice(1).\n"
     "\n"
@@ -107,5 +108,9 @@ int main(int argc, char** argv) {
     putBack(taken);
     return 1;
   }
+  // Synced; a failure here only means that the next run syncs these sources again.
+  if (int result = finishPIMModifications())
+    std::fprintf(stderr, "startsync: cannot end the sync (error %d); its sources are synced "
+                         "again next time\n", result);
   return 0;
 }

@@ -222,6 +222,10 @@ TEST_F(CompletionTest, EachPlaceOffersWhatTheCommandsTake) {
   EXPECT_THAT(offered({"send", "resume", ""}), IsSupersetOf({"contacts", "pictures", "all"}));
   EXPECT_THAT(offered({"log", "-"}), IsSupersetOf({"--follow", "--lines", "--until-shutdown"}));
   EXPECT_THAT(offered({"log", "-n", ""}), ElementsAre());
+  // A command that takes no arguments offers nothing after it; the look for a last argument
+  // that takes more must not read past an empty list (a crash, or words from nowhere).
+  EXPECT_THAT(offered({"status", ""}), ElementsAre());
+  EXPECT_THAT(offered({"init", "x", ""}), ElementsAre());
   EXPECT_THAT(offered({""}), IsSupersetOf({"init", "boot", "help"}));
   EXPECT_THAT(offered({""}), Not(Contains("docs")));
   EXPECT_THAT(offered({"-"}), IsSupersetOf({"--home", "--help", "--version"}));
@@ -308,6 +312,11 @@ TEST_F(CompletionTest, CompletingChangesNothingAndTrustsNoOtherHome) {
   EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\Alpha", ""}), ElementsAre("v"));
   EXPECT_THAT(offered({"pim", "delete", ""}), ElementsAre());
   EXPECT_EQ(files(), before);
+  // A log whose index is gone: reading through it would make the index.
+  ce::test::writeFile(hostPath("system/registry.db-wal"), "");
+  const std::vector<std::string> withLog = files();
+  EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\"}), Contains("HKLM\\Software\\Alpha\\"));
+  EXPECT_EQ(files(), withLog);
 
   fs::permissions(hostPath("system"), fs::perms::others_write, fs::perm_options::add);
   EXPECT_THAT(offered({"reg", "get", "HKLM\\Software\\"}), ElementsAre());
@@ -371,6 +380,17 @@ TEST_F(CompletionTest, BashScriptOffersTheToolsWordsWithOrWithoutBashCompletion)
               "first\\ value\n\\*\n") << preamble;
     EXPECT_EQ(complete(tool + " reg get \"'HKLM\\Software\\Alpha'\" \"'fi\"", 4),
               "'first value'\n") << preamble;
+    // The device's names match in any case; a word begun with a double quote is offered in
+    // one, its backslashes doubled and the quote left open after a key.
+    EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Alpha' FI", 4),
+              "first\\ value\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get 'hklm\\\\software\\\\al'", 3),
+              "hklm\\\\software\\\\Alpha\\\\\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get '\"HKLM\\Software\\Al'", 3),
+              "\"HKLM\\\\Software\\\\Alpha\\\\\n") << preamble;
+    EXPECT_EQ(complete(tool + " reg get 'HKLM\\\\Software\\\\Alpha' '\"fi'", 4),
+              "\"first value\"\n") << preamble;
+    EXPECT_EQ(complete(tool + " help reg E", 3), "\n") << preamble;  // commands as spelt
     // The device of the home given before, in each form bash may split it into.
     const struct {
       std::string words;
@@ -413,12 +433,15 @@ TEST_F(CompletionTest, ZshFunctionHandsEachGroupToCompsysWithItsHeading) {
     EXPECT_EQ(run.err, "");
     return run.out;
   };
+  // Keys and value names match in any case, as the device finds them.
+  const std::string anyCase = "-M m:{[:lower:][:upper:]}={[:upper:][:lower:]}";
   EXPECT_EQ(complete({"reg", "get", "HKLM\\\\Software\\\\A"}),
-            "describe -t keys [registry key] -S \nHKLM\\\\Software\\\\Alpha\\\\\n"
-            "HKLM\\\\Software\\\\Quillbex\\\\\n");
+            "describe -t keys [registry key] -S  " + anyCase +
+                "\nHKLM\\\\Software\\\\Alpha\\\\\nHKLM\\\\Software\\\\Quillbex\\\\\n");
   EXPECT_EQ(complete({"pim", "delete", ""}), "describe -t items [PIM item id] \n1:contact: Ann\n");
   EXPECT_EQ(complete({"reg", "get", "HKLM\\\\Software\\\\Alpha", ""}),
-            "describe -t value-names [value name in HKEY_LOCAL_MACHINE\\Software\\Alpha] \nv\n");
+            "describe -t value-names [value name in HKEY_LOCAL_MACHINE\\Software\\Alpha] " +
+                anyCase + "\nv\n");
   EXPECT_EQ(complete({"--home=" + home() + "/sy"}), "files -/\n");
   EXPECT_THAT(complete({"reg", ""}),
               StartsWith("describe -t commands [command of cedevice reg] \nget:"));

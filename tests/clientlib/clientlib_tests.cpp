@@ -37,7 +37,8 @@ TEST_F(ClientLibraryTest, AddDiffCarriesThroughTheCalendarAndRefusesWhatFallsOut
 TEST_F(ClientLibraryTest, LogLevelIsOneUnlessANumberIsStored) {
   EXPECT_EQ(getLOGLevel(), 1);
   const std::pair<const char*, int> rows[] = {{"2", 2}, {"0", 0}, {"2x", 1}, {"", 1},
-                                              {"99999999999999", 1},
+                                              {"99999999999999", 1}, {"2147483647", INT_MAX},
+                                              {"2147483648", 1},
                                               {"-2147483648", INT_MIN}, {"-2147483649", 1}};
   for (auto [stored, level] : rows) {
     storeSetting("logLevel", stored);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -458,6 +459,38 @@ TEST_F(DeviceHomeProcessTest, OfTwoBootsAtOnceTheLoserSaysOnlyAlreadyRunning) {
   EXPECT_THAT(loser, StartsWith("cedevice: the device is already running"));
   EXPECT_EQ(std::count(loser.begin(), loser.end(), '\n'), 1) << loser;
   EXPECT_THAT(ce::test::readFile(hostPath("run/boot.log")), Not(HasSubstr(" started ")));
+}
+
+// Whether `signalNumber` waits, not yet taken, for the stopped process `pid`.
+bool signalPending(int pid, int signalNumber) {
+  std::string status = ce::test::readFile("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find("ShdPnd:");
+  if (at == std::string::npos) return false;
+  unsigned long long mask = std::strtoull(status.c_str() + at + 7, nullptr, 16);
+  return (mask >> (signalNumber - 1)) & 1;
+}
+
+// A listener that did not close cleanly (killed while the device stopped) makes the shutdown
+// end non-zero, with one line that says so. Catches a shutdown that exits 0 although what the
+// listener was recording may be lost. The supervisor is held still until the shutdown has
+// asked it to stop, so that it sees the listener's end together with that request and does
+// not restart it.
+TEST_F(DeviceHomeProcessTest, AShutdownOfAKilledListenerEndsNonZeroSayingSo) {
+  bootDevice();
+  const int supervisor = recordedPid("boot.pid"), listener = recordedPid("listener.pid");
+  ASSERT_EQ(kill(supervisor, SIGSTOP), 0);
+  ASSERT_EQ(kill(listener, SIGKILL), 0);
+  ASSERT_TRUE(waitUntil([&] { return !running(listener); }));
+  const std::string output = hostPath(".shutdown.out");
+  ce::Process& stop = spawn({ce::test::buildDir() + "/apps/cedevice/cedevice", "shutdown"}, output);
+  bool asked = waitUntil([&] { return signalPending(supervisor, SIGTERM); });
+  ASSERT_EQ(kill(supervisor, SIGCONT), 0);
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(exitCodeOf(stop), 1);
+  EXPECT_EQ(ce::test::readFile(output),
+            "listener exited with code 137\n"
+            "cedevice: the listener did not exit cleanly (exit code 137)\n");
+  EXPECT_THAT(ce::test::readFile(hostPath("run/boot.log")), Not(HasSubstr("restarting")));
 }
 
 // A scheduler or a listener that dies while the device runs is started again, each restart

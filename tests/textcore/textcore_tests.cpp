@@ -447,4 +447,19 @@ TEST_F(LogTest, HeldMutexDropsTheMessage) {
             "14:05:09 GMT +1:00 [ERROR] - written beside a held name alike\n");
 }
 
+// The mutex takes the file name cut to 127 characters, the device's limit: a writer of a name
+// of 128 characters is excluded by a holder of its first 127, and a name of 127 is used whole.
+// Catches a cut one character off either way.
+TEST_F(LogTest, TheMutexNameIsTheFileNameCutTo127Characters) {
+  const std::string name127(127, 'n');
+  log->setFileName((name127 + "x").c_str());
+  EXPECT_EQ(std::wstring(winLog::currentMutexName()), std::wstring(127, L'n'));
+  HANDLE held = CreateMutexW(nullptr, TRUE, std::wstring(127, L'n').c_str());
+  log->error("dropped while the cut name is held");
+  CloseHandle(held);
+  EXPECT_FALSE(std::filesystem::exists(hostPath("fs/" + name127 + "x")));
+  log->setFileName(name127.c_str());
+  EXPECT_EQ(std::wstring(winLog::currentMutexName()), std::wstring(127, L'n'));
+}
+
 }  // namespace

@@ -1,12 +1,10 @@
 // Fail points and reset hooks: the test seams shared by every platform family.
 #include "platform/linux/kernel/platform_state.h"
 
-#include <atomic>
-#include <map>
 #include <mutex>
-#include <string>
 #include <vector>
 
+#include "platform/fail_point_table.h"
 #include "platform/linux/kernel/kernel.h"
 #include "platform/linux/kernel/kernel_state.h"
 #include "platform/testing.h"
@@ -15,17 +13,7 @@ namespace ce {
 
 namespace {
 
-struct FailPoint {
-  long long result;
-  DWORD lastError;
-  int times;  // negative: every call
-};
-
-struct FailPoints {
-  std::mutex mutex;
-  std::map<std::string, FailPoint> armed;
-  std::atomic<bool> any{false};
-};
+using FailPoints = FailPointTable<std::mutex, std::lock_guard<std::mutex>>;
 
 FailPoints& failPoints() {
   static FailPoints points;
@@ -40,15 +28,8 @@ std::vector<ResetHook>& resetHooks() {
 }  // namespace
 
 bool failPointHit(const char* function, long long& result) {
-  FailPoints& points = failPoints();
-  // Production never arms one: keep the common path free of locks.
-  if (!points.any.load(std::memory_order_acquire)) return false;
-  std::lock_guard<std::mutex> lock(points.mutex);
-  auto it = points.armed.find(function);
-  if (it == points.armed.end()) return false;
-  result = it->second.result;
-  DWORD error = it->second.lastError;
-  if (it->second.times > 0 && --it->second.times == 0) points.armed.erase(it);
+  DWORD error = 0;
+  if (!failPoints().hit(function, result, error)) return false;
   SetLastError(error);
   return true;
 }
@@ -66,18 +47,10 @@ void resetKernelState() {
 namespace ce::testing {
 
 void setFailPoint(const char* function, long long result, DWORD lastError, int times) {
-  FailPoints& points = failPoints();
-  std::lock_guard<std::mutex> lock(points.mutex);
-  points.armed[function] = FailPoint{result, lastError, times == 0 ? -1 : times};
-  points.any.store(true, std::memory_order_release);
+  failPoints().arm(function, result, lastError, times);
 }
 
-void clearFailPoints() {
-  FailPoints& points = failPoints();
-  std::lock_guard<std::mutex> lock(points.mutex);
-  points.armed.clear();
-  points.any.store(false, std::memory_order_release);
-}
+void clearFailPoints() { failPoints().disarm(); }
 
 void reset() {
   clearFailPoints();

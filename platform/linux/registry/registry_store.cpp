@@ -17,8 +17,10 @@
 // the file looked at by path. The connection lets go of the old file and opens the new one, so
 // writes never go into a file no other process will read. SQLite keeps the log and its index
 // beside the file, by name, and leaves them there while any process holds the old file; opened
-// with the new file, their pages would pass for the new file's, so writes are refused until
-// they are gone. Reads do not look: they stay on the file they opened until the next write.
+// with the new file, their pages would pass for the new file's. So the old ones are taken off
+// those names first (a process that holds them goes on through its descriptors), and the new
+// file gets a log of its own. Reads do not look: they stay on the file they opened until the
+// next write.
 #include "platform/linux/registry/registry_store.h"
 
 #include <algorithm>
@@ -106,6 +108,10 @@ LONG checkRoot(sqlite3* db) {
   return sqlite3_column_int(raw, 0) == 1 ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
+// How long an open waits to put a restored store back in WAL mode: a moment, since it goes
+// on without.
+constexpr int restoredSwitchMs = 100;
+
 }  // namespace
 
 Store::Store(Connection connection, CommitCounter commits)
@@ -127,6 +133,11 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   // Before foreign keys are on: an upgrade drops the old tables while the new ones refer to
   // their name.
   if (LONG error = prepareSchema(raw)) return error;
+  // A store restored from a copy in rollback mode (what VACUUM INTO and most backup tools
+  // make) goes back to WAL, or every reader would hold off the writers. The switch needs the
+  // file to itself for a moment; while another process is inside a transaction on it, the
+  // store stays as it is and the next open tries again.
+  ce::sqlite::switchToWal(raw, restoredSwitchMs);
   if (LONG error = execute(raw, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", false))
     return error;
   if (LONG error = checkRoot(raw)) return error;
@@ -136,8 +147,9 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   opened->busyTimeoutMs_ = busyTimeoutMs;
   opened->names_ = std::move(names);
   opened->identity_ = identity ? identity : ce::fileIdentity(file);  // else made by this open
-  // The schema check has read the file, so its log is open by now.
+  // The schema check has read the file, so its log and index are open by now.
   opened->log_ = ce::fileIdentity(file + "-wal");
+  opened->index_ = ce::fileIdentity(file + "-shm");
   store = std::move(opened);
   return ERROR_SUCCESS;
 }
@@ -170,14 +182,17 @@ LONG Store::reopen() {
     statements_.clear();
     connection_ = Connection();
     replacedLog_ = log_;
+    replacedIndex_ = index_;
     closed_ = true;
   }
   // A store removed rather than replaced is not made again empty behind the device's back.
   if (!ce::fileIdentity(file_)) return refuse("was removed while in use");
-  if (replacedLog_ && ce::fileIdentity(file_ + "-wal") == replacedLog_ &&
-      !ce::sqlite::removeLeftLog(file_))
-    return refuse("was replaced while another process still holds the old one");
+  const size_t slash = file_.rfind('/');
+  ce::sqlite::ReplacementLock following(slash == std::string::npos ? "." : file_.substr(0, slash));
+  if (!ce::sqlite::dropReplacedLog(file_, replacedLog_, replacedIndex_))
+    return refuse("was replaced and the old file's log cannot be removed");
   replacedLog_.reset();
+  replacedIndex_.reset();
   std::unique_ptr<Store> fresh;
   if (LONG error = open(file_, busyTimeoutMs_, fresh))
     return refuse(error == ERROR_BADDB ? "was replaced by a file that is not a registry store"
@@ -188,6 +203,7 @@ LONG Store::reopen() {
   names_ = std::move(fresh->names_);
   identity_ = fresh->identity_;
   log_ = fresh->log_;
+  index_ = fresh->index_;
   closed_ = false;
   replaced_ = false;
   return ERROR_SUCCESS;

@@ -188,9 +188,9 @@ class Store {
   std::string file_;
   int busyTimeoutMs_ = 0;
   ce::sqlite::NameWatch names_;
-  std::optional<ce::FileIdentity> identity_, log_;
-  // The old file's log, left under the store's name while other processes still hold it.
-  std::optional<ce::FileIdentity> replacedLog_;
+  std::optional<ce::FileIdentity> identity_, log_, index_;
+  // The old file's log and index, until they are off the names beside the store.
+  std::optional<ce::FileIdentity> replacedLog_, replacedIndex_;
   bool closed_ = false;
   bool upgradeRefused_ = false;
   bool beganAsReader_ = false;  // the outermost transaction open, if any

@@ -4,7 +4,9 @@
 // A store with a log may hold commits that only the log has, so it is read through the log
 // as any reader does; in WAL mode a reader holds off no writer. A checkpoint that rewrites the
 // file while it is read as immutable can show a torn page: the look then fails or misses an
-// entry, which is all a look may cost.
+// entry, which is all a look may cost. A log without its index (the index removed by hand or
+// by a cleaner) is read past, as if there were no log: reading it would make the index, and a
+// look makes nothing; the commits only that log holds are missed.
 #include "platform/linux/sqlite/glance.h"
 
 #include <sys/stat.h>
@@ -46,7 +48,7 @@ GlanceConnection openToGlance(const std::string& path) {
   if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
     return nullptr;
   std::string uri = uriOf(path);
-  if (!exists(path + "-wal")) uri += "?immutable=1";
+  if (!exists(path + "-wal") || !exists(path + "-shm")) uri += "?immutable=1";
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(uri.c_str(), &raw,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |

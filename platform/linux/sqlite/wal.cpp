@@ -1,11 +1,13 @@
 #include "platform/linux/sqlite/wal.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace ce::sqlite {
 
@@ -52,6 +54,35 @@ bool removeLeftLog(const std::string& path) {
   }
   ::close(fd);  // and the lock with it
   return unused;
+}
+
+// Why the old names may simply go, whoever holds them: a process keeps using a log and index
+// through the descriptors it opened, and SQLite never goes back to them by name for a file
+// that has been moved or replaced (it asks the file system whether the name still leads to the
+// file it holds, and if not, neither checkpoints nor removes them when it closes). Left there,
+// they would be opened with the new file by every process that opens it next, and their pages
+// read as the new file's.
+bool dropReplacedLog(const std::string& path, const std::optional<FileIdentity>& log,
+                     const std::optional<FileIdentity>& index) {
+  for (const auto& [suffix, old] : {std::pair{"-wal", &log}, std::pair{"-shm", &index}}) {
+    const std::string name = path + suffix;
+    if (!*old || fileIdentity(name) != **old) continue;
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT) return false;
+  }
+  return true;
+}
+
+ReplacementLock::ReplacementLock(const std::string& folder)
+    : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  // A folder that cannot be opened leaves the followers unordered: each still removes only
+  // the old identities, so all it could take is a log made between its look and its removal.
+  if (fd_ >= 0)
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+ReplacementLock::~ReplacementLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace ce::sqlite

@@ -4,7 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <optional>
 #include <string>
+
+#include "platform/linux/file_identity.h"
 
 namespace ce::sqlite {
 
@@ -16,5 +19,25 @@ int switchToWal(sqlite3* db, int timeoutMs);
 // unless some process still holds them: false then. A connection opened on the new file would
 // otherwise read the old file's pages from them.
 bool removeLeftLog(const std::string& path);
+
+// Takes the old file's log and index (`log`, `index`: their identities while it was open) off
+// the names beside `path`, whoever still holds them; files there that are not those (the new
+// file's own, made by another process) stay. False, with errno, when one could not be removed.
+bool dropReplacedLog(const std::string& path, const std::optional<FileIdentity>& log,
+                     const std::optional<FileIdentity>& index);
+
+// Held by a process that follows a replaced store, from its look at the names beside the store
+// until the new file's log exists: two processes following the same replacement then never
+// take one's new log for the old one. An flock on the store's folder, which nothing else locks.
+class ReplacementLock {
+ public:
+  explicit ReplacementLock(const std::string& folder);
+  ~ReplacementLock();
+  ReplacementLock(const ReplacementLock&) = delete;
+  ReplacementLock& operator=(const ReplacementLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace ce::sqlite

@@ -1,10 +1,8 @@
 #include "platform/win32/device/fail_points.h"
 
-#include <atomic>
 #include <cstring>
-#include <map>
-#include <string>
 
+#include "platform/fail_point_table.h"
 #include "platform/win32/device/exclusive.h"
 
 namespace ce::win32 {
@@ -15,21 +13,11 @@ namespace {
 // without its failure ever happening.
 const char* const kHookedCalls[] = {"RegSetValueExW", "runInTransaction", "FindFirstFileW"};
 
-struct Armed {
-  long long result;
-  DWORD lastError;
-  int times;  // negative: every call
-};
+using Table = ce::FailPointTable<SRWLOCK, Exclusive>;
 
-struct FailPoints {
-  SRWLOCK lock = SRWLOCK_INIT;
-  std::atomic<bool> any{false};
-  std::map<std::string, Armed> armed;
-};
-
-FailPoints& failPoints() {
-  static FailPoints instance;
-  return instance;
+Table& failPoints() {
+  static Table table;
+  return table;
 }
 
 }  // namespace
@@ -41,29 +29,14 @@ bool hasFailPoint(const char* function) {
 }
 
 void armFailPoint(const char* function, long long result, DWORD lastError, int times) {
-  FailPoints& points = failPoints();
-  Exclusive hold(points.lock);
-  points.armed[function] = Armed{result, lastError, times == 0 ? -1 : times};
-  points.any.store(true, std::memory_order_release);
+  failPoints().arm(function, result, lastError, times);
 }
 
-void disarmFailPoints() {
-  FailPoints& points = failPoints();
-  Exclusive hold(points.lock);
-  points.armed.clear();
-  points.any.store(false, std::memory_order_release);
-}
+void disarmFailPoints() { failPoints().disarm(); }
 
 bool failPointHit(const char* function, long long& result) {
-  FailPoints& points = failPoints();
-  // Production never arms one: keep the common path free of locks.
-  if (!points.any.load(std::memory_order_acquire)) return false;
-  Exclusive hold(points.lock);
-  auto it = points.armed.find(function);
-  if (it == points.armed.end()) return false;
-  result = it->second.result;
-  DWORD error = it->second.lastError;
-  if (it->second.times > 0 && --it->second.times == 0) points.armed.erase(it);
+  DWORD error = 0;
+  if (!failPoints().hit(function, result, error)) return false;
   SetLastError(error);
   return true;
 }
