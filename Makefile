@@ -13,7 +13,7 @@ PROGRAMS = cedevice notlstnr startsync
 # person nothing.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build programs test test-fast test-asan conformance run demo \
+.PHONY: all setup configure build programs test test-fast test-asan asan-configure conformance run demo \
         bench docs package windows clean
 
 all: build
@@ -42,13 +42,17 @@ programs:
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j4
 
-test-asan: setup
+asan-configure: setup
 	@scripts/configure $(ASAN_BUILD) -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(PROJECT_FLAGS) \
 	  $(CMAKE_FLAGS)
+
+test-asan: asan-configure
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j2
 
-test: test-fast test-asan
+# Both test runs, the sanitizer build compiling while the plain tests run (scripts/test).
+test: build asan-configure
+	@scripts/test $(BUILD) $(ASAN_BUILD) $(JOBS)
 
 # Our platform/ against Windows as Wine gives it, area by area (tests/conformance).
 conformance:
