@@ -9,9 +9,6 @@ CMAKE_FLAGS ?=
 WERROR_FLAGS  = -DCE_WERROR=ON
 PROJECT_FLAGS = $(WERROR_FLAGS) -DBUILD_TESTING=ON -DCE_REQUIRE_TESTS=ON -DCE_BENCHMARKS=ON
 PROGRAMS = cedevice notlstnr startsync
-# ccache, where it sits in front of the compiler, caches a source compiled with a precompiled
-# header (the tests') only when told that the header's macros and times may differ.
-export CCACHE_SLOPPINESS = pch_defines,time_macros,include_file_mtime,include_file_ctime
 # CMake's makefiles call make again for each folder; their "Entering directory" lines tell a
 # person nothing.
 MAKEFLAGS += --no-print-directory
