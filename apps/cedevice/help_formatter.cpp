@@ -36,6 +36,25 @@ std::string wrappedLine(const std::string& line, std::size_t width, std::size_t 
   return out + current;
 }
 
+// The longer texts are written with their prose broken near 90 columns (describe() in
+// command.h). Lines that start at the margin are one paragraph's words, so they are joined
+// before wrapping, or a narrower terminal would show a long line and a short one in turn; an
+// indented line is laid out by hand and stays a line of its own.
+std::string reflowed(const std::string& text) {
+  std::string out;
+  bool prose = false;  // the line before was text at the margin
+  std::size_t start = 0;
+  for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
+    end = text.find('\n', start);
+    std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    bool atMargin = !line.empty() && line.front() != ' ';
+    if (start > 0) out += prose && atMargin ? " " : "\n";
+    out += line;
+    prose = atMargin;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::size_t helpWidth() {
@@ -73,7 +92,7 @@ std::string HelpFormatter::make_usage(const CLI::App* app, std::string name) con
 }
 
 std::string HelpFormatter::make_footer(const CLI::App* app) const {
-  return wrapped(CLI::Formatter::make_footer(app), width_);
+  return wrapped(reflowed(CLI::Formatter::make_footer(app)), width_);
 }
 
 // CLI11 indents each line of a description to its column; it only needs breaking.

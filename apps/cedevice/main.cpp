@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", "cedevice " + version, "Print the version and exit");
   const cedevice::ReferenceTexts& texts = cedevice::referenceTexts();
-  cedevice::describe(&app, cedevice::helpDetails(texts));
+  cedevice::describe(&app, cedevice::helpDetails(texts, cedevice::helpWidth()));
   std::string home;
   app.add_option("--home", home, "Device home (default: $CE_DEVICE_HOME, else ./device)")
       ->envname("CE_DEVICE_HOME")

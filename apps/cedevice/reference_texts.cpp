@@ -63,10 +63,9 @@ const char* const examplesText =
     "  systemctl --user start \"cedevice@$(systemd-escape --path \"$HOME/device\").service\"\n"
     "  cedevice --home \"$HOME/device\" log -f";
 
-// `lead` then `text`, wrapped at 90 columns with every further line indented as far as the
-// text's start, so that the literal paragraph it makes in --help reads as a list.
-std::string hangingParagraph(const std::string& lead, const std::string& text) {
-  const size_t width = 90;
+// `lead` then `text`, wrapped at `width` columns with every further line indented as far as
+// the text's start, so that the literal paragraph it makes in --help reads as a list.
+std::string hangingParagraph(const std::string& lead, const std::string& text, size_t width) {
   std::string out = lead;
   size_t column = lead.size();
   size_t start = 0;
@@ -132,10 +131,10 @@ const ReferenceTexts& referenceTexts() {
   return texts;
 }
 
-std::string helpDetails(const ReferenceTexts& texts) {
+std::string helpDetails(const ReferenceTexts& texts, size_t width) {
   std::string text = texts.overview + "\n\nExit status:\n";
   for (const NamedText& status : texts.exitStatus)
-    text += hangingParagraph("  " + status.name + "  ", status.text);
+    text += hangingParagraph("  " + status.name + "  ", status.text, width);
   text.pop_back();
   return text;
 }

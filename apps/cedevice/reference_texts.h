@@ -3,6 +3,7 @@
 // overview and the exit status; the manual page and docs/cedevice.md show them all.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,8 @@ struct ReferenceTexts {
 
 const ReferenceTexts& referenceTexts();
 
-// The root command's longer text in --help: the overview, then the exit status.
-std::string helpDetails(const ReferenceTexts& texts);
+// The root command's longer text in --help: the overview, then the exit status, its list
+// laid out for `width` columns.
+std::string helpDetails(const ReferenceTexts& texts, std::size_t width);
 
 }  // namespace cedevice

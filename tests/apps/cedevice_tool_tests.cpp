@@ -545,6 +545,22 @@ TEST_F(CedeviceToolTest, HelpIsWrappedToEightyColumnsWhenNotATerminal) {
     for (std::string line; std::getline(lines, line);)
       EXPECT_LE(line.size(), 80u) << args[0] << ": " << line;
   }
+  // Prose is wrapped as one paragraph, not line by line: a line at the margin, or one that
+  // goes on below an indented list entry, never leaves room for the next line's first word.
+  // Wrapping the source's own line breaks one at a time gave a long line and a short one in
+  // turn.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"init", "--help"}, {"send", "--help"}}) {
+    std::istringstream lines(cedevice(args).out);
+    std::string before;
+    for (std::string line; std::getline(lines, line); before = line) {
+      std::size_t indent = line.find_first_not_of(' ');
+      if (before.empty() || indent == std::string::npos || indent == 2) continue;
+      if (indent == 0 && before.front() == ' ') continue;
+      std::string firstWord = line.substr(indent, line.find(' ', indent) - indent);
+      EXPECT_GT(before.size() + 1 + firstWord.size(), 80u) << before << "\n" << line;
+    }
+  }
   // Nothing is lost or reordered on the way: a description broken over four lines reads
   // as it was written once the breaks and the column's indentation are taken out.
   std::istringstream words(cedevice({"reg", "--help"}).out);
