@@ -15,25 +15,24 @@ namespace {
 // Narrower than this, the descriptions' column would hold a word or two a line.
 constexpr std::size_t narrowest = 50;
 
-std::string wrappedLine(const std::string& line, std::size_t width, std::size_t indent) {
-  if (line.size() <= width) return line;
+// Broken only at its spaces, and only there: the runs of spaces that line up a literal
+// paragraph's columns stay as they were written on each line kept.
+std::string wrappedLine(std::string line, std::size_t width, std::size_t indent) {
   std::size_t own = line.find_first_not_of(' ');
-  if (own == std::string::npos) return line;
+  if (line.size() <= width || own == std::string::npos) return line;
   if (indent == ownIndent) indent = own;
   std::string out;
-  std::string current = line.substr(0, own);
-  bool empty = true;  // no word yet on `current`
-  std::istringstream words(line.substr(own));
-  for (std::string word; words >> word;) {
-    if (!empty && current.size() + 1 + word.size() > width) {
-      out += current + "\n";
-      current.assign(indent, ' ');
-      empty = true;
-    }
-    current += (empty ? "" : " ") + word;
-    empty = false;
+  while (line.size() > width) {
+    std::size_t lead = line.find_first_not_of(' ');
+    std::size_t cut = line.rfind(' ', width);
+    // A word longer than the line is left whole, with the break after it.
+    if (cut == std::string::npos || cut <= lead) cut = line.find(' ', width);
+    std::size_t next = cut == std::string::npos ? cut : line.find_first_not_of(' ', cut);
+    if (next == std::string::npos) break;
+    out += line.substr(0, line.find_last_not_of(' ', cut) + 1) + "\n";
+    line = std::string(indent, ' ') + line.substr(next);
   }
-  return out + current;
+  return out + line;
 }
 
 // The longer texts are written with their prose broken near 90 columns (describe() in

@@ -549,9 +549,14 @@ TEST_F(CedeviceToolTest, HelpIsWrappedToEightyColumnsWhenNotATerminal) {
   // goes on below an indented list entry, never leaves room for the next line's first word.
   // Wrapping the source's own line breaks one at a time gave a long line and a short one in
   // turn.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--help"}, {"init", "--help"}, {"send", "--help"}}) {
-    std::istringstream lines(cedevice(args).out);
+  for (const auto& [args, footerStart] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--help"}, "Every command works"},
+           {{"init", "--help"}, "Creates what is missing"},
+           {{"send", "--help"}, "The messages other processes"}}) {
+    std::string out = cedevice(args).out;
+    ASSERT_NE(out.find(footerStart), std::string::npos) << out;
+    std::istringstream lines(out.substr(out.find(footerStart)));
     std::string before;
     for (std::string line; std::getline(lines, line); before = line) {
       std::size_t indent = line.find_first_not_of(' ');
@@ -561,6 +566,9 @@ TEST_F(CedeviceToolTest, HelpIsWrappedToEightyColumnsWhenNotATerminal) {
       EXPECT_GT(before.size() + 1 + firstWord.size(), 80u) << before << "\n" << line;
     }
   }
+  // A literal line too long for the width is broken, but its columns stay lined up.
+  EXPECT_THAT(cedevice({"send", "--help"}).out,
+              HasSubstr("\n  send refresh FOLDER    WM_COMMAND to that folder's window:"));
   // Nothing is lost or reordered on the way: a description broken over four lines reads
   // as it was written once the breaks and the column's indentation are taken out.
   std::istringstream words(cedevice({"reg", "--help"}).out);
