@@ -144,22 +144,17 @@ namespace ce {
 
 namespace {
 
-bool tightenOne(const std::string& path, mode_t wanted, std::vector<std::string>& tightened) {
+void tightenOne(const std::string& path, mode_t wanted, std::vector<std::string>& tightened) {
   struct stat info;
   // Links are never followed, and what belongs to someone else is not ours to change.
   if (lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode) || info.st_uid != geteuid())
-    return false;
+    return;
+  if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode) && !S_ISSOCK(info.st_mode)) return;
   mode_t mode = info.st_mode & 07777;
-  if (S_ISDIR(info.st_mode) || S_ISREG(info.st_mode) || S_ISSOCK(info.st_mode)) {
-    // Only bits for others go; an owner's own choice (a read-only file) stays.
-    mode_t kept = mode & wanted;
-    if (S_ISDIR(info.st_mode)) kept |= S_IRWXU;
-    if (kept == mode) return false;
-    if (chmod(path.c_str(), kept) != 0) return false;
-    tightened.push_back(path);
-    return true;
-  }
-  return false;
+  // Only bits for others go; an owner's own choice (a read-only file) stays.
+  mode_t kept = mode & wanted;
+  if (S_ISDIR(info.st_mode)) kept |= S_IRWXU;
+  if (kept != mode && chmod(path.c_str(), kept) == 0) tightened.push_back(path);
 }
 
 void tightenFolderEntries(const std::string& folder, std::vector<std::string>& tightened) {

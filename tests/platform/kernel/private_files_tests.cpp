@@ -60,6 +60,20 @@ TEST_F(PrivateFilesTest, WhatIsCreatedIsTheOwnersAloneWhateverTheUmask) {
   EXPECT_EQ(modeOf(home() + "/kept"), 0640u);
 }
 
+// A program started with its standard input closed is given descriptor 0 for the first file
+// it opens, and that is a file like any other, not a failure.
+TEST_F(PrivateFilesTest, DescriptorZeroIsAnOpenFile) {
+  int saved = dup(STDIN_FILENO);
+  ASSERT_GE(saved, 0);
+  close(STDIN_FILENO);
+  int fd = ce::kernel::openPrivate(home() + "/first", O_WRONLY | O_CREAT | O_APPEND);
+  int error = errno;
+  dup2(saved, STDIN_FILENO);  // closes the file, wherever it went
+  close(saved);
+  EXPECT_EQ(fd, 0) << std::strerror(error);
+  EXPECT_EQ(modeOf(home() + "/first"), 0600u);
+}
+
 // (That the home and its folders are made private is DeviceHomeProcessTest's, under umask 022.)
 TEST_F(PrivateFilesTest, TheDeviceHomesFoldersMayNotBeLinks) {
   std::string linked = home() + "/linked";
