@@ -183,13 +183,32 @@ TEST_F(ListenerProcessTest, EmptyHomeStillStartsWithTheFoldersThatExist) {
   EXPECT_EQ(setting("clientPushList"), "16");
 }
 
-using LauncherTest = ce::test::DeviceProcessTest;
+class LauncherTest : public ce::test::DeviceProcessTest {
+ protected:
+  std::string launcher() { return fsPath("Program Files/Quillbex/startsync.exe"); }
+
+  // A launcher held after it has taken the recorded sources and before it syncs them, until
+  // `release()` or its kill; it has said so on its output when this returns.
+  ce::Process& heldLauncher() {
+    const std::string output = home() + "/startsync-held.out";
+    ce::Process& held = spawn({launcher()}, output, {{"STARTSYNC_HOLD_UNTIL", releaseFile()}});
+    EXPECT_TRUE(waitUntil([&] {
+      return ce::test::readFile(output).find("startsync: holding until") != std::string::npos;
+    }));
+    return held;
+  }
+
+  void release() { ce::test::writeFile(releaseFile(), ""); }
+
+  int runLauncher() { return exitCodeOf(spawn({launcher()})); }
+
+ private:
+  std::string releaseFile() { return home() + "/release"; }
+};
 
 // The launcher names the sources it synchronises, in table order, and clears only those.
 TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
-  auto runLauncher = [&] { return exitCodeOf(spawn({launcher})); };
   setSetting("clientPushList", "70");  // calendar, contacts, pictures
   ASSERT_EQ(runLauncher(), 0);
   EXPECT_EQ(setting("clientPushList"), "0");
@@ -206,15 +225,10 @@ TEST_F(LauncherTest, StartsyncNamesAndClearsExactlyTheRecordedSources) {
 // read the list, synced, then cleared the bits it had read would wipe that change.
 TEST_F(LauncherTest, AChangeMadeWhileTheLauncherRunsIsLeftForTheNextRun) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
-  const std::string output = home() + "/startsync-held.out", release = home() + "/release";
   setSetting("clientPushList", "6");  // contacts, calendar
-  ce::Process& held = spawn({launcher}, output, {{"STARTSYNC_HOLD_UNTIL", release}});
-  ASSERT_TRUE(waitUntil([&] {
-    return ce::test::readFile(output).find("startsync: holding until") != std::string::npos;
-  }));
+  ce::Process& held = heldLauncher();
   setSetting("clientPushList", "2");  // the listener records a contact change meanwhile
-  ce::test::writeFile(release, "");
+  release();
   ASSERT_EQ(exitCodeOf(held), 0);
   EXPECT_THAT(launcherRuns(), ElementsAre(HasSubstr(" sync contacts,calendar")));
   EXPECT_EQ(setting("clientPushList"), "2");
@@ -224,16 +238,11 @@ TEST_F(LauncherTest, AChangeMadeWhileTheLauncherRunsIsLeftForTheNextRun) {
 // recorded meanwhile: a launcher that took the bits and dropped them on the error loses them.
 TEST_F(LauncherTest, AFailedSyncPutsItsSourcesBack) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
-  const std::string output = home() + "/startsync-held.out", release = home() + "/release";
   setSetting("clientPushList", "6");
-  ce::Process& held = spawn({launcher}, output, {{"STARTSYNC_HOLD_UNTIL", release}});
-  ASSERT_TRUE(waitUntil([&] {
-    return ce::test::readFile(output).find("startsync: holding until") != std::string::npos;
-  }));
+  ce::Process& held = heldLauncher();
   setSetting("clientPushList", "16");  // a note recorded meanwhile
   std::filesystem::create_directory(fsPath("startsync.txt"));  // the record cannot be opened
-  ce::test::writeFile(release, "");
+  release();
   EXPECT_EQ(exitCodeOf(held), 1);
   EXPECT_EQ(setting("clientPushList"), "22");
 }
@@ -244,17 +253,11 @@ TEST_F(LauncherTest, AFailedSyncPutsItsSourcesBack) {
 // syncs again.
 TEST_F(LauncherTest, ALauncherKilledWhileSyncingLeavesItsSourcesForTheNextRun) {
   ASSERT_EQ(cedevice({"init"}).exitCode, 0);
-  const std::string launcher = fsPath("Program Files/Quillbex/startsync.exe");
-  const std::string output = home() + "/startsync-held.out", release = home() + "/release";
   setSetting("clientPushList", "6");  // contacts, calendar
-  ce::Process& held = spawn({launcher}, output, {{"STARTSYNC_HOLD_UNTIL", release}});
-  ASSERT_TRUE(waitUntil([&] {
-    return ce::test::readFile(output).find("startsync: holding until") != std::string::npos;
-  }));
+  ce::Process& held = heldLauncher();
   ASSERT_TRUE(held.kill());
   ASSERT_NE(exitCodeOf(held), 0);
   setSetting("clientPushList", "8");  // tasks, recorded after the kill
-  auto runLauncher = [&] { return exitCodeOf(spawn({launcher})); };
   ASSERT_EQ(runLauncher(), 0);
   ASSERT_EQ(runLauncher(), 0);
   EXPECT_THAT(launcherRuns(), ElementsAre(EndsWith(" sync contacts,calendar,tasks"),
