@@ -739,4 +739,38 @@ TEST_F(InstallTest, UnderUsrTheFilesGoWhereDebianLooks) {
   EXPECT_THAT(manual, Not(HasSubstr(stage)));
 }
 
+// `make package` on a machine that never built one: the package's build dependencies (from
+// debian/control, as dpkg-checkbuilddeps reads them) and what the script itself runs are
+// installed first, as `make test` installs its own; where all are there, apt is not asked.
+// Catches a package build that stops at "Unmet build dependencies" on a fresh machine. apt
+// and dpkg are stand-ins here that record what they were asked.
+using PackageSetupTest = ce::test::DeviceTest;
+
+TEST_F(PackageSetupTest, APackageBuildFirstInstallsWhatItNeeds) {
+  using ::testing::ContainsRegex;
+  const std::string stubs = home() + "/stubs", calls = home() + "/apt-calls";
+  std::filesystem::create_directories(stubs);
+  auto stub = [&](const std::string& name, const std::string& body) {
+    ce::test::writeFile(stubs + "/" + name, "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(stubs + "/" + name, std::filesystem::perms::owner_all);
+  };
+  stub("apt-get", "echo \"$*\" >>" + shellQuoted(calls));
+  stub("sudo", "exec \"$@\"");
+  auto setup = [&](bool fresh) {
+    std::filesystem::remove(calls);
+    stub("dpkg-query",
+         fresh ? "exit 1" : "shift 2; for p; do echo \"$p install ok installed\"; done");
+    stub("dpkg-checkbuilddeps", fresh ? "exit 1" : "exit 0");
+    ToolRun run = ce::test::runShell("cd / && PATH=" + shellQuoted(stubs) + ":\"$PATH\" " +
+                               shellQuoted(CE_SOURCE_DIR "/scripts/setup") + " --package",
+                           home() + "/setup.err");
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    return ce::test::readFile(calls);
+  };
+  std::string fresh = setup(true);
+  EXPECT_THAT(fresh, HasSubstr("build-dep -y -q " CE_SOURCE_DIR "\n"));
+  EXPECT_THAT(fresh, ContainsRegex("install .*lintian"));
+  EXPECT_EQ(setup(false), "");
+}
+
 }  // namespace
