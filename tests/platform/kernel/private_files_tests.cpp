@@ -51,6 +51,12 @@ TEST_F(PrivateFilesTest, WhatIsCreatedIsTheOwnersAloneWhateverTheUmask) {
     ASSERT_TRUE(ce::writePrivateFile(base + "/record", "1\n", error)) << error;
     EXPECT_EQ(modeOf(base + "/record"), 0600u);
   }
+  // The path to a home may lead through a link, but not end in one that leads nowhere: that
+  // is no folder made, and saying so would leave every later open to fail far from its cause.
+  fs::create_directory_symlink(home() + "/nowhere", home() + "/dangling");
+  std::string error;
+  EXPECT_FALSE(ce::makePrivateFolders(home() + "/dangling", error));
+  EXPECT_EQ(error, home() + "/dangling: " + std::strerror(ENOENT));
   // A file that is there keeps its mode: tightening an older home is the boot's decision.
   ce::test::writeFile(home() + "/kept", "x");
   ASSERT_EQ(chmod((home() + "/kept").c_str(), 0640), 0);
