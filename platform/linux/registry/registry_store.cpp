@@ -150,6 +150,7 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   // The schema check has read the file, so its log and index are open by now.
   opened->log_ = ce::fileIdentity(file + "-wal");
   opened->index_ = ce::fileIdentity(file + "-shm");
+  opened->watchPublishedState();
   store = std::move(opened);
   return ERROR_SUCCESS;
 }
@@ -204,9 +205,51 @@ LONG Store::reopen() {
   identity_ = fresh->identity_;
   log_ = fresh->log_;
   index_ = fresh->index_;
+  cache_.clear();
+  published_ = fresh->published_;
   closed_ = false;
   replaced_ = false;
   return ERROR_SUCCESS;
+}
+
+void Store::watchPublishedState() { published_ = ce::sqlite::PublishedState::of(connection_.get()); }
+
+std::optional<ReadCache::Header> Store::cacheAnswersUnder() {
+  if (closed_) return std::nullopt;
+  int state = sqlite3_txn_state(connection_.get(), "main");
+  if (state == SQLITE_TXN_WRITE) return std::nullopt;
+  std::optional<ReadCache::Header> now = published_.now();
+  if (state == SQLITE_TXN_READ && snapshot_ != now) return std::nullopt;
+  return now;
+}
+
+void Store::answeredFromCache(const ReadCache::Header& at) {
+  if (depth_ == 0) return;
+  if (answered_ && *answered_ != at) mixedReads_ = true;
+  answered_ = at;
+}
+
+std::optional<ReadCache::Header> Store::readBegins(bool& startsSnapshot) {
+  startsSnapshot = !closed_ && depth_ > 0 &&
+                   sqlite3_txn_state(connection_.get(), "main") == SQLITE_TXN_NONE;
+  return cacheAnswersUnder();
+}
+
+std::optional<ReadCache::Header> Store::readEnded(const std::optional<ReadCache::Header>& before,
+                                                  bool startsSnapshot) {
+  std::optional<ReadCache::Header> seen = before;
+  if (seen && published_.now() != seen) seen.reset();
+  if (startsSnapshot && sqlite3_txn_state(connection_.get(), "main") == SQLITE_TXN_READ) {
+    snapshot_ = seen;
+    if (answered_ && answered_ != seen) mixedReads_ = true;
+  }
+  return seen;
+}
+
+void Store::forgetTransactionReads() {
+  answered_.reset();
+  snapshot_.reset();
+  mixedReads_ = false;
 }
 
 LONG Store::prepareStatements() {
@@ -239,10 +282,23 @@ LONG Store::writeStep(sqlite3_stmt* statement) {
     upgradeRefused_ = true;
     return ERROR_BUSY;
   }
+  // A write after reads the cache answered from two states could undo what was committed
+  // between them.
+  if (depth_ > 0 && mixedReads_) {
+    upgradeRefused_ = true;
+    return ERROR_BUSY;
+  }
   int rc = sqlite3_step(statement);
   // Its first write after a read asks for the write lock without waiting: SQLite refuses it
   // at once when another process holds the lock or committed since this transaction read.
   if (state == SQLITE_TXN_READ && (rc & 0xFF) == SQLITE_BUSY) upgradeRefused_ = true;
+  cache_.clear();
+  // The write holds the lock now, so the header is the last commit's: one published after
+  // what the cache answered means the body read a state that is gone.
+  if (rc == SQLITE_DONE && depth_ > 0 && answered_ && published_.now() != answered_) {
+    upgradeRefused_ = true;
+    return ERROR_BUSY;
+  }
   return errorOf(rc, true);
 }
 
@@ -317,16 +373,29 @@ class ReadSnapshot {
 };
 
 LONG Store::findKey(long long base, const std::vector<StoredName>& names, long long& key) {
-  ReadSnapshot snapshot(*this, names.size() > 1);
+  if (std::optional<ReadCache::Header> now = names.empty() ? std::nullopt : cacheAnswersUnder())
+    if (std::optional<long long> kept = cache_.key(base, names, *now)) {
+      answeredFromCache(*now);
+      key = *kept;
+      return ERROR_SUCCESS;
+    }
+  bool startsSnapshot = false;
+  std::optional<ReadCache::Header> before = readBegins(startsSnapshot);
   long long at = base;
   size_t found = 0;
-  if (LONG rc = walk(statements_[findChild].get(), at, names, found)) return rc;
-  if (found < names.size() || names.empty()) {
-    // Missing: because the base itself is gone, or only the name.
-    LONG rc = checkKey(base);
-    if (rc != ERROR_SUCCESS || found < names.size())
-      return rc == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : rc;
+  LONG rc;
+  {
+    ReadSnapshot snapshot(*this, names.size() > 1);
+    rc = walk(statements_[findChild].get(), at, names, found);
+    if (rc == ERROR_SUCCESS && (found < names.size() || names.empty())) {
+      // Missing: because the base itself is gone, or only the name.
+      rc = checkKey(base);
+      if (rc == ERROR_SUCCESS && found < names.size()) rc = ERROR_FILE_NOT_FOUND;
+    }
   }
+  std::optional<ReadCache::Header> seen = readEnded(before, startsSnapshot);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (seen && !names.empty()) cache_.keepKey(base, names, *seen, at);
   key = at;
   return ERROR_SUCCESS;
 }
@@ -508,17 +577,33 @@ void Store::readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value) 
 }
 
 LONG Store::readValue(long long key, const StoredName& name, StoredValue& value) {
-  StatementUse use(statements_[selectValue].get());
-  sqlite3_bind_int64(use.get(), 1, key);
-  bindBlob(use.get(), 2, name.key);
-  int rc = sqlite3_step(use.get());
-  if (rc == SQLITE_DONE) {
-    LONG exists = checkKey(key);
-    return exists == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : exists;
+  if (std::optional<ReadCache::Header> now = cacheAnswersUnder())
+    if (const StoredValue* kept = cache_.value(key, name, *now)) {
+      answeredFromCache(*now);
+      value = *kept;
+      return ERROR_SUCCESS;
+    }
+  bool startsSnapshot = false;
+  std::optional<ReadCache::Header> before = readBegins(startsSnapshot);
+  LONG result;
+  {
+    StatementUse use(statements_[selectValue].get());
+    sqlite3_bind_int64(use.get(), 1, key);
+    bindBlob(use.get(), 2, name.key);
+    int rc = sqlite3_step(use.get());
+    if (rc == SQLITE_ROW) {
+      readValueRow(use.get(), 0, value);
+      result = ERROR_SUCCESS;
+    } else if (rc == SQLITE_DONE) {
+      LONG exists = checkKey(key);
+      result = exists == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : exists;
+    } else {
+      result = errorOf(rc, false);
+    }
   }
-  if (rc != SQLITE_ROW) return errorOf(rc, false);
-  readValueRow(use.get(), 0, value);
-  return ERROR_SUCCESS;
+  std::optional<ReadCache::Header> seen = readEnded(before, startsSnapshot);
+  if (result == ERROR_SUCCESS && seen) cache_.keepValue(key, name, *seen, value);
+  return result;
 }
 
 LONG Store::writeValue(long long key, const StoredName& name, const StoredValue& value) {
@@ -583,6 +668,7 @@ LONG Store::begin(bool& nested, Begin how) {
   if (!nested) {
     upgradeRefused_ = false;
     beganAsReader_ = how == Begin::asReader;
+    forgetTransactionReads();
   }
   LONG rc = run(nested ? savepoint : how == Begin::asReader ? beginRead : beginImmediate, true);
   if (rc == ERROR_SUCCESS) ++depth_;
@@ -598,6 +684,7 @@ LONG Store::commit(bool nested) {
     return rc;
   }
   --depth_;
+  if (depth_ == 0) forgetTransactionReads();
   if (wrote) committed();
   return ERROR_SUCCESS;
 }
@@ -611,6 +698,7 @@ void Store::rollback(bool nested) {
     run(rollbackTransaction, true);
   }
   --depth_;
+  if (depth_ == 0) forgetTransactionReads();
 }
 
 }  // namespace ce::registry

@@ -15,9 +15,11 @@
 #include "platform/linux/kernel/wintypes.h"
 #include "platform/linux/registry/commit_counter.h"
 #include "platform/linux/registry/key_names.h"
+#include "platform/linux/registry/read_cache.h"
 #include "platform/linux/registry/sqlite_handles.h"
 #include "platform/linux/registry/value_data.h"
 #include "platform/linux/sqlite/name_watch.h"
+#include "platform/linux/sqlite/published_state.h"
 
 namespace ce::registry {
 
@@ -177,6 +179,22 @@ class Store {
                 std::vector<WalkRow>& rows, StoreVersion& seen);
   void readValueRow(sqlite3_stmt* row, int typeColumn, StoredValue& value);
 
+  // The header under which the cache may answer a read now, and under which a read through
+  // SQLite would read: outside a snapshot of ours, or in one that is still what readers see;
+  // never once this transaction has written.
+  std::optional<ReadCache::Header> cacheAnswersUnder();
+  // A read inside a transaction was answered from the cache under `at`.
+  void answeredFromCache(const ReadCache::Header& at);
+  // Around a read through SQLite: the header it will read under, when that can be known, and
+  // afterwards the one it did read under (nothing when a commit was published meanwhile).
+  // `startsSnapshot` is set when the read begins this transaction's snapshot.
+  std::optional<ReadCache::Header> readBegins(bool& startsSnapshot);
+  std::optional<ReadCache::Header> readEnded(const std::optional<ReadCache::Header>& before,
+                                             bool startsSnapshot);
+  // Finds what the cache relies on, once the connection has read in WAL mode.
+  void watchPublishedState();
+  void forgetTransactionReads();
+
   friend class ReadSnapshot;
 
   Connection connection_;
@@ -195,6 +213,18 @@ class Store {
   bool upgradeRefused_ = false;
   bool beganAsReader_ = false;  // the outermost transaction open, if any
   bool replaced_ = false;
+  // The read cache and the index header it is checked against. The header can be trusted for
+  // as long as the connection is open: a WAL connection that has read holds a shared lock on
+  // the file for its life, so no other program can switch the store out of WAL mode (and
+  // publish commits elsewhere) meanwhile.
+  ReadCache cache_;
+  ce::sqlite::PublishedState published_;
+  // In the outermost transaction: the header the cache answered under, the one its snapshot
+  // began under, and whether those differ (its reads then saw two states, and a write of
+  // what it read could undo a commit in between: the write is refused and the body runs again
+  // as a writer).
+  std::optional<ReadCache::Header> answered_, snapshot_;
+  bool mixedReads_ = false;
 };
 
 // Every Reg* function holds one for its whole run: it serialises the threads of the process on

@@ -37,6 +37,37 @@ void expectUnusable(LONG expected) {
   EXPECT_EQ(runInTransaction([] { return ERROR_SUCCESS; }), expected);
 }
 
+void overtakenTransaction(bool readJustBefore) {
+  HKEY key = createKey(L"Software\\Quillbex");
+  setString(key, L"clientPushList", L"1");
+  if (readJustBefore) {
+    EXPECT_EQ(getString(key, L"clientPushList"), L"1");
+  }
+  // Forked before the transaction: a child forked inside it would inherit the held store.
+  ce::test::Pipe go, done;
+  ce::test::ChildProcess other([&] {
+    go.block();
+    HKEY own = createKey(L"Software\\Quillbex");
+    LONG rc = setString(own, L"clientPushList", L"3");
+    done.send('d');
+    return rc == ERROR_SUCCESS ? 0 : 1;
+  });
+  int runs = 0;
+  EXPECT_EQ(runInTransaction([&]() -> LONG {
+              long seen = std::stol(getString(key, L"clientPushList"));
+              if (++runs == 1) {
+                go.send('g');
+                char signal = 0;
+                if (!done.receive(signal)) return ERROR_GEN_FAILURE;
+              }
+              return setString(key, L"clientPushList", std::to_wstring(seen | 4).c_str());
+            }),
+            ERROR_SUCCESS);
+  EXPECT_EQ(other.wait(), 0);
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(getString(key, L"clientPushList"), L"7");
+}
+
 // (A file that is not a database at all: DeviceHomeProcessTest's broken stores.)
 TEST_F(RegistryStoreTest, ADatabaseThatIsNotOursIsRefusedAndLeftUntouched) {
   std::string database = ce::systemDir() + "/registry.db";
@@ -107,32 +138,68 @@ TEST_F(RegistryStoreTest, ALockedStoreStillReadsAndWritersFailCleanlyAfterWaitin
 
 // A transaction reads without the write lock and takes it at its first write. Catches a
 // read-modify-write that loses another process's commit made between its read and its write
-// (a lost update), and one that fails instead of reading again once the commit is in.
+// (a lost update), and one that fails instead of reading again once the commit is in. Run with
+// the list read just before, too, when the transaction's read is answered from memory and
+// SQLite itself sees no read to refuse the write for.
 TEST_F(RegistryStoreTest, ATransactionOvertakenBetweenItsReadAndItsWriteRunsAgain) {
+  for (bool readJustBefore : {false, true}) {
+    SCOPED_TRACE(readJustBefore ? "list read just before" : "list just written");
+    overtakenTransaction(readJustBefore);
+  }
+}
+
+// What was read is kept in memory while no commit is published, whoever makes the commit: here
+// another program's own SQLite connection, which leaves no mark of ours. Catches a kept key or
+// value given after such a commit; a transaction whose read was answered from memory writing
+// over a commit made between that read and its write, or after a second read that saw the
+// newer state; and a rolled-back write kept as if it had been committed.
+TEST_F(RegistryStoreTest, WhatIsKeptInMemoryGivesWayToAnyOtherProgramsCommit) {
+  const std::string database = hostPath("system/registry.db");
   HKEY key = createKey(L"Software\\Quillbex");
   setString(key, L"clientPushList", L"1");
-  // Forked before the transaction: a child forked inside it would inherit the held store.
-  ce::test::Pipe go, done;
-  ce::test::ChildProcess other([&] {
-    go.block();
-    HKEY own = createKey(L"Software\\Quillbex");
-    LONG rc = setString(own, L"clientPushList", L"3");
-    done.send('d');
-    return rc == ERROR_SUCCESS ? 0 : 1;
-  });
-  int runs = 0;
+  setString(key, L"other", L"a");
+  auto otherProgram = [&](const char* sql) { ASSERT_EQ(ce::test::sqlExec(database, sql), SQLITE_OK); };
+
+  for (int read = 0; read < 2; ++read) EXPECT_EQ(getString(key, L"clientPushList"), L"1");
+  otherProgram("UPDATE key_values SET data = '2' WHERE name = 'clientPushList'");
+  EXPECT_EQ(getString(key, L"clientPushList"), L"2");
+
+  HKEY opened = nullptr;
+  ASSERT_EQ(ce::test::openKey(L"Software\\Quillbex\\Settings", opened), ERROR_FILE_NOT_FOUND);
+  HKEY settings = createKey(L"Software\\Quillbex\\Settings");
+  ASSERT_EQ(ce::test::openKey(L"Software\\Quillbex\\Settings", opened), ERROR_SUCCESS);
+  RegCloseKey(opened);
+  otherProgram("DELETE FROM keys WHERE name = 'Settings'");
+  EXPECT_EQ(ce::test::openKey(L"Software\\Quillbex\\Settings", opened), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(settings);
+
+  for (bool secondRead : {false, true}) {
+    SCOPED_TRACE(secondRead ? "with a second read after the commit" : "one read");
+    setString(key, L"clientPushList", L"1");
+    EXPECT_EQ(getString(key, L"clientPushList"), L"1");
+    int runs = 0;
+    EXPECT_EQ(runInTransaction([&]() -> LONG {
+                long seen = std::stol(getString(key, L"clientPushList"));
+                if (++runs == 1) {
+                  otherProgram("UPDATE key_values SET data = '3' WHERE name = 'clientPushList'");
+                  if (secondRead) {
+                    EXPECT_EQ(getString(key, L"other"), L"a");
+                  }
+                }
+                return setString(key, L"clientPushList", std::to_wstring(seen | 4).c_str());
+              }),
+              ERROR_SUCCESS);
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(getString(key, L"clientPushList"), L"7");
+  }
+
+  // A transaction's read of its own write is not kept: rolled back, the write never was.
   EXPECT_EQ(runInTransaction([&]() -> LONG {
-              long seen = std::stol(getString(key, L"clientPushList"));
-              if (++runs == 1) {
-                go.send('g');
-                char signal = 0;
-                if (!done.receive(signal)) return ERROR_GEN_FAILURE;
-              }
-              return setString(key, L"clientPushList", std::to_wstring(seen | 4).c_str());
+              setString(key, L"clientPushList", L"9");
+              EXPECT_EQ(getString(key, L"clientPushList"), L"9");
+              return ERROR_INVALID_DATA;
             }),
-            ERROR_SUCCESS);
-  EXPECT_EQ(other.wait(), 0);
-  EXPECT_EQ(runs, 2);
+            ERROR_INVALID_DATA);
   EXPECT_EQ(getString(key, L"clientPushList"), L"7");
 }
 
