@@ -39,6 +39,8 @@ namespace ce::shell {
 namespace {
 
 constexpr size_t kLargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
+// The changes of one read kept room for between reads: a handful, as a quiet folder gives.
+constexpr size_t keptReadyRoom = 64;
 
 // What a folder above a gone one is watched with: anything that may bring the path back.
 constexpr uint32_t kWaitFlags =
@@ -101,6 +103,9 @@ void ChangeNotifier::drainLocked() {
     pairing_.take(Clock::now(), ready_);
     for (Change& change : ready_) deliver(change);
     ready_.clear();
+    // One read of a burst fills it with thousands; kept, that room would stay with the idle
+    // listener (640 KiB after 10,000 files). A burst's next reads make it again at once.
+    if (ready_.capacity() > keptReadyRoom) ready_.shrink_to_fit();
   }
   if (lookAgainAt_ && Clock::now() >= *lookAgainAt_) {
     lookAgainAt_.reset();
