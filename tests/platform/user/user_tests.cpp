@@ -379,6 +379,26 @@ TEST_F(CrossProcessTest, AFloodOfMalformedDatagramsIsSaidInBoundedLines) {
   EXPECT_EQ(said + heldBack, static_cast<size_t>(kFlood)) << lines.substr(0, 2000);
 }
 
+// A window destroyed while another process's message to it travels: the message goes with it.
+// Catches such a message handed out of the queue for a window that is no more.
+TEST_F(CrossProcessTest, AMessageForAWindowDestroyedWhileItTravelledIsNotHandedOut) {
+  HWND gone = makeWindow(L"GoneWhileSent");
+  HWND kept = makeWindow(L"KeptWhileSent");
+  ChildProcess sender([gone, kept] {
+    return PostMessageW(gone, WM_APP, 1, 0) && PostMessageW(kept, WM_APP, 2, 0) ? 0 : 1;
+  });
+  // Both datagrams wait unread in our socket once the sender has ended.
+  ASSERT_EQ(sender.wait(), 0);
+  ASSERT_TRUE(DestroyWindow(gone));
+  std::vector<std::pair<HWND, WPARAM>> handedOut;
+  MSG message;
+  // (The quit message that the destroyed window's procedure posts comes whatever the filter.)
+  while (PeekMessageW(&message, nullptr, WM_APP, WM_APP, PM_REMOVE))
+    if (message.message == WM_APP) handedOut.emplace_back(message.hwnd, message.wParam);
+  EXPECT_EQ(handedOut, (std::vector<std::pair<HWND, WPARAM>>{{kept, 2}}));
+  DestroyWindow(kept);
+}
+
 TEST_F(CrossProcessTest, WindowsOfAKilledProcessAreNotFoundNorPostable) {
   Pipe handle;
   ChildProcess owner([&handle] {
