@@ -16,7 +16,9 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/linux/process.h"
+#include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
+#include "tests/platform/child_processes.h"
 #include "tests/support/sqlite_file.h"
 
 namespace {
@@ -245,13 +247,34 @@ TEST_F(DeviceHomeProcessTest, AFifoOrFolderInPlaceOfADeviceFileIsNamedAndNeverWa
   EXPECT_EQ(folderLock.first, 1);
   EXPECT_THAT(folderLock.second, HasSubstr(lock + " is not a regular file"));
   fs::remove(lock);
+
+  // Another process holds the log's lock, as a writer does for a line, but all along.
+  {
+    ce::test::Pipe taken, release;
+    ce::test::ChildProcess holder([&] {
+      HANDLE mutex = CreateMutexW(nullptr, TRUE, L"notlstnr.txt");
+      taken.send(mutex && GetLastError() == ERROR_SUCCESS ? 't' : 'f');
+      release.block();
+      return 0;
+    });
+    char answer = 0;
+    ASSERT_TRUE(taken.receive(answer));
+    ASSERT_EQ(answer, 't');
+    auto heldLock = bounded({"boot", "--detach"});
+    EXPECT_EQ(heldLock.first, 1);
+    EXPECT_THAT(heldLock.second, HasSubstr(lock + " is held by another process"));
+  }
+
+  // A new lock file that another program keeps an flock on (as a build that locked with flock
+  // did) is refused in a bounded time, never waited on.
+  fs::remove(lock);
   ce::test::writeFile(lock, "");
   int held = open(lock.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
-  auto heldLock = bounded({"boot", "--detach"});
-  EXPECT_EQ(heldLock.first, 1);
-  EXPECT_THAT(heldLock.second, HasSubstr(lock + " is held by another process"));
+  auto flockedLock = bounded({"boot", "--detach"});
+  EXPECT_EQ(flockedLock.first, 1);
+  EXPECT_THAT(flockedLock.second, HasSubstr(lock + ": cannot be locked"));
   close(held);
 }
 

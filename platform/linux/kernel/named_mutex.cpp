@@ -1,26 +1,37 @@
 // Named mutexes across processes.
 //
 // The device's named mutex "exists" while any handle of its name is open anywhere. Here the
-// first handle a process opens takes an exclusive flock on the name's lock file in run/
+// first handle a process opens takes a lock kept in the name's lock file in run/
 // (mutex.<name>.lock, or a path of parts below mutex.long/ for a name too long for one file
 // name: never a cut name, so two names never share a lock); while some process holds that
-// lock, every other creation reports ERROR_ALREADY_EXISTS. A process that
-// dies drops its lock with its descriptors, so a crashed writer never leaves the name stuck.
+// lock, every other creation reports ERROR_ALREADY_EXISTS.
+//
+// The lock is a robust, process-shared mutex in the file's first page, which every process
+// maps: the log takes and drops it around every line, and a try and a release of it cost no
+// system call, where an flock costs two per line. A process (or thread) that dies holding it
+// leaves it to the next taker, which the kernel tells so, so a crashed writer never leaves the
+// name stuck. The page is set up once, under an flock of the file, by the first process to
+// use it. Mapped, the file is exposed to a truncation as SQLite's own index files are: run/
+// holds only the device's runtime state, in its owner's private home.
 //
 // A handle obtained while another process holds the lock does not hold the lock itself: once
 // the creator closes, the name is free again for other processes even if such handles remain.
-// The log, the only user, closes those handles at once.
+// The log, the only user, closes those handles at once. The lock belongs to the thread that
+// created the process's first handle, as the device's mutex ownership does: every user here
+// closes on the creating thread.
 //
-// The lock file stays open per name for the life of the process, and handles are counted in
-// the process, so a create/close pair costs two flock calls and no open.
+// The lock file stays open and mapped per name for the life of the process, and handles are
+// counted in the process.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,8 +48,18 @@
 
 namespace {
 
+// The first page of a lock file.
+struct LockPage {
+  std::atomic<std::uint64_t> ready;  // lockPageReady once `lock` is set up
+  pthread_mutex_t lock;
+};
+constexpr std::uint64_t lockPageReady = 0x63652d6d75746578;  // "ce-mutex"
+constexpr size_t lockPageBytes = 4096;
+static_assert(sizeof(LockPage) <= lockPageBytes);
+
 struct NamedMutex {
   int fd = -1;
+  LockPage* page = nullptr;
   int handles = 0;
   bool locked = false;
 };
@@ -70,9 +91,65 @@ void forgetInheritedTable() {
   static const bool hooked = pthread_atfork(nullptr, nullptr, &markTableInherited) == 0;
   (void)hooked;
   if (!tableInherited.exchange(false)) return;
-  for (auto& [name, entry] : table)
+  // The parent's locks stay taken: the child only lets go of its view of them.
+  for (auto& [name, entry] : table) {
+    if (entry.page) munmap(entry.page, lockPageBytes);
     if (entry.fd >= 0) close(entry.fd);
+  }
   table.clear();
+}
+
+// Takes the lock file's flock, waiting a moment at most: a first user sets the page up in
+// microseconds, and a process that keeps the flock (a build that locked this way) must not
+// stop the log for good.
+bool flockBriefly(int fd) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    usleep(1000);
+  }
+  return false;
+}
+
+// Maps the lock file's first page, setting the lock up when no process has yet; nothing when
+// that cannot be done.
+LockPage* mapLockPage(int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return nullptr;
+  if (static_cast<size_t>(status.st_size) < lockPageBytes &&
+      ftruncate(fd, static_cast<off_t>(lockPageBytes)) != 0)
+    return nullptr;
+  void* mapped = mmap(nullptr, lockPageBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  auto* page = static_cast<LockPage*>(mapped);
+  if (page->ready.load(std::memory_order_acquire) == lockPageReady) return page;
+  // A new file, or one made before locks were kept in it: set up by one process, under the
+  // flock, and looked at again once it is held.
+  bool ready = false;
+  if (flockBriefly(fd)) {
+    ready = page->ready.load(std::memory_order_acquire) == lockPageReady;
+    if (!ready) {
+      pthread_mutexattr_t attributes;
+      pthread_mutexattr_init(&attributes);
+      pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+      pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+      ready = pthread_mutex_init(&page->lock, &attributes) == 0;
+      pthread_mutexattr_destroy(&attributes);
+      if (ready) page->ready.store(lockPageReady, std::memory_order_release);
+    }
+    flock(fd, LOCK_UN);
+  }
+  if (ready) return page;
+  munmap(mapped, lockPageBytes);
+  return nullptr;
+}
+
+// Whether this process now holds the name's lock. One left by a holder that died is taken
+// over.
+bool takeLock(LockPage* page) {
+  int rc = pthread_mutex_trylock(&page->lock);
+  if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(&page->lock);
+  return rc == 0;
 }
 
 // Any character may appear in a mutex name; the file name keeps to a safe alphabet, and each
@@ -163,22 +240,25 @@ HANDLE CreateMutexW(LPVOID, BOOL, LPCWSTR givenName) {
     SetLastError(ERROR_ALREADY_EXISTS);
     return handles().add(std::make_unique<MutexHandle>(MutexHandle{name}));
   }
-  if (entry.fd < 0) {
-    std::string runDir;
-    try {
-      runDir = ce::runDir();
-    } catch (...) {
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return nullptr;
-    }
-    entry.fd = openLockFile(runDir, name);
+  if (!entry.page) {
     if (entry.fd < 0) {
+      std::string runDir;
+      try {
+        runDir = ce::runDir();
+      } catch (...) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+      }
+      entry.fd = openLockFile(runDir, name);
+    }
+    if (entry.fd >= 0) entry.page = mapLockPage(entry.fd);
+    if (!entry.page) {
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
   }
   entry.handles = 1;
-  entry.locked = flock(entry.fd, LOCK_EX | LOCK_NB) == 0;
+  entry.locked = takeLock(entry.page);
   SetLastError(entry.locked ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
   return handles().add(std::make_unique<MutexHandle>(MutexHandle{name}));
 }
@@ -195,7 +275,7 @@ bool closeMutexHandle(HANDLE object) {
     auto it = table.find(*handle->name);
     if (it != table.end() && it->second.handles > 0 && --it->second.handles == 0 &&
         it->second.locked) {
-      flock(it->second.fd, LOCK_UN);
+      pthread_mutex_unlock(&it->second.page->lock);
       it->second.locked = false;
     }
   }
@@ -211,8 +291,11 @@ void resetNamedMutexes() {
   handles().clear();
   std::lock_guard<std::mutex> lock(tableMutex);
   if (!tableInherited.exchange(false))
-    for (auto& [name, entry] : table)
+    for (auto& [name, entry] : table) {
+      if (entry.locked) pthread_mutex_unlock(&entry.page->lock);
+      if (entry.page) munmap(entry.page, lockPageBytes);
       if (entry.fd >= 0) close(entry.fd);
+    }
   table.clear();
 }
 }  // namespace ce::kernel
