@@ -1,6 +1,7 @@
 // How the device tool's command groups plug in: each group's file defines one registrar that
 // adds its subcommands to the application. Runtime failures are thrown as Failure
-// (failure.h); usage errors exit 2.
+// (failure.h); usage errors exit 2. The files are compiled joined (CMakeLists.txt), so each
+// keeps its names in a namespace named after it: every one has its own setup() and group.
 #pragma once
 
 #include <CLI/CLI.hpp>

@@ -21,6 +21,7 @@
 #include "platform/linux/stores.h"
 #include "platform/linux/user/window_table.h"
 
+namespace device_command {
 namespace {
 
 using cedevice::Failure;
@@ -491,3 +492,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(10, setup);
 
 }  // namespace
+}  // namespace device_command

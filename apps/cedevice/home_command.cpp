@@ -4,6 +4,7 @@
 #include "apps/cedevice/command.h"
 #include "apps/cedevice/device_presence.h"
 
+namespace home_command {
 namespace {
 
 void setup(CLI::App& app) {
@@ -15,3 +16,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(90, setup);
 
 }  // namespace
+}  // namespace home_command

@@ -12,6 +12,7 @@
 #include "apps/cedevice/usage_errors.h"
 #include "platform/linux/process.h"
 
+namespace log_command {
 namespace {
 
 namespace fs = std::filesystem;
@@ -90,3 +91,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(12, setup);
 
 }  // namespace
+}  // namespace log_command

@@ -15,6 +15,7 @@
 #include "platform/linux/stores.h"
 #include "platform/windows.h"
 
+namespace pim_command {
 namespace {
 
 // A folder by any of its names: `pim add contact` and `pim list contacts` read naturally, and
@@ -160,3 +161,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(40, setup);
 
 }  // namespace
+}  // namespace pim_command

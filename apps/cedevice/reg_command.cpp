@@ -16,6 +16,7 @@
 #include "apps/cedevice/reg_keys.h"
 #include "apps/cedevice/usage_errors.h"
 
+namespace reg_command {
 namespace {
 
 using namespace cedevice::reg;
@@ -245,3 +246,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(50, setup);
 
 }  // namespace
+}  // namespace reg_command

@@ -14,6 +14,7 @@
 #include "platform/notify.h"
 #include "platform/linux/stores.h"
 
+namespace schedule_command {
 namespace {
 
 // Set by the signal handler, which can reach nothing else.
@@ -75,3 +76,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(60, setup);
 
 }  // namespace
+}  // namespace schedule_command

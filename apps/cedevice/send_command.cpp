@@ -5,6 +5,7 @@
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/usage_errors.h"
 
+namespace send_command {
 namespace {
 
 struct Options {
@@ -95,3 +96,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(40, setup);
 
 }  // namespace
+}  // namespace send_command

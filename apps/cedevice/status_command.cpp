@@ -22,6 +22,7 @@
 #include "platform/linux/stores.h"
 #include "platform/linux/user/window_table.h"
 
+namespace status_command {
 namespace {
 
 constexpr int notRunningExitCode = 3;
@@ -258,3 +259,4 @@ void setup(CLI::App& app) {
 cedevice::CommandGroup group(11, setup);
 
 }  // namespace
+}  // namespace status_command
