@@ -257,8 +257,9 @@ TEST_F(RegistryStoreTest, ProcessesOpeningANewStoreAtOnceAllSucceed) {
   }
 }
 
-// A walk by index answers from the key as it is at each call, whoever changed it meanwhile: a
-// cursor kept from before another process's change must not be trusted. (Changes through
+// A walk by index answers from the key as it is at each call, whoever changed it meanwhile,
+// by a single call or in a transaction: a cursor kept from before another process's change
+// must not be trusted. (Changes through
 // another handle of this process: the registry conformance area's "RegEnumValueW two handles".)
 void expectAWalkToSeeAnotherProcessesChanges() {
   HKEY key = createKey(L"Software\\Walk");
@@ -300,6 +301,15 @@ void expectAWalkToSeeAnotherProcessesChanges() {
   EXPECT_EQ(subkeyAt(1), L"k2");  // k0 k2 k3 now
   EXPECT_EQ(subkeyAt(2), L"k3");
   EXPECT_EQ(subkeyAt(3), L"<259>");
+  // A change committed by another process's transaction, rather than by a single call.
+  EXPECT_EQ(valueAt(0), L"v2");
+  EXPECT_EQ(ce::test::exitCodeInChild([] {
+              HKEY own = createKey(L"Software\\Walk");
+              LONG rc = runInTransaction([own] { return RegDeleteValueW(own, L"v3"); });
+              return rc == ERROR_SUCCESS ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(valueAt(1), L"v4");  // v2 v4 v5 now
 }
 
 TEST_F(RegistryStoreTest, AWalkSeesWhatAnotherProcessChangedBetweenSteps) {
