@@ -54,8 +54,8 @@ HKEY storeWithMarker() {
 }
 
 // Catches writes that go on into the unlinked old file, seen by no other process, whether
-// the first write after the rename is a single value, a transaction's begin, or the first
-// write of a transaction that read the old file first.
+// the first write after the rename is a single value, a transaction's begin, the first write
+// of a transaction that read the old file first, or a key's creation.
 TEST_F(RegistryRenameTest, TheNextWriteAfterARenameGoesIntoTheNewFile) {
   HKEY key = storeWithMarker();
   replaceWithEditedCopy();
@@ -78,6 +78,13 @@ TEST_F(RegistryRenameTest, TheNextWriteAfterARenameGoesIntoTheNewFile) {
             }),
             ERROR_SUCCESS);
   EXPECT_EQ(exitCodeInChild([] { return freshReaderSees(L"4"); }), 0);
+  // Again, with a new key's creation, a transaction that takes the write lock at its begin.
+  replaceWithEditedCopy();
+  RegCloseKey(createKey(L"Software\\Quillbex\\Made"));
+  EXPECT_EQ(exitCodeInChild([] {
+              return ce::test::keyExists(L"Software\\Quillbex\\Made") ? freshReaderSees(L"4") : 4;
+            }),
+            0);
 }
 
 // Catches a replacement that is not a registry store being written into or damaged, and a
