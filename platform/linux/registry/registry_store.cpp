@@ -150,7 +150,7 @@ LONG Store::open(const std::string& file, int busyTimeoutMs, std::unique_ptr<Sto
   // The schema check has read the file, so its log and index are open by now.
   opened->log_ = ce::fileIdentity(file + "-wal");
   opened->index_ = ce::fileIdentity(file + "-shm");
-  opened->watchPublishedState();
+  opened->published_ = ce::sqlite::PublishedState::of(opened->connection_.get());
   store = std::move(opened);
   return ERROR_SUCCESS;
 }
@@ -211,8 +211,6 @@ LONG Store::reopen() {
   replaced_ = false;
   return ERROR_SUCCESS;
 }
-
-void Store::watchPublishedState() { published_ = ce::sqlite::PublishedState::of(connection_.get()); }
 
 std::optional<ReadCache::Header> Store::cacheAnswersUnder() {
   if (closed_) return std::nullopt;

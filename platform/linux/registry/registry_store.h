@@ -191,8 +191,6 @@ class Store {
   std::optional<ReadCache::Header> readBegins(bool& startsSnapshot);
   std::optional<ReadCache::Header> readEnded(const std::optional<ReadCache::Header>& before,
                                              bool startsSnapshot);
-  // Finds what the cache relies on, once the connection has read in WAL mode.
-  void watchPublishedState();
   void forgetTransactionReads();
 
   friend class ReadSnapshot;

@@ -16,16 +16,16 @@ namespace {
 // private memory, which holds three connections. Without it pages are taken one at a time as
 // they are read. Only possible before SQLite's first use in the process; a process that used
 // it already (a test, a benchmark) keeps the default.
-bool pageCacheGrowsAsRead() {
-  static const bool set = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0) == SQLITE_OK;
-  return set;
+void letPageCacheGrowAsRead() {
+  static const int once = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+  (void)once;
 }
 
 }  // namespace
 
 int openStore(const std::string& path, sqlite3** db) {
   *db = nullptr;
-  pageCacheGrowsAsRead();
+  letPageCacheGrowAsRead();
   // SQLite would create the file with its own default mode less the umask; made here first,
   // it is private from the start. A file that exists is never opened here: closing any
   // descriptor of a file drops every POSIX lock this process holds on it, SQLite's included,
