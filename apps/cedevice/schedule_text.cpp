@@ -14,8 +14,7 @@ std::string dueText(const SYSTEMTIME& due) {
 }
 
 std::string programText(const std::wstring& devicePath) {
-  std::string bytes;
-  return ce::narrowFileName(devicePath, bytes) ? bytes : std::string("?");
+  return ce::fileNameForMessage(devicePath);
 }
 
 std::string scheduleLine(const ce::notify::Request& request) {

@@ -67,5 +67,7 @@ bool makePrivateFolders(const std::string& path, std::string& error);
 // and come back unchanged, so any name survives the round trip.
 std::wstring widenFileName(const std::string& bytes);
 bool narrowFileName(const std::wstring& text, std::string& bytes);
+// The name's bytes for a message to a person; "?" for text no file name can carry.
+std::string fileNameForMessage(const std::wstring& text);
 
 }  // namespace ce

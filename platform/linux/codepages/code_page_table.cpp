@@ -29,7 +29,6 @@ namespace {
 constexpr ConverterKind singleByte = ConverterKind::singleByte;
 constexpr ConverterKind doubleByte = ConverterKind::doubleByte;
 constexpr ConverterKind icu = ConverterKind::icu;
-constexpr ConverterKind iconv = ConverterKind::iconv;
 
 // Sorted by code page.
 constexpr CodePageConverter converters[] = {
@@ -92,13 +91,13 @@ constexpr CodePageConverter converters[] = {
     {20285, icu, "ibm-285_P100-1995"},
     {20290, icu, "ibm-290_P100-1995"},
     {20420, icu, "ibm-420_X120-1999"},
-    {20423, iconv, "IBM423"},
+    {20423, ConverterKind::iconv, "IBM423"},
     {20424, icu, "ibm-424_P100-1995"},
     {20838, icu, "ibm-838_P100-1995"},
     {20866, singleByte},
     {20871, icu, "ibm-871_P100-1995"},
-    {20880, iconv, "IBM880"},
-    {20905, iconv, "IBM905"},
+    {20880, ConverterKind::iconv, "IBM880"},
+    {20905, ConverterKind::iconv, "IBM905"},
     {21025, icu, "ibm-1025_P100-1995"},
     {21866, singleByte},
     {28591, singleByte},

@@ -206,5 +206,5 @@ void resetCodePages() {
   std::lock_guard<std::mutex> lock(cacheMutex);
   converters.clear();
 }
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetCodePages), true);
+[[maybe_unused]] const bool resetCodePagesHooked = (ce::addResetHook(&resetCodePages), true);
 }  // namespace

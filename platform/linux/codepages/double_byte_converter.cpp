@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/codepages/icu_converter.h"
 #include "platform/linux/codepages/page_converter.h"
 #include "platform/linux/codepages/single_byte_tables.h"
 
@@ -42,10 +43,6 @@ const Additions* additionsFor(const char* converter) {
   return nullptr;
 }
 
-struct CloseConverter {
-  void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, CloseConverter>;
 
 // The one BMP character `bytes` decode to as a whole, or kUndefined.
 char16_t decodeWhole(UConverter* converter, const char* bytes, int32_t size) {
@@ -71,7 +68,7 @@ unsigned short encodeOne(UConverter* converter, char16_t c) {
 
 class DoubleByteConverter : public PageConverter {
  public:
-  DoubleByteConverter(Converter converter, const CodePageConverter& entry)
+  DoubleByteConverter(IcuConverter converter, const CodePageConverter& entry)
       : converter_(std::move(converter)), entry_(entry), singles_(256, kUndefined),
         pairs_(256 * 256, kUndefined), bytes_(0x10000, kNoBytes) {
     UErrorCode error = U_ZERO_ERROR;
@@ -192,7 +189,7 @@ class DoubleByteConverter : public PageConverter {
       out += defaultChar[1];
   }
 
-  Converter converter_;
+  IcuConverter converter_;
   const CodePageConverter& entry_;
   std::vector<char16_t> singles_;
   std::vector<char16_t> pairs_;
@@ -203,7 +200,7 @@ class DoubleByteConverter : public PageConverter {
 
 std::unique_ptr<PageConverter> openDoubleByteConverter(const CodePageConverter& entry) {
   UErrorCode error = U_ZERO_ERROR;
-  Converter converter(ucnv_open(entry.name, &error));
+  IcuConverter converter(ucnv_open(entry.name, &error));
   if (U_FAILURE(error) || !converter) return nullptr;
   return std::make_unique<DoubleByteConverter>(std::move(converter), entry);
 }

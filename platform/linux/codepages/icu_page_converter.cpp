@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/linux/codepages/icu_converter.h"
 #include "platform/linux/codepages/page_converter.h"
 #include "platform/linux/kernel/utf16.h"
 
@@ -15,10 +16,6 @@ namespace ce::kernel {
 
 namespace {
 
-struct CloseConverter {
-  void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, CloseConverter>;
 
 // Writes the substitution bytes for every character the page lacks and records that it did.
 // ICU's own UCNV_FROM_U_CALLBACK_SUBSTITUTE writes nothing for a default-ignorable character
@@ -33,7 +30,7 @@ void substituteAndRecord(const void* context, UConverterFromUnicodeArgs* args, c
 
 class IcuPageConverter : public PageConverter {
  public:
-  explicit IcuPageConverter(Converter converter) : converter_(std::move(converter)) {
+  explicit IcuPageConverter(IcuConverter converter) : converter_(std::move(converter)) {
     ucnv_setFallback(converter_.get(), false);
     // The page's own question mark, so EBCDIC and UTF-16 pages get theirs.
     const UChar question[] = {u'?'};
@@ -119,7 +116,7 @@ class IcuPageConverter : public PageConverter {
   }
 
  private:
-  Converter converter_;
+  IcuConverter converter_;
   std::string question_;
 };
 
@@ -127,7 +124,7 @@ class IcuPageConverter : public PageConverter {
 
 std::unique_ptr<PageConverter> openIcuConverter(const char* name) {
   UErrorCode error = U_ZERO_ERROR;
-  Converter converter(ucnv_open(name, &error));
+  IcuConverter converter(ucnv_open(name, &error));
   if (U_FAILURE(error) || !converter) return nullptr;
   return std::make_unique<IcuPageConverter>(std::move(converter));
 }

@@ -100,6 +100,11 @@ bool narrowFileName(const std::wstring& text, std::string& bytes) {
   return true;
 }
 
+std::string fileNameForMessage(const std::wstring& text) {
+  std::string bytes;
+  return narrowFileName(text, bytes) ? bytes : std::string("?");
+}
+
 bool hostPathOf(const wchar_t* devicePath, std::string& hostPath) {
   if (!devicePath) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -41,7 +41,7 @@ ce::kernel::HandleTable<FindState>& searches() {
 }
 
 void resetSearches() { searches().clear(); }
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetSearches), true);
+[[maybe_unused]] const bool resetSearchesHooked = (ce::addResetHook(&resetSearches), true);
 
 // Seconds between 1601 and 1970.
 constexpr long long epochDifference = 11644473600LL;

@@ -87,7 +87,7 @@ void resetWake() {
   if (fd >= 0) drain(fd);
 }
 
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetWake), true);
+[[maybe_unused]] const bool resetWakeHooked = (ce::addResetHook(&resetWake), true);
 
 }  // namespace
 

@@ -37,7 +37,7 @@ void resetSignal() {
   failing.store(false);
 }
 
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetSignal), true);
+[[maybe_unused]] const bool resetSignalHooked = (ce::addResetHook(&resetSignal), true);
 
 }  // namespace
 

@@ -38,14 +38,9 @@ using ce::kernel::UniqueFd;
 std::mutex programsMutex;
 std::vector<ce::Process> programs;
 
-std::string narrow(const std::wstring& text) {
-  std::string bytes;
-  return ce::narrowFileName(text, bytes) ? bytes : std::string("?");
-}
-
 void reportNotStarted(const Request& request, const std::string& reason) {
   std::fprintf(stderr, "scheduler: cannot start %s: %s; request dropped\n",
-               narrow(request.app).c_str(), reason.c_str());
+               ce::fileNameForMessage(request.app).c_str(), reason.c_str());
   std::fflush(stderr);
 }
 
@@ -68,7 +63,7 @@ void resetPrograms() {
   programs.clear();
 }
 
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetPrograms), true);
+[[maybe_unused]] const bool resetProgramsHooked = (ce::addResetHook(&resetPrograms), true);
 
 }  // namespace
 
@@ -98,7 +93,8 @@ std::optional<DWORD> startProgram(const Request& request) {
   if (!output.valid()) {
     // The start matters more than its output.
     std::fprintf(stderr, "scheduler: cannot open %s: %s; output of %s discarded\n",
-                 outPath.c_str(), std::strerror(errno), narrow(request.app).c_str());
+                 outPath.c_str(), std::strerror(errno),
+                 ce::fileNameForMessage(request.app).c_str());
     output.reset(open("/dev/null", O_WRONLY | O_CLOEXEC));
   }
 

@@ -310,7 +310,7 @@ void resetStore() {
   busyTimeoutMs = storeBusyTimeoutMs;
 }
 
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetStore), true);
+[[maybe_unused]] const bool resetStoreHooked = (ce::addResetHook(&resetStore), true);
 
 }  // namespace
 

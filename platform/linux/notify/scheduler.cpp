@@ -52,16 +52,11 @@ std::vector<Request> requestsDueBy(long long ticks) {
   return requests;
 }
 
-std::string narrow(const std::wstring& text) {
-  std::string bytes;
-  return ce::narrowFileName(text, bytes) ? bytes : std::string("?");
-}
-
 std::string startLine(const SYSTEMTIME& now, const StartedProgram& program) {
   char stamp[48];
   std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
                 now.wDay, now.wHour, now.wMinute, now.wSecond);
-  return std::string(stamp) + " started " + narrow(program.app) + " (pid " +
+  return std::string(stamp) + " started " + ce::fileNameForMessage(program.app) + " (pid " +
          std::to_string(program.processId) + ")";
 }
 

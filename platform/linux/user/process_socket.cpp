@@ -63,7 +63,7 @@ bool addressOf(const std::string& path, sockaddr_un& address, socklen_t& length,
   return true;
 }
 
-DWORD errorOf(int error) {
+DWORD socketErrorOf(int error) {
   return error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE;
 }
 
@@ -94,9 +94,9 @@ struct Connections {
 Connections* connectionsInstance = nullptr;
 
 // A forked child starts with no connections; the parent's stay the parent's.
-void lockForFork() { connectionsInstance->mutex.lock(); }
-void unlockInParent() { connectionsInstance->mutex.unlock(); }
-void startOverInChild() {
+void lockConnectionsForFork() { connectionsInstance->mutex.lock(); }
+void unlockConnectionsInParent() { connectionsInstance->mutex.unlock(); }
+void startConnectionsOverInChild() {
   connectionsInstance->mutex.unlock();
   connectionsInstance->windows.clear();
   connectionsInstance->sockets.clear();
@@ -105,7 +105,7 @@ void startOverInChild() {
 Connections& connections() {
   static Connections* instance = [] {
     connectionsInstance = new Connections;  // never freed: posts may run during exit
-    pthread_atfork(lockForFork, unlockInParent, startOverInChild);
+    pthread_atfork(lockConnectionsForFork, unlockConnectionsInParent, startConnectionsOverInChild);
     return connectionsInstance;
   }();
   return *instance;
@@ -180,7 +180,7 @@ bool ReceiveSocket::open(int pid) {
   UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   int on = 1;
   if (!fd.valid() || setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
-    SetLastError(errorOf(errno));
+    SetLastError(socketErrorOf(errno));
     return false;
   }
   sockaddr_un address;
@@ -199,7 +199,7 @@ bool ReceiveSocket::open(int pid) {
   if (fchmod(fd.get(), 0600) != 0 ||
       bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       chmod(path.c_str(), 0600) != 0) {
-    SetLastError(errorOf(errno));
+    SetLastError(socketErrorOf(errno));
     return false;
   }
   fd_ = std::move(fd);

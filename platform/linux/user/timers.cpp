@@ -71,7 +71,7 @@ void resetTimers() {
   t.nextThreadTimerId = 1;
 }
 
-[[maybe_unused]] const bool resetHookAdded = (ce::addResetHook(&resetTimers), true);
+[[maybe_unused]] const bool resetTimersHooked = (ce::addResetHook(&resetTimers), true);
 
 }  // namespace
 

@@ -51,10 +51,10 @@ void resetForTests() {
   forgetConnections();
 }
 
-void lockForFork() { instance->mutex.lock(); }
-void unlockInParent() { instance->mutex.unlock(); }
+void lockStateForFork() { instance->mutex.lock(); }
+void unlockStateInParent() { instance->mutex.unlock(); }
 // A forked child is a new process of the device: it owns no window, class or message yet.
-void startOverInChild() {
+void startStateOverInChild() {
   clearLocked(*instance, true);
   instance->pid = static_cast<int>(getpid());
   instance->mutex.unlock();
@@ -77,7 +77,7 @@ State& state() {
     instance = new State;  // never freed: window procedures may still run during exit
     instance->pid = static_cast<int>(getpid());
     ce::addResetHook(resetForTests);
-    pthread_atfork(lockForFork, unlockInParent, startOverInChild);
+    pthread_atfork(lockStateForFork, unlockStateInParent, startStateOverInChild);
     std::atexit(removeFilesAtExit);
     return instance;
   }();

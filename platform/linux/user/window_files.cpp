@@ -42,7 +42,7 @@ constexpr char kHeader[] = "ce-window 1";
 // Larger files are not ours: a record holds two names of at most a few hundred characters.
 constexpr size_t kMaxRecordBytes = 64 * 1024;
 
-DWORD errorOf(int error) {
+DWORD fileErrorOf(int error) {
   switch (error) {
     case EACCES:
     case EPERM:
@@ -216,14 +216,14 @@ bool PublishedWindow::publish(const WindowRecord& record) {
   temporary.insert(temporary.rfind('/') + 1, "tmp.");
   UniqueFd fd(ce::kernel::openPrivate(temporary, O_WRONLY | O_CREAT | O_TRUNC));
   if (!fd.valid()) {
-    SetLastError(errorOf(errno));
+    SetLastError(fileErrorOf(errno));
     return false;
   }
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || !writeAll(fd.get(), formatRecord(record)) ||
       rename(temporary.c_str(), path.c_str()) != 0) {
     int error = errno;
     unlink(temporary.c_str());
-    SetLastError(errorOf(error));
+    SetLastError(fileErrorOf(error));
     return false;
   }
   path_ = std::move(path);
