@@ -7,10 +7,17 @@ build against a fresh device home. Every check must give the same answer on both
 stand in the table of expected differences with the same two answers and a reason; a row of
 the table that no longer matches a difference fails too, so the table never goes stale.
 
+The Windows side's answers depend only on its program and the time zone. A build whose
+sanitizers judge the native side runs the same Windows programs as the plain build: it takes the
+answers the plain build's run kept for the same program (--wine-answers-from) rather than start
+Wine again, and runs Wine only when there are none for that program.
+
 Exit status: 0 when everything agrees or is expected, 1 otherwise, 77 when skipped.
 """
 import argparse
 import fcntl
+import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -96,6 +103,37 @@ def prepare_wine_prefix(prefix, env):
     return os.path.join(prefix, "drive_c")
 
 
+def answers_key(program, tz):
+    """What the Windows side's answers depend on: the program's bytes and the time zone."""
+    digest = hashlib.sha256()
+    with open(program, "rb") as exe:
+        for block in iter(lambda: exe.read(1 << 20), b""):
+            digest.update(block)
+    return {"program_sha256": digest.hexdigest(), "tz": tz}
+
+
+def kept_answers(path, key):
+    """The output kept in `path` for `key`, or None when there is none for it."""
+    try:
+        with open(path, encoding="utf-8") as kept:
+            record = json.load(kept)
+    except (OSError, ValueError):
+        return None
+    if not isinstance(record, dict) or record.get("key") != key:
+        return None
+    output = record.get("output")
+    return output if isinstance(output, str) else None
+
+
+def keep_answers(path, key, output):
+    """Writes the answers whole or not at all: a reader never sees half a file."""
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    temporary = f"{path}.{os.getpid()}.tmp"
+    with open(temporary, "w", encoding="utf-8") as kept:
+        json.dump({"key": key, "output": output}, kept)
+    os.replace(temporary, path)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -106,6 +144,11 @@ def main():
     parser.add_argument("--wine-prefix", help="the Wine prefix to run in")
     parser.add_argument("--tz", default="Europe/Berlin",
                         help="time zone of both sides (default: %(default)s)")
+    parser.add_argument("--keep-wine-answers", metavar="FILE",
+                        help="after a clean run under Wine, keep the Windows side's answers here")
+    parser.add_argument("--wine-answers-from", metavar="FILE",
+                        help="answers kept by another build's run of the same program, used "
+                             "instead of running Wine when they are for this program")
     parser.add_argument("--skip", metavar="REASON", help="say why the area cannot run, exit 77")
     parser.add_argument("--verbose", action="store_true", help="print every check")
     args = parser.parse_args()
@@ -130,10 +173,18 @@ def main():
     wine_env = dict(os.environ, WINEPREFIX=os.path.abspath(args.wine_prefix), WINEDEBUG="-all",
                     TZ=args.tz, LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=")
     wine_env.pop("DISPLAY", None)
-    drive_c = prepare_wine_prefix(wine_env["WINEPREFIX"], wine_env)
-    wine_out, failure = run(["wine", os.path.abspath(args.windows)], wine_env, drive_c)
-    if failure:
-        problems.append(f"Windows side under Wine: {failure}")
+    key = answers_key(args.windows, args.tz)
+    wine_out = kept_answers(args.wine_answers_from, key) if args.wine_answers_from else None
+    if wine_out is not None:
+        print(f"conformance {args.area}: the Windows side's answers are those its run in "
+              f"{os.path.dirname(os.path.abspath(args.wine_answers_from))} kept")
+    else:
+        drive_c = prepare_wine_prefix(wine_env["WINEPREFIX"], wine_env)
+        wine_out, failure = run(["wine", os.path.abspath(args.windows)], wine_env, drive_c)
+        if failure:
+            problems.append(f"Windows side under Wine: {failure}")
+        elif args.keep_wine_answers:
+            keep_answers(args.keep_wine_answers, key, wine_out)
 
     ours, parse_problems = parse_answers(native_out or "", "native")
     problems += parse_problems
