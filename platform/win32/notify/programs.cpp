@@ -44,19 +44,9 @@ class Locked {
   CRITICAL_SECTION& section_;
 };
 
-std::string narrow(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                        size, nullptr, nullptr);
-  return bytes;
-}
-
 void reportNotStarted(const Request& request, const std::string& reason) {
   std::fprintf(stderr, "scheduler: cannot start %s: %s; request dropped\n",
-               narrow(request.app).c_str(), reason.c_str());
+               ce::win32::utf8Of(request.app).c_str(), reason.c_str());
   std::fflush(stderr);
 }
 
@@ -99,7 +89,7 @@ std::optional<DWORD> startProgram(const Request& request) {
   HANDLE output = openOutput(request.app);
   if (!output)
     std::fprintf(stderr, "scheduler: cannot open the output file of %s; output discarded\n",
-                 narrow(request.app).c_str());
+                 ce::win32::utf8Of(request.app).c_str());
   // No arguments: the command line is the program's own path alone.
   std::wstring commandLine = L"\"" + request.app + L"\"";
   STARTUPINFOW startup{};

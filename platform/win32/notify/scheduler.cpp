@@ -17,6 +17,7 @@
 #include "platform/notify.h"
 #include "platform/win32/notify/request_store.h"
 #include "platform/win32/notify/time_ticks.h"
+#include "platform/win32/objectstore/object_store.h"
 
 namespace ce::notify {
 
@@ -51,21 +52,11 @@ std::vector<Request> requestsDueBy(long long ticks) {
   return requests;
 }
 
-std::string narrow(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                        size, nullptr, nullptr);
-  return bytes;
-}
-
 std::string startLine(const SYSTEMTIME& now, const StartedProgram& program) {
   char stamp[48];
   std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
                 now.wDay, now.wHour, now.wMinute, now.wSecond);
-  return std::string(stamp) + " started " + narrow(program.app) + " (pid " +
+  return std::string(stamp) + " started " + ce::win32::utf8Of(program.app) + " (pid " +
          std::to_string(program.processId) + ")";
 }
 

@@ -188,4 +188,14 @@ bool isUtf8(const std::string& text) {
                              static_cast<int>(text.size()), nullptr, 0) > 0;
 }
 
+std::string utf8Of(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                        size, nullptr, nullptr);
+  return bytes;
+}
+
 }  // namespace ce::win32

@@ -50,5 +50,7 @@ std::wstring storeObjectName(const std::wstring& storePath, const wchar_t* kind)
 
 // True when `text` is valid UTF-8.
 bool isUtf8(const std::string& text);
+// `text` as UTF-8, for a log line or a message to a person.
+std::string utf8Of(const std::wstring& text);
 
 }  // namespace ce::win32
