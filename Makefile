@@ -49,7 +49,8 @@ test-fast: build
 
 # The sanitizer build: its reports name file and line of each frame, which line tables alone
 # (-g1) give at a fraction of full debug information's compile and link time. Its conformance
-# tests run the Windows programs of $(BUILD), which are the same whatever the flags. No test
+# tests run the Windows programs of $(BUILD), which are the same whatever the flags, and take
+# the Wine answers $(BUILD)'s run kept for them. No test
 # runs the benchmarks, and the plain build already checks that they compile without warnings:
 # built here they would cost a minute of compiling for nothing.
 ASAN_FLAGS = -DCE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \

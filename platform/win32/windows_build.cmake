@@ -7,12 +7,6 @@ if(CE_WERROR)
   add_compile_options(-Werror)
 endif()
 include_directories(${CMAKE_SOURCE_DIR})
-# Every source here parses <windows.h> and the standard library before its own few hundred
-# lines: compiled in joined batches (a unity build), the sources of a folder parse them once.
-# -DCMAKE_UNITY_BUILD=OFF compiles each on its own, as when looking for a missing include.
-if(NOT DEFINED CMAKE_UNITY_BUILD)
-  set(CMAKE_UNITY_BUILD ON)
-endif()
 
 add_subdirectory(platform/win32)
 foreach(component textcore config clientlib recording watchers listener apps/notlstnr
