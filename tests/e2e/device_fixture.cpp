@@ -1,5 +1,7 @@
 #include "tests/e2e/device_fixture.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -103,6 +105,8 @@ int DeviceProcessTest::recordedPid(const char* record) {
   in >> pid;
   return pid;
 }
+
+bool signalProcess(int pid, int signalNumber) { return pid > 0 && kill(pid, signalNumber) == 0; }
 
 bool running(int pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

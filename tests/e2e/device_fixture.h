@@ -68,5 +68,9 @@ class DeviceProcessTest : public DeviceTest {
 
 // True while `pid` names a process that has not ended (a zombie has).
 bool running(int pid);
+// Sends `signalNumber` to the one process `pid`, as kill() does; false, sending nothing, for a
+// pid of 0 or less, which kill() takes for a whole process group: a missing pid record would
+// stop or kill this test, ctest and whatever started them.
+bool signalProcess(int pid, int signalNumber);
 
 }  // namespace ce::test

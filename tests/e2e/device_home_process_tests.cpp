@@ -501,13 +501,13 @@ bool signalPending(int pid, int signalNumber) {
 TEST_F(DeviceHomeProcessTest, AShutdownOfAKilledListenerEndsNonZeroSayingSo) {
   bootDevice();
   const int supervisor = recordedPid("boot.pid"), listener = recordedPid("listener.pid");
-  ASSERT_EQ(kill(supervisor, SIGSTOP), 0);
-  ASSERT_EQ(kill(listener, SIGKILL), 0);
+  ASSERT_TRUE(ce::test::signalProcess(supervisor, SIGSTOP));
+  ASSERT_TRUE(ce::test::signalProcess(listener, SIGKILL));
   ASSERT_TRUE(waitUntil([&] { return !running(listener); }));
   const std::string output = hostPath(".shutdown.out");
   ce::Process& stop = spawn({ce::test::buildDir() + "/apps/cedevice/cedevice", "shutdown"}, output);
   bool asked = waitUntil([&] { return signalPending(supervisor, SIGTERM); });
-  ASSERT_EQ(kill(supervisor, SIGCONT), 0);
+  ASSERT_TRUE(ce::test::signalProcess(supervisor, SIGCONT));
   ASSERT_TRUE(asked);
   EXPECT_EQ(exitCodeOf(stop), 1);
   EXPECT_EQ(ce::test::readFile(output),
@@ -531,14 +531,14 @@ TEST_F(DeviceHomeProcessTest, KilledProcessesAreRestartedABoundedNumberOfTimesTh
     });
   };
   const int first = recordedPid("listener.pid");
-  ASSERT_EQ(kill(first, SIGKILL), 0);
+  ASSERT_TRUE(ce::test::signalProcess(first, SIGKILL));
   EXPECT_TRUE(ce::test::waitForText(
       bootLog, "the listener ended (exit code 137); restarting it (1 of 3)",
       std::chrono::milliseconds(patienceMs)));
   ASSERT_TRUE(restartedAfter("listener.pid", first));
   for (int restart = 1; restart <= 3; ++restart) {
     const int scheduler = recordedPid("scheduler.pid");
-    ASSERT_EQ(kill(scheduler, SIGKILL), 0);
+    ASSERT_TRUE(ce::test::signalProcess(scheduler, SIGKILL));
     EXPECT_TRUE(ce::test::waitForText(
         bootLog,
         "the scheduler ended (exit code 137); restarting it (" + std::to_string(restart) + " of 3)",
@@ -547,7 +547,7 @@ TEST_F(DeviceHomeProcessTest, KilledProcessesAreRestartedABoundedNumberOfTimesTh
     ASSERT_TRUE(restartedAfter("scheduler.pid", scheduler)) << restart;
   }
   const int last = recordedPid("scheduler.pid");
-  ASSERT_EQ(kill(last, SIGKILL), 0);
+  ASSERT_TRUE(ce::test::signalProcess(last, SIGKILL));
   ASSERT_TRUE(waitUntil([&] { return !running(last); }));
   ASSERT_TRUE(ce::test::waitForText(bootLog, "the scheduler ended (exit code 137)\n",
                                     std::chrono::milliseconds(patienceMs)));
@@ -564,7 +564,7 @@ TEST_F(DeviceHomeProcessTest, KilledProcessesAreRestartedABoundedNumberOfTimesTh
     ASSERT_GT(pids.back(), 0) << record;
   }
   // The supervisor first, so that it restarts nothing.
-  for (int pid : pids) kill(pid, SIGKILL);
+  for (int pid : pids) ce::test::signalProcess(pid, SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return std::none_of(pids.begin(), pids.end(), running); }));
   bootDevice();
   const int live = recordedPid("listener.pid");

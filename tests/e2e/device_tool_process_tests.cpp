@@ -61,7 +61,7 @@ TEST_F(DeviceToolProcessTest, KilledSupervisorTakesItsSchedulerAndListenerAlong)
   ASSERT_GT(supervisor, 0);
   std::vector<int> children = childrenOf(supervisor);
   ASSERT_EQ(children.size(), 2u);  // the scheduler and the listener
-  ASSERT_EQ(kill(supervisor, SIGKILL), 0);
+  ASSERT_TRUE(ce::test::signalProcess(supervisor, SIGKILL));
   EXPECT_TRUE(waitUntil(
       [&] { return !running(supervisor) && !running(children[0]) && !running(children[1]); }));
 }

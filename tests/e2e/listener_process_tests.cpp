@@ -286,8 +286,8 @@ TEST_F(OfflineChangesProcessTest, ChangesMadeWhileKilledOrShutDownAreRecordedAtT
   // The whole device killed: the boot first, which would restart a listener killed alone.
   int supervisor = recordedPid("boot.pid");
   int listener = recordedPid("listener.pid");
-  ASSERT_EQ(kill(supervisor, SIGKILL), 0);
-  kill(listener, SIGKILL);
+  ASSERT_TRUE(ce::test::signalProcess(supervisor, SIGKILL));
+  ce::test::signalProcess(listener, SIGKILL);
   ASSERT_TRUE(waitUntil([&] {
     return !ce::test::running(supervisor) && !ce::test::running(listener);
   }));
