@@ -45,6 +45,14 @@ TEST_F(ListenerProcessTest, BootsSubscribesRecordsAndShutsDownReportingTheExitCo
   EXPECT_EQ(status.exitCode, 0);
   EXPECT_THAT(status.out, HasSubstr("clientPushList: 2 (contacts)"));
   EXPECT_THAT(status.out, HasSubstr("ClientPushWindowPicture"));
+  // ICU is loaded for the first name beyond ASCII, not as the listener starts: one that met
+  // only ASCII names maps none of it (catches ICU linked into the program again, and an ASCII
+  // name that still goes through ICU).
+  waitUntilHandled();  // file events too, their names looked up on the device
+  std::string maps = ce::test::readFile("/proc/" + std::to_string(recordedPid("listener.pid")) +
+                                        "/maps");
+  EXPECT_THAT(maps, HasSubstr("notlstnr"));
+  EXPECT_THAT(maps, Not(HasSubstr("libicu")));
 
   // Shutdown is the close message: the close runs to its end (the order of its steps is
   // PushWindowTest's) and the code is reported.

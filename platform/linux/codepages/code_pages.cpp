@@ -7,8 +7,6 @@
 // the default character; only MB_ERR_INVALID_CHARS turns an undefined byte into
 // ERROR_NO_UNICODE_TRANSLATION. The flags are the device's (docs/code-pages.md); others give
 // ERROR_INVALID_FLAGS.
-#include <unicode/uchar.h>
-#include <unicode/unorm2.h>
 
 #include <cstring>
 #include <map>
@@ -21,6 +19,7 @@
 #include "platform/linux/kernel/kernel_state.h"
 #include "platform/linux/kernel/platform_state.h"
 #include "platform/linux/codepages/page_converter.h"
+#include "platform/linux/icu/lazy_icu.h"
 #include "platform/linux/kernel/utf8.h"
 
 namespace {
@@ -84,8 +83,9 @@ bool validEncodeFlags(UINT codePage, DWORD flags) {
 // MB_COMPOSITE: each precomposed character as its base and nonspacing marks. Hangul syllables
 // stay whole: the device decomposes letters with marks, not syllables.
 std::wstring decomposed(const std::wstring& text) {
+  const auto& icu = ce::icu::functions();
   UErrorCode error = U_ZERO_ERROR;
-  const UNormalizer2* nfd = unorm2_getNFDInstance(&error);
+  const UNormalizer2* nfd = icu.nfdInstance(&error);
   if (U_FAILURE(error)) return text;
   std::wstring out;
   for (wchar_t c : text) {
@@ -93,7 +93,7 @@ std::wstring decomposed(const std::wstring& text) {
     error = U_ZERO_ERROR;
     int32_t n = c >= 0xAC00 && c <= 0xD7A3
                     ? -1
-                    : unorm2_getDecomposition(nfd, static_cast<UChar32>(c), parts, 8, &error);
+                    : icu.decomposition(nfd, static_cast<UChar32>(c), parts, 8, &error);
     if (n <= 0 || U_FAILURE(error)) {
       out += c;
       continue;
@@ -109,14 +109,15 @@ std::wstring decomposed(const std::wstring& text) {
 // U+FFFF, which no page holds).
 std::wstring composedForPage(const wchar_t* text, size_t size, DWORD flags,
                              ce::kernel::PageConverter& converter) {
+  const auto& icu = ce::icu::functions();
   UErrorCode error = U_ZERO_ERROR;
-  const UNormalizer2* nfc = unorm2_getNFCInstance(&error);
+  const UNormalizer2* nfc = icu.nfcInstance(&error);
   std::wstring out;
   for (size_t i = 0; i < size; ++i) {
     auto base = static_cast<UChar32>(text[i]);
-    while (i + 1 < size && u_charType(static_cast<UChar32>(text[i + 1])) == U_NON_SPACING_MARK) {
+    while (i + 1 < size && icu.charType(static_cast<UChar32>(text[i + 1])) == U_NON_SPACING_MARK) {
       auto mark = static_cast<UChar32>(text[i + 1]);
-      UChar32 both = U_SUCCESS(error) ? unorm2_composePair(nfc, base, mark) : -1;
+      UChar32 both = U_SUCCESS(error) ? icu.composePair(nfc, base, mark) : -1;
       bool composes = both >= 0 && converter.holds(static_cast<char32_t>(both));
       if (!composes && !(flags & (WC_DISCARDNS | WC_DEFAULTCHAR))) break;  // WC_SEPCHARS
       if (composes) base = both;

@@ -5,7 +5,6 @@
 // are taken from ICU one byte and one pair at a time, once per page, and the conversions run on
 // them. ICU's fallback mappings are IBM's, not the vendor's: best fits come from the vendor's
 // table (single_byte_tables.cpp).
-#include <unicode/ucnv.h>
 
 #include <cstring>
 #include <vector>
@@ -48,8 +47,9 @@ const Additions* additionsFor(const char* converter) {
 char16_t decodeWhole(UConverter* converter, const char* bytes, int32_t size) {
   UChar units[4];
   UErrorCode error = U_ZERO_ERROR;
-  ucnv_reset(converter);
-  int32_t n = ucnv_toUChars(converter, units, 4, bytes, size, &error);
+  const auto& library = icu::functions();
+  library.reset(converter);
+  int32_t n = library.toUChars(converter, units, 4, bytes, size, &error);
   return U_SUCCESS(error) && n == 1 ? static_cast<char16_t>(units[0]) : kUndefined;
 }
 
@@ -57,9 +57,10 @@ char16_t decodeWhole(UConverter* converter, const char* bytes, int32_t size) {
 unsigned short encodeOne(UConverter* converter, char16_t c) {
   char bytes[8];
   UErrorCode error = U_ZERO_ERROR;
-  ucnv_reset(converter);
+  const auto& library = icu::functions();
+  library.reset(converter);
   const UChar unit = c;
-  int32_t n = ucnv_fromUChars(converter, bytes, sizeof bytes, &unit, 1, &error);
+  int32_t n = library.fromUChars(converter, bytes, sizeof bytes, &unit, 1, &error);
   if (U_FAILURE(error) || n < 1 || n > 2) return kNoBytes;
   auto first = static_cast<unsigned char>(bytes[0]);
   if (n == 1) return first;
@@ -71,12 +72,13 @@ class DoubleByteConverter : public PageConverter {
   DoubleByteConverter(IcuConverter converter, const CodePageConverter& entry)
       : converter_(std::move(converter)), entry_(entry), singles_(256, kUndefined),
         pairs_(256 * 256, kUndefined), bytes_(0x10000, kNoBytes) {
+    const auto& library = icu::functions();
     UErrorCode error = U_ZERO_ERROR;
-    ucnv_setToUCallBack(converter_.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                        &error);
-    ucnv_setFromUCallBack(converter_.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr,
-                          nullptr, &error);
-    ucnv_setFallback(converter_.get(), false);
+    library.setToUCallBack(converter_.get(), library.toUnicodeStop, nullptr, nullptr, nullptr,
+                           &error);
+    library.setFromUCallBack(converter_.get(), library.fromUnicodeStop, nullptr, nullptr,
+                             nullptr, &error);
+    library.setFallback(converter_.get(), false);
     for (int byte = 0; byte < 256; ++byte) {
       char one = static_cast<char>(byte);
       if (isLead(static_cast<unsigned char>(byte))) {
@@ -200,7 +202,7 @@ class DoubleByteConverter : public PageConverter {
 
 std::unique_ptr<PageConverter> openDoubleByteConverter(const CodePageConverter& entry) {
   UErrorCode error = U_ZERO_ERROR;
-  IcuConverter converter(ucnv_open(entry.name, &error));
+  IcuConverter converter(icu::functions().open(entry.name, &error));
   if (U_FAILURE(error) || !converter) return nullptr;
   return std::make_unique<DoubleByteConverter>(std::move(converter), entry);
 }

@@ -1,14 +1,14 @@
 // An ICU converter that closes itself. Platform-internal.
 #pragma once
 
-#include <unicode/ucnv.h>
-
 #include <memory>
+
+#include "platform/linux/icu/lazy_icu.h"
 
 namespace ce::kernel {
 
 struct CloseIcuConverter {
-  void operator()(UConverter* converter) const { ucnv_close(converter); }
+  void operator()(UConverter* converter) const { icu::functions().close(converter); }
 };
 using IcuConverter = std::unique_ptr<UConverter, CloseIcuConverter>;
 

@@ -3,8 +3,6 @@
 // IBM's, not the vendor's best fits. A byte the page does not define becomes ICU's substitute
 // character (U+FFFD, or U+001A on EBCDIC), and a character the page lacks becomes the page's
 // own '?', default-ignorable characters included: ICU's substitute callback would drop those.
-#include <unicode/ucnv.h>
-#include <unicode/ucnv_cb.h>
 
 #include <vector>
 
@@ -25,33 +23,34 @@ void substituteAndRecord(const void* context, UConverterFromUnicodeArgs* args, c
   if (reason > UCNV_IRREGULAR) return;
   *static_cast<bool*>(const_cast<void*>(context)) = true;
   *error = U_ZERO_ERROR;
-  ucnv_cbFromUWriteSub(args, 0, error);
+  icu::functions().writeSubstitute(args, 0, error);
 }
 
 class IcuPageConverter : public PageConverter {
  public:
-  explicit IcuPageConverter(IcuConverter converter) : converter_(std::move(converter)) {
-    ucnv_setFallback(converter_.get(), false);
+  explicit IcuPageConverter(IcuConverter converter)
+      : icu_(icu::functions()), converter_(std::move(converter)) {
+    icu_.setFallback(converter_.get(), false);
     // The page's own question mark, so EBCDIC and UTF-16 pages get theirs.
     const UChar question[] = {u'?'};
     char bytes[8];
     UErrorCode error = U_ZERO_ERROR;
-    int32_t n = ucnv_fromUChars(converter_.get(), bytes, sizeof bytes, question, 1, &error);
+    int32_t n = icu_.fromUChars(converter_.get(), bytes, sizeof bytes, question, 1, &error);
     if (U_SUCCESS(error)) question_.assign(bytes, static_cast<size_t>(n));
   }
 
   bool toWide(const char* text, size_t size, const DecodeOptions& options,
               std::wstring& out) override {
     UErrorCode error = U_ZERO_ERROR;
-    ucnv_setToUCallBack(converter_.get(),
-                        options.failOnInvalid ? UCNV_TO_U_CALLBACK_STOP
-                                              : UCNV_TO_U_CALLBACK_SUBSTITUTE,
+    icu_.setToUCallBack(converter_.get(),
+                        options.failOnInvalid ? icu_.toUnicodeStop
+                                              : icu_.toUnicodeSubstitute,
                         nullptr, nullptr, nullptr, &error);
     std::vector<UChar> units(size + 8);
     for (;;) {
       error = U_ZERO_ERROR;
-      ucnv_resetToUnicode(converter_.get());
-      int32_t n = ucnv_toUChars(converter_.get(), units.data(), static_cast<int32_t>(units.size()),
+      icu_.resetToUnicode(converter_.get());
+      int32_t n = icu_.toUChars(converter_.get(), units.data(), static_cast<int32_t>(units.size()),
                                 text, static_cast<int32_t>(size), &error);
       if (error == U_BUFFER_OVERFLOW_ERROR) {
         units.resize(static_cast<size_t>(n) + 1);
@@ -83,17 +82,17 @@ class IcuPageConverter : public PageConverter {
     UErrorCode error = U_ZERO_ERROR;
     const std::string substitute = defaultChar ? std::string(defaultChar) : question_;
     if (!substitute.empty())
-      ucnv_setSubstChars(converter_.get(), substitute.data(),
+      icu_.setSubstChars(converter_.get(), substitute.data(),
                          static_cast<int8_t>(substitute.size()), &error);
     if (U_FAILURE(error)) return false;
     bool substituted = false;
-    ucnv_setFromUCallBack(converter_.get(), substituteAndRecord, &substituted, nullptr, nullptr,
+    icu_.setFromUCallBack(converter_.get(), substituteAndRecord, &substituted, nullptr, nullptr,
                           &error);
     out.resize(units.size() * 4 + 16);
     for (;;) {
       error = U_ZERO_ERROR;
-      ucnv_resetFromUnicode(converter_.get());
-      int32_t n = ucnv_fromUChars(converter_.get(), out.data(), static_cast<int32_t>(out.size()),
+      icu_.resetFromUnicode(converter_.get());
+      int32_t n = icu_.fromUChars(converter_.get(), out.data(), static_cast<int32_t>(out.size()),
                                   units.data(), static_cast<int32_t>(units.size()), &error);
       if (error == U_BUFFER_OVERFLOW_ERROR) {
         out.resize(static_cast<size_t>(n) + 1);
@@ -116,6 +115,7 @@ class IcuPageConverter : public PageConverter {
   }
 
  private:
+  const icu::Functions& icu_;
   IcuConverter converter_;
   std::string question_;
 };
@@ -124,7 +124,7 @@ class IcuPageConverter : public PageConverter {
 
 std::unique_ptr<PageConverter> openIcuConverter(const char* name) {
   UErrorCode error = U_ZERO_ERROR;
-  IcuConverter converter(ucnv_open(name, &error));
+  IcuConverter converter(icu::functions().open(name, &error));
   if (U_FAILURE(error) || !converter) return nullptr;
   return std::make_unique<IcuPageConverter>(std::move(converter));
 }

@@ -7,12 +7,11 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <unicode/uchar.h>
-
 #include <memory>
 #include <string>
 
 #include "platform/linux/device.h"
+#include "platform/linux/icu/lazy_icu.h"
 
 namespace {
 
@@ -42,8 +41,14 @@ namespace ce {
 
 std::wstring nameCaseKey(std::wstring_view name) {
   std::wstring key(name);
-  // ICU's simple mapping, one character to one, whatever the process's locale says.
-  for (auto& c : key) c = static_cast<wchar_t>(u_toupper(static_cast<UChar32>(c)));
+  // ICU's simple mapping, one character to one, whatever the process's locale says. ASCII
+  // needs no ICU: most names are ASCII, and ICU is loaded only when first needed.
+  for (auto& c : key) {
+    if (c < 0x80)
+      c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 0x20) : c;
+    else
+      c = static_cast<wchar_t>(icu::functions().toUpper(static_cast<UChar32>(c)));
+  }
   return key;
 }
 

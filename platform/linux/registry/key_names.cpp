@@ -6,10 +6,10 @@
 // (as WTF-8 does), and read back as that surrogate.
 #include "platform/linux/registry/key_names.h"
 
-#include <unicode/uchar.h>
 
 #include <cwchar>
 
+#include "platform/linux/icu/lazy_icu.h"
 #include "platform/linux/registry/registry.h"
 
 namespace ce::registry {
@@ -75,8 +75,9 @@ bool storedNameOf(const wchar_t* text, size_t size, StoredName& name, size_t& un
 char16_t upcased(char16_t unit) {
   if (unit < 0x80) return unit >= 'a' && unit <= 'z' ? static_cast<char16_t>(unit - 0x20) : unit;
   if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
-  UChar32 upper = u_toupper(unit);
-  if (upper == unit || upper > 0xFFFF || u_tolower(upper) != unit) return unit;
+  const auto& icu = icu::functions();
+  UChar32 upper = icu.toUpper(unit);
+  if (upper == unit || upper > 0xFFFF || icu.toLower(upper) != unit) return unit;
   return static_cast<char16_t>(upper);
 }
 

@@ -142,6 +142,15 @@ TEST_F(KernelTest, ANewFileGoesIntoTheFolderFoundInAnotherCase) {
   EXPECT_EQ(ce::test::readFile(hostPath("fs/Notes/New.Pwi")), "");
 }
 
+// ASCII is upper-cased without ICU, which is loaded only for the first name beyond it: the
+// letters' edges and their neighbours stay as ICU maps them, and the rest still goes through
+// ICU's simple mapping (catches a bound off by one, and a loaded function that is not the upper
+// case).
+TEST_F(KernelTest, NameCaseKeysUpperCaseAsciiAndTheRestAlike) {
+  EXPECT_EQ(ce::nameCaseKey(L"@AZ[`az{~ 09.doc"), L"@AZ[`AZ{~ 09.DOC");
+  EXPECT_EQ(ce::nameCaseKey(L"\u00e4\u00c4\u03c3\u00df\u0131"), L"\u00c4\u00c4\u03a3\u00dfI");
+}
+
 // Streams made over the opened descriptor: appends land after what is there whatever the
 // position, a read and a seek see the file, "w" empties it, and closing lets the descriptor
 // go (catches a seek that reports no position, which ftell and the log's size need, a
