@@ -1,6 +1,8 @@
 // Fail points and reset hooks: the test seams shared by every platform family.
 #include "platform/linux/kernel/platform_state.h"
 
+#include <malloc.h>
+
 #include <mutex>
 #include <vector>
 
@@ -20,6 +22,16 @@ FailPoints& failPoints() {
   return points;
 }
 
+struct IdleTrims {
+  std::mutex mutex;
+  std::vector<IdleTrim> trims;
+};
+
+IdleTrims& idleTrims() {
+  static IdleTrims registered;
+  return registered;
+}
+
 std::vector<ResetHook>& resetHooks() {
   static std::vector<ResetHook> hooks;
   return hooks;
@@ -35,6 +47,23 @@ bool failPointHit(const char* function, long long& result) {
 }
 
 void addResetHook(ResetHook hook) { resetHooks().push_back(hook); }
+
+void addIdleTrim(IdleTrim trim) {
+  IdleTrims& registered = idleTrims();
+  std::lock_guard<std::mutex> lock(registered.mutex);
+  registered.trims.push_back(trim);
+}
+
+void trimIdleMemory() {
+  std::vector<IdleTrim> trims;
+  {
+    IdleTrims& registered = idleTrims();
+    std::lock_guard<std::mutex> lock(registered.mutex);
+    trims = registered.trims;
+  }
+  for (IdleTrim trim : trims) trim();
+  malloc_trim(0);
+}
 
 void resetKernelState() {
   kernel::resetNamedMutexes();

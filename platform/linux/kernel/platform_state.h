@@ -14,6 +14,13 @@ bool failPointHit(const char* function, long long& result);
 using HandleCloser = bool (*)(HANDLE handle);
 void addHandleCloser(HandleCloser closer);
 
+// Called when a process has worked through a burst of messages and waits again: each family
+// gives back what it keeps only to be faster (SQLite's page caches), then the heap returns
+// its free pages. A family that is busy on another thread is left alone.
+using IdleTrim = void (*)();
+void addIdleTrim(IdleTrim trim);
+void trimIdleMemory();
+
 // Called by ce::testing::reset(), latest registered first.
 using ResetHook = void (*)();
 void addResetHook(ResetHook hook);

@@ -42,6 +42,17 @@ void resetSharedStore() {
   s.owner = 0;
 }
 
+// Any other process's commit empties the page cache anyway, so after a burst it seldom saves a
+// read for long; an idle listener gives it back. Skipped while another thread uses the store,
+// and never done on a parent's connection inherited through fork().
+void trimSharedStore() {
+  SharedStore& s = shared();
+  std::unique_lock<std::mutex> lock(s.mutex, std::try_to_lock);
+  if (lock.owns_lock() && s.store && s.owner == getpid()) s.store->releaseMemory();
+}
+
+const bool idleTrimRegistered = (ce::addIdleTrim(&trimSharedStore), true);
+
 // The process's connection to the current device's pim.db; null with `failed` set.
 poom::Store* connection(SharedStore& s, Result& failed) {
   static std::once_flag hook;

@@ -216,6 +216,8 @@ class Store::Transaction {
 
 Store::Store(sqlite3* db) : db_(db), statements_(sqlCount, nullptr) {}
 
+void Store::releaseMemory() { sqlite3_db_release_memory(db_); }
+
 Store::~Store() {
   for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
   sqlite3_close_v2(db_);

@@ -60,6 +60,9 @@ class Store {
   // Ends every subscription of these windows (Logoff, or windows found gone).
   pim::Result endSubscriptions(const std::vector<long long>& windows);
 
+  // Gives back the pages SQLite caches; the next reads take them from the file again.
+  void releaseMemory();
+
  private:
   enum Sql : int;
   class Transaction;

@@ -63,6 +63,16 @@ void resetRegistry() {
 
 const bool resetHookRegistered = (ce::addResetHook(&resetRegistry), true);
 
+// Any other process's commit empties the page cache anyway, so after a burst it seldom saves
+// a read for long; an idle listener gives it back. Skipped while another thread uses the store.
+void trimProcessStore() {
+  ProcessStore& state = processStore();
+  std::unique_lock<std::recursive_mutex> lock(state.mutex, std::try_to_lock);
+  if (lock.owns_lock() && state.store) state.store->releaseMemory();
+}
+
+const bool idleTrimRegistered = (ce::addIdleTrim(&trimProcessStore), true);
+
 LONG openProcessStore(std::unique_ptr<Store>& store) {
   static std::once_flag forkHandler;
   std::call_once(forkHandler, [] { pthread_atfork(nullptr, nullptr, &abandonInheritedStore); });

@@ -317,6 +317,10 @@ void Store::committed() {
   if (depth_ == 0) commits_.bump();
 }
 
+void Store::releaseMemory() {
+  if (connection_.get()) sqlite3_db_release_memory(connection_.get());
+}
+
 void Store::abandon() {
   for (auto& statement : statements_) statement.release();
   static std::vector<sqlite3*> abandoned;  // kept reachable, never closed

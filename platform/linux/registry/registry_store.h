@@ -121,6 +121,8 @@ class Store {
 
   // Leaves the connection open and unused: a forked child must not touch its parent's.
   void abandon();
+  // Gives back the pages SQLite caches; the next reads take them from the file again.
+  void releaseMemory();
 
   // True after the file was replaced under its name and the new one could not be opened:
   // nothing but reopen() may be called then.

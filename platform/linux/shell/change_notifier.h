@@ -92,8 +92,9 @@ class ChangeNotifier final : public ce::MessageSource {
   MovePairing pairing_{kPartnerWait};
   std::optional<Clock::time_point> lookAgainAt_;
   std::vector<Change> ready_;
-  // Large enough for about two thousand events per read call.
-  alignas(8) std::array<char, 64 * 1024> buffer_;
+  // About five hundred events per read call: a burst of ten thousand takes some twenty reads.
+  // Every byte a read fills stays with the idle listener, so more room buys nothing it keeps.
+  alignas(8) std::array<char, 16 * 1024> buffer_;
 };
 
 }  // namespace ce::shell

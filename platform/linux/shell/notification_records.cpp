@@ -15,6 +15,8 @@ struct LiveRecords {
   std::unordered_set<FILECHANGENOTIFY*> records;
 };
 
+constexpr size_t keptBuckets = 1024;
+
 LiveRecords& live() {
   static LiveRecords* records = new LiveRecords;  // outlives every static destructor
   return *records;
@@ -57,6 +59,10 @@ bool releaseRecord(FILECHANGENOTIFY* record) {
       return true;
     }
     live().records.erase(it);
+    // A burst leaves the set with buckets for all of its records at once: given back once the
+    // last is released, or an idle listener would hold the largest burst's buckets for good.
+    if (live().records.empty() && live().records.bucket_count() > keptBuckets)
+      std::unordered_set<FILECHANGENOTIFY*>().swap(live().records);
   }
   record->~FILECHANGENOTIFY();
   ::operator delete(record);

@@ -7,7 +7,6 @@
 // from the socket only when the queue is empty, and at most kMaxQueued at a time, so a flood
 // from another process meets the poster's bounded wait instead of growing our memory without
 // end.
-#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -130,7 +129,7 @@ bool retrieve(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool bl
       sources = s.sources;
       s.waiting = true;
     }
-    if (trim) malloc_trim(0);
+    if (trim) ce::trimIdleMemory();
     int timeout = -1;
     for (ce::MessageSource* source : sources) {
       waitOn.push_back(pollfd{source->descriptor(), POLLIN, 0});
