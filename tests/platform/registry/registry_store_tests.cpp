@@ -1,3 +1,4 @@
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/device.h"
+#include "platform/linux/kernel/platform_state.h"
 #include "platform/registry_transaction.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
@@ -146,6 +148,21 @@ TEST_F(RegistryStoreTest, ATransactionOvertakenBetweenItsReadAndItsWriteRunsAgai
     SCOPED_TRACE(readJustBefore ? "list read just before" : "list just written");
     overtakenTransaction(readJustBefore);
   }
+}
+
+// A process idle after a burst gives back the pages SQLite cached for its store, and its next
+// reads find the same values (catches a trim that never reaches the store, and one that leaves
+// the store unusable).
+TEST_F(RegistryStoreTest, AnIdleTrimGivesBackCachedPagesAndReadsGoOn) {
+  HKEY key = createKey(L"Software\\Quillbex");
+  const std::wstring longValue(200, L'x');
+  for (int i = 0; i < 200; ++i) setString(key, (L"v" + std::to_wstring(i)).c_str(), longValue);
+  const sqlite3_int64 cached = sqlite3_memory_used();
+  ce::trimIdleMemory();
+  EXPECT_LT(sqlite3_memory_used(), cached - 32 * 1024);
+  EXPECT_EQ(getString(key, L"v7"), longValue);
+  setString(key, L"v7", L"y");
+  EXPECT_EQ(getString(key, L"v7"), L"y");
 }
 
 // What was read is kept in memory while no commit is published, whoever makes the commit: here
