@@ -144,11 +144,17 @@ TEST_F(KernelTest, ANewFileGoesIntoTheFolderFoundInAnotherCase) {
 
 // ASCII is upper-cased without ICU, which is loaded only for the first name beyond it: the
 // letters' edges and their neighbours stay as ICU maps them, and the rest still goes through
-// ICU's simple mapping (catches a bound off by one, and a loaded function that is not the upper
-// case).
+// ICU's simple mapping (catches a bound off by one, a loaded function that is not the upper
+// case, and a lookup that drops a folder path's last separator).
 TEST_F(KernelTest, NameCaseKeysUpperCaseAsciiAndTheRestAlike) {
   EXPECT_EQ(ce::nameCaseKey(L"@AZ[`az{~ 09.doc"), L"@AZ[`AZ{~ 09.DOC");
   EXPECT_EQ(ce::nameCaseKey(L"\u00e4\u00c4\u03c3\u00df\u0131"), L"\u00c4\u00c4\u03a3\u00dfI");
+  // A folder's path found in another case keeps its trailing separator, which is what keeps a
+  // file of that name from answering for the folder.
+  std::filesystem::create_directories(hostPath("fs/Notes"));
+  std::string folder = ce::fsRoot() + "/NOTES/";
+  EXPECT_TRUE(ce::matchCase(folder));
+  EXPECT_EQ(folder, ce::fsRoot() + "/Notes/");
 }
 
 // Streams made over the opened descriptor: appends land after what is there whatever the
