@@ -1,4 +1,5 @@
 // Run-at-time requests and the scheduler that carries them out.
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/kernel/platform_state.h"
 #include "platform/linux/notify/change_watcher.h"
 #include "platform/notify.h"
 #include "platform/testing.h"
@@ -63,6 +65,21 @@ const Lines launcherAtNoon = {"2024-03-01 12:00:00.000 \\Program Files\\Quillbex
 std::vector<std::string> wakeFailures;
 void collectWakeFailure(const wchar_t* app, const char* reason) {
   wakeFailures.push_back(ascii(app) + ": " + reason);
+}
+
+// The request store gives back what SQLite cached once a burst is handled, and goes on
+// (catches a trim that never reaches the store, and one that leaves it unusable).
+TEST_F(RunAtTimeTest, AnIdleTrimGivesBackTheStoresCachedPagesAndItGoesOn) {
+  SYSTEMTIME noon = at(2024, 3, 1, 12, 0);
+  for (int i = 0; i < 200; ++i)
+    ASSERT_TRUE(CeRunAppAtTime((L"\\Windows\\" + std::wstring(150, L'p') + std::to_wstring(i) +
+                                L".exe").c_str(),
+                               &noon));
+  const sqlite3_int64 cached = sqlite3_memory_used();
+  ce::trimIdleMemory();
+  EXPECT_LT(sqlite3_memory_used(), cached - 16 * 1024);
+  ASSERT_TRUE(CeRunAppAtTime(launcher, &noon));
+  EXPECT_EQ(pending().size(), 201u);
 }
 
 TEST_F(RunAtTimeTest, LaterRequestForTheSameProgramReplacesTheEarlierWhateverTheCase) {

@@ -1,6 +1,7 @@
 // The PIM store: items, subscriptions, the notifications of subscribed windows and the change
 // tokens committed with each change.
 #include <signal.h>
+#include <sqlite3.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/linux/device.h"
+#include "platform/linux/kernel/platform_state.h"
 #include "platform/pimstore.h"
 #include "platform/testing.h"
 #include "platform/windows.h"
@@ -136,6 +138,23 @@ TEST_F(PoomTest, ADatabaseThatIsNotOursIsRefusedAndLeftUntouched) {
   EXPECT_NE(added.message.find("pim.db"), std::string::npos) << added.message;
   EXPECT_EQ(ce::test::readFile(path), before);
   app->Release();
+}
+
+// The process's store gives back what SQLite cached once a burst is handled, and goes on
+// (catches a trim that never reaches the store, and one that leaves it unusable).
+TEST_F(PoomTest, AnIdleTrimGivesBackTheStoresCachedPagesAndItGoesOn) {
+  DWORD oid = 0;
+  for (int i = 0; i < 100; ++i)
+    ASSERT_TRUE(ce::pim::addItem(olFolderContacts, std::string(300, static_cast<char>('a' + i % 26)),
+                                 oid));
+  const sqlite3_int64 cached = sqlite3_memory_used();
+  ce::trimIdleMemory();
+  EXPECT_LT(sqlite3_memory_used(), cached - 16 * 1024);
+  ASSERT_TRUE(ce::pim::changeItem(oid, std::string("Zed")));
+  std::vector<ce::pim::Item> items;
+  ASSERT_TRUE(ce::pim::listItems(items, olFolderContacts));
+  ASSERT_EQ(items.size(), 100u);
+  EXPECT_EQ(items.back().subject, "Zed");
 }
 
 TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
