@@ -15,8 +15,9 @@ using HandleCloser = bool (*)(HANDLE handle);
 void addHandleCloser(HandleCloser closer);
 
 // Called when a process has worked through a burst of messages and waits again: each family
-// gives back what it keeps only to be faster (SQLite's page caches), then the heap returns
-// its free pages. A family that is busy on another thread is left alone.
+// gives back what it keeps only to be faster, then the heap returns its free pages. SQLite's
+// page caches are the main such keep: any other process's commit empties them anyway, so after
+// a burst they seldom save a read for long. A family busy on another thread is left alone.
 using IdleTrim = void (*)();
 void addIdleTrim(IdleTrim trim);
 void trimIdleMemory();

@@ -271,8 +271,7 @@ void leaveIfReplaced() {
   if (log && ce::fileIdentity(path + "-wal") == log) replacedLog = log;
 }
 
-// Any other process's commit empties the page cache anyway, so after a burst it seldom saves a
-// read for long; an idle listener gives it back. Skipped while another thread uses the store.
+// The connection's page cache, given back when idle (ce::addIdleTrim).
 void trimConnection() {
   std::unique_lock<std::mutex> lock(connectionMutex, std::try_to_lock);
   if (lock.owns_lock() && connection) sqlite3_db_release_memory(connection->db.get());

@@ -42,9 +42,8 @@ void resetSharedStore() {
   s.owner = 0;
 }
 
-// Any other process's commit empties the page cache anyway, so after a burst it seldom saves a
-// read for long; an idle listener gives it back. Skipped while another thread uses the store,
-// and never done on a parent's connection inherited through fork().
+// The store's page cache, given back when idle (ce::addIdleTrim); never a parent's connection
+// inherited through fork().
 void trimSharedStore() {
   SharedStore& s = shared();
   std::unique_lock<std::mutex> lock(s.mutex, std::try_to_lock);

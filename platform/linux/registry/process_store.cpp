@@ -63,8 +63,7 @@ void resetRegistry() {
 
 const bool resetHookRegistered = (ce::addResetHook(&resetRegistry), true);
 
-// Any other process's commit empties the page cache anyway, so after a burst it seldom saves
-// a read for long; an idle listener gives it back. Skipped while another thread uses the store.
+// The store's page cache, given back when idle (ce::addIdleTrim).
 void trimProcessStore() {
   ProcessStore& state = processStore();
   std::unique_lock<std::recursive_mutex> lock(state.mutex, std::try_to_lock);
