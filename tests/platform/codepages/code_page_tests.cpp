@@ -165,6 +165,16 @@ TEST(CodePageTest, FlagsZeroNeverDropsACharacterAndOnlyTheDevicesFlagsAreTaken) 
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// MB_COMPOSITE splits letters with marks into base and mark, but keeps Hangul syllables whole,
+// the first and last of them included (catches the syllables' range off by one at either end).
+TEST(CodePageTest, CompositeSplitsMarkedLettersButNoHangulSyllable) {
+  wchar_t wide[8];
+  ASSERT_EQ(MultiByteToWideChar(1252, MB_COMPOSITE, "\xE9", 1, wide, 8), 2);
+  EXPECT_EQ(std::wstring(wide, 2), L"e\u0301");
+  ASSERT_EQ(MultiByteToWideChar(949, MB_COMPOSITE, "\xB0\xA1\xC6\x52", 4, wide, 8), 2);
+  EXPECT_EQ(std::wstring(wide, 2), L"\uAC00\uD7A3");
+}
+
 // A lead byte before a NUL has nothing after it: the NUL is never taken as its trail byte, so a
 // counted text keeps its NUL and what follows it.
 TEST(CodePageTest, ALeadByteBeforeANulStandsAlone) {
