@@ -196,6 +196,8 @@ TEST_F(PoomTest, ItemsAreStoredExactlyAndBadInputChangesNothing) {
   EXPECT_EQ(ce::pim::deleteItem(task).status, ce::pim::Status::noSuchItem);
   // Each committed change raises its own folder's token; a refused one commits nothing.
   EXPECT_EQ(tokens(), (std::map<int, long long>{{9, 1}, {10, 3}, {13, 2}}));
+  // The longest subject allowed is taken whole.
+  EXPECT_TRUE(ce::pim::changeItem(contact, std::string(ce::pim::maxSubjectBytes, 'a')));
   long long token = 0;
   EXPECT_EQ(ce::pim::readChangeToken(42, token).status, ce::pim::Status::badFolder);
   DWORD next = 0;
