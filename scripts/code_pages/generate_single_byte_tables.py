@@ -89,7 +89,7 @@ def exceptions(decode, encode, default_byte, default_char):
 
 
 def table(name, kind, values, per_line, fmt):
-    lines = [f"constexpr {kind} {name}[] = {{"]
+    lines = [f"CE_CODE_PAGE_TABLE constexpr {kind} {name}[] = {{"]
     for at in range(0, len(values), per_line):
         lines.append("    " + " ".join(fmt(v) + "," for v in values[at:at + per_line]))
     lines.append("};")
@@ -107,6 +107,9 @@ def main():
            "// of the byte table does not give (best fits first of all). Per lead-byte page: its",
            "// best fits, one byte or lead << 8 | trail.",
            '#include "platform/linux/codepages/single_byte_tables.h"', "", "#include <iterator>", "",
+           "// The section is aligned, not its first table: the compiler may emit the tables in any",
+           "// order, but writes top-level asm ahead of them all.",
+           'asm(".pushsection .ce_code_pages,\\"a\\"\\n\\t.balign 65536\\n\\t.popsection");', "",
            "namespace ce::kernel {", "", "namespace {", ""]
     rows = []
     for page in PAGES:

@@ -13,6 +13,7 @@
 #include "platform/testing.h"
 #include "platform/windows.h"
 #include "tests/e2e/device_fixture.h"
+#include "tests/e2e/resident_pages.h"
 #include "tests/support/sqlite_file.h"
 
 namespace {
@@ -49,10 +50,13 @@ TEST_F(ListenerProcessTest, BootsSubscribesRecordsAndShutsDownReportingTheExitCo
   // only ASCII names maps none of it (catches ICU linked into the program again, and an ASCII
   // name that still goes through ICU).
   waitUntilHandled();  // file events too, their names looked up on the device
-  std::string maps = ce::test::readFile("/proc/" + std::to_string(recordedPid("listener.pid")) +
-                                        "/maps");
+  int listener = recordedPid("listener.pid");
+  std::string maps = ce::test::readFile("/proc/" + std::to_string(listener) + "/maps");
   EXPECT_THAT(maps, HasSubstr("notlstnr"));
   EXPECT_THAT(maps, Not(HasSubstr("libicu")));
+  // Nor are the code-page tables in its memory: catches the tables back among the data every
+  // process reads, where the kernel maps them with the pages around them.
+  EXPECT_EQ(ce::test::residentPagesOfSection(listener, ".ce_code_pages"), 0);
 
   // Shutdown is the close message: the close runs to its end (the order of its steps is
   // PushWindowTest's) and the code is reported.

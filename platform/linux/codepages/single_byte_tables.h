@@ -7,6 +7,12 @@
 
 #include "platform/linux/kernel/wintypes.h"
 
+// The tables are 80 KiB that only a process converting one of these pages reads. The kernel
+// maps the whole 64 KiB window of a program around each page it faults in, so tables sharing a
+// window with data every process reads would be in every process's memory. They have a
+// section of their own, which starts a window (see single_byte_tables.cpp).
+#define CE_CODE_PAGE_TABLE [[gnu::section(".ce_code_pages")]]
+
 namespace ce::kernel {
 
 // one encoding the inverse of the byte table does not give; byte 0x100: the default character
