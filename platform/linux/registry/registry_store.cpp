@@ -250,24 +250,39 @@ void Store::forgetTransactionReads() {
   mixedReads_ = false;
 }
 
+// Every statement is prepared once here, as the check that the tables and columns are ours,
+// and then let go: each holds some KiB of heap for the life of the process, and a listener
+// uses few of them. statement() prepares one again at its first use.
 LONG Store::prepareStatements() {
   static_assert(sizeof statementTexts / sizeof statementTexts[0] == statementCount);
-  statements_.clear();
   for (const char* text : statementTexts) {
     sqlite3_stmt* raw = nullptr;
-    int rc = sqlite3_prepare_v3(connection_.get(), text, -1, SQLITE_PREPARE_PERSISTENT, &raw,
-                                nullptr);
-    Statement statement(raw);
+    int rc = sqlite3_prepare_v2(connection_.get(), text, -1, &raw, nullptr);
+    Statement checked(raw);
     // A table or column we expect is missing: somebody else's database.
     if (rc == SQLITE_ERROR) return ERROR_BADDB;
     if (rc != SQLITE_OK) return errorOf(rc, false);
-    statements_.push_back(std::move(statement));
   }
+  statements_.clear();
+  statements_.resize(statementCount);
   return ERROR_SUCCESS;
 }
 
+// Null when it cannot be prepared (out of memory): SQLite then fails the step, and the call
+// with it.
+sqlite3_stmt* Store::statement(StatementId id) {
+  Statement& prepared = statements_[id];
+  if (!prepared.get()) {
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v3(connection_.get(), statementTexts[id], -1, SQLITE_PREPARE_PERSISTENT, &raw,
+                       nullptr);
+    prepared = Statement(raw);
+  }
+  return prepared.get();
+}
+
 LONG Store::run(StatementId id, bool writing) {
-  StatementUse use(statements_[id].get());
+  StatementUse use(statement(id));
   return errorOf(sqlite3_step(use.get()), writing);
 }
 
@@ -322,13 +337,13 @@ void Store::releaseMemory() {
 }
 
 void Store::abandon() {
-  for (auto& statement : statements_) statement.release();
+  for (auto& prepared : statements_) prepared.release();
   static std::vector<sqlite3*> abandoned;  // kept reachable, never closed
   abandoned.push_back(connection_.release());
 }
 
 LONG Store::checkKey(long long key) {
-  StatementUse use(statements_[selectKey].get());
+  StatementUse use(statement(selectKey));
   sqlite3_bind_int64(use.get(), 1, key);
   int rc = sqlite3_step(use.get());
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
@@ -388,7 +403,7 @@ LONG Store::findKey(long long base, const std::vector<StoredName>& names, long l
   LONG rc;
   {
     ReadSnapshot snapshot(*this, names.size() > 1);
-    rc = walk(statements_[findChild].get(), at, names, found);
+    rc = walk(statement(findChild), at, names, found);
     if (rc == ERROR_SUCCESS && (found < names.size() || names.empty())) {
       // Missing: because the base itself is gone, or only the name.
       rc = checkKey(base);
@@ -412,9 +427,9 @@ LONG Store::createKeys(long long base, const std::vector<StoredName>& names, lon
   // Again under the write lock: another process may have made or removed part of it since.
   long long at = base;
   size_t found = 0;
-  if (LONG rc = walk(statements_[findChild].get(), at, names, found)) return rc;
+  if (LONG rc = walk(statement(findChild), at, names, found)) return rc;
   for (size_t i = found; i < names.size(); ++i) {
-    StatementUse use(statements_[insertKey].get());
+    StatementUse use(statement(insertKey));
     sqlite3_bind_int64(use.get(), 1, at);
     bindText(use.get(), 2, names[i].text);
     bindBlob(use.get(), 3, names[i].key);
@@ -430,7 +445,7 @@ LONG Store::createKeys(long long base, const std::vector<StoredName>& names, lon
 
 LONG Store::deleteTree(long long key) {
   if (LONG rc = followReplacement()) return rc;
-  StatementUse use(statements_[deleteSubtree].get());
+  StatementUse use(statement(deleteSubtree));
   sqlite3_bind_int64(use.get(), 1, key);
   LONG rc = writeStep(use.get());
   if (rc == ERROR_SUCCESS && sqlite3_changes(connection_.get()) == 0) rc = ERROR_FILE_NOT_FOUND;
@@ -439,7 +454,7 @@ LONG Store::deleteTree(long long key) {
 }
 
 LONG Store::countKey(long long key, KeyCounts& counts) {
-  StatementUse use(statements_[countKeyContents].get());
+  StatementUse use(statement(countKeyContents));
   sqlite3_bind_int64(use.get(), 1, key);
   sqlite3_bind_int(use.get(), 2, static_cast<int>(sizeof(WCHAR)));
   int rc = sqlite3_step(use.get());
@@ -501,7 +516,7 @@ LONG Store::readRows(Walk walk, long long key, DWORD index, const WalkRow* after
   bool subkeys = walk == Walk::subkeys;
   StatementId id = subkeys ? (after ? subkeysAfter : subkeysFrom)
                            : (after ? valuesAfter : valuesFrom);
-  StatementUse use(statements_[id].get());
+  StatementUse use(statement(id));
   sqlite3_bind_int64(use.get(), 1, key);
   if (after && subkeys)
     bindBlob(use.get(), 2, after->sortKey);
@@ -589,7 +604,7 @@ LONG Store::readValue(long long key, const StoredName& name, StoredValue& value)
   std::optional<ReadCache::Header> before = readBegins(startsSnapshot);
   LONG result;
   {
-    StatementUse use(statements_[selectValue].get());
+    StatementUse use(statement(selectValue));
     sqlite3_bind_int64(use.get(), 1, key);
     bindBlob(use.get(), 2, name.key);
     int rc = sqlite3_step(use.get());
@@ -610,7 +625,7 @@ LONG Store::readValue(long long key, const StoredName& name, StoredValue& value)
 
 LONG Store::writeValue(long long key, const StoredName& name, const StoredValue& value) {
   if (LONG rc = followReplacement()) return rc;
-  StatementUse use(statements_[upsertValue].get());
+  StatementUse use(statement(upsertValue));
   sqlite3_bind_int64(use.get(), 1, key);
   bindText(use.get(), 2, name.text);
   bindBlob(use.get(), 3, name.key);
@@ -633,7 +648,7 @@ LONG Store::writeValue(long long key, const StoredName& name, const StoredValue&
 
 LONG Store::writeText(long long key, const StoredName& name, std::string_view text) {
   if (LONG rc = followReplacement()) return rc;
-  StatementUse use(statements_[upsertValue].get());
+  StatementUse use(statement(upsertValue));
   sqlite3_bind_int64(use.get(), 1, key);
   bindText(use.get(), 2, name.text);
   bindBlob(use.get(), 3, name.key);
@@ -648,7 +663,7 @@ LONG Store::writeText(long long key, const StoredName& name, std::string_view te
 
 LONG Store::deleteValue(long long key, const StoredName& name) {
   if (LONG rc = followReplacement()) return rc;
-  StatementUse use(statements_[deleteValueByName].get());
+  StatementUse use(statement(deleteValueByName));
   sqlite3_bind_int64(use.get(), 1, key);
   bindBlob(use.get(), 2, name.key);
   LONG rc = writeStep(use.get());

@@ -157,6 +157,7 @@ class Store {
 
   Store(Connection connection, CommitCounter commits);
   LONG prepareStatements();
+  sqlite3_stmt* statement(StatementId id);
   // Before a write outside a transaction: follows a file replaced under the store's name
   // (a rename over it), so that no write goes into a file nobody else will read. One read of
   // the watch unless it saw the name change.

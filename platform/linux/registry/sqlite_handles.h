@@ -70,6 +70,7 @@ class StatementUse {
   StatementUse(const StatementUse&) = delete;
   StatementUse& operator=(const StatementUse&) = delete;
   ~StatementUse() {
+    if (!statement_) return;  // sqlite3_clear_bindings does not take null
     sqlite3_reset(statement_);
     sqlite3_clear_bindings(statement_);
   }

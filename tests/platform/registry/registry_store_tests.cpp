@@ -165,6 +165,26 @@ TEST_F(RegistryStoreTest, AnIdleTrimGivesBackCachedPagesAndReadsGoOn) {
   EXPECT_EQ(getString(key, L"v7"), L"y");
 }
 
+// Statements are prepared at their first use, so SQLite may be out of memory just then: the call
+// fails, and once memory is back the same call works and nothing stored is lost. Catches a
+// statement that could not be prepared handed on as null to a call that does not take it.
+TEST_F(RegistryStoreTest, AStatementThatCannotBePreparedFailsItsCallAndLaterOnesWork) {
+  HKEY key = createKey(L"Software\\Quillbex");
+  setString(key, L"clientPushList", L"5");
+  DWORD subkeys = 7, values = 0;
+  sqlite3_hard_heap_limit64(sqlite3_memory_used());
+  LONG starved = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                  &values, nullptr, nullptr, nullptr, nullptr);
+  sqlite3_hard_heap_limit64(0);
+  EXPECT_NE(starved, ERROR_SUCCESS);
+  ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subkeys, 0u);
+  EXPECT_EQ(values, 1u);
+  EXPECT_EQ(getString(key, L"clientPushList"), L"5");
+}
+
 // What was read is kept in memory while no commit is published, whoever makes the commit: here
 // another program's own SQLite connection, which leaves no mark of ours. Catches a kept key or
 // value given after such a commit; a transaction whose read was answered from memory writing
