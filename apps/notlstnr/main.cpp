@@ -1,5 +1,4 @@
 // The listener process: the device starts it without arguments.
-#include <clocale>
 #include <cstdio>
 
 #include "apps/listener_state.h"
@@ -35,8 +34,9 @@ int main(int argc, char** argv) {
           argc, argv, "notlstnr", helpText,
           ": the listener takes no options\nRun `notlstnr --help`, or start it with `cedevice boot`."))
     return *exitCode;
-  // Every process of the device prints any character through %S.
-  std::setlocale(LC_CTYPE, "C.UTF-8");
+  // Unlike the device's tools, the listener sets no locale: its log prints %S as UTF-8 by
+  // itself, and names are folded through a locale made only for a name beyond ASCII, so an
+  // idle listener does not hold the locale's tables.
   // One listener per device: a second would subscribe every source again and record each
   // change twice. Held until the process ends, which lets go of it however it ends. Where
   // the mutex cannot be made at all (no device), the start below says why.

@@ -10,6 +10,7 @@
 #include "platform/windows.h"
 #include "tests/platform/registry/registry_test_helpers.h"
 #include "tests/support/device_test.h"
+#include "tests/support/locale_for_scope.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/settings.h"
 
@@ -94,19 +95,6 @@ TEST_F(NodeTest, ReadingCreatesTheKeyButCountingDoesNot) {
   EXPECT_EQ(refused.readChildNames(), nullptr);
 }
 
-// The C library's locale, set for one scope (it is process-wide: tests of this binary run one
-// at a time).
-class LocaleForScope {
- public:
-  explicit LocaleForScope(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
-    std::setlocale(LC_CTYPE, name);
-  }
-  ~LocaleForScope() { std::setlocale(LC_CTYPE, saved_.c_str()); }
-
- private:
-  std::string saved_;
-};
-
 // Error texts carry a key path beyond ASCII whole whatever the locale: in the "C" locale, where
 // a process is left when setlocale fails (as under Wine), "%ls" cut it at the first accent.
 std::string lastErrorTextOrNull() {
@@ -114,7 +102,7 @@ std::string lastErrorTextOrNull() {
 }
 
 TEST_F(NodeTest, ErrorTextsKeepKeyPathsBeyondAsciiWhateverTheLocale) {
-  LocaleForScope plainC("C");
+  ce::test::LocaleForScope plainC("C");
   const std::string name = "Caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80";
   DeviceManagementNode node("Quillbex", name.c_str());
   ce::testing::setFailPoint("RegCreateKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);

@@ -6,11 +6,12 @@
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cwctype>
 
+#include "platform/linux/kernel/case_locale.h"
 #include "platform/linux/kernel/platform_state.h"
 #include "platform/testing.h"
 #include "platform/linux/user/close_signals.h"
@@ -102,9 +103,17 @@ DWORD tickCount() {
                             static_cast<uint64_t>(now.tv_nsec) / 1000000);
 }
 
+// C.UTF-8's lower case, taken from a locale of its own: no process of the device depends on
+// setting one for the whole process first.
 std::wstring foldCase(const std::wstring& text) {
   std::wstring folded(text);
-  for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  for (wchar_t& c : folded) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    else if (c >= 0x80) {
+      if (locale_t locale = ce::caseLocale())
+        c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), locale));
+    }
+  }
   return folded;
 }
 

@@ -33,6 +33,7 @@
 #include "platform/windows.h"
 #include "tests/platform/child_processes.h"
 #include "tests/support/device_test.h"
+#include "tests/support/locale_for_scope.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -99,6 +100,10 @@ TEST_F(WindowTest, ClassesAreAtomsFoundInAnyCaseAndAWindowNeedsOne) {
   EXPECT_EQ(createWindow(L"NoSuchClass"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
   EXPECT_TRUE(UnregisterClassW(L"clientpushwindow", GetModuleHandleW(nullptr)));
+  // Beyond ASCII too, in a process that set no locale, as the listener sets none.
+  ce::test::LocaleForScope plainC("C");
+  EXPECT_GE(registerClass(L"Fenster\u00c4"), 0xC000);
+  EXPECT_TRUE(UnregisterClassW(L"fenster\u00e4", GetModuleHandleW(nullptr)));
 }
 
 // (What was queued for a window goes with it: the windows conformance area's.)
