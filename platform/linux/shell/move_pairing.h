@@ -49,8 +49,11 @@ class MovePairing {
   // never will (an overflow lies between).
   long partnerOfFront() const;
 
+  static constexpr size_t kBacklogWorthShrinking = 1024;
+
   std::chrono::milliseconds partnerWait_;
   std::deque<Held> held_;
+  size_t peak_ = 0;  // the longest held_ since it last started afresh
 };
 
 }  // namespace ce::shell

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
 #include <vector>
 
 #include "platform/linux/kernel/platform_state.h"
@@ -33,6 +34,8 @@ constexpr size_t kBacklogWorthTrimming = 256;
 bool burstEndedLocked(State& s) {
   if (s.queuePeak < kBacklogWorthTrimming) return false;
   s.queuePeak = 0;
+  // The deque's index of blocks stays as long as the backlog needed, until it starts afresh.
+  if (s.queue.empty()) std::deque<MSG>().swap(s.queue);
   return true;
 }
 
