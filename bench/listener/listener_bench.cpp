@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -415,13 +416,44 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
 }
 }  // namespace
 
+const char* const usage =
+    "Usage: listener_bench [--iterations N] [--burst N] [--drain N] [--idle-seconds N]\n"
+    "Runs a listener in a temporary device and prints one JSON line per figure.\n"
+    "  --iterations N    samples per latency figure (200)\n"
+    "  --burst N         changes per burst, of contacts and of files (10000)\n"
+    "  --drain N         files queued while the listener is stopped (5000)\n"
+    "  --idle-seconds N  how long the idle listener is watched (10)\n";
+
+// A whole positive number, or -1.
+int positiveNumber(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno || end == text || *end || value <= 0 || value > 10000000) return -1;
+  return static_cast<int>(value);
+}
+
 int main(int argc, char** argv) {
   int iterations = 200, burst = 10000, drain = 5000, idleSeconds = 10;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--burst")) burst = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--drain")) drain = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--idle-seconds")) idleSeconds = std::atoi(argv[i + 1]);
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      std::fputs(usage, stdout);
+      return 0;
+    }
+    int* option = !std::strcmp(argv[i], "--iterations")     ? &iterations
+                  : !std::strcmp(argv[i], "--burst")        ? &burst
+                  : !std::strcmp(argv[i], "--drain")        ? &drain
+                  : !std::strcmp(argv[i], "--idle-seconds") ? &idleSeconds
+                                                            : nullptr;
+    if (!option) {
+      std::fprintf(stderr, "listener_bench: unknown option '%s'\n%s", argv[i], usage);
+      return 2;
+    }
+    if (i + 1 == argc || (*option = positiveNumber(argv[i + 1])) < 0) {
+      std::fprintf(stderr, "listener_bench: %s takes a whole number above 0\n", argv[i]);
+      return 2;
+    }
+    ++i;
   }
   char pattern[] = "/tmp/listener-bench-XXXXXX";
   std::string home = mkdtemp(pattern);
