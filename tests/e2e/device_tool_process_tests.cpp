@@ -2,6 +2,8 @@
 // processes name nobody, a supervisor's death takes its children along, a listener that
 // cannot receive messages is not reported as booted, and a detached boot keeps none of its
 // caller's descriptors. And no message another process can send stops the listener.
+#include <dlfcn.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,6 +14,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+
+#include <unicode/uvernum.h>
 
 #include "platform/linux/process.h"
 #include "platform/linux/user/datagram.h"
@@ -101,6 +106,43 @@ TEST_F(DeviceToolProcessTest, BootFailsWhenTheListenerCannotReceiveMessages) {
   auto down = cedevice({"shutdown"});
   EXPECT_EQ(down.exitCode, 1);
   EXPECT_THAT(down.err, HasSubstr("not running"));
+}
+
+// The ICU library this build loads, as the loader finds it; "" when it cannot.
+std::string icuLibraryPath() {
+  void* icu = dlopen("libicuuc.so." U_ICU_VERSION_SHORT, RTLD_LAZY | RTLD_LOCAL);
+  link_map* map = nullptr;
+  std::string path = icu && dlinfo(icu, RTLD_DI_LINKMAP, &map) == 0 && map ? map->l_name : "";
+  if (icu) dlclose(icu);
+  return path;
+}
+
+// ICU is loaded when a name beyond ASCII first needs it. Where it cannot be (a broken install,
+// hidden here by a mount of /dev/null over it, in namespaces of the test's own), the tool ends
+// at that point with the loader's code and a line naming the library, and a name in ASCII still
+// works: catches a failed load taken for a loaded library (a call through a null function).
+TEST_F(DeviceToolProcessTest, WithoutICUANameBeyondAsciiEndsTheToolSayingWhyAndAsciiWorks) {
+  ASSERT_EQ(cedevice({"init"}).exitCode, 0);
+  const std::string icu = icuLibraryPath();
+  ASSERT_FALSE(icu.empty());
+  auto withoutIcu = [&](const std::string& key) {
+    std::string hide = "mount --bind /dev/null " + ce::test::shellQuoted(icu) + " && exec " +
+                       ce::test::cedeviceCommand(home(), {"reg", "set", key, "v", "1"});
+    return ce::test::runShell("unshare --user --map-root-user --mount sh -c " +
+                                  ce::test::shellQuoted(hide),
+                              hostPath("unshare.err"));
+  };
+  auto ascii = withoutIcu("HKLM\\Software\\Plain");
+  if (ascii.exitCode != 0 && (ascii.err.find("unshare:") != std::string::npos ||
+                              ascii.err.find("mount:") != std::string::npos))
+    GTEST_SKIP() << "no namespaces of our own here: " << ascii.err;
+  EXPECT_EQ(ascii.exitCode, 0) << ascii.err;
+  auto beyond = withoutIcu("HKLM\\Software\\\xc3\x84rger");
+  EXPECT_EQ(beyond.exitCode, 127);
+  EXPECT_THAT(beyond.err, HasSubstr("cedevice: cannot load ICU (libicuuc.so." U_ICU_VERSION_SHORT
+                                    ")"));
+  // With the library where it was, the same name is stored.
+  EXPECT_EQ(cedevice({"reg", "set", "HKLM\\Software\\\xc3\x84rger", "v", "1"}).exitCode, 0);
 }
 
 // `make run`: a boot in the foreground shows the listener's log as it is written, and
