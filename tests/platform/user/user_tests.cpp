@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -152,6 +154,42 @@ TEST_F(WindowTest, CloseSignalsReachTheOldestLiveWindowThenLeave) {
     struct sigaction current;
     sigaction(signal, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL) << signal;
+  }
+}
+
+// The number of the system call `thread` of this process is in, "running" when in none.
+std::string systemCallOf(pid_t thread) {
+  std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
+  std::string number;
+  in >> number;
+  return number;
+}
+
+// A loop asleep in GetMessageW wakes for what another thread posts and for a close signal:
+// catches the wake-up descriptor never made, with which the loop sleeps through both.
+TEST_F(WindowTest, ASleepingLoopWakesForAnotherThreadsPostAndForACloseSignal) {
+  HWND window = createWindow(L"Recorder");
+  for (bool bySignal : {false, true}) {
+    std::atomic<pid_t> sleeper{0};
+    std::atomic<bool> woke{false};
+    MSG got{};
+    std::thread loop([&] {
+      sleeper = gettid();
+      woke = GetMessageW(&got, nullptr, 0, 0) > 0;
+    });
+    // Sent once the loop sleeps in poll(): one sent before would be taken without a wake-up.
+    const std::string poll = std::to_string(SYS_poll);
+    bool asleep = ce::test::waitFor([&] { return sleeper && systemCallOf(sleeper) == poll; });
+    if (asleep && bySignal) raise(SIGTERM);
+    if (asleep && !bySignal) PostMessageW(window, WM_USER + 7, 7, 0);
+    if (!asleep || !ce::test::waitFor([&] { return woke.load(); })) {
+      loop.detach();  // asleep for good: the test's process ends with it
+      FAIL() << (asleep ? "the loop slept through " : "the loop never slept, before ")
+             << (bySignal ? "a close signal" : "another thread's post");
+    }
+    loop.join();
+    EXPECT_EQ(got.hwnd, window);
+    EXPECT_EQ(got.message, bySignal ? static_cast<UINT>(WM_CLOSE) : WM_USER + 7);
   }
 }
 
