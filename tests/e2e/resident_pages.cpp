@@ -21,13 +21,28 @@ struct Range {
   uint64_t size = 0;
 };
 
-// The section's address relative to the program's load address, from its section headers.
-bool findSection(const std::string& image, const std::string& name, Range& found) {
+// The section's link-time address, from the program's section headers, and the link-time
+// address of the program's first page (0 in a position-independent program, not in another,
+// such as the sanitizer build's), from its program headers.
+bool findSection(const std::string& image, const std::string& name, Range& found,
+                 uint64_t& firstPage) {
   Elf64_Ehdr header;
   if (image.size() < sizeof header) return false;
   std::memcpy(&header, image.data(), sizeof header);
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64)
     return false;
+  bool loaded = false;
+  for (size_t i = 0; i < header.e_phnum && !loaded; ++i) {
+    Elf64_Phdr segment;
+    size_t at = header.e_phoff + i * sizeof segment;
+    if (at + sizeof segment > image.size()) return false;
+    std::memcpy(&segment, image.data() + at, sizeof segment);
+    if (segment.p_type == PT_LOAD && segment.p_offset == 0) {
+      firstPage = segment.p_vaddr;
+      loaded = true;
+    }
+  }
+  if (!loaded) return false;
   auto sectionAt = [&](size_t index, Elf64_Shdr& section) {
     size_t at = header.e_shoff + index * sizeof section;
     if (at + sizeof section > image.size()) return false;
@@ -69,13 +84,13 @@ long residentPagesOfSection(int pid, const std::string& name) {
   std::error_code error;
   std::string program = std::filesystem::read_symlink(pidDir + "/exe", error);
   Range section;
-  if (error || !findSection(readFile(program), name, section)) return -1;
-  uint64_t base = loadAddress(pidDir, program);
+  uint64_t firstPage = 0;
+  if (error || !findSection(readFile(program), name, section, firstPage)) return -1;
+  const uint64_t mapped = loadAddress(pidDir, program);
+  if (mapped == 0) return -1;
+  const uint64_t base = mapped - firstPage;  // what the loader added to link-time addresses
   int pagemap = ::open((pidDir + "/pagemap").c_str(), O_RDONLY | O_CLOEXEC);
-  if (base == 0 || pagemap < 0) {
-    if (pagemap >= 0) ::close(pagemap);
-    return -1;
-  }
+  if (pagemap < 0) return -1;
   const uint64_t pageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
   uint64_t first = (base + section.address) / pageSize;
   uint64_t end = (base + section.address + section.size + pageSize - 1) / pageSize;
