@@ -12,4 +12,9 @@ namespace ce {
 // is not installed, and callers then fold ASCII alone, as the C locale does.
 locale_t caseLocale();
 
+// C.UTF-8's upper and lower case of `c`: ASCII's own without a locale, the rest through
+// caseLocale().
+wchar_t upperCase(wchar_t c);
+wchar_t lowerCase(wchar_t c);
+
 }  // namespace ce

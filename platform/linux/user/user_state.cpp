@@ -6,7 +6,6 @@
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -107,13 +106,7 @@ DWORD tickCount() {
 // setting one for the whole process first.
 std::wstring foldCase(const std::wstring& text) {
   std::wstring folded(text);
-  for (wchar_t& c : folded) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    else if (c >= 0x80) {
-      if (locale_t locale = ce::caseLocale())
-        c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), locale));
-    }
-  }
+  for (wchar_t& c : folded) c = ce::lowerCase(c);
   return folded;
 }
 
