@@ -16,6 +16,7 @@
 
 #include "platform/linux/kernel/platform_state.h"
 #include "platform/linux/notify/change_watcher.h"
+#include "platform/linux/notify/request_store.h"
 #include "platform/notify.h"
 #include "platform/testing.h"
 #include "tests/platform/child_processes.h"
@@ -153,10 +154,14 @@ TEST_F(RunAtTimeTest, StoreLockedByAnotherWriterWaitsABoundedTimeThenFailsCleanl
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_GE(waited, std::chrono::milliseconds(90));
   EXPECT_LT(waited, std::chrono::seconds(10));
+  // The scheduler's wait for a writer part way through fails too, rather than going on as if
+  // the store were free.
+  EXPECT_FALSE(ce::notify::store::awaitWriters().ok());
 
   // Readers are not blocked; once the lock goes the same process writes again.
   EXPECT_EQ(pending(), launcherAtNoon);
   other.release();
+  EXPECT_TRUE(ce::notify::store::awaitWriters().ok());
   EXPECT_TRUE(CeRunAppAtTime(launcher, &later));
   EXPECT_EQ(pending(), (Lines{"2024-03-01 13:00:00.000 \\Program Files\\Quillbex\\startsync.exe"}));
 
