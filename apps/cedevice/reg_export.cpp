@@ -9,6 +9,7 @@
 #include "apps/cedevice/failure.h"
 #include "apps/cedevice/reg_file.h"
 #include "apps/cedevice/reg_text.h"
+#include "platform/registry_transaction.h"
 
 namespace cedevice::reg {
 
@@ -172,7 +173,15 @@ void exportKey(const std::wstring& path, FileFormat format, std::ostream& out) {
   writer.line(widen(format == FileFormat::version5 ? version5Header : regedit4Header));
   writer.line(L"");
   std::vector<std::string> omitted;
-  exportTree(path, writer, omitted);
+  // One read transaction: the file shows the registry as it was at one moment, not part
+  // before and part after another process's change, and each call inside it reads without
+  // taking and dropping the store's read lock again. It takes no write lock, so the device's
+  // writers go on meanwhile.
+  LONG rc = ce::registry::runInTransaction([&]() -> LONG {
+    exportTree(path, writer, omitted);
+    return ERROR_SUCCESS;
+  });
+  if (rc != ERROR_SUCCESS) fail("cannot read " + keyDisplayName(path), rc);
   writer.write(out);
   if (!omitted.empty()) {
     out.flush();
