@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sqlite3.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
@@ -393,8 +394,12 @@ class LogCounter {
 // else's work.
 class BusyProcess {
  public:
-  BusyProcess() : pid_(fork()) {
+  BusyProcess() : parent_(getpid()), pid_(fork()) {
     if (pid_ == 0) {
+      // Dies with the benchmark however it ends (killed, or its output closed under it):
+      // left behind, it kept a core busy for hours and skewed every later measurement.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent_) _exit(0);
       volatile unsigned long spin = 0;
       for (;;) spin = spin + 1;
     }
@@ -408,6 +413,7 @@ class BusyProcess {
   BusyProcess& operator=(const BusyProcess&) = delete;
 
  private:
+  pid_t parent_;
   pid_t pid_;
 };
 
@@ -469,6 +475,8 @@ int main(int argc, char** argv) {
   ce::SpawnOptions options;
   options.argv = {tools + "/notlstnr/notlstnr"};
   options.outputPath = home + "/run/notlstnr.out";
+  // A benchmark killed or cut short (its output closed) leaves no listener behind.
+  options.endWithStarter = true;
   std::string error;
   ce::Process listenerProcess = ce::Process::start(options, error);
   const int listener = listenerProcess.id();
