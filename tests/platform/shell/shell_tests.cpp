@@ -244,7 +244,7 @@ TEST_F(Shell, aFolderMovedBackOnItsOwnIsWatchedAgain) {
 TEST_F(Shell, namesThatAreNotUtf8AndNamesOf255BytesLeadBackToTheirFile) {
   folder("A");
   ASSERT_TRUE(watch(1, L"\\A"));
-  const std::string longest = std::string(251, 'n') + ".pwi";
+  const std::string longest = std::string(251, 'n').append(".pwi");
   create("A/caf\xe9.pwi");
   create("A/" + longest);
   ASSERT_TRUE(pumpUntil([] { return seen.size() >= 2; }));
