@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "apps/cedevice/device_access.h"
 #include "apps/cedevice/failure.h"
@@ -79,13 +80,16 @@ Key::~Key() {
 
 std::vector<Value> Key::values() const {
   std::vector<Value> all;
-  std::vector<WCHAR> name(CE_REGISTRY_MAX_VALUE_NAME + 1);
+  // Room for the longest name a value may have, left unfilled: filling 64 KiB for every key
+  // was most of the time an export of many small keys took.
+  constexpr DWORD nameRoom = CE_REGISTRY_MAX_VALUE_NAME + 1;
+  std::unique_ptr<WCHAR[]> name = std::make_unique_for_overwrite<WCHAR[]>(nameRoom);
   std::vector<BYTE> data(256);
   for (DWORD i = 0;;) {
-    DWORD chars = static_cast<DWORD>(name.size());
+    DWORD chars = nameRoom;
     DWORD size = static_cast<DWORD>(data.size());
     Value value;
-    LONG rc = RegEnumValueW(key_, i, name.data(), &chars, nullptr, &value.type, data.data(),
+    LONG rc = RegEnumValueW(key_, i, name.get(), &chars, nullptr, &value.type, data.data(),
                             &size);
     // The data did not fit: the same index again with room for it (it may grow meanwhile).
     if (rc == ERROR_MORE_DATA && size > data.size()) {
@@ -94,7 +98,7 @@ std::vector<Value> Key::values() const {
     }
     if (rc == ERROR_NO_MORE_ITEMS) return all;
     if (rc != ERROR_SUCCESS) fail("cannot read the values of " + keyDisplayName(path_), rc);
-    value.name.assign(name.data(), chars);
+    value.name.assign(name.get(), chars);
     value.data.assign(data.begin(), data.begin() + size);
     all.push_back(std::move(value));
     ++i;
