@@ -212,7 +212,8 @@ void setup(CLI::App& app) {
   auto* exportCommand = reg->add_subcommand(
       "export", "Write a key and everything below it (default: all of HKEY_LOCAL_MACHINE) to "
                 "standard output as a registry file: version 5.00 in UTF-16LE, or REGEDIT4 in "
-                "code page 1252");
+                "code page 1252. The file shows the registry at one moment; the device's "
+                "writes go on meanwhile");
   exportCommand->add_option("key", options.key, keyHelp)->check(keyValidator());
   exportCommand->add_flag("--regedit4", options.regedit4,
                           "Write the REGEDIT4 form in code page 1252 (text outside it as "

@@ -576,7 +576,9 @@ TEST_F(CedeviceToolTest, HelpIsWrappedToEightyColumnsWhenNotATerminal) {
   for (std::string word; words >> word;) flowing += word + " ";
   EXPECT_THAT(flowing, HasSubstr("export Write a key and everything below it (default: all of "
                                  "HKEY_LOCAL_MACHINE) to standard output as a registry file: "
-                                 "version 5.00 in UTF-16LE, or REGEDIT4 in code page 1252 "));
+                                 "version 5.00 in UTF-16LE, or REGEDIT4 in code page 1252. "
+                                 "The file shows the registry at one moment; the device's "
+                                 "writes go on meanwhile "));
 }
 
 TEST_F(CedeviceToolTest, PimItemsAreAddedChangedListedAndDeleted) {
