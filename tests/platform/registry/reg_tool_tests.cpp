@@ -325,6 +325,32 @@ TEST_F(RegFileTest, ANameNoFileCanCarryIsRefusedBySetAndLeftOutOfExportsByName) 
             "below it; the value \"a\\x0ab\" in HKEY_LOCAL_MACHINE\\Software\\Kept\n");
 }
 
+// Text data that is not whole wide characters, or none at all, goes out as hex bytes: taken for
+// a string, it was written as "" and came back as other data. Three names a file cannot carry
+// are all named; from the fourth on, the rest are counted.
+TEST_F(RegFileTest, OddOrEmptyTextGoesOutAsBytesAndOmittedNamesAreCountedPastThree) {
+  HKEY key = ce::test::createKey(L"Software\\Odd");
+  const BYTE odd[] = {'a', 0, 'b'};
+  ASSERT_EQ(RegSetValueExW(key, L"odd", 0, REG_SZ, odd, sizeof odd), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"empty", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
+  RegCloseKey(key);
+  Run exported = reg({"export", "--regedit4", "HKLM\\Software\\Odd"});
+  EXPECT_EQ(exported.exitCode, 0) << exported.err;
+  EXPECT_NE(exported.out.find("\"odd\"=hex(1):61,00,62\r\n"), std::string::npos) << exported.out;
+  EXPECT_NE(exported.out.find("\"empty\"=hex(1):\r\n"), std::string::npos) << exported.out;
+
+  for (const wchar_t* name : {L"Software\\Three\\a\x01", L"Software\\Three\\b\x01",
+                              L"Software\\Three\\c\x01"})
+    RegCloseKey(ce::test::createKey(name));
+  Run three = reg({"export", "HKLM\\Software\\Three"});
+  EXPECT_EQ(three.exitCode, 1);
+  EXPECT_NE(three.err.find("exported all but 3 names"), std::string::npos) << three.err;
+  EXPECT_EQ(three.err.find("more"), std::string::npos) << three.err;
+  RegCloseKey(ce::test::createKey(L"Software\\Three\\d\x01"));
+  EXPECT_NE(reg({"export", "HKLM\\Software\\Three"}).err.find("; and 1 more\n"),
+            std::string::npos);
+}
+
 // A UTF-8 file must import in under three times its size, in both shapes it comes in. One
 // long value: widened for RegSetValueExW, each character took four bytes beside the store's
 // UTF-8 copy (five times the file for ASCII text). Many short values: each string copied out
