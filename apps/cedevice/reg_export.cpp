@@ -175,8 +175,7 @@ void exportKey(const std::wstring& path, FileFormat format, std::ostream& out) {
   std::vector<std::string> omitted;
   // One read transaction: the file shows the registry as it was at one moment, not part
   // before and part after another process's change, and each call inside it reads without
-  // taking and dropping the store's read lock again. It takes no write lock, so the device's
-  // writers go on meanwhile.
+  // taking and dropping the store's read lock again.
   LONG rc = ce::registry::runInTransaction([&]() -> LONG {
     exportTree(path, writer, omitted);
     return ERROR_SUCCESS;
